@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <random>
+
+struct ProgramVars;
+class Player;
+
+// The break-music text that marks a library event in the timetable's music column.
+inline const QString kBreakMusicFile = QStringLiteral("课间音乐曲库");
+
+// Plays one break-music library song after song, in sequential, repeat-one or random
+// order, until something else takes the player: an ordinary event (End), a halt, or any
+// other file being played.
+class BreakMusic : public QObject {
+    Q_OBJECT
+public:
+    BreakMusic(ProgramVars& vars, Player& player, QObject* parent = nullptr);
+
+    // Loads the library's songs and plays the first; a library without songs starts nothing.
+    void StartBreakMusic(const QString& library);
+    // Builds the play order for the loaded songs and sets the position to 0.
+    void BuildBreakOrder();
+    // Advances by the play order and hands the song to the player.
+    void PlayNextBreakSong();
+    // Break music is no longer the current playback; the next song end plays nothing.
+    void End();
+
+    bool BreakPlaying() const { return breakPlaying_; }
+    // Entries 1 to n are song numbers 1 to n; entry 0 is not used.
+    const QVector<int>& BreakOrder() const { return breakOrder_; }
+    int BreakPos() const { return breakPos_; }
+    const QString& Library() const { return library_; }
+    int SongCount() const { return songs_.size(); }
+
+private:
+    void OnPlayStateChange(int oldState, int newState);
+    void OnPlayerError(const QString& message);
+
+    ProgramVars& vars_;
+    Player& player_;
+    QString library_;
+    QVector<QString> songs_;
+    QVector<int> breakOrder_{0};
+    int breakPos_ = 0;
+    bool breakPlaying_ = false;
+    QString currentFile_;
+    int failuresInARow_ = 0;
+    bool lastFailed_ = false;
+    std::mt19937 rng_;
+};

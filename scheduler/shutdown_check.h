@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+struct ProgramVars;
+
+// Opens the shutdown countdown. Returns true when the computer is being powered off
+// (the program is about to end), false when the user cancelled or power-off was refused.
+class ShutdownPrompt {
+public:
+    virtual ~ShutdownPrompt() = default;
+    virtual bool RunShutdownCountdown() = 0;
+};
+
+// The daily shutdown check, the last step of every schedule tick.
+class ShutdownCheck {
+public:
+    ShutdownCheck(ProgramVars& vars, ShutdownPrompt* prompt) : vars_(vars), prompt_(prompt) {}
+
+    // Opens the countdown when the shutdown time has passed (strictly earlier than
+    // nowTime). A cancelled countdown stays cancelled until the next day, and the box is
+    // never opened while it is already open.
+    void Check(const QDate& today, const QString& nowTime);
+
+    bool BoxOpen() const { return boxOpen_; }
+    bool CancelledToday(const QDate& today) const { return cancelledOn_ == today; }
+
+private:
+    ProgramVars& vars_;
+    ShutdownPrompt* prompt_;
+    bool boxOpen_ = false;
+    QDate cancelledOn_;
+    QString warnedBadTime_;
+};
