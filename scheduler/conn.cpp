@@ -131,10 +131,11 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error) {
             return fail(QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
         }
         // Created by us with owner-only access: SQLite has no password, the file mode protects it.
-        const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_EXCL | O_WRONLY,
-                              0600);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
         if (fd < 0) {
-            return fail(QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
+            return fail(
+                QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
         }
         ::close(fd);
         created = true;
@@ -227,8 +228,8 @@ bool Conn::CheckSchema(QSqlDatabase& db, QString* reason) {
         QSqlRecord rec = db.record(t.name);
         for (const QString& col : t.columns) {
             if (!rec.contains(col)) {
-                *reason = QStringLiteral("这不是 Belvoran 的数据库（表 %1 缺少列 %2）")
-                              .arg(t.name, col);
+                *reason =
+                    QStringLiteral("这不是 Belvoran 的数据库（表 %1 缺少列 %2）").arg(t.name, col);
                 return false;
             }
         }
@@ -316,8 +317,9 @@ QVector<EventRow> Conn::WeekEvents(const QString& weekName) {
 
 bool Conn::ReadConfig(ConfigRow* row) {
     QSqlQuery q(Database());
-    if (!q.exec(QStringLiteral("SELECT 播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, "
-                               "倒计时, 开机启动 FROM config LIMIT 1")) ||
+    if (!q.exec(
+            QStringLiteral("SELECT 播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, "
+                           "倒计时, 开机启动 FROM config LIMIT 1")) ||
         !q.next()) {
         lastError_ = q.lastError().isValid() ? q.lastError().text()
                                              : QStringLiteral("表 config 中没有设置记录");
@@ -364,8 +366,8 @@ QVector<ReplaceRow> Conn::ReplaceRows(bool* ok) {
     }
     lastError_.clear();
     while (q.next()) {
-        rows.push_back({q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)),
-                        Text(q.value(3))});
+        rows.push_back(
+            {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
     }
     return rows;
 }
@@ -386,8 +388,8 @@ QVector<SongRow> Conn::LibrarySongs(const QString& library, bool* ok) {
     }
     lastError_.clear();
     while (q.next()) {
-        rows.push_back({q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)),
-                        Text(q.value(3))});
+        rows.push_back(
+            {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
     }
     return rows;
 }
@@ -413,8 +415,9 @@ qint64 Conn::AddEvent(const EventRow& r) {
 }
 
 qint64 Conn::AddSong(const QString& group, const QString& file, const QString& length) {
-    return Insert(QStringLiteral("INSERT INTO 课间音乐 (组名, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
-                  {NotNull(group), NotNull(file), NotNull(length)});
+    return Insert(
+        QStringLiteral("INSERT INTO 课间音乐 (组名, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
+        {NotNull(group), NotNull(file), NotNull(length)});
 }
 
 qint64 Conn::AddReplace(const QString& name, const QString& file, const QString& length) {

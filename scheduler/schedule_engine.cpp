@@ -42,8 +42,9 @@ void ScheduleEngine::LoadEvents(const QString& after) {
     vars_.CurWeekName = WeekdayName(loadedDate_);
     todayEvents_ = vars_.Conn->TodayEvents(vars_.CurWeekName, after);
     if (!vars_.Conn->LastError().isEmpty()) {
-        PlayLog(clock_.Now(), QStringLiteral("error cannot read today's events: %1")
-                                  .arg(vars_.Conn->LastError()));
+        PlayLog(
+            clock_.Now(),
+            QStringLiteral("error cannot read today's events: %1").arg(vars_.Conn->LastError()));
     }
     nextIndex_ = 0;
     armed_ = false;
@@ -65,9 +66,8 @@ void ScheduleEngine::ArmNextEvent() {
             problem = QStringLiteral("its break-music library has no name");
         }
         if (!problem.isEmpty()) {
-            PlayLog(clock_.Now(), QStringLiteral("skip  event id %1 \"%2\": %3")
-                                      .arg(r.id)
-                                      .arg(r.event, problem));
+            PlayLog(clock_.Now(),
+                    QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
             continue;
         }
         nextTime_ = r.startTime;
@@ -94,7 +94,7 @@ void ScheduleEngine::Tick() {
     if (now.date() != loadedDate_) {
         // A new day: its own weekday's timetable, from midnight on.
         loadedDate_ = now.date();
-        LoadEvents(QString());
+        LoadEvents(QStringLiteral(""));
         PlayLog(now, QStringLiteral("new day %1 (%2): %3 events")
                          .arg(loadedDate_.toString(Qt::ISODate), vars_.CurWeekName)
                          .arg(todayEvents_.size()));
@@ -156,16 +156,17 @@ void ScheduleEngine::Fire() {
     breakMusic_.End();
     player_.SetFileName(file);
     if (file.isEmpty()) {
-        PlayLog(now, rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
-                                           "\"%3\"")
-                                .arg(nextTime_, nextEvent_, nextReplace_)
-                          : QStringLiteral("skip  %1 \"%2\": no music file")
-                                .arg(nextTime_, nextEvent_));
+        PlayLog(now,
+                rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
+                                      "\"%3\"")
+                           .arg(nextTime_, nextEvent_, nextReplace_)
+                     : QStringLiteral("skip  %1 \"%2\": no music file").arg(nextTime_, nextEvent_));
         return;
     }
     if (!QFileInfo::exists(file)) {
-        PlayLog(now, QStringLiteral("error %1 \"%2\": %3 does not exist")
-                         .arg(nextTime_, nextEvent_, file));
+        PlayLog(
+            now,
+            QStringLiteral("error %1 \"%2\": %3 does not exist").arg(nextTime_, nextEvent_, file));
         return;
     }
     PlayLog(now, QStringLiteral("fire  %1 \"%2\"%3: %4")
@@ -197,7 +198,8 @@ void ScheduleEngine::ToggleShowClock() {
 void ScheduleEngine::SetRainMode(bool rain) {
     vars_.RainMode = rain;
     if (!vars_.Conn->SetRainMode(rain)) {
-        PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(vars_.Conn->LastError()));
+        PlayLog(
+            QStringLiteral("error cannot store the rain mode: %1").arg(vars_.Conn->LastError()));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
 }

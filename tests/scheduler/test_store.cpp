@@ -104,7 +104,8 @@ private slots:
     void badFilesAreRefusedUntouched_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("expect");
-        QTest::newRow("text file") << QByteArray("这不是数据库 just some text\n") << "not a database";
+        QTest::newRow("text file")
+            << QByteArray("这不是数据库 just some text\n") << "not a database";
         QByteArray noise(8192, '\0');
         for (int i = 0; i < noise.size(); ++i) {
             noise[i] = char((i * 7919) % 251);
@@ -240,7 +241,8 @@ private slots:
         QTest::newRow("empty") << "" << QStringList{};
         QTest::newRow("one") << "曲库_A" << QStringList{"曲库_A"};
         QTest::newRow("two") << "曲库_A|曲库_B" << QStringList{"曲库_A", "曲库_B"};
-        QTest::newRow("empty piece kept") << "曲库_A||曲库_B" << QStringList{"曲库_A", "", "曲库_B"};
+        QTest::newRow("empty piece kept")
+            << "曲库_A||曲库_B" << QStringList{"曲库_A", "", "曲库_B"};
     }
 
     void libraryLists() {
@@ -323,8 +325,8 @@ private slots:
         TempStore s;
         auto add = [&](const QString& week, const QString& start, const QString& flag,
                        const QString& name) {
-            QVERIFY(s.conn->AddEvent({0, week, name, start, "/m/x.wav", "00:00:01", flag, "",
-                                      "111111"}) > 0);
+            QVERIFY(s.conn->AddEvent(
+                        {0, week, name, start, "/m/x.wav", "00:00:01", flag, "", "111111"}) > 0);
         };
         add("星期一", "10:00:00", "√", "c");
         add("星期一", "08:00:00", "√", "a");

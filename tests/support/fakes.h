@@ -52,9 +52,7 @@ public:
         emit Halted();
     }
     double Duration() override { return MeasureDuration(file_); }
-    double MeasureDuration(const QString& file) override {
-        return durations.value(file, -1.0);
-    }
+    double MeasureDuration(const QString& file) override { return durations.value(file, -1.0); }
     void Prepare(const QString& file) override { Record(QStringLiteral("prepare"), file); }
 
     // The current song ends by itself.
