@@ -1,0 +1,71 @@
+// Runs the real MainTimer on the system clock with a fake player over events one second
+// apart and prints how late each play call came after its second.
+//   build/bench/bench_timer [seconds]   (default 180)
+#include "fakes.h"
+#include "program_vars.h"
+#include "schedule_engine.h"
+#include "time_text.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 180;
+    QTemporaryDir dir;
+    QString error;
+    auto conn = Conn::Open(dir.path() + "/Music.db", &error);
+    if (!conn) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const QString file = dir.path() + "/bell.wav";
+    QFile(file).open(QIODevice::WriteOnly);
+
+    SystemClock clock;
+    const QDateTime start = clock.Now().addSecs(3);
+    int planned = 0;
+    conn->Database().transaction();
+    for (int i = 0; i < seconds; ++i) {
+        const QDateTime at = start.addSecs(i);
+        if (at.date() != start.date()) {
+            break;
+        }
+        conn->AddEvent({0, WeekdayName(at.date()), QString("event %1").arg(i), TimeText(at.time()),
+                        file, "00:00:01", "√", "", "111111"});
+        ++planned;
+    }
+    conn->Database().commit();
+
+    ProgramVars vars;
+    vars.Conn = conn.get();
+    FakePlayer player(&clock);
+    ScheduleEngine engine(vars, clock, player, nullptr);
+    engine.LoadTodayEvents();
+    std::fprintf(stderr, "running %d events one second apart…\n", planned);
+
+    QTimer::singleShot((seconds + 5) * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+
+    std::vector<double> late;
+    for (const auto& c : player.calls) {
+        if (c.what == "play") {
+            // The event's own second is the wall-clock second the call fell in.
+            late.push_back(c.when.time().msec());
+        }
+    }
+    std::sort(late.begin(), late.end());
+    if (late.empty()) {
+        std::printf("no event fired\n");
+        return 1;
+    }
+    auto pct = [&](double p) { return late[std::min(late.size() - 1, size_t(p * late.size()))]; };
+    std::printf("%zu of %d events fired; lateness behind the second, ms: median %.0f, "
+                "99th percentile %.0f, maximum %.0f\n",
+                late.size(), planned, pct(0.5), pct(0.99), late.back());
+    return 0;
+}
