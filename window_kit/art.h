@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+
+// The program's artwork, rendered from its SVG sources at the size it is shown
+// (and at the screen's pixel ratio), so it stays sharp at 1x and 2x.
+QPixmap Art(const QString& name, const QSize& size, qreal dpr = 0);
+// The program icon.
+class QIcon;
+QIcon ProgramIcon();
+
+// 15 twips are one pixel at 96 dots per inch.
+constexpr int kTwipsPerPixel = 15;
+inline int Px(double twips) {
+    return static_cast<int>(twips / kTwipsPerPixel + 0.5);
+}

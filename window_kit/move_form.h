@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QSystemTrayIcon>
+
+class QMenu;
+class QWidget;
+
+// Dragging a window by its title strip. Positions are in twips relative to the strip,
+// which travels with the window; any mouse button drags.
+struct MoveForm {
+    long DownX = 0, DownY = 0;
+    long MoveX = 0, MoveY = 0;
+    bool Dragging = false;
+
+    void DragStart(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double X, double Y);
+    // Returns the window's new top-left, or its current one when no drag is in progress.
+    QPoint DragMove(const QPoint& windowPos, Qt::MouseButtons button, Qt::KeyboardModifiers shift,
+                    double X, double Y);
+    void DragEnd(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double X, double Y);
+};
+
+// Makes strip a drag handle of window: press, move and release on it drag the window.
+void MakeDragHandle(QWidget* strip, QWidget* window);
+
+// The main window's notification-area icon. Tip "Belvoran"; the right button opens
+// NotifyMenu; left clicks and double clicks do nothing.
+QSystemTrayIcon* AddTrayIcon(QWidget* window, const QIcon& icon, QMenu* NotifyMenu);
+void RemoveTrayIcon(QSystemTrayIcon* tray);
+// Whether a tray activation opens the menu (only the right button does).
+bool TrayMouseMove(QSystemTrayIcon::ActivationReason reason);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QLabel>
+#include <QRect>
+
+class MyButton;
+class QWidget;
+
+// The parts every skinned window shares: background picture, title strip, a transparent
+// drag handle over the strip, the title label and the "×" close button.
+struct Skin {
+    QLabel* Img0 = nullptr;           // background, stretched over the client area
+    QLabel* ImgTitle = nullptr;       // title strip picture
+    QWidget* Img_FormTitle = nullptr; // transparent drag handle over the strip
+    QLabel* Lab_FormTitle = nullptr;  // title text
+    MyButton* yButton_Close = nullptr;
+
+    // Creates the parts on window. Rectangles and points are in twips.
+    static Skin Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
+                      const QRect& closeButton);
+    // The load steps every skinned window runs first: region, background stretched,
+    // drag handle over the strip, title label showing the window's caption.
+    void Preamble(QWidget* window);
+    // Stretches the background over the client area again (on resize).
+    void StretchBackground(QWidget* window);
+};
+
+// The program's user-interface font family, set explicitly so that Chinese text renders
+// the same on every machine.
+QString UiFontFamily();
