@@ -110,6 +110,17 @@ QString Conn::DefaultPath() {
            QStringLiteral("/Music.db");
 }
 
+void Conn::Close() {
+    QSqlDatabase db = Database();
+    if (db.isOpen()) {
+        db.close();
+    }
+}
+
+bool Conn::IsOpen() const {
+    return Database().isOpen();
+}
+
 QSqlDatabase Conn::Database() const {
     return QSqlDatabase::database(connectionName_, false);
 }

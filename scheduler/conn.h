@@ -65,6 +65,9 @@ public:
     static QString DefaultPath();
 
     const QString& Path() const { return path_; }
+    // Closes the connection at the program's end; statements after it fail.
+    void Close();
+    bool IsOpen() const;
     QSqlDatabase Database() const;
     // The reason the last statement failed, for messages and the log.
     const QString& LastError() const { return lastError_; }

@@ -22,6 +22,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player,
                                ShutdownPrompt* prompt, QObject* parent)
     : QObject(parent), vars_(vars), clock_(clock), player_(player), breakMusic_(vars, player),
       shutdown_(vars, prompt) {
+    mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
     mainTimer_.setTimerType(Qt::PreciseTimer);

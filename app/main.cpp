@@ -1,0 +1,88 @@
+// Start-up: command line, single instance, the store, the main window.
+#include "clock.h"
+#include "command_line.h"
+#include "config_loader.h"
+#include "conn.h"
+#include "gst_player.h"
+#include "main_form.h"
+#include "play_log.h"
+#include "power_off.h"
+#include "program_vars.h"
+#include "single_instance.h"
+#include "skin.h"
+#include "time_text.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace {
+
+// A start-up failure: on standard error always, and in a message box where there is a
+// screen to show it on.
+int Fail(const QString& message) {
+    PlayLog(QStringLiteral("error %1").arg(message));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        QMessageBox::critical(nullptr, QStringLiteral("Belvoran"), message);
+    }
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine cl = ParseCommandLine(args);
+    switch (cl.action) {
+    case CommandLine::ShowHelp:
+        std::fputs(HelpText().toUtf8().constData(), stdout);
+        return 0;
+    case CommandLine::ShowVersion:
+        std::puts(VersionText().toUtf8().constData());
+        return 0;
+    case CommandLine::Error:
+        std::fprintf(stderr, "belvoran: %s\n%s", cl.error.toUtf8().constData(),
+                     HelpText().toUtf8().constData());
+        return 2;
+    case CommandLine::Run:
+        break;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Belvoran"));
+    QApplication::setApplicationVersion(QStringLiteral("201003(V4.2)"));
+    QApplication::setQuitOnLastWindowClosed(false); // it lives on in the tray
+    QFont font(UiFontFamily());
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+
+    SingleInstance instance;
+    if (!instance.TryLock()) {
+        return 0; // another copy runs: leave it alone, silently
+    }
+
+    ProgramVars vars;
+    vars.CurWeekName = WeekdayName(QDate::currentDate());
+    const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
+    QString error;
+    std::unique_ptr<Conn> conn = Conn::Open(path, &error);
+    if (!conn) {
+        return Fail(error);
+    }
+    vars.Conn = conn.get();
+    if (!SetReplaceMusicArr(vars) || !GetConfigValue(vars)) {
+        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, conn->LastError()));
+    }
+    PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
+
+    SystemClock clock;
+    GstPlayer player;
+    LogindPowerOff powerOff;
+    MainForm window(vars, clock, player, powerOff);
+    window.show();
+    window.activateWindow();
+    return app.exec();
+}

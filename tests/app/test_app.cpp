@@ -1,0 +1,148 @@
+// The real program as a user starts it: a schedule that plays at its seconds, one copy at
+// a time, and a damaged database refused without being touched.
+#include "conn.h"
+#include "media.h"
+#include "temp_store.h"
+#include "time_text.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+QProcessEnvironment Env(const QString& runtimeDir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("BELVORAN_AUDIO_SINK", "fakesink sync=true");
+    env.insert("XDG_RUNTIME_DIR", runtimeDir);
+    return env;
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+
+private slots:
+    void initTestCase() {
+        gst_init(nullptr, nullptr);
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+    }
+
+    void versionAndHelpNeedNoDisplay() {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        p.setProcessEnvironment(env);
+        p.start(BELVORAN_BIN, {"--version"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("201003(V4.2)"));
+        p.start(BELVORAN_BIN, {"--nonsense"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Events two and four seconds ahead, one with a rain replacement and rain mode on:
+    // the play log shows each fired at its second with the right file.
+    void playsTheScheduleAtItsSeconds() {
+        const QTime now = QTime::currentTime();
+        if (now > QTime(23, 59, 40)) {
+            QSKIP("too close to midnight for a same-day schedule");
+        }
+        TempStore s;
+        const QString bell = s.dir.path() + "/上课 铃.wav";
+        const QString own = s.dir.path() + "/own.wav";
+        const QString rain = s.dir.path() + "/雨天's.wav";
+        QVERIFY(media::Make(bell, 1) && media::Make(own, 1) && media::Make(rain, 1));
+        const QDateTime start = QDateTime::currentDateTime().addSecs(3);
+        const QString week = WeekdayName(start.date());
+        const QString t1 = TimeText(start.time().addSecs(2));
+        const QString t2 = TimeText(start.time().addSecs(4));
+        QVERIFY(s.conn->AddEvent({0, week, "上课", t1, bell, "00:00:01", "√", "", "111111"}) > 0);
+        QVERIFY(s.conn->AddEvent({0, week, "广播", t2, own, "00:00:01", "√", "雨天", "111111"}) > 0);
+        QVERIFY(s.conn->AddReplace("雨天", rain, "00:00:01") > 0);
+        s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
+        s.conn.reset();
+
+        QProcess app;
+        app.setProcessEnvironment(Env(runtime.path()));
+        app.start(BELVORAN_BIN, {"--database", s.path});
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(start)) + 6000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(5000));
+        const QString log = QString::fromUtf8(app.readAllStandardError());
+
+        for (const auto& [at, file] : {std::pair{t1, bell}, std::pair{t2, rain}}) {
+            const QRegularExpression line(QString(R"((\d\d:\d\d:\d\d)\.(\d{3}) fire  %1 .*: %2)")
+                                              .arg(QRegularExpression::escape(at),
+                                                   QRegularExpression::escape(file)));
+            const auto m = line.match(log);
+            QVERIFY2(m.hasMatch(), qPrintable(log));
+            QCOMPARE(m.captured(1), at);          // in its own second …
+            QVERIFY(m.captured(2).toInt() < 200); // … within its first fifth
+        }
+        QVERIFY2(!log.contains(own), qPrintable(log)); // rain mode played the replacement
+    }
+
+    void secondCopyLeavesTheFirstAlone() {
+        TempStore s;
+        s.conn.reset();
+        QProcess first;
+        first.setProcessEnvironment(Env(runtime.path()));
+        first.start(BELVORAN_BIN, {"--database", s.path});
+        QVERIFY(first.waitForStarted());
+        QTest::qWait(1500);
+        QProcess second;
+        second.setProcessEnvironment(Env(runtime.path()));
+        second.start(BELVORAN_BIN, {"--database", s.path});
+        QVERIFY(second.waitForFinished(5000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.readAllStandardError().isEmpty()); // silently
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(5000));
+    }
+
+    void damagedDatabaseIsRefusedUntouched() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Music.db";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a database at all\n");
+        f.close();
+        QProcess app;
+        app.setProcessEnvironment(Env(runtime.path()));
+        app.start(BELVORAN_BIN, {"--database", path});
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitCode(), 1);
+        const QString err = QString::fromUtf8(app.readAllStandardError());
+        QVERIFY2(err.contains(path), qPrintable(err));
+        QCOMPARE(FileBytes(path), QByteArray("not a database at all\n"));
+    }
+
+    void firstStartCreatesTheDefaultDatabase() {
+        QTemporaryDir home;
+        QProcess app;
+        QProcessEnvironment env = Env(runtime.path());
+        env.insert("XDG_DATA_HOME", home.path());
+        app.setProcessEnvironment(env);
+        app.start(BELVORAN_BIN, {});
+        QVERIFY(app.waitForStarted());
+        const QString expected = home.path() + "/Belvoran/Music.db";
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(expected), 5000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(5000));
+        QString error;
+        QVERIFY2(Conn::Open(expected, &error), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "test_app.moc"
