@@ -96,6 +96,10 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
     }
     gst_object_ref_sink(p->playbin);
     g_object_set(p->playbin, "flags", kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    // A file holding pictures or video must never make playbin look for a display sink
+    // (some, like DirectFB's, crash without a screen).
+    g_object_set(p->playbin, "video-sink", gst_element_factory_make("fakesink", nullptr),
+                 "text-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
 
     GError* err = nullptr;
     gchar* uri = gst_filename_to_uri(
