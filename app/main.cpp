@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <cstdio>
 
 namespace {
@@ -82,6 +83,10 @@ int main(int argc, char** argv) {
     GstPlayer player;
     LogindPowerOff powerOff;
     MainForm window(vars, clock, player, powerOff);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - window.rect().center());
+    }
     window.show();
     window.activateWindow();
     return app.exec();

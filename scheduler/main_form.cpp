@@ -89,8 +89,8 @@ void MainForm::BuildMenu() {
 }
 
 void MainForm::BuildControls() {
-    skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165),
-                        QRect(5580, 150, 330, 270));
+    skin_ =
+        Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5580, 150, 330, 270));
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -143,7 +143,8 @@ void MainForm::BuildControls() {
     small.setPixelSize(11);
     Lab_version->setFont(small);
     Lab_version->adjustSize();
-    Lab_version->move(Px(kClientW - 480) - Lab_version->width(), Px(kClientH - 150) - Lab_version->height());
+    Lab_version->move(Px(kClientW - 480) - Lab_version->width(),
+                      Px(kClientH - 150) - Lab_version->height());
 
     skin_.ImgTitle->lower();
     skin_.Img0->lower();

@@ -65,7 +65,8 @@ private slots:
         const QString t1 = TimeText(start.time().addSecs(2));
         const QString t2 = TimeText(start.time().addSecs(4));
         QVERIFY(s.conn->AddEvent({0, week, "上课", t1, bell, "00:00:01", "√", "", "111111"}) > 0);
-        QVERIFY(s.conn->AddEvent({0, week, "广播", t2, own, "00:00:01", "√", "雨天", "111111"}) > 0);
+        QVERIFY(s.conn->AddEvent({0, week, "广播", t2, own, "00:00:01", "√", "雨天", "111111"}) >
+                0);
         QVERIFY(s.conn->AddReplace("雨天", rain, "00:00:01") > 0);
         s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
         s.conn.reset();
@@ -80,9 +81,9 @@ private slots:
         const QString log = QString::fromUtf8(app.readAllStandardError());
 
         for (const auto& [at, file] : {std::pair{t1, bell}, std::pair{t2, rain}}) {
-            const QRegularExpression line(QString(R"((\d\d:\d\d:\d\d)\.(\d{3}) fire  %1 .*: %2)")
-                                              .arg(QRegularExpression::escape(at),
-                                                   QRegularExpression::escape(file)));
+            const QRegularExpression line(
+                QString(R"((\d\d:\d\d:\d\d)\.(\d{3}) fire  %1 .*: %2)")
+                    .arg(QRegularExpression::escape(at), QRegularExpression::escape(file)));
             const auto m = line.match(log);
             QVERIFY2(m.hasMatch(), qPrintable(log));
             QCOMPARE(m.captured(1), at);          // in its own second …

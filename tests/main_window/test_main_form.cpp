@@ -73,9 +73,9 @@ class TestMainForm : public QObject {
 private slots:
     void controlsAreNamed() {
         Rig r;
-        for (const char* name : {"Lab_ShowTime", "Picture1", "ImgIcon", "ImgTitle", "Img_FormTitle",
-                                 "Lab_FormTitle", "MyButton1", "MyButton_Hide", "yButton_Close",
-                                 "Lab_version", "NotifyMenu"}) {
+        for (const char* name :
+             {"Lab_ShowTime", "Picture1", "ImgIcon", "ImgTitle", "Img_FormTitle", "Lab_FormTitle",
+              "MyButton1", "MyButton_Hide", "yButton_Close", "Lab_version", "NotifyMenu"}) {
             QVERIFY2(r.form->findChild<QWidget*>(name), name);
         }
         QVERIFY(r.form->findChild<QTimer*>("MainTimer"));
