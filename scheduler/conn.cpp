@@ -256,8 +256,8 @@ bool Conn::CheckSchema(QSqlDatabase& db, QString* reason) {
     return true;
 }
 
-bool Conn::Exec(const QString& sql, const QVariantList& values) {
-    QSqlQuery q(Database());
+bool Conn::Run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    q = QSqlQuery(Database());
     if (!q.prepare(sql)) {
         lastError_ = q.lastError().text();
         return false;
@@ -273,57 +273,36 @@ bool Conn::Exec(const QString& sql, const QVariantList& values) {
     return true;
 }
 
+bool Conn::Exec(const QString& sql, const QVariantList& values) {
+    QSqlQuery q;
+    return Run(q, sql, values);
+}
+
 qint64 Conn::Insert(const QString& sql, const QVariantList& values) {
-    QSqlQuery q(Database());
-    if (!q.prepare(sql)) {
-        lastError_ = q.lastError().text();
-        return -1;
+    QSqlQuery q;
+    return Run(q, sql, values) ? q.lastInsertId().toLongLong() : -1;
+}
+
+QVector<EventRow> Conn::Events(const QString& where, const QVariantList& values) {
+    QVector<EventRow> rows;
+    QSqlQuery q;
+    if (Run(q,
+            QStringLiteral("SELECT %1 FROM 作息表 WHERE %2 ORDER BY 开始时间, id")
+                .arg(QString::fromUtf8(kEventColumns), where),
+            values)) {
+        while (q.next()) {
+            rows << ReadEvent(q);
+        }
     }
-    for (const QVariant& v : values) {
-        q.addBindValue(v);
-    }
-    if (!q.exec()) {
-        lastError_ = q.lastError().text();
-        return -1;
-    }
-    lastError_.clear();
-    return q.lastInsertId().toLongLong();
+    return rows;
 }
 
 QVector<EventRow> Conn::TodayEvents(const QString& weekName, const QString& after) {
-    QVector<EventRow> rows;
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT %1 FROM 作息表 WHERE 是否播放='√' AND 星期名=? AND 开始时间>? "
-                             "ORDER BY 开始时间, id")
-                  .arg(QString::fromUtf8(kEventColumns)));
-    q.addBindValue(weekName);
-    q.addBindValue(after);
-    if (!q.exec()) {
-        lastError_ = q.lastError().text();
-        return rows;
-    }
-    lastError_.clear();
-    while (q.next()) {
-        rows << ReadEvent(q);
-    }
-    return rows;
+    return Events(QStringLiteral("是否播放='√' AND 星期名=? AND 开始时间>?"), {weekName, after});
 }
 
 QVector<EventRow> Conn::WeekEvents(const QString& weekName) {
-    QVector<EventRow> rows;
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT %1 FROM 作息表 WHERE 星期名=? ORDER BY 开始时间, id")
-                  .arg(QString::fromUtf8(kEventColumns)));
-    q.addBindValue(weekName);
-    if (!q.exec()) {
-        lastError_ = q.lastError().text();
-        return rows;
-    }
-    lastError_.clear();
-    while (q.next()) {
-        rows << ReadEvent(q);
-    }
-    return rows;
+    return Events(QStringLiteral("星期名=?"), {weekName});
 }
 
 bool Conn::ReadConfig(ConfigRow* row) {
@@ -365,42 +344,32 @@ bool Conn::ReadLibraryList(QString* text) {
 
 QVector<ReplaceRow> Conn::ReplaceRows(bool* ok) {
     QVector<ReplaceRow> rows;
-    QSqlQuery q(Database());
-    const bool done = q.exec(QStringLiteral("SELECT id, 替代名称, 音乐文件, 音乐总长 FROM 替代音乐 "
-                                            "ORDER BY id"));
-    if (ok) {
-        *ok = done;
-    }
-    if (!done) {
-        lastError_ = q.lastError().text();
-        return rows;
-    }
-    lastError_.clear();
-    while (q.next()) {
+    QSqlQuery q;
+    const bool done = Run(
+        q, QStringLiteral("SELECT id, 替代名称, 音乐文件, 音乐总长 FROM 替代音乐 ORDER BY id"), {});
+    while (done && q.next()) {
         rows.push_back(
             {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
+    }
+    if (ok) {
+        *ok = done;
     }
     return rows;
 }
 
 QVector<SongRow> Conn::LibrarySongs(const QString& library, bool* ok) {
     QVector<SongRow> rows;
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 WHERE 组名=? "
-                             "ORDER BY id"));
-    q.addBindValue(library);
-    const bool done = q.exec();
-    if (ok) {
-        *ok = done;
-    }
-    if (!done) {
-        lastError_ = q.lastError().text();
-        return rows;
-    }
-    lastError_.clear();
-    while (q.next()) {
+    QSqlQuery q;
+    const bool done = Run(q,
+                          QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 "
+                                         "WHERE 组名=? ORDER BY id"),
+                          {library});
+    while (done && q.next()) {
         rows.push_back(
             {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
+    }
+    if (ok) {
+        *ok = done;
     }
     return rows;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -95,7 +96,10 @@ private:
     Conn(QSqlDatabase db, QString path);
     static bool CreateSchema(QSqlDatabase& db, QString* reason);
     static bool CheckSchema(QSqlDatabase& db, QString* reason);
+    // Prepares sql into q, binds values in order and runs it; false (with LastError) on failure.
+    bool Run(QSqlQuery& q, const QString& sql, const QVariantList& values);
     bool Exec(const QString& sql, const QVariantList& values);
+    QVector<EventRow> Events(const QString& where, const QVariantList& values);
     qint64 Insert(const QString& sql, const QVariantList& values);
 
     QString connectionName_;

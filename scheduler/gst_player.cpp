@@ -47,6 +47,10 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
 
 } // namespace
 
+bool GstPlayer::NoAudioOutputReported() {
+    return gNoAudioReported.load();
+}
+
 void EnsureGstInit() {
     static bool done = [] {
         gst_init(nullptr, nullptr);
@@ -244,6 +248,7 @@ void GstPlayer::StopWith(const QString& error) {
 
 void GstPlayer::Halt() {
     Discard(current_);
+    Discard(prepared_); // nothing is about to play: let go of the sound device
     playing_ = false;
     emit Halted();
 }

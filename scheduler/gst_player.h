@@ -30,6 +30,8 @@ public:
     // -1 until that buffer has arrived.
     double FirstBufferLatencyMs() const;
     bool IsPlaying() const { return playing_; }
+    // Whether this process has found that no sound device can be opened (said once in the log).
+    static bool NoAudioOutputReported();
 
 private:
     struct Pipeline;

@@ -163,7 +163,7 @@ private slots:
         QSignalSpy errors(&player, &Player::Error);
         player.SetFileName(Path(file));
         player.Play();
-        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 1);
         QTest::qWait(200);
         QCOMPARE(CountStops(states), 1);
@@ -184,6 +184,27 @@ private slots:
         const QByteArray expected = WavData(Media("wav", 3));
         QCOMPARE(expected.size(), 3 * 44100 * 4);
         QVERIFY(FileBytes(raw) == expected);
+    }
+
+    void noAudioDeviceIsReported() {
+        // autoaudiosink names its fallback this way when no device can be opened.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink sync=false");
+        QVERIFY(!GstPlayer::NoAudioOutputReported());
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QVERIFY(GstPlayer::NoAudioOutputReported());
+    }
+
+    void unusableSinkFallsBack() {
+        qputenv("BELVORAN_AUDIO_SINK", "nosuchsink-element");
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play(); // logged, and played on the default sink instead
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
 
     void preparedFileStartsAndEnds() {
