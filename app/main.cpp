@@ -52,6 +52,14 @@ int main(int argc, char** argv) {
         break;
     }
 
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("belvoran: no desktop session to show its window in (DISPLAY and "
+                   "WAYLAND_DISPLAY are not set); start it from the desktop.\n",
+                   stderr);
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Belvoran"));
     QApplication::setApplicationVersion(QStringLiteral("201003(V4.2)"));

@@ -2,7 +2,6 @@
 
 #include "player.h"
 
-#include <QElapsedTimer>
 #include <memory>
 
 typedef struct _GstElement GstElement;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -7,7 +8,6 @@
 // (and at the screen's pixel ratio), so it stays sharp at 1x and 2x.
 QPixmap Art(const QString& name, const QSize& size, qreal dpr = 0);
 // The program icon.
-class QIcon;
 QIcon ProgramIcon();
 
 // 15 twips are one pixel at 96 dots per inch.

@@ -1,6 +1,5 @@
 #include "button_layout.h"
 
-#include <cfenv>
 #include <cmath>
 
 double RoundHalfEven(double v) {
