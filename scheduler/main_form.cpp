@@ -104,15 +104,11 @@ void MainForm::BuildControls() {
     ImgIcon->setCursor(Qt::PointingHandCursor);
     ImgIcon->installEventFilter(this);
 
-    MyButton_Hide = new MyButton(this);
-    MyButton_Hide->setObjectName(QStringLiteral("MyButton_Hide"));
-    MyButton_Hide->setGeometry(Px(5220), Px(150), Px(330), Px(270));
-    MyButton_Hide->SetBtCaption(QStringLiteral("↓"));
-    MyButton_Hide->SetOverColor(1);
+    MyButton_Hide = MyButton::Create(this, QStringLiteral("MyButton_Hide"),
+                                     QRect(5220, 150, 330, 270), QStringLiteral("↓"), 1);
     MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
     MyButton_Hide->setFocusPolicy(Qt::NoFocus);
     connect(MyButton_Hide, &MyButton::Click, this, &MainForm::Menu_Hide_Click);
-    skin_.yButton_Close->SetOverColor(1);
     connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::Exit);
 
     Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
@@ -128,12 +124,8 @@ void MainForm::BuildControls() {
     Lab_ShowTime->setCursor(Qt::PointingHandCursor);
     Lab_ShowTime->installEventFilter(this);
 
-    MyButton1 = new MyButton(this);
-    MyButton1->setObjectName(QStringLiteral("MyButton1"));
-    MyButton1->setGeometry(Px(2475), Px(2040), Px(1350), Px(1140));
-    MyButton1->SetBtCaption(QStringLiteral("进入设置"));
-    MyButton1->SetStyle(6);
-    MyButton1->SetOverColor(2);
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
+                                 QStringLiteral("进入设置"), 2, 6);
     connect(MyButton1, &MyButton::Click, this, &MainForm::MyButton1_Click);
 
     Lab_version = new QLabel(QStringLiteral("201003(V4.2)"), this);

@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QRect>
 #include <QString>
 
 // The program's artwork, rendered from its SVG sources at the size it is shown
@@ -14,4 +15,7 @@ QIcon ProgramIcon();
 constexpr int kTwipsPerPixel = 15;
 inline int Px(double twips) {
     return static_cast<int>(twips / kTwipsPerPixel + 0.5);
+}
+inline QRect Px(const QRect& twips) {
+    return QRect(Px(twips.x()), Px(twips.y()), Px(twips.width()), Px(twips.height()));
 }

@@ -29,7 +29,6 @@ MessageBox::MessageBox(ProgramVars& vars, PowerOff* powerOff, QWidget* parent)
     setFont(f);
 
     skin_ = Skin::Build(this, QRect(0, 0, 6495, 495), QPoint(600, 240), QRect(3600, 195, 300, 255));
-    skin_.yButton_Close->SetOverColor(1);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -42,17 +41,10 @@ MessageBox::MessageBox(ProgramVars& vars, PowerOff* powerOff, QWidget* parent)
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    MyButton1 = new MyButton(this);
-    MyButton1->setObjectName(QStringLiteral("MyButton1"));
-    MyButton1->setGeometry(Px(1208), Px(1560), Px(975), Px(375));
-    MyButton1->SetBtCaption(QStringLiteral("确定"));
-    MyButton1->SetOverColor(2);
-
-    MyButton2 = new MyButton(this);
-    MyButton2->setObjectName(QStringLiteral("MyButton2"));
-    MyButton2->setGeometry(Px(2288), Px(1560), Px(975), Px(375));
-    MyButton2->SetBtCaption(QStringLiteral("取消"));
-    MyButton2->SetOverColor(1);
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(1208, 1560, 975, 375),
+                                 QStringLiteral("确定"), 2);
+    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(2288, 1560, 975, 375),
+                                 QStringLiteral("取消"), 1);
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(1000);

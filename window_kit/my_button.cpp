@@ -39,6 +39,19 @@ MyButton::MyButton(QWidget* parent) : QWidget(parent), Label1(new QLabel(this)) 
     Timer1.start(); // its first tick ends a hover that never began
 }
 
+MyButton* MyButton::Create(QWidget* parent, const QString& objectName, const QRect& twips,
+                           const QString& caption, int overColor, int style) {
+    auto* b = new MyButton(parent);
+    b->setObjectName(objectName);
+    b->setGeometry(Px(twips));
+    b->SetBtCaption(caption);
+    b->SetOverColor(overColor);
+    if (style != 0) {
+        b->SetStyle(style);
+    }
+    return b;
+}
+
 void MyButton::SetBtCaption(const QString& caption) {
     Label1->setText(caption);
     Label1->adjustSize();

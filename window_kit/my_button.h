@@ -24,6 +24,10 @@ public:
     static inline const QColor kCaptionDisabled{128, 128, 128};
 
     explicit MyButton(QWidget* parent = nullptr);
+    // A button on parent named objectName, placed at a rectangle given in twips, as the
+    // windows lay their buttons out.
+    static MyButton* Create(QWidget* parent, const QString& objectName, const QRect& twips,
+                            const QString& caption, int overColor = 0, int style = 0);
 
     QString BtCaption() const { return Label1->text(); }
     void SetBtCaption(const QString& caption);

@@ -7,14 +7,6 @@
 
 #include <QWidget>
 
-namespace {
-
-QRect Px(const QRect& twips) {
-    return QRect(::Px(twips.x()), ::Px(twips.y()), ::Px(twips.width()), ::Px(twips.height()));
-}
-
-} // namespace
-
 QString UiFontFamily() {
     return QStringLiteral("WenQuanYi Micro Hei");
 }
@@ -34,17 +26,15 @@ Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLa
 
     s.Lab_FormTitle = new QLabel(window);
     s.Lab_FormTitle->setObjectName(QStringLiteral("Lab_FormTitle"));
-    s.Lab_FormTitle->move(::Px(titleLabel.x()), ::Px(titleLabel.y()));
+    s.Lab_FormTitle->move(Px(titleLabel.x()), Px(titleLabel.y()));
     s.Lab_FormTitle->setStyleSheet(QStringLiteral("color: white; font-weight: bold;"));
 
     s.Img_FormTitle = new QWidget(window);
     s.Img_FormTitle->setObjectName(QStringLiteral("Img_FormTitle"));
     MakeDragHandle(s.Img_FormTitle, window);
 
-    s.yButton_Close = new MyButton(window);
-    s.yButton_Close->setObjectName(QStringLiteral("yButton_Close"));
-    s.yButton_Close->setGeometry(Px(closeButton));
-    s.yButton_Close->SetBtCaption(QStringLiteral("×"));
+    s.yButton_Close = MyButton::Create(window, QStringLiteral("yButton_Close"), closeButton,
+                                       QStringLiteral("×"), 1);
     s.yButton_Close->setToolTip(QStringLiteral("退出本程序"));
     s.yButton_Close->setFocusPolicy(Qt::NoFocus);
     return s;
@@ -53,7 +43,7 @@ Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLa
 void Skin::Preamble(QWidget* window) {
     MakeRoundForm(window);
     StretchBackground(window);
-    Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), ::Px(500));
+    Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), Px(500));
     Lab_FormTitle->setText(window->windowTitle());
     Lab_FormTitle->adjustSize();
     Img0->lower();
