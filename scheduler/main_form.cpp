@@ -252,9 +252,9 @@ void MainForm::Activated() {
         return;
     }
     Menu_Show->setEnabled(false);
-    if (!engine_.Running()) {
-        engine_.LoadTodayEvents();
-    }
+    // Every activation reads today's remaining events afresh: changes made meanwhile, in
+    // the settings or to the database directly, take effect from now.
+    engine_.LoadTodayEvents();
     if (firstActivation_) {
         firstActivation_ = false;
         if (vars_.MinToTray) {

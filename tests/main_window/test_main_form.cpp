@@ -127,6 +127,18 @@ private slots:
         QVERIFY(r.form->Engine().Running());
     }
 
+    void switchingApplicationsKeepsRunningAndRereads() {
+        Rig r;
+        r.AddToday("09:00:00", "first");
+        r.ShowAndActivate();
+        QApplication::setActiveWindow(nullptr); // another application in front
+        QTest::qWait(20);
+        QVERIFY(r.form->Engine().Running());
+        r.AddToday("08:10:00", "added with sqlite3");
+        QApplication::setActiveWindow(r.form.get());
+        QTRY_COMPARE(r.form->Engine().NextEvent(), QString("added with sqlite3"));
+    }
+
     void anotherProgramWindowStopsTheSchedule() {
         Rig r;
         r.AddToday("09:00:00", "later");
