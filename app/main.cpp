@@ -69,8 +69,15 @@ int main(int argc, char** argv) {
     QApplication::setFont(font);
 
     SingleInstance instance;
-    if (!instance.TryLock()) {
+    switch (instance.TryLock()) {
+    case SingleInstance::HeldByAnother:
         return 0; // another copy runs: leave it alone, silently
+    case SingleInstance::Unavailable:
+        PlayLog(QStringLiteral("error cannot make sure only one copy runs (%1: %2); running anyway")
+                    .arg(SingleInstance::DefaultLockPath(), instance.ErrorText()));
+        break;
+    case SingleInstance::Acquired:
+        break;
     }
 
     ProgramVars vars;

@@ -17,6 +17,15 @@ QString SingleInstance::DefaultLockPath() {
     return dir + QStringLiteral("/belvoran.lock");
 }
 
-bool SingleInstance::TryLock() {
-    return lock_->tryLock(0);
+SingleInstance::Result SingleInstance::TryLock() {
+    if (lock_->tryLock(0)) {
+        return Acquired;
+    }
+    return lock_->error() == QLockFile::LockFailedError ? HeldByAnother : Unavailable;
+}
+
+QString SingleInstance::ErrorText() const {
+    return lock_->error() == QLockFile::PermissionError
+               ? QStringLiteral("no permission to write the lock file")
+               : QStringLiteral("the lock file cannot be written");
 }

@@ -9,8 +9,12 @@ class SingleInstance {
 public:
     // lockPath empty: the runtime folder + "/belvoran.lock".
     explicit SingleInstance(const QString& lockPath = QString());
-    // True when this process now holds the lock; false when another copy does.
-    bool TryLock();
+    enum Result { Acquired, HeldByAnother, Unavailable };
+    // Acquired: this process holds the lock. HeldByAnother: another copy runs.
+    // Unavailable: the lock file cannot be made (a broken runtime folder); the caller runs
+    // anyway rather than leave the school without bells.
+    Result TryLock();
+    QString ErrorText() const;
     static QString DefaultLockPath();
 
 private:

@@ -4,6 +4,7 @@
 #include "config_loader.h"
 #include "conn.h"
 #include "program_vars.h"
+#include "single_instance.h"
 #include "temp_store.h"
 
 #include <QSqlQuery>
@@ -342,6 +343,14 @@ private slots:
             names << r.event;
         }
         QCOMPARE(names, (QStringList{"a", "b", "c"}));
+    }
+
+    void singleInstanceLock() {
+        QTemporaryDir dir;
+        SingleInstance first(dir.path() + "/belvoran.lock");
+        QCOMPARE(first.TryLock(), SingleInstance::Acquired);
+        SingleInstance broken(dir.path() + "/no/such/folder/belvoran.lock");
+        QCOMPARE(broken.TryLock(), SingleInstance::Unavailable);
     }
 
     void commandLine() {
