@@ -38,14 +38,17 @@ void ScheduleEngine::LoadTodayEvents() {
     ArmTimer();
 }
 
-void ScheduleEngine::LoadEvents(const QString& after) {
+void ScheduleEngine::LoadEvents(QString after) {
     // The schedule always follows the weekday of the date it runs on.
     vars_.CurWeekName = WeekdayName(loadedDate_);
     todayEvents_ = vars_.Conn->TodayEvents(vars_.CurWeekName, after);
+    // A store that cannot be read now (locked by another program) is tried again from the
+    // next ticks on, rather than leaving the day silent.
+    failedLoadAfter_.clear();
     if (!vars_.Conn->LastError().isEmpty()) {
-        PlayLog(
-            clock_.Now(),
-            QStringLiteral("error cannot read today's events: %1").arg(vars_.Conn->LastError()));
+        failedLoadAfter_ = after;
+        PlayLog(clock_.Now(), QStringLiteral("error cannot read today's events (trying again): %1")
+                                  .arg(vars_.Conn->LastError()));
     }
     nextIndex_ = 0;
     armed_ = false;
@@ -101,6 +104,12 @@ void ScheduleEngine::Tick() {
                          .arg(todayEvents_.size()));
     }
     nowTime_ = TimeText(now.time());
+    if (!failedLoadAfter_.isNull() && now.time().second() % 5 == 0) {
+        LoadEvents(failedLoadAfter_);
+        if (failedLoadAfter_.isNull()) {
+            PlayLog(now, QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
+        }
+    }
 
     // Events long overdue are not played late, one after another.
     while (armed_ && TimeTextSeconds(nowTime_) - TimeTextSeconds(nextTime_) > kLateGraceSeconds) {

@@ -61,7 +61,7 @@ signals:
     void LabelChanged(const QString& text);
 
 private:
-    void LoadEvents(const QString& after);
+    void LoadEvents(QString after); // by value: callers pass failedLoadAfter_
     void ArmNextEvent();
     void Fire();
     QString FileToPlay() const;
@@ -89,4 +89,5 @@ private:
     int secToNext_ = 0;
     QString labelText_;
     QString preparedFile_;
+    QString failedLoadAfter_; // null unless the last read of today's events failed
 };

@@ -303,6 +303,20 @@ private slots:
         QCOMPARE(r.Plays(), (QStringList{good, good}));
     }
 
+    void unreadableStoreIsTriedAgain() {
+        Rig r;
+        const QString a = r.File("a.wav");
+        r.Event("星期一", "08:00:20", "a", a);
+        r.store.Raw("ALTER TABLE 作息表 RENAME TO 作息表_away");
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        QVERIFY(!r.engine.Armed());
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 7)));
+        r.store.Raw("ALTER TABLE 作息表_away RENAME TO 作息表");
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 30)));
+        QCOMPARE(r.Plays(), QStringList{a});
+    }
+
     void missingFileIsLoggedAndTheDayGoesOn() {
         Rig r;
         const QString good = r.File("good.wav");
