@@ -15,7 +15,6 @@ public:
     // Attaches to box and styles it; may be called again with the same box, which restyles
     // it and resets the text to "00:00:00".
     void Attach(QLineEdit* box);
-    QLineEdit* Box() const { return Cls_Text; }
 
     // Whether a digit may stand at position p of text (the typing rules).
     static bool Accepts(const QString& text, int p, QChar digit);

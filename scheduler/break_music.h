@@ -32,8 +32,6 @@ public:
     // Entries 1 to n are song numbers 1 to n; entry 0 is not used.
     const QVector<int>& BreakOrder() const { return breakOrder_; }
     int BreakPos() const { return breakPos_; }
-    const QString& Library() const { return library_; }
-    int SongCount() const { return songs_.size(); }
 
 private:
     void OnPlayStateChange(int oldState, int newState);

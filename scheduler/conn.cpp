@@ -301,10 +301,6 @@ QVector<EventRow> Conn::TodayEvents(const QString& weekName, const QString& afte
     return Events(QStringLiteral("是否播放='√' AND 星期名=? AND 开始时间>?"), {weekName, after});
 }
 
-QVector<EventRow> Conn::WeekEvents(const QString& weekName) {
-    return Events(QStringLiteral("星期名=?"), {weekName});
-}
-
 bool Conn::ReadConfig(ConfigRow* row) {
     QSqlQuery q(Database());
     if (!q.exec(

@@ -76,7 +76,6 @@ public:
     // Today's remaining events: flagged "√", of the weekday, starting strictly later than
     // after, in start-time order.
     QVector<EventRow> TodayEvents(const QString& weekName, const QString& after);
-    QVector<EventRow> WeekEvents(const QString& weekName);
 
     bool ReadConfig(ConfigRow* row);
     bool ReadLibraryList(QString* text);

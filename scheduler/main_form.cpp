@@ -45,10 +45,6 @@ MainForm::MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& po
     skin_.Preamble(this);
     ImgIcon->setPixmap(Picture1->pixmap());
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        // The platform shows the context menu itself; every other click does nothing.
-        Q_UNUSED(TrayMouseMove(r));
-    });
     // The menu marks follow the loaded mode.
     Menu_Mode_Rain->setChecked(vars_.RainMode);
     Menu_Mode_Normal->setChecked(!vars_.RainMode);

@@ -23,7 +23,6 @@ public:
     // never opened while it is already open.
     void Check(const QDate& today, const QString& nowTime);
 
-    bool BoxOpen() const { return boxOpen_; }
     bool CancelledToday(const QDate& today) const { return cancelledOn_ == today; }
 
 private:

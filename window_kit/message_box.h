@@ -56,7 +56,6 @@ public:
     MessageBoxShutdownPrompt(ProgramVars& vars, PowerOff& powerOff, QWidget* parent)
         : vars_(vars), powerOff_(powerOff), parent_(parent) {}
     bool RunShutdownCountdown() override;
-    void SetParent(QWidget* parent) { parent_ = parent; }
 
 private:
     ProgramVars& vars_;

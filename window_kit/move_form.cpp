@@ -3,6 +3,7 @@
 #include "art.h"
 #include "button_layout.h"
 
+#include <QCursor>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWidget>
@@ -84,8 +85,15 @@ QSystemTrayIcon* AddTrayIcon(QWidget* window, const QIcon& icon, QMenu* NotifyMe
     auto* tray = new QSystemTrayIcon(icon, window);
     tray->setObjectName(QStringLiteral("TrayIcon"));
     tray->setToolTip(QStringLiteral("Belvoran"));
-    // The platform opens the context menu on the right button; nothing else reacts.
+    // Most platforms open the context menu on the right button themselves; where one only
+    // reports the click, open it here. Every other click does nothing.
     tray->setContextMenu(NotifyMenu);
+    QObject::connect(tray, &QSystemTrayIcon::activated, NotifyMenu,
+                     [NotifyMenu](QSystemTrayIcon::ActivationReason reason) {
+                         if (TrayMouseMove(reason) && !NotifyMenu->isVisible()) {
+                             NotifyMenu->popup(QCursor::pos());
+                         }
+                     });
     tray->show();
     return tray;
 }
