@@ -1,16 +1,16 @@
 // Start-up: command line, single instance, the store, the main window.
-#include "clock.h"
-#include "command_line.h"
-#include "config_loader.h"
-#include "conn.h"
-#include "gst_player.h"
-#include "main_form.h"
-#include "play_log.h"
-#include "power_off.h"
-#include "program_vars.h"
-#include "single_instance.h"
-#include "skin.h"
-#include "time_text.h"
+#include "app/command_line.h"
+#include "audio/gst_player.h"
+#include "core/clock.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "store/config_loader.h"
+#include "store/conn.h"
+#include "system/power_off.h"
+#include "system/single_instance.h"
+#include "widgets/skin.h"
+#include "windows/main/main_form.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,10 +1,10 @@
 // Runs the real MainTimer on the system clock with a fake player over events one second
 // apart and prints how late each play call came after its second.
 //   build/bench/bench_timer [seconds]   (default 180)
-#include "fakes.h"
-#include "program_vars.h"
-#include "schedule_engine.h"
-#include "time_text.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "schedule/schedule_engine.h"
+#include "support/fakes.h"
 
 #include <QCoreApplication>
 #include <QFile>

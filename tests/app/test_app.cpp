@@ -1,9 +1,9 @@
 // The real program as a user starts it: a schedule that plays at its seconds, one copy at
 // a time, and a damaged database refused without being touched.
-#include "conn.h"
-#include "media.h"
-#include "temp_store.h"
-#include "time_text.h"
+#include "core/time_text.h"
+#include "store/conn.h"
+#include "support/media.h"
+#include "support/temp_store.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "clock.h"
-#include "player.h"
-#include "shutdown_check.h"
+#include "audio/player.h"
+#include "core/clock.h"
+#include "schedule/shutdown_check.h"
 
 #include <QDateTime>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conn.h"
+#include "store/conn.h"
 
 #include <QFile>
 #include <QSqlQuery>

@@ -1,0 +1,358 @@
+#include "audio/gst_player.h"
+
+#include "core/play_log.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+
+namespace {
+
+// playbin flags: audio only, with software volume.
+constexpr guint kPlayFlagAudio = 1 << 1;
+constexpr guint kPlayFlagSoftVolume = 1 << 4;
+constexpr GstClockTime kDiscoverTimeout = 5 * GST_SECOND;
+const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr double kMidiGain = 0.8;
+
+std::atomic<bool> gNoAudioReported{false};
+
+qint64 MonotonicNs() {
+    return static_cast<qint64>(g_get_monotonic_time()) * 1000;
+}
+
+QString SinkDescription() {
+    const QByteArray env = qgetenv("BELVORAN_AUDIO_SINK");
+    return env.isEmpty() ? QStringLiteral("autoaudiosink") : QString::fromUtf8(env);
+}
+
+void OnElementSetup(GstElement*, GstElement* element, gpointer) {
+    GstElementFactory* f = gst_element_get_factory(element);
+    if (f && g_strcmp0(GST_OBJECT_NAME(f), "fluiddec") == 0) {
+        // MIDI: the installed General MIDI soundfont, loud enough to be heard over a bell.
+        g_object_set(element, "soundfont", kSoundFont, "synth-gain", kMidiGain, nullptr);
+    }
+}
+
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    // autoaudiosink falls back to a fake sink when it finds no device: say so once.
+    if (g_strcmp0(GST_OBJECT_NAME(element), "fake-audio-sink") == 0 &&
+        !gNoAudioReported.exchange(true)) {
+        PlayLog(QStringLiteral("error no audio output: no sound device could be opened; "
+                               "nothing will be heard"));
+    }
+}
+
+} // namespace
+
+bool GstPlayer::NoAudioOutputReported() {
+    return gNoAudioReported.load();
+}
+
+void EnsureGstInit() {
+    static bool done = [] {
+        gst_init(nullptr, nullptr);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+struct GstPlayer::Pipeline {
+    GstElement* playbin = nullptr;
+    quint64 serial = 0;
+    QString file;
+    std::atomic<qint64> playingNs{-1};
+    std::atomic<qint64> bufferNs{-1};
+};
+
+namespace {
+
+struct BusContext {
+    GstPlayer* player;
+    quint64 serial;
+    std::atomic<qint64>* playingNs;
+    GstElement* playbin;
+    void (*deliver)(GstPlayer*, quint64, GstMessage*);
+};
+
+} // namespace
+
+GstPlayer::GstPlayer(QObject* parent) : Player(parent) {
+    EnsureGstInit();
+}
+
+GstPlayer::~GstPlayer() {
+    // Setting NULL joins the streaming threads: no bus message can reach this object later.
+    Discard(current_);
+    Discard(prepared_);
+}
+
+std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file) {
+    auto p = std::make_unique<Pipeline>();
+    p->serial = nextSerial_++;
+    p->file = file;
+    p->playbin = gst_element_factory_make("playbin", nullptr);
+    if (!p->playbin) {
+        PlayLog(QStringLiteral("error the GStreamer element playbin is missing"));
+        return nullptr;
+    }
+    gst_object_ref_sink(p->playbin);
+    g_object_set(p->playbin, "flags", kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    // A file holding pictures or video must never make playbin look for a display sink
+    // (some, like DirectFB's, crash without a screen).
+    g_object_set(p->playbin, "video-sink", gst_element_factory_make("fakesink", nullptr),
+                 "text-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
+
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(
+        QFile::encodeName(QFileInfo(file).absoluteFilePath()).constData(), &err);
+    if (uri) {
+        g_object_set(p->playbin, "uri", uri, nullptr);
+        g_free(uri);
+    } else {
+        g_clear_error(&err);
+    }
+
+    const QString desc = SinkDescription();
+    GstElement* sink = gst_parse_bin_from_description(desc.toUtf8().constData(), TRUE, &err);
+    if (!sink) {
+        PlayLog(QStringLiteral("error BELVORAN_AUDIO_SINK \"%1\" is not a usable sink (%2); "
+                               "using autoaudiosink")
+                    .arg(desc, QString::fromUtf8(err ? err->message : "")));
+        g_clear_error(&err);
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+    }
+    if (sink) {
+        GstPad* pad = gst_element_get_static_pad(sink, "sink");
+        if (pad) {
+            gst_pad_add_probe(
+                pad, GST_PAD_PROBE_TYPE_BUFFER,
+                [](GstPad*, GstPadProbeInfo*, gpointer data) -> GstPadProbeReturn {
+                    auto* ns = static_cast<std::atomic<qint64>*>(data);
+                    qint64 expected = -1;
+                    ns->compare_exchange_strong(expected, MonotonicNs());
+                    return GST_PAD_PROBE_OK;
+                },
+                &p->bufferNs, nullptr);
+            gst_object_unref(pad);
+        }
+        g_object_set(p->playbin, "audio-sink", sink, nullptr);
+    }
+    g_signal_connect(p->playbin, "element-setup", G_CALLBACK(OnElementSetup), nullptr);
+    g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
+
+    auto* ctx = new BusContext{this, p->serial, &p->playingNs, p->playbin,
+                               [](GstPlayer* player, quint64 serial, GstMessage* msg) {
+                                   QMetaObject::invokeMethod(
+                                       player,
+                                       [player, serial, msg] {
+                                           player->OnBusMessage(serial, msg);
+                                           gst_message_unref(msg);
+                                       },
+                                       Qt::QueuedConnection);
+                               }};
+    GstBus* bus = gst_element_get_bus(p->playbin);
+    gst_bus_set_sync_handler(
+        bus,
+        [](GstBus*, GstMessage* msg, gpointer data) -> GstBusSyncReply {
+            auto* c = static_cast<BusContext*>(data);
+            switch (GST_MESSAGE_TYPE(msg)) {
+            case GST_MESSAGE_STATE_CHANGED:
+                if (GST_MESSAGE_SRC(msg) == GST_OBJECT(c->playbin)) {
+                    GstState oldState, newState;
+                    gst_message_parse_state_changed(msg, &oldState, &newState, nullptr);
+                    if (newState == GST_STATE_PLAYING) {
+                        c->playingNs->store(MonotonicNs());
+                        c->deliver(c->player, c->serial, gst_message_ref(msg));
+                    }
+                }
+                break;
+            case GST_MESSAGE_EOS:
+            case GST_MESSAGE_ERROR:
+                c->deliver(c->player, c->serial, gst_message_ref(msg));
+                break;
+            default:
+                break;
+            }
+            return GST_BUS_DROP;
+        },
+        ctx, [](gpointer data) { delete static_cast<BusContext*>(data); });
+    gst_object_unref(bus);
+    return p;
+}
+
+void GstPlayer::Discard(std::unique_ptr<Pipeline>& p) {
+    if (!p) {
+        return;
+    }
+    gst_element_set_state(p->playbin, GST_STATE_NULL);
+    gst_object_unref(p->playbin);
+    p.reset();
+}
+
+void GstPlayer::SetFileName(const QString& file) {
+    Discard(current_);
+    playing_ = false;
+    file_ = file;
+}
+
+void GstPlayer::Play() {
+    if (file_.isEmpty()) {
+        return;
+    }
+    Discard(current_);
+    playing_ = false;
+    const QFileInfo info(file_);
+    if (!info.isFile() || !info.isReadable()) {
+        StopWith(QStringLiteral("%1 does not exist or cannot be read").arg(file_));
+        return;
+    }
+    if (prepared_ && prepared_->file == file_) {
+        current_ = std::move(prepared_);
+    } else {
+        current_ = MakePipeline(file_);
+    }
+    if (!current_) {
+        StopWith(QStringLiteral("no player for %1").arg(file_));
+        return;
+    }
+    current_->playingNs = -1;
+    playStartNs_ = MonotonicNs();
+    playing_ = true;
+    if (gst_element_set_state(current_->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        // The bus carries the reason as an error message; it ends the playback there.
+        return;
+    }
+}
+
+void GstPlayer::StopWith(const QString& error) {
+    PlayLog(QStringLiteral("error player: %1").arg(error));
+    Discard(current_);
+    playing_ = false;
+    // Reported from the event loop, as a real playback error would be, so that a caller
+    // reacting to the stop (break music) never recurses into itself.
+    const QString file = file_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, error, file] {
+            if (file_ != file || playing_) {
+                return; // the player has moved on meanwhile
+            }
+            emit Error(error);
+            emit PlayStateChange(Playing, Stopped);
+        },
+        Qt::QueuedConnection);
+}
+
+void GstPlayer::Halt() {
+    Discard(current_);
+    Discard(prepared_); // nothing is about to play: let go of the sound device
+    playing_ = false;
+    emit Halted();
+}
+
+void GstPlayer::Prepare(const QString& file) {
+    if (prepared_ && prepared_->file == file) {
+        return;
+    }
+    Discard(prepared_);
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile()) {
+        return;
+    }
+    prepared_ = MakePipeline(file);
+    if (prepared_) {
+        // PAUSED prerolls: the file is opened, decoded up to the first buffer and waits at
+        // the sink, so PLAYING later starts at once.
+        gst_element_set_state(prepared_->playbin, GST_STATE_PAUSED);
+    }
+}
+
+void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
+    if (prepared_ && prepared_->serial == serial) {
+        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+            Discard(prepared_); // it will be played cold, and fail there with a message
+        }
+        return;
+    }
+    if (!current_ || current_->serial != serial) {
+        return; // from a pipeline already replaced
+    }
+    switch (GST_MESSAGE_TYPE(msg)) {
+    case GST_MESSAGE_STATE_CHANGED:
+        emit PlayStateChange(Stopped, Playing);
+        break;
+    case GST_MESSAGE_EOS:
+        Discard(current_);
+        playing_ = false;
+        emit PlayStateChange(Playing, Stopped);
+        break;
+    case GST_MESSAGE_ERROR: {
+        GError* err = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_error(msg, &err, &debug);
+        const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
+        g_clear_error(&err);
+        g_free(debug);
+        PlayLog(QStringLiteral("error player: %1").arg(text));
+        Discard(current_);
+        playing_ = false;
+        emit Error(text);
+        emit PlayStateChange(Playing, Stopped);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+double GstPlayer::FirstBufferLatencyMs() const {
+    if (!current_) {
+        return -1;
+    }
+    const qint64 buffer = current_->bufferNs.load();
+    const qint64 playing = current_->playingNs.load();
+    if (buffer < 0 || playing < 0) {
+        return -1;
+    }
+    return (std::max(buffer, playing) - playStartNs_) / 1e6;
+}
+
+double GstPlayer::Duration() {
+    return MeasureDuration(file_);
+}
+
+double GstPlayer::MeasureDuration(const QString& file) {
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
+        return -1;
+    }
+    GError* err = nullptr;
+    GstDiscoverer* discoverer = gst_discoverer_new(kDiscoverTimeout, &err);
+    if (!discoverer) {
+        g_clear_error(&err);
+        return -1;
+    }
+    gchar* uri = gst_filename_to_uri(QFile::encodeName(info.absoluteFilePath()).constData(), &err);
+    double seconds = -1;
+    if (uri) {
+        GstDiscovererInfo* result = gst_discoverer_discover_uri(discoverer, uri, &err);
+        if (result) {
+            if (gst_discoverer_info_get_result(result) == GST_DISCOVERER_OK) {
+                GList* audio = gst_discoverer_info_get_audio_streams(result);
+                const GstClockTime d = gst_discoverer_info_get_duration(result);
+                if (audio && GST_CLOCK_TIME_IS_VALID(d)) {
+                    seconds = static_cast<double>(d) / GST_SECOND;
+                }
+                gst_discoverer_stream_info_list_free(audio);
+            }
+            g_object_unref(result);
+        }
+        g_free(uri);
+    }
+    g_clear_error(&err);
+    g_object_unref(discoverer);
+    return seconds;
+}

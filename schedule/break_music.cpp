@@ -1,0 +1,120 @@
+#include "schedule/break_music.h"
+
+#include "audio/player.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "store/conn.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+BreakMusic::BreakMusic(ProgramVars& vars, Player& player, QObject* parent)
+    : QObject(parent), vars_(vars), player_(player) {
+    connect(&player_, &Player::PlayStateChange, this, &BreakMusic::OnPlayStateChange);
+    connect(&player_, &Player::Halted, this, &BreakMusic::End);
+    connect(&player_, &Player::Error, this, &BreakMusic::OnPlayerError);
+}
+
+void BreakMusic::StartBreakMusic(const QString& library) {
+    breakPlaying_ = true;
+    library_ = library;
+    failuresInARow_ = 0;
+    // Every library start draws fresh random orders.
+    std::random_device device;
+    rng_.seed(device() ^ static_cast<unsigned>(QDateTime::currentMSecsSinceEpoch()));
+
+    bool ok = false;
+    const QVector<SongRow> rows = vars_.Conn->LibrarySongs(library, &ok);
+    if (!ok) {
+        PlayLog(QStringLiteral("error break music \"%1\": cannot read the library (%2)")
+                    .arg(library, vars_.Conn->LastError()));
+    }
+    songs_.clear();
+    for (const SongRow& r : rows) {
+        songs_.push_back(r.file);
+    }
+    breakOrder_ = {0};
+    if (songs_.isEmpty()) {
+        PlayLog(QStringLiteral("skip  break music \"%1\": the library has no songs").arg(library));
+        return;
+    }
+    PlayLog(QStringLiteral("break music \"%1\": %2 songs, order %3")
+                .arg(library)
+                .arg(songs_.size())
+                .arg(vars_.PlayOrder == 0   ? QStringLiteral("sequential")
+                     : vars_.PlayOrder == 1 ? QStringLiteral("repeat one")
+                                            : QStringLiteral("random")));
+    BuildBreakOrder();
+    PlayNextBreakSong();
+}
+
+void BreakMusic::BuildBreakOrder() {
+    const int n = songs_.size();
+    breakOrder_.fill(0, n + 1);
+    breakPos_ = 0;
+    for (int i = 1; i <= n; ++i) {
+        breakOrder_[i] = i;
+    }
+    if (vars_.PlayOrder > 1) {
+        // Fisher–Yates over entries 1..n: every permutation equally likely, in O(n).
+        for (int i = n; i > 1; --i) {
+            std::uniform_int_distribution<int> pick(1, i);
+            std::swap(breakOrder_[i], breakOrder_[pick(rng_)]);
+        }
+    }
+}
+
+void BreakMusic::PlayNextBreakSong() {
+    const int n = songs_.size();
+    if (!breakPlaying_ || n == 0) {
+        return;
+    }
+    if (vars_.PlayOrder == 1) {
+        breakPos_ = 1;
+    } else {
+        if (breakPos_ >= n) {
+            BuildBreakOrder();
+        }
+        ++breakPos_;
+    }
+    currentFile_ = songs_[breakOrder_[breakPos_] - 1];
+    if (!QFileInfo::exists(currentFile_)) {
+        PlayLog(QStringLiteral("error break song %1: the file does not exist").arg(currentFile_));
+    } else {
+        PlayLog(QStringLiteral("play  break song %1").arg(currentFile_));
+    }
+    lastFailed_ = false;
+    player_.SetFileName(currentFile_);
+    player_.Play();
+}
+
+void BreakMusic::End() {
+    breakPlaying_ = false;
+}
+
+void BreakMusic::OnPlayerError(const QString& message) {
+    Q_UNUSED(message);
+    lastFailed_ = true;
+}
+
+void BreakMusic::OnPlayStateChange(int oldState, int newState) {
+    Q_UNUSED(oldState);
+    if (!breakPlaying_ || newState != Player::Stopped) {
+        return;
+    }
+    if (player_.FileName() != currentFile_) {
+        // Another part of the program has played something of its own.
+        breakPlaying_ = false;
+        return;
+    }
+    // A library whose every song fails would otherwise spin from error to error.
+    failuresInARow_ = lastFailed_ ? failuresInARow_ + 1 : 0;
+    if (failuresInARow_ >= songs_.size()) {
+        PlayLog(QStringLiteral("error break music \"%1\": no song of the library can be played; "
+                               "break music stops")
+                    .arg(library_));
+        breakPlaying_ = false;
+        return;
+    }
+    PlayNextBreakSong();
+}

@@ -1,0 +1,232 @@
+#include "schedule/schedule_engine.h"
+
+#include "audio/player.h"
+#include "core/clock.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString kFinished = QStringLiteral("播放已结束");
+
+int Field(const QString& t, int from) {
+    return t.mid(from, 2).toInt();
+}
+
+} // namespace
+
+ScheduleEngine::ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player,
+                               ShutdownPrompt* prompt, QObject* parent)
+    : QObject(parent), vars_(vars), clock_(clock), player_(player), breakMusic_(vars, player),
+      shutdown_(vars, prompt) {
+    mainTimer_.setParent(this); // findable by name from the window that owns the engine
+    mainTimer_.setObjectName(QStringLiteral("MainTimer"));
+    mainTimer_.setSingleShot(true);
+    mainTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
+}
+
+void ScheduleEngine::LoadTodayEvents() {
+    const QDateTime now = clock_.Now();
+    nowTime_ = TimeText(now.time());
+    loadedDate_ = now.date();
+    LoadEvents(nowTime_);
+    running_ = true;
+    ArmTimer();
+}
+
+void ScheduleEngine::LoadEvents(QString after) {
+    // The schedule always follows the weekday of the date it runs on.
+    vars_.CurWeekName = WeekdayName(loadedDate_);
+    todayEvents_ = vars_.Conn->TodayEvents(vars_.CurWeekName, after);
+    // A store that cannot be read now (locked by another program) is tried again from the
+    // next ticks on, rather than leaving the day silent.
+    failedLoadAfter_.clear();
+    if (!vars_.Conn->LastError().isEmpty()) {
+        failedLoadAfter_ = after;
+        PlayLog(clock_.Now(), QStringLiteral("error cannot read today's events (trying again): %1")
+                                  .arg(vars_.Conn->LastError()));
+    }
+    nextIndex_ = 0;
+    armed_ = false;
+    nextTime_ = QStringLiteral("00:00:00");
+    preparedFile_.clear();
+    ArmNextEvent();
+}
+
+void ScheduleEngine::ArmNextEvent() {
+    armed_ = false;
+    while (nextIndex_ < todayEvents_.size()) {
+        const EventRow& r = todayEvents_[nextIndex_++];
+        QString problem;
+        if (!IsTimeText(r.startTime)) {
+            problem = QStringLiteral("the start time \"%1\" is not hh:mm:ss").arg(r.startTime);
+        } else if (r.musicFile.isNull()) {
+            problem = QStringLiteral("it has no music file");
+        } else if (r.musicFile == kBreakMusicFile && r.event.isEmpty()) {
+            problem = QStringLiteral("its break-music library has no name");
+        }
+        if (!problem.isEmpty()) {
+            PlayLog(clock_.Now(),
+                    QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
+            continue;
+        }
+        nextTime_ = r.startTime;
+        nextEvent_ = r.event;
+        nextMusic_ = r.musicFile;
+        nextReplace_ = r.replace; // Null reads as no replacement
+        armed_ = true;
+        return;
+    }
+    nextTime_ = QStringLiteral("00:00:00");
+}
+
+void ScheduleEngine::StopSchedule() {
+    running_ = false;
+    mainTimer_.stop();
+    SetLabel(kFinished);
+}
+
+void ScheduleEngine::Tick() {
+    if (!running_) {
+        return;
+    }
+    const QDateTime now = clock_.Now();
+    if (now.date() != loadedDate_) {
+        // A new day: its own weekday's timetable, from midnight on.
+        loadedDate_ = now.date();
+        LoadEvents(QStringLiteral(""));
+        PlayLog(now, QStringLiteral("new day %1 (%2): %3 events")
+                         .arg(loadedDate_.toString(Qt::ISODate), vars_.CurWeekName)
+                         .arg(todayEvents_.size()));
+    }
+    nowTime_ = TimeText(now.time());
+    if (!failedLoadAfter_.isNull() && now.time().second() % 5 == 0) {
+        LoadEvents(failedLoadAfter_);
+        if (failedLoadAfter_.isNull()) {
+            PlayLog(now, QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
+        }
+    }
+
+    // Events long overdue are not played late, one after another.
+    while (armed_ && TimeTextSeconds(nowTime_) - TimeTextSeconds(nextTime_) > kLateGraceSeconds) {
+        PlayLog(now, QStringLiteral("skip  %1 \"%2\": missed (the clock reached %3)")
+                         .arg(nextTime_, nextEvent_, nowTime_));
+        ArmNextEvent();
+    }
+
+    if (armed_) {
+        secToNext_ = (Field(nextTime_, 0) - Field(nowTime_, 0)) * 3600 +
+                     (Field(nextTime_, 3) - Field(nowTime_, 3)) * 60 + Field(nextTime_, 6) -
+                     Field(nowTime_, 6);
+        SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
+        if (nowTime_ >= nextTime_) {
+            Fire();
+            ArmNextEvent();
+            if (!armed_) {
+                SetLabel(kFinished);
+            }
+        } else if (secToNext_ <= 2 && nextMusic_ != kBreakMusicFile) {
+            const QString file = FileToPlay();
+            if (!file.isEmpty() && file != preparedFile_) {
+                preparedFile_ = file;
+                player_.Prepare(file);
+            }
+        }
+    } else {
+        SetLabel(kFinished);
+    }
+
+    shutdown_.Check(now.date(), nowTime_);
+    if (running_) {
+        ArmTimer();
+    }
+}
+
+QString ScheduleEngine::FileToPlay() const {
+    if (!nextReplace_.isEmpty() && vars_.RainMode) {
+        return GetReplaceMusic(nextReplace_);
+    }
+    return nextMusic_;
+}
+
+void ScheduleEngine::Fire() {
+    const QDateTime now = clock_.Now();
+    if (nextMusic_ == kBreakMusicFile) {
+        PlayLog(now, QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_));
+        breakMusic_.StartBreakMusic(nextEvent_);
+        return;
+    }
+    const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
+    const QString file = FileToPlay();
+    // An ordinary event ends break music before it takes the player.
+    breakMusic_.End();
+    player_.SetFileName(file);
+    if (file.isEmpty()) {
+        PlayLog(now,
+                rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
+                                      "\"%3\"")
+                           .arg(nextTime_, nextEvent_, nextReplace_)
+                     : QStringLiteral("skip  %1 \"%2\": no music file").arg(nextTime_, nextEvent_));
+        return;
+    }
+    if (!QFileInfo::exists(file)) {
+        PlayLog(
+            now,
+            QStringLiteral("error %1 \"%2\": %3 does not exist").arg(nextTime_, nextEvent_, file));
+        return;
+    }
+    PlayLog(now, QStringLiteral("fire  %1 \"%2\"%3: %4")
+                     .arg(nextTime_, nextEvent_,
+                          rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_)
+                               : QString(),
+                          file));
+    player_.Play();
+}
+
+QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
+    QString file;
+    for (const ReplaceEntry& e : vars_.ReplaceMusicArr) {
+        if (e.name == name) {
+            file = e.file;
+        }
+    }
+    return file;
+}
+
+void ScheduleEngine::ToggleShowClock() {
+    vars_.ShowClock = !vars_.ShowClock;
+    if (!vars_.Conn->SetShowClock(vars_.ShowClock)) {
+        PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1")
+                    .arg(vars_.Conn->LastError()));
+    }
+}
+
+void ScheduleEngine::SetRainMode(bool rain) {
+    vars_.RainMode = rain;
+    if (!vars_.Conn->SetRainMode(rain)) {
+        PlayLog(
+            QStringLiteral("error cannot store the rain mode: %1").arg(vars_.Conn->LastError()));
+    }
+    PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
+}
+
+void ScheduleEngine::SetLabel(const QString& text) {
+    if (text != labelText_) {
+        labelText_ = text;
+        emit LabelChanged(labelText_);
+    }
+}
+
+void ScheduleEngine::ArmTimer() {
+    if (!timerDriven_) {
+        return;
+    }
+    // Wake a few milliseconds after the next wall-clock second, so a due event starts
+    // within milliseconds of its second rather than up to a second late.
+    const int ms = 1000 - clock_.Now().time().msec() + 3;
+    mainTimer_.start(ms);
+}

@@ -1,0 +1,35 @@
+#include "schedule/shutdown_check.h"
+
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+
+void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
+    const QString& at = vars_.ShutDownTime;
+    if (at == QLatin1String("00:00:00")) {
+        return;
+    }
+    if (!IsTimeText(at)) {
+        // A damaged setting must not power the computer off at a random moment.
+        if (warnedBadTime_ != at) {
+            warnedBadTime_ = at;
+            PlayLog(QStringLiteral("skip  daily shutdown: the shutdown time \"%1\" is not hh:mm:ss")
+                        .arg(at));
+        }
+        return;
+    }
+    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || !prompt_) {
+        return;
+    }
+    vars_.MsgTitle = QStringLiteral("关机提示");
+    vars_.MsgText = QString();
+    vars_.MsgMode = 3;
+    PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
+    boxOpen_ = true;
+    const bool poweringOff = prompt_->RunShutdownCountdown();
+    boxOpen_ = false;
+    if (!poweringOff) {
+        cancelledOn_ = today;
+        PlayLog(QStringLiteral("shutdown cancelled for today"));
+    }
+}

@@ -1,0 +1,229 @@
+// The real GStreamer player with a fake or capturing sink, on media made at test time.
+#include "audio/gst_player.h"
+#include "core/time_text.h"
+#include "support/media.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+int CountStops(const QSignalSpy& spy) {
+    int n = 0;
+    for (const auto& args : spy) {
+        n += args.at(1).toInt() == Player::Stopped;
+    }
+    return n;
+}
+
+// The bytes of a WAV file's data chunk.
+QByteArray WavData(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray all = f.readAll();
+    int pos = 12;
+    while (pos + 8 <= all.size()) {
+        const QByteArray id = all.mid(pos, 4);
+        const quint32 size = quint8(all[pos + 4]) | quint8(all[pos + 5]) << 8 |
+                             quint8(all[pos + 6]) << 16 | quint32(quint8(all[pos + 7])) << 24;
+        if (id == "data") {
+            return all.mid(pos + 8, int(size));
+        }
+        pos += 8 + int(size);
+    }
+    return {};
+}
+
+} // namespace
+
+class TestPlayer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.path() + "/" + name; }
+    QString Media(const QString& ext, int seconds) const {
+        return Path(QString("铃声 it's \"%1s\".%2").arg(seconds).arg(ext));
+    }
+
+private slots:
+    void initTestCase() {
+        EnsureGstInit();
+        for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
+            for (int s : {3, 205}) {
+                QVERIFY2(media::Make(Media(ext, s), s), qPrintable(Media(ext, s)));
+            }
+        }
+        QVERIFY(media::Run(QString("videotestsrc num-buffers=1 ! video/x-raw,width=64,height=64 "
+                                   "! pngenc ! filesink location=%1")
+                               .arg(Path("picture.wav"))));
+        QFile text(Path("notes.wav"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("这不是声音文件。 This is not audio.\n");
+    }
+
+    void init() { qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false"); }
+
+    void durations_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("seconds");
+        for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
+            for (int s : {3, 205}) {
+                QTest::addRow("%s %ds", qPrintable(ext), s) << ext << s;
+            }
+        }
+    }
+    void durations() {
+        QFETCH(QString, ext);
+        QFETCH(int, seconds);
+        GstPlayer player;
+        const double d = player.MeasureDuration(Media(ext, seconds));
+        QVERIFY2(qAbs(d - seconds) < 0.1, qPrintable(QString::number(d)));
+        player.SetFileName(Media(ext, seconds));
+        QVERIFY(qAbs(player.Duration() - seconds) < 0.1);
+        if (seconds == 205) {
+            QCOMPARE(LengthToTime(d), QString("00:03:25"));
+        }
+    }
+
+    void unloadableFilesMeasureMinusOne() {
+        GstPlayer player;
+        QCOMPARE(player.MeasureDuration(Path("missing.wav")), -1.0);
+        QCOMPARE(player.MeasureDuration(Path("notes.wav")), -1.0);
+        QCOMPARE(player.MeasureDuration(Path("picture.wav")), -1.0);
+        QCOMPARE(player.MeasureDuration(dir.path()), -1.0);
+        QCOMPARE(player.MeasureDuration(QString()), -1.0);
+    }
+
+    void playsEachFormatToTheEnd_data() {
+        QTest::addColumn<QString>("ext");
+        for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
+            QTest::newRow(qPrintable(ext)) << ext;
+        }
+    }
+    void playsEachFormatToTheEnd() {
+        QFETCH(QString, ext);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        player.SetFileName(Media(ext, 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
+        QCOMPARE(errors.count(), 0);
+        QVERIFY(!player.IsPlaying());
+        QTest::qWait(200);
+        QCOMPARE(CountStops(states), 1); // once, not again
+    }
+
+    void haltIsSilentAndPlayWorksAgain() {
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true");
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy halted(&player, &Player::Halted);
+        player.SetFileName(Media("wav", 205));
+        player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000); // playing
+        QTest::qWait(300);
+        player.Halt();
+        QCOMPARE(halted.count(), 1);
+        QTest::qWait(500);
+        QCOMPARE(CountStops(states), 0);
+
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+    void setFileNameEndsPlaybackSilently() {
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true");
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("mp3", 205));
+        player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+        player.SetFileName(QString());
+        QTest::qWait(300);
+        QCOMPARE(CountStops(states), 0);
+        player.Play(); // an empty name plays nothing
+        QTest::qWait(200);
+        QVERIFY(!player.IsPlaying());
+    }
+
+    void errorsAreReportedAsAStop_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("missing") << "missing.mp3";
+        QTest::newRow("text") << "notes.wav";
+        QTest::newRow("picture") << "picture.wav";
+    }
+    void errorsAreReportedAsAStop() {
+        QFETCH(QString, file);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        player.SetFileName(Path(file));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
+        QCOMPARE(errors.count(), 1);
+        QTest::qWait(200);
+        QCOMPARE(CountStops(states), 1);
+    }
+
+    void captureHoldsTheFilesSamples() {
+        const QString raw = Path("capture.raw");
+        qputenv("BELVORAN_AUDIO_SINK",
+                QString("capsfilter caps=audio/x-raw,format=S16LE,rate=44100,channels=2 ! "
+                        "filesink location=\"%1\"")
+                    .arg(raw)
+                    .toUtf8());
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        const QByteArray expected = WavData(Media("wav", 3));
+        QCOMPARE(expected.size(), 3 * 44100 * 4);
+        QVERIFY(FileBytes(raw) == expected);
+    }
+
+    void noAudioDeviceIsReported() {
+        // autoaudiosink names its fallback this way when no device can be opened.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink sync=false");
+        QVERIFY(!GstPlayer::NoAudioOutputReported());
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QVERIFY(GstPlayer::NoAudioOutputReported());
+    }
+
+    void unusableSinkFallsBack() {
+        qputenv("BELVORAN_AUDIO_SINK", "nosuchsink-element");
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play(); // logged, and played on the default sink instead
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+    void preparedFileStartsAndEnds() {
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.Prepare(Media("mp3", 3));
+        QTest::qWait(300);
+        player.SetFileName(Media("mp3", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+private:
+    static QByteArray FileBytes(const QString& path) {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlayer)
+#include "test_player.moc"

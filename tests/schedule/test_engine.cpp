@@ -1,0 +1,570 @@
+// The schedule engine against a fake clock and player: a whole week in milliseconds.
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "schedule/schedule_engine.h"
+#include "store/config_loader.h"
+#include "support/fakes.h"
+#include "support/temp_store.h"
+
+#include <QtTest>
+
+namespace {
+
+// A store, program variables, clock, player and engine wired together.
+struct Rig {
+    Rig() : player(&clock), engine(vars, clock, player, &prompt) {
+        vars.Conn = store.conn.get();
+        engine.SetTimerDriven(false);
+    }
+    // Makes an (empty) file the engine can see; returns its path.
+    QString File(const QString& name) {
+        const QString path = store.dir.path() + "/" + name;
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        return path;
+    }
+    qint64 Event(const QString& week, const QString& start, const QString& name,
+                 const QString& file, const QString& replace = "", const QString& flag = "√") {
+        return store.conn->AddEvent(
+            {0, week, name, start, file, "00:00:05", flag, replace, "111111"});
+    }
+    void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
+    // Ticks once a second until the clock reaches end (inclusive).
+    void RunUntil(const QDateTime& end) {
+        while (clock.Now() < end) {
+            clock.Advance(1);
+            engine.Tick();
+        }
+    }
+    QStringList Plays() const { return player.plays; }
+
+    TempStore store;
+    ProgramVars vars;
+    FakeClock clock;
+    FakePlayer player;
+    FakePrompt prompt;
+    ScheduleEngine engine;
+};
+
+const QDate kMonday(2026, 12, 7);
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void secondsToTime_data() {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << "00:00:00";
+        QTest::newRow("3725") << qint64(3725) << "01:02:05";
+        QTest::newRow("last second") << qint64(86399) << "23:59:59";
+        QTest::newRow("100 hours") << qint64(360000) << "100:00:00";
+        QTest::newRow("minus five") << qint64(-5) << "00:00:0-5";
+    }
+    void secondsToTime() {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(SecondsToTime(seconds), text);
+    }
+
+    void lengthRoundsHalfToEven() {
+        QCOMPARE(LengthToTime(205.0), QString("00:03:25"));
+        QCOMPARE(LengthToTime(204.5), QString("00:03:24"));
+        QCOMPARE(LengthToTime(205.5), QString("00:03:26"));
+        QCOMPARE(LengthToTime(2.96), QString("00:00:03"));
+    }
+
+    void timeTextChecks() {
+        QVERIFY(IsTimeText("00:00:00"));
+        QVERIFY(IsTimeText("23:59:59"));
+        QVERIFY(!IsTimeText("7:05:00"));
+        QVERIFY(!IsTimeText("24:00:00"));
+        QVERIFY(!IsTimeText("12:60:00"));
+        QVERIFY(!IsTimeText("12-30-00"));
+        QVERIFY(!IsTimeText(""));
+        QCOMPARE(WeekdayName(QDate(2026, 12, 6)), QString("星期日"));
+        QCOMPARE(WeekdayName(kMonday), QString("星期一"));
+        QCOMPARE(WeekdayName(QDate(2026, 12, 12)), QString("星期六"));
+    }
+
+    // Monday to Sunday, ticking every second: each event fires once, at its second, in
+    // order, with the right file; break music, rain mode from Wednesday noon, a disabled
+    // event, and every midnight crossed without a new activation.
+    void schoolWeek() {
+        Rig r;
+        const QString bell = r.File("上课铃.wav");
+        const QString endBell = r.File("下课铃.wav");
+        const QString exercise = r.File("广播操.mp3");
+        const QString rainExercise = r.File("雨天操.mp3");
+        const QString song1 = r.File("song1.mp3");
+        const QString song2 = r.File("song2.mp3");
+        r.store.conn->AddSong("曲库_轻音乐", song1, "00:03:00");
+        r.store.conn->AddSong("曲库_轻音乐", song2, "00:03:00");
+        r.store.conn->AddReplace("雨天操", rainExercise, "00:05:00");
+        QVERIFY(SetReplaceMusicArr(r.vars));
+
+        struct Expect {
+            QDateTime when;
+            QString file;
+        };
+        QVector<Expect> expected;
+        for (int day = 0; day < 7; ++day) {
+            const QDate d = kMonday.addDays(day);
+            const QString week = WeekdayName(d);
+            if (day >= 5) {
+                r.Event(week, "09:00:00", "周末铃", bell); // weekend: one bell
+                expected.push_back({QDateTime(d, QTime(9, 0)), bell});
+                continue;
+            }
+            r.Event(week, "08:00:00", "上课", bell);
+            r.Event(week, "08:45:00", "下课", endBell);
+            r.Event(week, "08:45:05", "曲库_轻音乐", kBreakMusicFile);
+            r.Event(week, "08:55:00", "上课", bell);
+            r.Event(week, "09:10:00", "停用的铃", bell, "", "");
+            r.Event(week, "10:00:00", "广播操", exercise, "雨天操");
+            r.Event(week, "23:59:59", "晚安", endBell);
+            const bool rainy = day >= 2; // rain mode switched on Wednesday at noon
+            expected.push_back({QDateTime(d, QTime(8, 0)), bell});
+            expected.push_back({QDateTime(d, QTime(8, 45)), endBell});
+            expected.push_back({QDateTime(d, QTime(8, 45, 5)), song1});
+            expected.push_back({QDateTime(d, QTime(8, 55)), bell});
+            expected.push_back(
+                {QDateTime(d, QTime(10, 0)), (rainy && day > 2) ? rainExercise : exercise});
+            expected.push_back({QDateTime(d, QTime(23, 59, 59)), endBell});
+        }
+
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QVERIFY(r.engine.Running());
+        QCOMPARE(r.engine.NextTime(), QString("08:00:00"));
+
+        r.RunUntil(QDateTime(kMonday.addDays(2), QTime(12, 0)));
+        r.engine.SetRainMode(true);
+        r.RunUntil(QDateTime(kMonday.addDays(6), QTime(23, 59, 59)));
+
+        QVector<Expect> got;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                got.push_back({c.when, c.file});
+            }
+        }
+        QCOMPARE(got.size(), expected.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got[i].when, expected[i].when);
+            QCOMPARE(got[i].file, expected[i].file);
+        }
+        // The week ended still running: the timetable never stopped itself.
+        QVERIFY(r.engine.Running());
+    }
+
+    void countdownLabel() {
+        Rig r;
+        r.vars.ShowClock = false;
+        r.Event("星期一", "08:01:05", "上课", r.File("a.wav"));
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        QCOMPARE(r.engine.LabelText(), QString("00:01:05"));
+        r.clock.Advance(1);
+        r.engine.Tick();
+        QCOMPARE(r.engine.LabelText(), QString("00:01:04"));
+        r.vars.ShowClock = true;
+        r.clock.Advance(1);
+        r.engine.Tick();
+        QCOMPARE(r.engine.LabelText(), QString("08:00:02"));
+    }
+
+    void labelClickTogglesAndStores() {
+        Rig r;
+        QVERIFY(r.vars.ShowClock);
+        r.engine.ToggleShowClock();
+        QVERIFY(!r.vars.ShowClock);
+        ConfigRow row;
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QCOMPARE(row.showClock, false);
+        r.engine.ToggleShowClock();
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QCOMPARE(row.showClock, true);
+    }
+
+    void rainModeIsStored() {
+        Rig r;
+        r.engine.SetRainMode(true);
+        ConfigRow row;
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(row.rainMode);
+        QVERIFY(r.vars.RainMode);
+        r.engine.SetRainMode(false);
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(!row.rainMode);
+    }
+
+    void noEventsLeftShowsFinishedButKeepsTicking() {
+        Rig r;
+        r.vars.ShutDownTime = "07:00:00";
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        QCOMPARE(r.engine.LabelText(), QString("播放已结束"));
+        QVERIFY(r.engine.Running());
+        QCOMPARE(r.prompt.opened, 1); // the shutdown check still ran
+        QVERIFY(r.Plays().isEmpty());
+    }
+
+    void eventAtActivationSecondIsNotLoaded() {
+        Rig r;
+        r.Event("星期一", "08:00:00", "exactly now", r.File("a.wav"));
+        r.Event("星期一", "08:00:01", "next", r.File("b.wav"));
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        QCOMPARE(r.engine.NextEvent(), QString("next"));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 1)));
+        QCOMPARE(r.Plays(), QStringList{r.store.dir.path() + "/b.wav"});
+    }
+
+    void sameSecondEventsFireOneTickApart() {
+        Rig r;
+        const QString a = r.File("a.wav"), b = r.File("b.wav");
+        r.Event("星期一", "08:00:00", "first", a);
+        r.Event("星期一", "08:00:00", "second", b);
+        r.At(kMonday, QTime(7, 59, 58));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), (QStringList{a, b}));
+        QVector<QDateTime> when;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                when << c.when;
+            }
+        }
+        QCOMPARE(when[0].time(), QTime(8, 0, 0));
+        QCOMPARE(when[1].time(), QTime(8, 0, 1));
+    }
+
+    void stoppedScheduleSkipsPassedEvents() {
+        Rig r;
+        const QString a = r.File("a.wav"), b = r.File("b.wav");
+        r.Event("星期一", "08:00:10", "while stopped", a);
+        r.Event("星期一", "08:00:30", "after", b);
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        r.engine.StopSchedule();
+        QCOMPARE(r.engine.LabelText(), QString("播放已结束"));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 20))); // ticks while stopped do nothing
+        r.engine.LoadTodayEvents();                      // the main window active again
+        r.RunUntil(QDateTime(kMonday, QTime(8, 1)));
+        QCOMPARE(r.Plays(), QStringList{b});
+    }
+
+    void lateTickStillFiresButStaleEventsAreSkipped() {
+        Rig r;
+        const QString a = r.File("a.wav"), b = r.File("b.wav"), c = r.File("c.wav");
+        r.Event("星期一", "08:00:00", "a", a);
+        r.Event("星期一", "08:10:00", "b", b);
+        r.Event("星期一", "08:20:00", "c", c);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.At(kMonday, QTime(8, 0, 3)); // three seconds late: still played
+        r.engine.Tick();
+        QCOMPARE(r.Plays(), QStringList{a});
+        r.At(kMonday, QTime(8, 20, 0)); // the computer slept through 08:10
+        r.engine.Tick();
+        QCOMPARE(r.Plays(), (QStringList{a, c}));
+    }
+
+    void scheduleUsesTodayNotTheSettingsSelection() {
+        Rig r;
+        const QString mon = r.File("mon.wav"), wed = r.File("wed.wav");
+        r.Event("星期一", "08:00:00", "monday", mon);
+        r.Event("星期三", "08:00:00", "wednesday", wed);
+        r.vars.CurWeekName = "星期三"; // left over from editing Wednesday
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 1)));
+        QCOMPARE(r.Plays(), QStringList{mon});
+    }
+
+    void badRowsAreSkipped() {
+        Rig r;
+        const QString good = r.File("good.wav");
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', 'no file', '08:00:00', NULL, '√')");
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', 'bad time', '8:5:0x', '/x.wav', '√')");
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放, 替代音乐) "
+                    "VALUES ('星期一', NULL, '08:00:30', '" +
+                    good + "', '√', NULL)");
+        r.Event("星期一", "08:01:00", "good", good);
+        r.At(kMonday, QTime(7, 59));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 2)));
+        QCOMPARE(r.Plays(), (QStringList{good, good}));
+    }
+
+    void unreadableStoreIsTriedAgain() {
+        Rig r;
+        const QString a = r.File("a.wav");
+        r.Event("星期一", "08:00:20", "a", a);
+        r.store.Raw("ALTER TABLE 作息表 RENAME TO 作息表_away");
+        r.At(kMonday, QTime(8, 0));
+        r.engine.LoadTodayEvents();
+        QVERIFY(!r.engine.Armed());
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 7)));
+        r.store.Raw("ALTER TABLE 作息表_away RENAME TO 作息表");
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 30)));
+        QCOMPARE(r.Plays(), QStringList{a});
+    }
+
+    void missingFileIsLoggedAndTheDayGoesOn() {
+        Rig r;
+        const QString good = r.File("good.wav");
+        r.Event("星期一", "08:00:00", "gone", r.store.dir.path() + "/missing.wav");
+        r.Event("星期一", "08:00:10", "good", good);
+        r.At(kMonday, QTime(7, 59, 59));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 20)));
+        QCOMPARE(r.Plays(), QStringList{good});
+    }
+
+    void rainReplacement() {
+        Rig r;
+        const QString own = r.File("own.wav"), first = r.File("first.wav"),
+                      later = r.File("later.wav"), plain = r.File("plain.wav");
+        r.store.conn->AddReplace("雨", first, "00:00:01");
+        r.store.conn->AddReplace("雨", later, "00:00:01");
+        QVERIFY(SetReplaceMusicArr(r.vars));
+        QCOMPARE(r.engine.GetReplaceMusic("雨"), later);
+        QCOMPARE(r.engine.GetReplaceMusic("雪"), QString());
+
+        r.Event("星期一", "08:00:00", "with replacement", own, "雨");
+        r.Event("星期一", "08:00:10", "no replacement", plain);
+        r.Event("星期一", "08:00:20", "unknown replacement", own, "雪");
+        r.At(kMonday, QTime(7, 59));
+        r.engine.LoadTodayEvents();
+        r.engine.SetRainMode(true); // switched on after the event was armed
+        r.RunUntil(QDateTime(kMonday, QTime(8, 1)));
+        QCOMPARE(r.Plays(), (QStringList{later, plain}));
+    }
+
+    void breakOrders_data() {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("sequential") << 0 << QList<int>{1, 2, 3, 1, 2, 3, 1};
+        QTest::newRow("repeat one") << 1 << QList<int>{1, 1, 1, 1, 1, 1, 1};
+    }
+    void breakOrders() {
+        QFETCH(int, order);
+        QFETCH(QList<int>, expected);
+        Rig r;
+        r.vars.PlayOrder = order;
+        QStringList songs;
+        for (int i = 1; i <= 3; ++i) {
+            songs << r.File(QString("s%1.mp3").arg(i));
+            r.store.conn->AddSong("曲库_A", songs.last(), "00:03:00");
+        }
+        r.engine.Break().StartBreakMusic("曲库_A");
+        for (int i = 1; i < expected.size(); ++i) {
+            r.player.Finish();
+        }
+        QStringList want;
+        for (int k : expected) {
+            want << songs[k - 1];
+        }
+        QCOMPARE(r.Plays(), want);
+    }
+
+    void randomPassesArePermutations() {
+        Rig r;
+        r.vars.PlayOrder = 2;
+        const int n = 7;
+        QStringList songs;
+        for (int i = 1; i <= n; ++i) {
+            songs << r.File(QString("s%1.mp3").arg(i));
+            r.store.conn->AddSong("曲库_R", songs.last(), "00:03:00");
+        }
+        QSet<QString> firsts;
+        for (int start = 0; start < 20; ++start) {
+            r.player.plays.clear();
+            r.engine.Break().StartBreakMusic("曲库_R");
+            for (int i = 1; i < n * 5; ++i) {
+                r.player.Finish();
+            }
+            QCOMPARE(r.Plays().size(), n * 5);
+            for (int pass = 0; pass < 5; ++pass) {
+                QStringList one = r.Plays().mid(pass * n, n);
+                one.sort();
+                QStringList all = songs;
+                all.sort();
+                QCOMPARE(one, all);
+            }
+            firsts.insert(r.Plays().first());
+        }
+        QVERIFY(firsts.size() > 1); // each start reseeds
+    }
+
+    void breakMusicFromTheTimetable() {
+        Rig r;
+        r.vars.PlayOrder = 0;
+        const QString s1 = r.File("s1.mp3"), s2 = r.File("s2.mp3"), bell = r.File("bell.wav");
+        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.store.conn->AddSong("曲库_A", s2, "00:03:00");
+        r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
+        r.Event("星期一", "08:10:00", "上课", bell);
+        r.At(kMonday, QTime(7, 59, 59));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0)));
+        QVERIFY(r.engine.BreakPlaying());
+        r.player.Finish(); // song 1 ends, song 2 starts
+        QCOMPARE(r.Plays(), (QStringList{s1, s2}));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 10))); // the bell interrupts song 2
+        QVERIFY(!r.engine.BreakPlaying());
+        QCOMPARE(r.Plays(), (QStringList{s1, s2, bell}));
+        r.player.Finish(); // the bell ends: no break song follows
+        QCOMPARE(r.Plays(), (QStringList{s1, s2, bell}));
+    }
+
+    void haltEndsBreakMusic() {
+        Rig r;
+        const QString s1 = r.File("s1.mp3"), other = r.File("other.mp3");
+        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.engine.Break().StartBreakMusic("曲库_A");
+        r.player.Halt();
+        QVERIFY(!r.engine.BreakPlaying());
+        // Something else plays afterwards and ends: break music does not come back.
+        r.player.SetFileName(other);
+        r.player.Play();
+        r.player.Finish();
+        QCOMPARE(r.Plays(), (QStringList{s1, other}));
+    }
+
+    void anotherPlayerUserEndsBreakMusic() {
+        Rig r;
+        const QString s1 = r.File("s1.mp3"), trial = r.File("trial.mp3");
+        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.engine.Break().StartBreakMusic("曲库_A");
+        r.player.SetFileName(trial); // a settings page tries music out
+        r.player.Play();
+        r.player.Finish();
+        QVERIFY(!r.engine.BreakPlaying());
+        QCOMPARE(r.Plays(), (QStringList{s1, trial}));
+    }
+
+    void emptyLibraryPlaysNothing() {
+        Rig r;
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "08:00:00", "上课", bell);
+        r.Event("星期一", "08:00:02", "曲库_空", kBreakMusicFile);
+        r.At(kMonday, QTime(7, 59, 59));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 3)));
+        r.player.Finish(); // the bell that was still playing ends
+        r.player.Finish();
+        QCOMPARE(r.Plays(), QStringList{bell});
+    }
+
+    void libraryOfBrokenSongsStops() {
+        Rig r;
+        r.store.conn->AddSong("曲库_坏", r.File("bad1.mp3"), "00:03:00");
+        r.store.conn->AddSong("曲库_坏", r.File("bad2.mp3"), "00:03:00");
+        r.engine.Break().StartBreakMusic("曲库_坏");
+        for (int i = 0; i < 10 && r.engine.BreakPlaying(); ++i) {
+            r.player.Fail();
+        }
+        QVERIFY(!r.engine.BreakPlaying());
+        QCOMPARE(r.Plays().size(), 2);
+    }
+
+    void shutdownCheck() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.At(kMonday, QTime(17, 29, 59));
+        r.engine.LoadTodayEvents();
+        r.clock.Advance(1);
+        r.engine.Tick(); // 17:30:00
+        QCOMPARE(r.prompt.opened, 0);
+        r.clock.Advance(1);
+        r.engine.Tick(); // 17:30:01
+        QCOMPARE(r.prompt.opened, 1);
+        QCOMPARE(r.vars.MsgTitle, QString("关机提示"));
+        QCOMPARE(r.vars.MsgText, QString());
+        QCOMPARE(r.vars.MsgMode, 3);
+        // Cancelled: it stays cancelled for the rest of the day …
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 59)));
+        QCOMPARE(r.prompt.opened, 1);
+        // … and the next day asks again.
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(17, 30, 1)));
+        QCOMPARE(r.prompt.opened, 2);
+    }
+
+    void shutdownNeverAtMidnightSetting() {
+        Rig r;
+        r.vars.ShutDownTime = "00:00:00";
+        r.At(kMonday, QTime(0, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(2, 0)));
+        r.At(kMonday, QTime(23, 59, 0));
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(0, 1)));
+        QCOMPARE(r.prompt.opened, 0);
+    }
+
+    void shutdownWithDamagedTimeNeverOpens() {
+        Rig r;
+        r.vars.ShutDownTime = "";
+        r.At(kMonday, QTime(12, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(12, 0, 10)));
+        QCOMPARE(r.prompt.opened, 0);
+    }
+
+    void shutdownBoxIsNotOpenedTwice() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.At(kMonday, QTime(17, 31));
+        r.engine.LoadTodayEvents();
+        // While the box is open (hidden main window) ticks keep arriving.
+        r.prompt.during = [&] {
+            for (int i = 0; i < 5; ++i) {
+                r.clock.Advance(1);
+                r.engine.Tick();
+            }
+        };
+        r.engine.Tick();
+        QCOMPARE(r.prompt.opened, 1);
+    }
+
+    void acceptedShutdownIsNotMarkedCancelled() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.prompt.answer = true;
+        r.At(kMonday, QTime(17, 31));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        QVERIFY(!r.engine.Shutdown().CancelledToday(kMonday));
+    }
+
+    void preparesTheArmedFileAhead() {
+        Rig r;
+        const QString a = r.File("a.wav");
+        r.Event("星期一", "08:00:00", "a", a);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0)));
+        int prepareAt = -1, playAt = -1;
+        for (int i = 0; i < r.player.calls.size(); ++i) {
+            if (r.player.calls[i].what == "prepare" && prepareAt < 0) {
+                prepareAt = i;
+                QCOMPARE(r.player.calls[i].file, a);
+                QCOMPARE(r.player.calls[i].when.time(), QTime(7, 59, 58));
+            }
+            if (r.player.calls[i].what == "play") {
+                playAt = i;
+            }
+        }
+        QVERIFY(prepareAt >= 0 && playAt > prepareAt);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "test_engine.moc"

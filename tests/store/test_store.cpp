@@ -1,0 +1,348 @@
+// The store: schema of a new file, existing files left alone, bad files refused with a
+// message, Null values, lists and bound parameters.
+#include "core/program_vars.h"
+#include "store/config_loader.h"
+#include "store/conn.h"
+#include "support/temp_store.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+class TestStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void newFileGetsSchemaAndDefaults() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/sub/folder/Music.db";
+        QString error;
+        auto conn = Conn::Open(path, &error);
+        QVERIFY2(conn, qPrintable(error));
+
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+
+        const QVector<QPair<QString, QStringList>> expected = {
+            {"作息表",
+             {"id", "星期名", "事件", "开始时间", "音乐文件", "音乐总长", "是否播放", "替代音乐",
+              "播放区域"}},
+            {"config",
+             {"播放顺序", "课间音乐", "关机时间", "记住替代音乐", "替代音乐", "最小化", "倒计时",
+              "开机启动"}},
+            {"课间音乐", {"id", "组名", "音乐文件", "音乐总长"}},
+            {"替代音乐", {"id", "替代名称", "音乐文件", "音乐总长"}},
+        };
+        for (const auto& [table, columns] : expected) {
+            QSqlQuery q(conn->Database());
+            QVERIFY(q.exec("SELECT * FROM " + table));
+            QStringList got;
+            for (int i = 0; i < q.record().count(); ++i) {
+                got << q.record().fieldName(i);
+            }
+            QCOMPARE(got, columns);
+        }
+
+        QSqlQuery q(conn->Database());
+        QVERIFY(q.exec("SELECT count(*) FROM config"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+
+        ConfigRow row;
+        QVERIFY(conn->ReadConfig(&row));
+        QCOMPARE(row.playOrder, 0);
+        QCOMPARE(row.libraryList, QString(""));
+        QCOMPARE(row.shutDownTime, QString("00:00:00"));
+        QCOMPARE(row.rememberRain, false);
+        QCOMPARE(row.rainMode, false);
+        QCOMPARE(row.minToTray, false);
+        QCOMPARE(row.showClock, true);
+        QCOMPARE(row.startWithSystem, false);
+
+        QVERIFY(q.exec("PRAGMA journal_mode"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), QString("wal"));
+    }
+
+    void storeAssignsIds() {
+        TempStore s;
+        EventRow r;
+        r.weekName = "星期一";
+        r.startTime = "08:00:00";
+        const qint64 a = s.conn->AddEvent(r);
+        const qint64 b = s.conn->AddEvent(r);
+        QVERIFY(a > 0);
+        QCOMPARE(b, a + 1);
+    }
+
+    void existingFileIsReadNotRewritten() {
+        TempStore s;
+        EventRow r{0, "星期二", "上课", "08:00:00", "/m/bell.wav", "00:00:05", "√", "", "111111"};
+        QVERIFY(s.conn->AddEvent(r) > 0);
+        QVERIFY(s.conn->SetLibraryList("曲库_A"));
+        s.conn.reset();
+        const QByteArray before = FileBytes(s.path);
+        QVERIFY(!before.isEmpty());
+
+        QString error;
+        auto again = Conn::Open(s.path, &error);
+        QVERIFY2(again, qPrintable(error));
+        ProgramVars vars;
+        vars.Conn = again.get();
+        QVERIFY(GetConfigValue(vars));
+        QCOMPARE(vars.ClassMusicArr, QStringList{"曲库_A"});
+        QCOMPARE(again->TodayEvents("星期二", "07:00:00").size(), 1);
+        again.reset();
+        QCOMPARE(FileBytes(s.path), before);
+    }
+
+    void badFilesAreRefusedUntouched_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("expect");
+        QTest::newRow("text file")
+            << QByteArray("这不是数据库 just some text\n") << "not a database";
+        QByteArray noise(8192, '\0');
+        for (int i = 0; i < noise.size(); ++i) {
+            noise[i] = char((i * 7919) % 251);
+        }
+        QTest::newRow("random bytes") << noise << "not a database";
+    }
+
+    void badFilesAreRefusedUntouched() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expect);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Music.db";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+
+        QString error;
+        auto conn = Conn::Open(path, &error);
+        QVERIFY(!conn);
+        QVERIFY2(error.contains(path), qPrintable(error));
+        QVERIFY2(error.contains(expect), qPrintable(error));
+        QCOMPARE(FileBytes(path), content);
+    }
+
+    void databaseWithoutOurTablesIsRefused() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/other.db";
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE notes (id INTEGER PRIMARY KEY, body TEXT)"));
+            QVERIFY(q.exec("INSERT INTO notes (body) VALUES ('keep me')"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("other");
+        const QByteArray before = FileBytes(path);
+
+        QString error;
+        QVERIFY(!Conn::Open(path, &error));
+        QVERIFY2(error.contains(path) && error.contains("作息表"), qPrintable(error));
+        QCOMPARE(FileBytes(path), before);
+    }
+
+    void missingColumnIsRefused() {
+        TempStore s;
+        s.Raw("ALTER TABLE 替代音乐 RENAME COLUMN 替代名称 TO 名称");
+        s.conn.reset();
+        const QByteArray before = FileBytes(s.path);
+        QString error;
+        QVERIFY(!Conn::Open(s.path, &error));
+        QVERIFY2(error.contains("替代名称"), qPrintable(error));
+        QCOMPARE(FileBytes(s.path), before);
+    }
+
+    void unreadablePathIsRefused() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Music.db";
+        QVERIFY(QDir().mkpath(path)); // a folder where the file should be
+        QString error;
+        QVERIFY(!Conn::Open(path, &error));
+        QVERIFY2(error.contains(path), qPrintable(error));
+        QVERIFY(QFileInfo(path).isDir());
+
+        if (::geteuid() != 0) {
+            TempStore s;
+            s.conn.reset();
+            QVERIFY(QFile::setPermissions(s.path, QFileDevice::WriteOwner));
+            QVERIFY(!Conn::Open(s.path, &error));
+            QVERIFY2(error.contains("权限"), qPrintable(error));
+        }
+    }
+
+    void lockedFileIsRefused() {
+        TempStore s;
+        s.conn.reset();
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        db.setDatabaseName(s.path);
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec("PRAGMA locking_mode=EXCLUSIVE"));
+            QVERIFY(q.exec("BEGIN EXCLUSIVE"));
+            QVERIFY(q.exec("UPDATE config SET 关机时间='00:00:00'"));
+        }
+        QString error;
+        QVERIFY(!Conn::Open(s.path, &error));
+        QVERIFY2(error.contains("locked"), qPrintable(error));
+        {
+            QSqlQuery q(db);
+            q.exec("ROLLBACK");
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("locker");
+    }
+
+    void nullConfigValuesReadAsDefaults() {
+        TempStore s;
+        s.Raw("UPDATE config SET 播放顺序=NULL, 课间音乐=NULL, 关机时间=NULL, 记住替代音乐=NULL, "
+              "替代音乐=NULL, 最小化=NULL, 倒计时=NULL, 开机启动=NULL");
+        ProgramVars vars;
+        vars.Conn = s.conn.get();
+        vars.ShowClock = false;
+        vars.MinToTray = true;
+        vars.PlayOrder = 2;
+        QVERIFY(GetConfigValue(vars));
+        QCOMPARE(vars.PlayOrder, 0);
+        QVERIFY(vars.ClassMusicArr.isEmpty());
+        QCOMPARE(vars.ShutDownTime, QString("00:00:00"));
+        QCOMPARE(vars.RainMode, false);
+        QCOMPARE(vars.MinToTray, false);
+        QCOMPARE(vars.ShowClock, true);
+    }
+
+    void rainModeIsRestoredOnlyWhenRemembered() {
+        TempStore s;
+        ProgramVars vars;
+        vars.Conn = s.conn.get();
+        s.Raw("UPDATE config SET 记住替代音乐=0, 替代音乐=1");
+        QVERIFY(GetConfigValue(vars));
+        QCOMPARE(vars.RainMode, false);
+        s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
+        QVERIFY(GetConfigValue(vars));
+        QCOMPARE(vars.RainMode, true);
+    }
+
+    void libraryLists_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("empty") << "" << QStringList{};
+        QTest::newRow("one") << "曲库_A" << QStringList{"曲库_A"};
+        QTest::newRow("two") << "曲库_A|曲库_B" << QStringList{"曲库_A", "曲库_B"};
+        QTest::newRow("empty piece kept")
+            << "曲库_A||曲库_B" << QStringList{"曲库_A", "", "曲库_B"};
+    }
+
+    void libraryLists() {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, expected);
+        QCOMPARE(SplitList(stored), expected);
+        TempStore s;
+        QVERIFY(s.conn->SetLibraryList(stored));
+        ProgramVars vars;
+        vars.Conn = s.conn.get();
+        QVERIFY(SetClassMusicArr(vars));
+        QCOMPARE(vars.ClassMusicArr, expected);
+        QVERIFY(GetConfigValue(vars));
+        QCOMPARE(vars.ClassMusicArr, expected);
+    }
+
+    void replacementTables_data() {
+        QTest::addColumn<int>("rows");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("three hundred") << 300;
+    }
+
+    void replacementTables() {
+        QFETCH(int, rows);
+        TempStore s;
+        for (int i = 0; i < rows; ++i) {
+            QVERIFY(s.conn->AddReplace(QString("替代%1").arg(i), QString("/m/%1.mp3").arg(i),
+                                       "00:00:10") > 0);
+        }
+        ProgramVars vars;
+        vars.Conn = s.conn.get();
+        vars.ReplaceMusicArr = {{"stale", "/stale.mp3"}};
+        QVERIFY(SetReplaceMusicArr(vars));
+        QCOMPARE(vars.ReplaceMusicArr.size(), rows);
+        for (int i = 0; i < rows; ++i) {
+            QCOMPARE(vars.ReplaceMusicArr[i].name, QString("替代%1").arg(i));
+            QCOMPARE(vars.ReplaceMusicArr[i].file, QString("/m/%1.mp3").arg(i));
+        }
+    }
+
+    void nullReplacementNamesReadEmpty() {
+        TempStore s;
+        s.Raw("INSERT INTO 替代音乐 (替代名称, 音乐文件, 音乐总长) VALUES (NULL, NULL, NULL)");
+        ProgramVars vars;
+        vars.Conn = s.conn.get();
+        QVERIFY(SetReplaceMusicArr(vars));
+        QCOMPARE(vars.ReplaceMusicArr.size(), 1);
+        QCOMPARE(vars.ReplaceMusicArr[0].name, QString(""));
+        QCOMPARE(vars.ReplaceMusicArr[0].file, QString(""));
+    }
+
+    void quotesRoundTrip() {
+        TempStore s;
+        const QString nasty = "O'Brien \"铃声\" '); DROP TABLE config; --";
+        const QString path = "/home/o'neil/\"music\"/it's.mp3";
+        EventRow r{0, "星期三", nasty, "09:00:00", path, "00:01:00", "√", nasty, "111111"};
+        QVERIFY(s.conn->AddEvent(r) > 0);
+        QVERIFY(s.conn->AddSong("曲库_" + nasty, path, "00:02:00") > 0);
+        QVERIFY(s.conn->AddReplace(nasty, path, "00:03:00") > 0);
+        QVERIFY(s.conn->SetLibraryList("曲库_" + nasty));
+
+        const auto events = s.conn->TodayEvents("星期三", "08:59:59");
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].event, nasty);
+        QCOMPARE(events[0].musicFile, path);
+        QCOMPARE(events[0].replace, nasty);
+        const auto songs = s.conn->LibrarySongs("曲库_" + nasty);
+        QCOMPARE(songs.size(), 1);
+        QCOMPARE(songs[0].file, path);
+        const auto reps = s.conn->ReplaceRows();
+        QCOMPARE(reps.size(), 1);
+        QCOMPARE(reps[0].name, nasty);
+        QString list;
+        QVERIFY(s.conn->ReadLibraryList(&list));
+        QCOMPARE(list, "曲库_" + nasty);
+    }
+
+    void todaysQuerySelectsAndOrders() {
+        TempStore s;
+        auto add = [&](const QString& week, const QString& start, const QString& flag,
+                       const QString& name) {
+            QVERIFY(s.conn->AddEvent(
+                        {0, week, name, start, "/m/x.wav", "00:00:01", flag, "", "111111"}) > 0);
+        };
+        add("星期一", "10:00:00", "√", "c");
+        add("星期一", "08:00:00", "√", "a");
+        add("星期一", "09:00:00", "", "off");
+        add("星期一", "09:30:00", "√", "b");
+        add("星期二", "09:00:00", "√", "other day");
+        add("星期一", "07:00:00", "√", "past");
+        s.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) "
+              "VALUES ('星期一', 'null flag', '11:00:00', '/m/x.wav', NULL)");
+        const auto rows = s.conn->TodayEvents("星期一", "07:00:00");
+        QStringList names;
+        for (const auto& r : rows) {
+            names << r.event;
+        }
+        QCOMPARE(names, (QStringList{"a", "b", "c"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStore)
+#include "test_store.moc"

@@ -1,0 +1,231 @@
+// The main window offscreen: visibility and its menu, activation and deactivation, the
+// label, the mode menu, exit and the start-hidden option.
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "store/conn.h"
+#include "support/fakes.h"
+#include "support/temp_store.h"
+#include "system/power_off.h"
+#include "windows/main/main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+class NoPowerOff : public PowerOff {
+public:
+    bool PowerOffNow(QString* reason) override {
+        *reason = "test";
+        return false;
+    }
+};
+
+struct Rig {
+    explicit Rig(bool minToTray = false, bool tray = true) : player(&clock) {
+        vars.Conn = store.conn.get();
+        vars.MinToTray = minToTray;
+        clock.Set(QDateTime(QDate::currentDate(), QTime(8, 0)));
+        form = std::make_unique<MainForm>(vars, clock, player, power);
+        form->SetTrayAvailable(tray);
+        form->onExit = [this] { exited = true; };
+    }
+    QAction* Action(const char* name) { return form->findChild<QAction*>(name); }
+    void ShowAndActivate() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+    qint64 AddToday(const QString& start, const QString& name) {
+        return store.conn->AddEvent({0, WeekdayName(clock.Now().date()), name, start,
+                                     store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
+    }
+
+    TempStore store;
+    ProgramVars vars;
+    FakeClock clock;
+    FakePlayer player;
+    NoPowerOff power;
+    std::unique_ptr<MainForm> form;
+    bool exited = false;
+};
+
+// Closes the next modal window as soon as it appears.
+void CloseNextModal() {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void controlsAreNamed() {
+        Rig r;
+        for (const char* name :
+             {"Lab_ShowTime", "Picture1", "ImgIcon", "ImgTitle", "Img_FormTitle", "Lab_FormTitle",
+              "MyButton1", "MyButton_Hide", "yButton_Close", "Lab_version", "NotifyMenu"}) {
+            QVERIFY2(r.form->findChild<QWidget*>(name), name);
+        }
+        QVERIFY(r.form->findChild<QTimer*>("MainTimer"));
+        QCOMPARE(r.form->windowTitle(), QString("Belvoran"));
+        QCOMPARE(r.form->findChild<QLabel*>("Lab_version")->text(), QString("201003(V4.2)"));
+        QCOMPARE(r.form->findChild<QLabel*>("Lab_FormTitle")->text(), QString("Belvoran"));
+        QCOMPARE(r.Action("Menu_Show")->text(), QString("显示窗口"));
+        QCOMPARE(r.Action("Menu_Exit")->text(), QString("退出程序"));
+        QCOMPARE(r.form->TrayIcon()->toolTip(), QString("Belvoran"));
+    }
+
+    void showHideInvariant() {
+        Rig r;
+        r.ShowAndActivate();
+        QVERIFY(!r.Action("Menu_Show")->isEnabled());
+        QVERIFY(r.Action("Menu_Hide")->isEnabled());
+        r.form->Menu_Hide_Click();
+        QVERIFY(!r.form->isVisible());
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+        QVERIFY(!r.Action("Menu_Hide")->isEnabled());
+        QVERIFY(r.form->Engine().Running()); // hidden, the schedule goes on
+        r.form->Menu_Show_Click();
+        QVERIFY(r.form->isVisible());
+        QVERIFY(!r.Action("Menu_Show")->isEnabled());
+        QVERIFY(r.Action("Menu_Hide")->isEnabled());
+    }
+
+    void withoutTrayHidingMinimises() {
+        Rig r(false, false);
+        r.ShowAndActivate();
+        QTest::mouseClick(r.form->findChild<QWidget*>("MyButton_Hide"), Qt::LeftButton);
+        QVERIFY(r.form->isVisible());
+        QVERIFY(r.form->isMinimized());
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+    }
+
+    void returningFromSettingsRereadsToday() {
+        Rig r;
+        r.AddToday("09:00:00", "first");
+        r.ShowAndActivate();
+        QCOMPARE(r.form->Engine().NextEvent(), QString("first"));
+        r.AddToday("08:30:00", "added in the settings");
+        CloseNextModal();
+        r.player.SetFileName("/music/playing.mp3");
+        r.player.Play();
+        r.form->MyButton1_Click(); // halts, stops, opens the settings modally
+        QVERIFY(!r.player.IsPlaying());
+        QCOMPARE(r.form->Engine().NextEvent(), QString("added in the settings"));
+        QVERIFY(r.form->Engine().Running());
+    }
+
+    void switchingApplicationsKeepsRunningAndRereads() {
+        Rig r;
+        r.AddToday("09:00:00", "first");
+        r.ShowAndActivate();
+        QApplication::setActiveWindow(nullptr); // another application in front
+        QTest::qWait(20);
+        QVERIFY(r.form->Engine().Running());
+        r.AddToday("08:10:00", "added with sqlite3");
+        QApplication::setActiveWindow(r.form.get());
+        QTRY_COMPARE(r.form->Engine().NextEvent(), QString("added with sqlite3"));
+    }
+
+    void anotherProgramWindowStopsTheSchedule() {
+        Rig r;
+        r.AddToday("09:00:00", "later");
+        r.ShowAndActivate();
+        QVERIFY(r.form->Engine().Running());
+        QDialog other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QTRY_VERIFY(!r.form->Engine().Running());
+        QCOMPARE(r.form->findChild<QLabel*>("Lab_ShowTime")->text(), QString("播放已结束"));
+        other.close();
+        QApplication::setActiveWindow(r.form.get());
+        QTRY_VERIFY(r.form->Engine().Running());
+    }
+
+    void labelClickTogglesAndStores() {
+        Rig r;
+        r.ShowAndActivate();
+        QVERIFY(r.vars.ShowClock);
+        QTest::mouseClick(r.form->findChild<QLabel*>("Lab_ShowTime"), Qt::LeftButton);
+        QVERIFY(!r.vars.ShowClock);
+        ConfigRow row;
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(!row.showClock);
+    }
+
+    void modeMenuStoresTheMode() {
+        Rig r;
+        QVERIFY(r.Action("Menu_Mode_Normal")->isChecked());
+        r.Action("Menu_Mode_Rain")->trigger();
+        QVERIFY(r.vars.RainMode);
+        QVERIFY(r.Action("Menu_Mode_Rain")->isChecked());
+        QVERIFY(!r.Action("Menu_Mode_Normal")->isChecked());
+        ConfigRow row;
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(row.rainMode);
+        r.Action("Menu_Mode_Normal")->trigger();
+        QVERIFY(!r.vars.RainMode);
+        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(!row.rainMode);
+    }
+
+    void rememberedRainModeMarksTheMenu() {
+        Rig r;
+        r.store.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
+        QVERIFY(r.form->GetConfigValue());
+        QVERIFY(r.Action("Menu_Mode_Rain")->isChecked());
+        QVERIFY(!r.Action("Menu_Mode_Normal")->isChecked());
+    }
+
+    void exitStopsMusicRemovesIconClosesStore() {
+        Rig r;
+        r.ShowAndActivate();
+        r.player.SetFileName("/music/song.mp3");
+        r.player.Play();
+        QTest::mouseClick(r.form->findChild<QWidget*>("yButton_Close"), Qt::LeftButton);
+        QVERIFY(r.exited);
+        QVERIFY(!r.player.IsPlaying());
+        QVERIFY(!r.form->TrayIcon()->isVisible());
+        QVERIFY(!r.store.conn->IsOpen());
+        QVERIFY(!r.form->isVisible());
+    }
+
+    void startHidden() {
+        Rig r(true, true);
+        r.form->show();
+        QApplication::setActiveWindow(r.form.get());
+        QTRY_VERIFY(!r.form->isVisible());
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+        QVERIFY(!r.Action("Menu_Hide")->isEnabled());
+        QVERIFY(r.form->Engine().Running());
+        r.form->Menu_Show_Click();
+        QVERIFY(r.form->isVisible());
+        QTest::qWait(100);
+        QVERIFY(r.form->isVisible()); // stays shown: only the first activation hides
+    }
+
+    void countdownLabelOnTick() {
+        Rig r;
+        r.vars.ShowClock = false;
+        r.AddToday("08:01:05", "bell");
+        r.ShowAndActivate();
+        r.form->Engine().Tick();
+        QCOMPARE(r.form->findChild<QLabel*>("Lab_ShowTime")->text(), QString("00:01:05"));
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "test_main_form.moc"

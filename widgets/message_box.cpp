@@ -1,0 +1,135 @@
+#include "widgets/message_box.h"
+
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "system/power_off.h"
+#include "widgets/art.h"
+#include "widgets/my_button.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+namespace {
+
+const QString kCountdownText = QStringLiteral(" 秒后将关闭计算机!");
+// The client area as designed: 4470 × 2085 twips.
+constexpr int kClientW = 4470, kClientH = 2085;
+
+} // namespace
+
+MessageBox::MessageBox(ProgramVars& vars, PowerOff* powerOff, QWidget* parent)
+    : QDialog(parent), vars_(vars), powerOff_(powerOff) {
+    setObjectName(QStringLiteral("MessageBox"));
+    setWindowTitle(QStringLiteral("确认"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setModal(true);
+    setFixedSize(Px(kClientW), Px(kClientH));
+    QFont f(UiFontFamily());
+    f.setPointSize(9);
+    setFont(f);
+
+    skin_ = Skin::Build(this, QRect(0, 0, 6495, 495), QPoint(600, 240), QRect(3600, 195, 300, 255));
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(Px(480), Px(720), Px(585), Px(585));
+    Image1->setPixmap(Art(QStringLiteral("face"), Image1->size()));
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(Px(1200), Px(840), Px(2580), Px(540));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(1208, 1560, 975, 375),
+                                 QStringLiteral("确定"), 2);
+    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(2288, 1560, 975, 375),
+                                 QStringLiteral("取消"), 1);
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(1000);
+
+    connect(MyButton1, &MyButton::Click, this, &MessageBox::Confirm);
+    connect(MyButton1, &MyButton::KeyPress, this, [this](int key) {
+        if (key == 13) {
+            Confirm();
+        }
+    });
+    connect(MyButton2, &MyButton::Click, this, &QDialog::reject);
+    connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
+    connect(&Timer1, &QTimer::timeout, this, &MessageBox::CountdownStep);
+    onPoweredOff = [] { QCoreApplication::exit(0); };
+
+    // The load sequence.
+    skin_.Preamble(this);
+    skin_.Lab_FormTitle->setText(vars_.MsgTitle);
+    skin_.Lab_FormTitle->adjustSize();
+    Label1->setText(vars_.MsgText);
+    vars_.MsgResult = false;
+    if (vars_.MsgMode == 1) {
+        MyButton2->hide();
+        const int outerWidth = width() + 2 * 3; // the designed frame, 3 px a side
+        MyButton1->move(outerWidth / 2 - MyButton1->width() / 2, MyButton1->y());
+    }
+    if (vars_.MsgMode == 3) {
+        SecondsLeft = 5;
+        Timer1.start();
+        Label1->setText(QString::number(SecondsLeft) + kCountdownText);
+    }
+    QApplication::beep();
+}
+
+void MessageBox::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // Enter confirms: OK has the focus.
+    MyButton1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void MessageBox::done(int result) {
+    Timer1.stop(); // any way of closing cancels the countdown
+    QDialog::done(result);
+}
+
+void MessageBox::Confirm() {
+    vars_.MsgResult = true;
+    accept();
+}
+
+void MessageBox::CountdownStep() {
+    SecondsLeft -= 1;
+    Label1->setText(QString::number(SecondsLeft) + kCountdownText);
+    if (SecondsLeft > 0) {
+        return;
+    }
+    Timer1.stop();
+    QString reason = QStringLiteral("没有可用的关机方式");
+    if (powerOff_ && powerOff_->PowerOffNow(&reason)) {
+        PlayLog(QStringLiteral("power-off requested; the program ends"));
+        poweredOff_ = true;
+        accept();
+        if (onPoweredOff) {
+            onPoweredOff();
+        }
+        return;
+    }
+    // Refused or unreachable: say so and keep running, so the bells keep ringing.
+    PlayLog(QStringLiteral("error power-off failed: %1").arg(reason));
+    Label1->setText(QStringLiteral("无法关闭计算机：%1").arg(reason));
+    MyButton2->hide();
+}
+
+bool ShowMessage(ProgramVars& vars, QWidget* parent, const QString& title, const QString& text,
+                 int mode) {
+    vars.MsgTitle = title;
+    vars.MsgText = text;
+    vars.MsgMode = mode;
+    MessageBox box(vars, nullptr, parent);
+    box.exec();
+    return vars.MsgResult;
+}
+
+bool MessageBoxShutdownPrompt::RunShutdownCountdown() {
+    MessageBox box(vars_, &powerOff_, parent_);
+    box.exec();
+    return box.PoweredOff();
+}

@@ -1,0 +1,234 @@
+#include "widgets/my_button.h"
+
+#include "widgets/art.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+// Face strips, then hover overlays: Img_bk(0..6).
+const char* const kFaces[] = {"bk0", "bk1", "bk2", "bk3", "bk4", "bk5", "bk6"};
+
+QString FaceName(int index) {
+    return QString::fromLatin1(kFaces[std::clamp(index, 0, 6)]);
+}
+
+} // namespace
+
+MyButton::MyButton(QWidget* parent) : QWidget(parent), Label1(new QLabel(this)) {
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setText(QStringLiteral("Label1"));
+    Label1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Label1->setAutoFillBackground(false);
+    // Until Enabled is written the caption keeps the initial window-text colour, even on a
+    // button stored as disabled.
+    QPalette pal = Label1->palette();
+    pal.setColor(QPalette::Disabled, QPalette::WindowText,
+                 pal.color(QPalette::Active, QPalette::WindowText));
+    Label1->setPalette(pal);
+    Label1->adjustSize();
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(150);
+    connect(&Timer1, &QTimer::timeout, this, &MyButton::OnTimer);
+    Timer1.start(); // its first tick ends a hover that never began
+}
+
+MyButton* MyButton::Create(QWidget* parent, const QString& objectName, const QRect& twips,
+                           const QString& caption, int overColor, int style) {
+    auto* b = new MyButton(parent);
+    b->setObjectName(objectName);
+    b->setGeometry(Px(twips));
+    b->SetBtCaption(caption);
+    b->SetOverColor(overColor);
+    if (style != 0) {
+        b->SetStyle(style);
+    }
+    return b;
+}
+
+void MyButton::SetBtCaption(const QString& caption) {
+    Label1->setText(caption);
+    Label1->adjustSize();
+    DrawButton(style_);
+}
+
+void MyButton::SetEnabled(bool on) {
+    setEnabled(on);
+    DrawButton(style_);
+    ChangeEnabledColor();
+}
+
+void MyButton::SetStyle(int style) {
+    style_ = style;
+    DrawButton(style_ & 0xFF);
+    DrawButton(style_);
+}
+
+void MyButton::SetOverColor(int overColor) {
+    overColor_ = std::clamp(overColor, 0, 4);
+    DrawButton(style_);
+}
+
+void MyButton::SelBackColor(int Index) {
+    face_ = Index > 0 ? std::clamp(Index + 2, 0, 6) : 0;
+    update();
+}
+
+void MyButton::ChangeEnabledColor() {
+    QPalette pal = Label1->palette();
+    pal.setColor(QPalette::WindowText, isEnabled() ? kCaptionEnabled : kCaptionDisabled);
+    pal.setColor(QPalette::Disabled, QPalette::WindowText,
+                 isEnabled() ? kCaptionEnabled : kCaptionDisabled);
+    Label1->setPalette(pal);
+}
+
+QColor MyButton::CaptionColor() const {
+    return Label1->palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   QPalette::WindowText);
+}
+
+void MyButton::ReadProperties(const QVariantMap& bag) {
+    // Assigned directly, as a stored layout is: the caption colour follows only when
+    // Enabled is next written.
+    Label1->setText(bag.value(QStringLiteral("BtCaption"), QString()).toString());
+    Label1->adjustSize();
+    setEnabled(bag.value(QStringLiteral("Enabled"), true).toBool());
+    style_ = bag.value(QStringLiteral("Style"), 0).toInt();
+    overColor_ = bag.value(QStringLiteral("OverColor"), 0).toInt();
+    DrawButton(style_);
+}
+
+QVariantMap MyButton::WriteProperties() const {
+    QVariantMap bag;
+    if (!BtCaption().isEmpty()) {
+        bag.insert(QStringLiteral("BtCaption"), BtCaption());
+    }
+    if (!isEnabled()) {
+        bag.insert(QStringLiteral("Enabled"), false);
+    }
+    if (style_ != 0) {
+        bag.insert(QStringLiteral("Style"), style_);
+    }
+    if (overColor_ != 0) {
+        bag.insert(QStringLiteral("OverColor"), overColor_);
+    }
+    return bag;
+}
+
+void MyButton::DrawButton(int style) {
+    const double W = width() * kTwipsPerPixel;
+    const double H = height() * kTwipsPerPixel;
+    layout_ = DrawButtonLayout(W, H, Label1->width() * kTwipsPerPixel,
+                               Label1->height() * kTwipsPerPixel, style, borderWidth_);
+    ImgMove = QRectF();
+    face_ = 0;
+    borderWidth_ = layout_.borderWidth;
+    borderColor_ = kBorderNormal;
+    Label1->move(qRound(layout_.label.x() / kTwipsPerPixel),
+                 qRound(layout_.label.y() / kTwipsPerPixel));
+    update();
+}
+
+void MyButton::resizeEvent(QResizeEvent*) {
+    DrawButton(style_);
+}
+
+void MyButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF all(0, 0, width(), height());
+    const qreal radius = std::min(6.0, height() / 4.0);
+    QPainterPath shape;
+    shape.addRoundedRect(all.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    p.save();
+    p.setClipPath(shape);
+    p.drawPixmap(all, Art(FaceName(face_), size()), QRectF());
+    if (overlayShown_ && !ImgMove.isEmpty()) {
+        p.drawPixmap(ImgMove, Art(FaceName(overColor_ + 2), ImgMove.size().toSize()), QRectF());
+    }
+    p.restore();
+    if (layout_.iconVisible && style_ >= 1 && style_ <= 6) {
+        const QRectF icon(layout_.icon.x() / kTwipsPerPixel, layout_.icon.y() / kTwipsPerPixel,
+                          layout_.icon.width() / kTwipsPerPixel,
+                          layout_.icon.height() / kTwipsPerPixel);
+        p.drawPixmap(icon, Art(QStringLiteral("icon%1").arg(style_ - 1), icon.size().toSize()),
+                     QRectF());
+    }
+    QPen pen(borderColor_, borderWidth_);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    const qreal half = borderWidth_ / 2.0;
+    p.drawRoundedRect(all.adjusted(half, half, -half, -half), radius, radius);
+    if (hasFocus()) {
+        p.setPen(QPen(kBorderHover, 1, Qt::DotLine));
+        p.drawRoundedRect(all.adjusted(3, 3, -3, -3), radius, radius);
+    }
+}
+
+void MyButton::mouseMoveEvent(QMouseEvent*) {
+    if (MouseSeen) {
+        return;
+    }
+    MouseSeen = true;
+    borderColor_ = kBorderHover;
+    Timer1.start();
+    HoverOn();
+}
+
+void MyButton::HoverOn() {
+    // The overlay sits 20 twips inside every edge.
+    const double inset = 20.0 / kTwipsPerPixel;
+    ImgMove = QRectF(inset, inset, width() - 2 * inset, height() - 2 * inset);
+    update();
+}
+
+void MyButton::HoverOff() {
+    Timer1.stop();
+    ImgMove = QRectF();
+    borderColor_ = kBorderNormal;
+    update();
+}
+
+void MyButton::OnTimer() {
+    if (MouseSeen) {
+        MouseSeen = false;
+    } else {
+        HoverOff();
+    }
+}
+
+void MyButton::mousePressEvent(QMouseEvent*) {
+    face_ = 1;
+    overlayShown_ = false;
+    update();
+}
+
+void MyButton::mouseReleaseEvent(QMouseEvent* e) {
+    face_ = 0;
+    overlayShown_ = true;
+    update();
+    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) {
+        emit Click();
+    }
+}
+
+void MyButton::keyPressEvent(QKeyEvent* e) {
+    int code = 0;
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        code = 13;
+    } else if (!e->text().isEmpty()) {
+        code = e->text().at(0).unicode();
+    }
+    if (code != 0) {
+        emit KeyPress(code);
+        e->accept();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}

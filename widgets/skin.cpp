@@ -1,0 +1,55 @@
+#include "widgets/skin.h"
+
+#include "widgets/art.h"
+#include "widgets/move_form.h"
+#include "widgets/my_button.h"
+#include "widgets/round_form.h"
+
+#include <QWidget>
+
+QString UiFontFamily() {
+    return QStringLiteral("WenQuanYi Micro Hei");
+}
+
+Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
+                 const QRect& closeButton) {
+    Skin s;
+    s.Img0 = new QLabel(window);
+    s.Img0->setObjectName(QStringLiteral("Img"));
+    s.Img0->setScaledContents(true);
+
+    s.ImgTitle = new QLabel(window);
+    s.ImgTitle->setObjectName(QStringLiteral("ImgTitle"));
+    s.ImgTitle->setScaledContents(true);
+    s.ImgTitle->setGeometry(Px(titleStrip));
+    s.ImgTitle->setPixmap(Art(QStringLiteral("title"), s.ImgTitle->size()));
+
+    s.Lab_FormTitle = new QLabel(window);
+    s.Lab_FormTitle->setObjectName(QStringLiteral("Lab_FormTitle"));
+    s.Lab_FormTitle->move(Px(titleLabel.x()), Px(titleLabel.y()));
+    s.Lab_FormTitle->setStyleSheet(QStringLiteral("color: white; font-weight: bold;"));
+
+    s.Img_FormTitle = new QWidget(window);
+    s.Img_FormTitle->setObjectName(QStringLiteral("Img_FormTitle"));
+    MakeDragHandle(s.Img_FormTitle, window);
+
+    s.yButton_Close = MyButton::Create(window, QStringLiteral("yButton_Close"), closeButton,
+                                       QStringLiteral("×"), 1);
+    s.yButton_Close->setToolTip(QStringLiteral("退出本程序"));
+    s.yButton_Close->setFocusPolicy(Qt::NoFocus);
+    return s;
+}
+
+void Skin::Preamble(QWidget* window) {
+    MakeRoundForm(window);
+    StretchBackground(window);
+    Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), Px(500));
+    Lab_FormTitle->setText(window->windowTitle());
+    Lab_FormTitle->adjustSize();
+    Img0->lower();
+}
+
+void Skin::StretchBackground(QWidget* window) {
+    Img0->setGeometry(0, 0, window->width(), window->height());
+    Img0->setPixmap(Art(QStringLiteral("background"), window->size()));
+}

@@ -1,0 +1,303 @@
+#include "windows/main/main_form.h"
+
+#include "audio/player.h"
+#include "core/clock.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "store/config_loader.h"
+#include "store/conn.h"
+#include "widgets/art.h"
+#include "widgets/move_form.h"
+#include "widgets/my_button.h"
+#include "windows/settings/setting_form.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QTimer>
+
+namespace {
+
+// The client area: 6300 × 3600 twips.
+constexpr int kClientW = 6300, kClientH = 3600;
+
+} // namespace
+
+MainForm::MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& powerOff,
+                   QWidget* parent)
+    : QWidget(parent), vars_(vars), player_(player), prompt_(vars, powerOff, this),
+      engine_(vars, clock, player, &prompt_) {
+    setObjectName(QStringLiteral("MainForm"));
+    engine_.setParent(this);
+    setWindowTitle(QStringLiteral("Belvoran"));
+    setWindowIcon(ProgramIcon());
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(Px(kClientW), Px(kClientH));
+    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+
+    BuildMenu();
+    BuildControls();
+    connect(&engine_, &ScheduleEngine::LabelChanged, Lab_ShowTime, &QLabel::setText);
+
+    // The window's load sequence.
+    skin_.Preamble(this);
+    ImgIcon->setPixmap(Picture1->pixmap());
+    tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
+    // The menu marks follow the loaded mode.
+    Menu_Mode_Rain->setChecked(vars_.RainMode);
+    Menu_Mode_Normal->setChecked(!vars_.RainMode);
+}
+
+MainForm::~MainForm() {
+    engine_.StopSchedule();
+}
+
+void MainForm::BuildMenu() {
+    NotifyMenu_ = new QMenu(QStringLiteral("托盘菜单"), this);
+    NotifyMenu_->setObjectName(QStringLiteral("NotifyMenu"));
+    QMenu* mode = NotifyMenu_->addMenu(QStringLiteral("模式选择"));
+    mode->setObjectName(QStringLiteral("Menu_Mode"));
+    auto* group = new QActionGroup(this);
+    group->setExclusive(true);
+    Menu_Mode_Normal = mode->addAction(QStringLiteral("正常模式"));
+    Menu_Mode_Normal->setObjectName(QStringLiteral("Menu_Mode_Normal"));
+    Menu_Mode_Rain = mode->addAction(QStringLiteral("雨天模式"));
+    Menu_Mode_Rain->setObjectName(QStringLiteral("Menu_Mode_Rain"));
+    for (QAction* a : {Menu_Mode_Normal, Menu_Mode_Rain}) {
+        a->setCheckable(true);
+        group->addAction(a);
+    }
+    Menu_Show = NotifyMenu_->addAction(QStringLiteral("显示窗口"));
+    Menu_Show->setObjectName(QStringLiteral("Menu_Show"));
+    Menu_Hide = NotifyMenu_->addAction(QStringLiteral("隐藏窗口"));
+    Menu_Hide->setObjectName(QStringLiteral("Menu_Hide"));
+    NotifyMenu_->addSeparator();
+    Menu_Exit = NotifyMenu_->addAction(QStringLiteral("退出程序"));
+    Menu_Exit->setObjectName(QStringLiteral("Menu_Exit"));
+
+    connect(Menu_Mode_Normal, &QAction::triggered, this, &MainForm::Menu_Mode_Normal_Click);
+    connect(Menu_Mode_Rain, &QAction::triggered, this, &MainForm::Menu_Mode_Rain_Click);
+    connect(Menu_Show, &QAction::triggered, this, &MainForm::Menu_Show_Click);
+    connect(Menu_Hide, &QAction::triggered, this, &MainForm::Menu_Hide_Click);
+    connect(Menu_Exit, &QAction::triggered, this, &MainForm::Exit);
+}
+
+void MainForm::BuildControls() {
+    skin_ =
+        Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5580, 150, 330, 270));
+
+    Picture1 = new QLabel(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setPixmap(Art(QStringLiteral("belvoran"), QSize(20, 20)));
+    Picture1->hide(); // holds the program icon for the tray and ImgIcon
+
+    ImgIcon = new QLabel(this);
+    ImgIcon->setObjectName(QStringLiteral("ImgIcon"));
+    ImgIcon->setGeometry(Px(495), Px(120), 20, 20);
+    ImgIcon->setToolTip(QStringLiteral("托盘菜单"));
+    ImgIcon->setCursor(Qt::PointingHandCursor);
+    ImgIcon->installEventFilter(this);
+
+    MyButton_Hide = MyButton::Create(this, QStringLiteral("MyButton_Hide"),
+                                     QRect(5220, 150, 330, 270), QStringLiteral("↓"), 1);
+    MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
+    MyButton_Hide->setFocusPolicy(Qt::NoFocus);
+    connect(MyButton_Hide, &MyButton::Click, this, &MainForm::Menu_Hide_Click);
+    connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::Exit);
+
+    Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
+    Lab_ShowTime->setObjectName(QStringLiteral("Lab_ShowTime"));
+    Lab_ShowTime->setGeometry(Px(600), Px(780), Px(5100), Px(1050));
+    Lab_ShowTime->setAlignment(Qt::AlignCenter);
+    QFont clockFont(UiFontFamily());
+    clockFont.setPixelSize(46);
+    clockFont.setBold(true);
+    Lab_ShowTime->setFont(clockFont);
+    Lab_ShowTime->setStyleSheet(QStringLiteral("color: rgb(45, 58, 140);"));
+    Lab_ShowTime->setToolTip(QStringLiteral("单击切换：当前时间 / 距下一事件的倒计时"));
+    Lab_ShowTime->setCursor(Qt::PointingHandCursor);
+    Lab_ShowTime->installEventFilter(this);
+
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
+                                 QStringLiteral("进入设置"), 2, 6);
+    connect(MyButton1, &MyButton::Click, this, &MainForm::MyButton1_Click);
+
+    Lab_version = new QLabel(QStringLiteral("201003(V4.2)"), this);
+    Lab_version->setObjectName(QStringLiteral("Lab_version"));
+    Lab_version->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
+    QFont small(UiFontFamily());
+    small.setPixelSize(11);
+    Lab_version->setFont(small);
+    Lab_version->adjustSize();
+    Lab_version->move(Px(kClientW - 480) - Lab_version->width(),
+                      Px(kClientH - 150) - Lab_version->height());
+
+    skin_.ImgTitle->lower();
+    skin_.Img0->lower();
+    skin_.Img_FormTitle->raise();
+    ImgIcon->raise();
+    MyButton_Hide->raise();
+    skin_.yButton_Close->raise();
+}
+
+bool MainForm::GetConfigValue() {
+    if (!::GetConfigValue(vars_)) {
+        return false;
+    }
+    Menu_Mode_Rain->setChecked(vars_.RainMode);
+    Menu_Mode_Normal->setChecked(!vars_.RainMode);
+    return true;
+}
+
+bool MainForm::SetClassMusicArr() {
+    return ::SetClassMusicArr(vars_);
+}
+
+bool MainForm::SetReplaceMusicArr() {
+    return ::SetReplaceMusicArr(vars_);
+}
+
+void MainForm::Menu_Mode_Normal_Click() {
+    Menu_Mode_Normal->setChecked(true);
+    Menu_Mode_Rain->setChecked(false);
+    engine_.SetRainMode(false);
+}
+
+void MainForm::Menu_Mode_Rain_Click() {
+    Menu_Mode_Normal->setChecked(false);
+    Menu_Mode_Rain->setChecked(true);
+    engine_.SetRainMode(true);
+}
+
+void MainForm::ShowMenuStates(bool visible) {
+    Menu_Show->setEnabled(!visible);
+    Menu_Hide->setEnabled(visible);
+}
+
+void MainForm::Menu_Show_Click() {
+    ShowMenuStates(true);
+    showNormal();
+    raise();
+    activateWindow();
+    // Shown again: today's remaining events are read afresh from now.
+    engine_.LoadTodayEvents();
+}
+
+void MainForm::Menu_Hide_Click() {
+    if (trayAvailable_) {
+        hide();
+    } else {
+        // Without a tray a hidden window could never be got back.
+        showMinimized();
+    }
+    ShowMenuStates(false);
+}
+
+void MainForm::Exit() {
+    if (exiting_) {
+        return;
+    }
+    exiting_ = true;
+    PlayLog(QStringLiteral("Belvoran ends"));
+    engine_.StopSchedule();
+    player_.Halt();
+    RemoveTrayIcon(tray_);
+    hide();
+    if (vars_.Conn) {
+        vars_.Conn->Close();
+    }
+    if (onExit) {
+        onExit();
+    } else {
+        QApplication::quit();
+    }
+}
+
+void MainForm::MyButton1_Click() {
+    player_.Halt();
+    engine_.StopSchedule();
+    {
+        SettingForm settings(vars_, player_, this);
+        settings.exec();
+    }
+    // Back from the settings: read today's events afresh, as the activation does.
+    if (isVisible() && !engine_.Running()) {
+        Activated();
+    }
+}
+
+bool MainForm::event(QEvent* e) {
+    switch (e->type()) {
+    case QEvent::WindowActivate:
+        Activated();
+        break;
+    case QEvent::WindowDeactivate:
+        // Which window took over is known only once the change is complete.
+        QTimer::singleShot(0, this, &MainForm::CheckDeactivated);
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(e);
+}
+
+void MainForm::Activated() {
+    if (exiting_) {
+        return;
+    }
+    Menu_Show->setEnabled(false);
+    // Every activation reads today's remaining events afresh: changes made meanwhile, in
+    // the settings or to the database directly, take effect from now.
+    engine_.LoadTodayEvents();
+    if (firstActivation_) {
+        firstActivation_ = false;
+        if (vars_.MinToTray) {
+            Menu_Hide_Click();
+            return;
+        }
+    }
+    ShowMenuStates(!isMinimized());
+}
+
+void MainForm::CheckDeactivated() {
+    QWidget* now = QApplication::activeWindow();
+    // Another window of this program in front stops the schedule; another application,
+    // a pop-up menu or a hidden main window does not.
+    if (now && now != this && !qobject_cast<QMenu*>(now) && isVisible()) {
+        engine_.StopSchedule();
+    }
+}
+
+void MainForm::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange && !firstActivation_) {
+        ShowMenuStates(isVisible() && !isMinimized());
+    }
+    QWidget::changeEvent(e);
+}
+
+void MainForm::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    skin_.StretchBackground(this);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonPress) {
+        if (watched == Lab_ShowTime) {
+            engine_.ToggleShowClock(); // the label follows at the next tick
+            return true;
+        }
+        if (watched == ImgIcon) {
+            NotifyMenu_->popup(QCursor::pos());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+void MainForm::closeEvent(QCloseEvent* e) {
+    // A window manager's close (Alt+F4) ends the program the same way as "×".
+    e->accept();
+    Exit();
+}

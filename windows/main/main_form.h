@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <functional>
+
+#include "schedule/schedule_engine.h"
+#include "widgets/message_box.h"
+#include "widgets/skin.h"
+
+class Clock;
+class MyButton;
+class Player;
+class PowerOff;
+struct ProgramVars;
+
+// The program's main window: the clock or countdown, the settings button, the tray icon
+// with its menu. It owns the schedule, which runs while this window is the program's
+// active window or hidden in the tray, and stops while another window of the program
+// (the settings window, a message box) is in front.
+class MainForm : public QWidget {
+    Q_OBJECT
+public:
+    MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& powerOff,
+             QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // Reload the program-wide settings from the store (the settings window calls the
+    // last two after changing the lists).
+    bool GetConfigValue();
+    bool SetClassMusicArr();
+    bool SetReplaceMusicArr();
+
+    // The tray menu's actions.
+    void Menu_Mode_Normal_Click();
+    void Menu_Mode_Rain_Click();
+    void Menu_Show_Click();
+    void Menu_Hide_Click();
+    // "退出程序" and "×": music stops, the tray icon goes, the store is closed.
+    void Exit();
+    // "进入设置": halts the player, stops the schedule, opens the settings modally.
+    void MyButton1_Click();
+
+    // Whether hiding goes to the tray; without a tray the window minimises instead.
+    void SetTrayAvailable(bool on) { trayAvailable_ = on; }
+    bool TrayAvailable() const { return trayAvailable_; }
+    // What Exit does last; by default it quits the application.
+    std::function<void()> onExit;
+
+    ScheduleEngine& Engine() { return engine_; }
+    QSystemTrayIcon* TrayIcon() const { return tray_; }
+    QMenu* NotifyMenu() const { return NotifyMenu_; }
+
+protected:
+    bool event(QEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void Activated();
+    void CheckDeactivated();
+    void ShowMenuStates(bool visible);
+
+    ProgramVars& vars_;
+    Player& player_;
+    MessageBoxShutdownPrompt prompt_;
+    ScheduleEngine engine_;
+    Skin skin_;
+
+    QLabel* Lab_ShowTime = nullptr;
+    QLabel* Picture1 = nullptr;
+    QLabel* ImgIcon = nullptr;
+    QLabel* Lab_version = nullptr;
+    MyButton* MyButton1 = nullptr;
+    MyButton* MyButton_Hide = nullptr;
+    QMenu* NotifyMenu_ = nullptr;
+    QAction* Menu_Mode_Normal = nullptr;
+    QAction* Menu_Mode_Rain = nullptr;
+    QAction* Menu_Show = nullptr;
+    QAction* Menu_Hide = nullptr;
+    QAction* Menu_Exit = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+
+    bool trayAvailable_ = false;
+    bool firstActivation_ = true;
+    bool exiting_ = false;
+};
