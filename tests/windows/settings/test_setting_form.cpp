@@ -517,9 +517,12 @@ private slots:
     void entriesSwitchPagesAndTheShownEntryDoesNotReload() {
         Rig r;
         r.Open();
+        QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
+        QCOMPARE(r.Button("MenuGroup(0)")->FaceIndex(), 4); // marked once shown
         QSignalSpy reloads(r.Grid(), &FlexGrid::Reloaded);
-        r.form->MenuGroup_Click(0);
+        QTest::mouseClick(r.Button("MenuGroup(0)"), Qt::LeftButton);
         QCOMPARE(reloads.size(), 0);
+        QCOMPARE(r.Button("MenuGroup(0)")->FaceIndex(), 4); // and stays marked when clicked
         QTest::mouseClick(r.Button("MenuGroup(2)"), Qt::LeftButton);
         QCOMPARE(r.form->CurGroup(), 2);
         QVERIFY(!r.form->Frame(0)->isVisible());
