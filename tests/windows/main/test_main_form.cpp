@@ -5,6 +5,7 @@
 #include "store/conn.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
+#include "widgets/message_box.h"
 #include "windows/main/main_form.h"
 
 #include <QAction>
@@ -183,6 +184,36 @@ private slots:
         other.close();
         QApplication::setActiveWindow(r.form.get());
         QTRY_VERIFY(r.form->Engine().Running());
+    }
+
+    void theShutdownCountdownDoesNotStopTheSchedule() {
+        Rig r;
+        r.AddToday("09:00:00", "later");
+        r.ShowAndActivate();
+        FakePowerOff power;
+        power.accept = false;
+        MessageBoxShutdownPrompt prompt(power, nullptr);
+        prompt.OpenShutdownCountdown(nullptr);
+        QWidget* box = prompt.OpenBox();
+        QApplication::setActiveWindow(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::qWait(50); // the deactivation is judged once the change is complete
+        QVERIFY(r.form->Engine().Running());
+        box->close();
+    }
+
+    void lateActivationAfterHidingLeavesShowReachable() {
+        Rig r;
+        r.ShowAndActivate();
+        r.form->Menu_Hide_Click();
+        QVERIFY(!r.form->isVisible());
+        // An activation that was on its way when the window hid.
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(r.form.get(), &activate);
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+        QVERIFY(!r.Action("Menu_Hide")->isEnabled());
+        r.form->Menu_Show_Click();
+        QVERIFY(r.form->isVisible());
     }
 
     void labelClickTogglesAndStores() {
