@@ -1,5 +1,6 @@
 // The XDG autostart entry, written into a temporary XDG_CONFIG_HOME (never the real one),
 // checked with desktop-file-validate and launched by GLib's own launcher (gio launch).
+#include "support/desktop_entry.h"
 #include "system/autostart.h"
 
 #include <QDir>
@@ -12,31 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-// Runs a program to its end; returns its exit code and puts its output in *output.
-int Run(const QString& program, const QStringList& args, QString* output) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(60000)) {
-        *output = QStringLiteral("did not run: ") + p.errorString();
-        return -1;
-    }
-    *output = QString::fromUtf8(p.readAll());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-// A program that writes each argument it got, NUL-terminated, into $ARGS_OUT.
-void WriteRecorder(const QString& path) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$ARGS_OUT\"\n");
-    f.close();
-    QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-}
-
-} // namespace
+using namespace desktop_entry;
 
 class TestAutostart : public QObject {
     Q_OBJECT
@@ -47,30 +24,6 @@ class TestAutostart : public QObject {
     QString EntryText() {
         QFile f(config + "/autostart/Belvoran.desktop");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
-    // The argv GLib's launcher starts from the written entry, as the program records it.
-    QStringList LaunchedArgv() {
-        const QString out = home->path() + "/args.out";
-        QFile::remove(out);
-        qputenv("ARGS_OUT", QFile::encodeName(out));
-        QString output;
-        const int rc = Run("gio", {"launch", XdgAutostart::EntryPath()}, &output);
-        if (rc != 0) {
-            qWarning("gio launch: %s", qPrintable(output));
-            return {};
-        }
-        QFile f(out);
-        for (int i = 0; i < 600 && !(f.exists() && f.size() > 0); ++i) {
-            QTest::qWait(50); // the launcher starts the program without waiting for it
-        }
-        QTest::qWait(100);
-        if (!f.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        QStringList argv = QString::fromUtf8(f.readAll()).split(QChar(0));
-        argv.removeLast();
-        return argv;
     }
 
 private slots:
@@ -103,9 +56,7 @@ private slots:
         QVERIFY(entry.IsPresent());
         QVERIFY(EntryText().contains("\nExec=/usr/bin/belvoran\n"));
         QVERIFY(EntryText().contains("\nName=Belvoran\n"));
-        QString output;
-        QCOMPARE(Run("desktop-file-validate", {XdgAutostart::EntryPath()}, &output), 0);
-        QVERIFY2(!output.contains("error"), qPrintable(output));
+        QCOMPARE(ValidationErrors(XdgAutostart::EntryPath()), QString());
     }
 
     void addAgainReplacesTheEntryAndLeavesNoTemporaryFile() {
@@ -175,15 +126,14 @@ private slots:
         const QString folder = home->path() + "/my apps $x `y` \"q\" it's (1) #2 a\\b ~;|&*?<>";
         QVERIFY(QDir().mkpath(folder));
         const QString program = folder + "/bel voran";
-        WriteRecorder(program);
+        QVERIFY(WriteRecorder(program));
         const QString database = home->path() + "/school bells/100% \"Music\" $1 `x`.db";
         XdgAutostart entry(program, StartArguments(database, home->path() + "/Music.db"));
         QString error;
         QVERIFY2(entry.Add(&error), qPrintable(error));
-        QString output;
-        QCOMPARE(Run("desktop-file-validate", {XdgAutostart::EntryPath()}, &output), 0);
-        QVERIFY2(!output.contains("error"), qPrintable(output));
-        QCOMPARE(LaunchedArgv(), (QStringList{program, "--database", database}));
+        QCOMPARE(ValidationErrors(XdgAutostart::EntryPath()), QString());
+        QCOMPARE(LaunchedArgv(XdgAutostart::EntryPath(), home->path() + "/args.out"),
+                 (QStringList{program, "--database", database}));
     }
 
     void readOnlyFolderFailsNamingTheReason() {
