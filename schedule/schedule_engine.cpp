@@ -12,16 +12,12 @@ namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
 
-int Field(const QString& t, int from) {
-    return t.mid(from, 2).toInt();
-}
-
 } // namespace
 
-ScheduleEngine::ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player,
+ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                                ShutdownPrompt* prompt, QObject* parent)
-    : QObject(parent), vars_(vars), clock_(clock), player_(player), breakMusic_(vars, player),
-      shutdown_(vars, prompt) {
+    : QObject(parent), vars_(vars), conn_(conn), clock_(clock), player_(player),
+      breakMusic_(vars, conn, player), shutdown_(vars, prompt) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
@@ -41,14 +37,15 @@ void ScheduleEngine::LoadTodayEvents() {
 void ScheduleEngine::LoadEvents(QString after) {
     // The schedule always follows the weekday of the date it runs on.
     vars_.CurWeekName = WeekdayName(loadedDate_);
-    todayEvents_ = vars_.Conn->TodayEvents(vars_.CurWeekName, after);
     // A store that cannot be read now (locked by another program) is tried again from the
     // next ticks on, rather than leaving the day silent.
     failedLoadAfter_.clear();
-    if (!vars_.Conn->LastError().isEmpty()) {
+    QString error;
+    if (!conn_.TodayEvents(vars_.CurWeekName, after, &todayEvents_, &error)) {
+        todayEvents_.clear();
         failedLoadAfter_ = after;
-        PlayLog(clock_.Now(), QStringLiteral("error cannot read today's events (trying again): %1")
-                                  .arg(vars_.Conn->LastError()));
+        PlayLog(clock_.Now(),
+                QStringLiteral("error cannot read today's events (trying again): %1").arg(error));
     }
     nextIndex_ = 0;
     armed_ = false;
@@ -119,9 +116,7 @@ void ScheduleEngine::Tick() {
     }
 
     if (armed_) {
-        secToNext_ = (Field(nextTime_, 0) - Field(nowTime_, 0)) * 3600 +
-                     (Field(nextTime_, 3) - Field(nowTime_, 3)) * 60 + Field(nextTime_, 6) -
-                     Field(nowTime_, 6);
+        secToNext_ = TimeTextSeconds(nextTime_) - TimeTextSeconds(nowTime_);
         SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
         if (nowTime_ >= nextTime_) {
             Fire();
@@ -199,17 +194,17 @@ QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
 
 void ScheduleEngine::ToggleShowClock() {
     vars_.ShowClock = !vars_.ShowClock;
-    if (!vars_.Conn->SetShowClock(vars_.ShowClock)) {
-        PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1")
-                    .arg(vars_.Conn->LastError()));
+    QString error;
+    if (!conn_.SetShowClock(vars_.ShowClock, &error)) {
+        PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1").arg(error));
     }
 }
 
 void ScheduleEngine::SetRainMode(bool rain) {
     vars_.RainMode = rain;
-    if (!vars_.Conn->SetRainMode(rain)) {
-        PlayLog(
-            QStringLiteral("error cannot store the rain mode: %1").arg(vars_.Conn->LastError()));
+    QString error;
+    if (!conn_.SetRainMode(rain, &error)) {
+        PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(error));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
 }

@@ -12,6 +12,7 @@
 
 struct ProgramVars;
 class Clock;
+class Conn;
 class Player;
 
 // Plays today's timetable: reads the remaining events, arms the next, and on every tick of
@@ -24,8 +25,8 @@ public:
     // is logged as missed instead of being played late.
     static constexpr int kLateGraceSeconds = 60;
 
-    ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player, ShutdownPrompt* prompt,
-                   QObject* parent = nullptr);
+    ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
+                   ShutdownPrompt* prompt, QObject* parent = nullptr);
 
     // Reads today's events later than now, arms the first and starts the timer.
     void LoadTodayEvents();
@@ -69,6 +70,7 @@ private:
     void ArmTimer();
 
     ProgramVars& vars_;
+    Conn& conn_;
     Clock& clock_;
     Player& player_;
     BreakMusic breakMusic_;

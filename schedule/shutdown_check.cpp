@@ -21,15 +21,17 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
     if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || !prompt_) {
         return;
     }
-    vars_.MsgTitle = QStringLiteral("关机提示");
-    vars_.MsgText = QString();
-    vars_.MsgMode = 3;
     PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
     boxOpen_ = true;
-    const bool poweringOff = prompt_->RunShutdownCountdown();
-    boxOpen_ = false;
-    if (!poweringOff) {
-        cancelledOn_ = today;
-        PlayLog(QStringLiteral("shutdown cancelled for today"));
-    }
+    std::weak_ptr<bool> alive = alive_;
+    prompt_->OpenShutdownCountdown([this, alive, today](bool poweringOff) {
+        if (alive.expired()) {
+            return;
+        }
+        boxOpen_ = false;
+        if (!poweringOff) {
+            cancelledOn_ = today;
+            PlayLog(QStringLiteral("shutdown cancelled for today"));
+        }
+    });
 }

@@ -2,15 +2,18 @@
 
 #include <QDate>
 #include <QString>
+#include <functional>
+#include <memory>
 
 struct ProgramVars;
 
-// Opens the shutdown countdown. Returns true when the computer is being powered off
-// (the program is about to end), false when the user cancelled or power-off was refused.
+// Opens the shutdown countdown and returns at once; the schedule goes on ticking while it
+// is up. When it closes, closed(true) means the computer is being powered off (the program
+// is about to end), closed(false) that the user cancelled or power-off was refused.
 class ShutdownPrompt {
 public:
     virtual ~ShutdownPrompt() = default;
-    virtual bool RunShutdownCountdown() = 0;
+    virtual void OpenShutdownCountdown(std::function<void(bool poweringOff)> closed) = 0;
 };
 
 // The daily shutdown check, the last step of every schedule tick.
@@ -29,6 +32,8 @@ private:
     ProgramVars& vars_;
     ShutdownPrompt* prompt_;
     bool boxOpen_ = false;
+    // Lets a countdown that closes after this check is gone find that out.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     QDate cancelledOn_;
     QString warnedBadTime_;
 };

@@ -49,59 +49,107 @@ struct SongRow {
     QString length; // 音乐总长
 };
 
+// One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
+// a transaction, when a file of an older version is opened.
+struct Migration {
+    int to;
+    QStringList statements;
+};
+
+// The migration steps of this program, oldest first. Version 1 is the original four tables.
+const QVector<Migration>& SchemaMigrations();
+
 // The program's one connection to its SQLite store and every statement run against it.
 // Windows never build SQL of their own; every value is a bound parameter.
+//
+// Every statement reports failure the same way: it returns false and writes the reason to
+// its trailing `error` (which may be null). Results go through out-parameters.
 class Conn {
 public:
     ~Conn();
     Conn(const Conn&) = delete;
     Conn& operator=(const Conn&) = delete;
 
-    // Opens the store at path. A missing file is created with the four tables and the
-    // default config row; an existing file is checked and never recreated. On failure
-    // returns null and sets *error to a message naming the file and the reason.
-    static std::unique_ptr<Conn> Open(const QString& path, QString* error);
+    // Opens the store at path. A missing (or empty) file is created with the current schema
+    // and the default config row; an existing file is checked, brought up to the current
+    // version by the migration steps, and never recreated. On failure returns null and sets
+    // *error to a message naming the file and the reason.
+    static std::unique_ptr<Conn> Open(const QString& path, QString* error,
+                                      const QVector<Migration>& migrations = SchemaMigrations());
 
     // The default location: the application data folder + "/Music.db".
     static QString DefaultPath();
 
     const QString& Path() const { return path_; }
+    // True when Open made a new store rather than opening an existing one.
+    bool Created() const { return created_; }
+    // The schema version the file holds (PRAGMA user_version; 0 counts as 1).
+    int SchemaVersion() const { return version_; }
     // Closes the connection at the program's end; statements after it fail.
     void Close();
     bool IsOpen() const;
     QSqlDatabase Database() const;
-    // The reason the last statement failed, for messages and the log.
-    const QString& LastError() const { return lastError_; }
 
+    // --- 作息表: the weekly timetable (store/events.cpp)
     // Today's remaining events: flagged "√", of the weekday, starting strictly later than
     // after, in start-time order.
-    QVector<EventRow> TodayEvents(const QString& weekName, const QString& after);
+    bool TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
+                     QString* error = nullptr);
+    bool AddEvent(const EventRow& row, qint64* id, QString* error = nullptr);
 
-    bool ReadConfig(ConfigRow* row);
-    bool ReadLibraryList(QString* text);
-    QVector<ReplaceRow> ReplaceRows(bool* ok = nullptr);
-    QVector<SongRow> LibrarySongs(const QString& library, bool* ok = nullptr);
+    // --- config: the one row of options (store/config.cpp)
+    bool ReadConfig(ConfigRow* row, QString* error = nullptr);
+    bool ReadLibraryList(QString* text, QString* error = nullptr);
+    bool SetShowClock(bool showClock, QString* error = nullptr);
+    bool SetRainMode(bool rain, QString* error = nullptr);
+    bool SetLibraryList(const QString& text, QString* error = nullptr);
 
-    bool SetShowClock(bool showClock);
-    bool SetRainMode(bool rain);
-    bool SetLibraryList(const QString& text);
+    // --- 课间音乐: break-music library songs (store/songs.cpp)
+    bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);
+    bool AddSong(const QString& group, const QString& file, const QString& length, qint64* id,
+                 QString* error = nullptr);
 
-    // Returns the id the store assigned, or -1 on failure.
-    qint64 AddEvent(const EventRow& row);
-    qint64 AddSong(const QString& group, const QString& file, const QString& length);
-    qint64 AddReplace(const QString& name, const QString& file, const QString& length);
+    // --- 替代音乐: rain-day replacements (store/replacements.cpp)
+    bool ReplaceRows(QVector<ReplaceRow>* rows, QString* error = nullptr);
+    bool AddReplace(const QString& name, const QString& file, const QString& length, qint64* id,
+                    QString* error = nullptr);
 
 private:
-    Conn(QSqlDatabase db, QString path);
-    static bool CreateSchema(QSqlDatabase& db, QString* reason);
-    static bool CheckSchema(QSqlDatabase& db, QString* reason);
-    // Prepares sql into q, binds values in order and runs it; false (with LastError) on failure.
-    bool Run(QSqlQuery& q, const QString& sql, const QVariantList& values);
-    bool Exec(const QString& sql, const QVariantList& values);
-    QVector<EventRow> Events(const QString& where, const QVariantList& values);
-    qint64 Insert(const QString& sql, const QVariantList& values);
+    friend class Transaction;
+    Conn(QSqlDatabase db, QString path, bool created, int version);
+    // Prepares sql into q, binds values in order and runs it; false (with the reason) on failure.
+    bool Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error);
+    bool Exec(const QString& sql, const QVariantList& values, QString* error);
+    bool Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error);
+    // Runs a SELECT and hands every result row to read.
+    template <typename Row, typename Read>
+    bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
+                QString* error);
 
     QString connectionName_;
     QString path_;
-    QString lastError_;
+    bool created_ = false;
+    int version_ = 1;
 };
+
+// Reads column i as text, keeping SQL Null as a null QString.
+QString ColumnText(const QSqlQuery& q, int i);
+// A value to write: the program writes the empty text, never Null.
+QVariant NotNull(const QString& s);
+// Fills *error (when given) with reason and returns false: the store's one failure path.
+bool Failed(QString* error, const QString& reason);
+
+template <typename Row, typename Read>
+bool Conn::Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
+                  QString* error) {
+    QSqlQuery q;
+    if (!Run(&q, sql, values, error)) {
+        return false;
+    }
+    QVector<Row> result;
+    while (q.next()) {
+        result.push_back(read(q));
+    }
+    *rows = std::move(result);
+    return true;
+}

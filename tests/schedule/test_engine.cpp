@@ -12,8 +12,7 @@ namespace {
 
 // A store, program variables, clock, player and engine wired together.
 struct Rig {
-    Rig() : player(&clock), engine(vars, clock, player, &prompt) {
-        vars.Conn = store.conn.get();
+    Rig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
         engine.SetTimerDriven(false);
     }
     // Makes an (empty) file the engine can see; returns its path.
@@ -25,8 +24,7 @@ struct Rig {
     }
     qint64 Event(const QString& week, const QString& start, const QString& name,
                  const QString& file, const QString& replace = "", const QString& flag = "√") {
-        return store.conn->AddEvent(
-            {0, week, name, start, file, "00:00:05", flag, replace, "111111"});
+        return store.AddEvent({0, week, name, start, file, "00:00:05", flag, replace, "111111"});
     }
     void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
     // Ticks once a second until the clock reaches end (inclusive).
@@ -100,10 +98,10 @@ private slots:
         const QString rainExercise = r.File("雨天操.mp3");
         const QString song1 = r.File("song1.mp3");
         const QString song2 = r.File("song2.mp3");
-        r.store.conn->AddSong("曲库_轻音乐", song1, "00:03:00");
-        r.store.conn->AddSong("曲库_轻音乐", song2, "00:03:00");
-        r.store.conn->AddReplace("雨天操", rainExercise, "00:05:00");
-        QVERIFY(SetReplaceMusicArr(r.vars));
+        r.store.AddSong("曲库_轻音乐", song1, "00:03:00");
+        r.store.AddSong("曲库_轻音乐", song2, "00:03:00");
+        r.store.AddReplace("雨天操", rainExercise, "00:05:00");
+        QVERIFY(SetReplaceMusicArr(r.vars, *r.store.conn));
 
         struct Expect {
             QDateTime when;
@@ -182,10 +180,10 @@ private slots:
         r.engine.ToggleShowClock();
         QVERIFY(!r.vars.ShowClock);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QCOMPARE(row.showClock, false);
         r.engine.ToggleShowClock();
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QCOMPARE(row.showClock, true);
     }
 
@@ -193,11 +191,11 @@ private slots:
         Rig r;
         r.engine.SetRainMode(true);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(row.rainMode);
         QVERIFY(r.vars.RainMode);
         r.engine.SetRainMode(false);
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.rainMode);
     }
 
@@ -332,9 +330,9 @@ private slots:
         Rig r;
         const QString own = r.File("own.wav"), first = r.File("first.wav"),
                       later = r.File("later.wav"), plain = r.File("plain.wav");
-        r.store.conn->AddReplace("雨", first, "00:00:01");
-        r.store.conn->AddReplace("雨", later, "00:00:01");
-        QVERIFY(SetReplaceMusicArr(r.vars));
+        r.store.AddReplace("雨", first, "00:00:01");
+        r.store.AddReplace("雨", later, "00:00:01");
+        QVERIFY(SetReplaceMusicArr(r.vars, *r.store.conn));
         QCOMPARE(r.engine.GetReplaceMusic("雨"), later);
         QCOMPARE(r.engine.GetReplaceMusic("雪"), QString());
 
@@ -358,11 +356,11 @@ private slots:
         QFETCH(int, order);
         QFETCH(QList<int>, expected);
         Rig r;
-        r.vars.PlayOrder = order;
+        r.vars.PlayOrder = PlayOrderFromStored(order);
         QStringList songs;
         for (int i = 1; i <= 3; ++i) {
             songs << r.File(QString("s%1.mp3").arg(i));
-            r.store.conn->AddSong("曲库_A", songs.last(), "00:03:00");
+            r.store.AddSong("曲库_A", songs.last(), "00:03:00");
         }
         r.engine.Break().StartBreakMusic("曲库_A");
         for (int i = 1; i < expected.size(); ++i) {
@@ -377,12 +375,12 @@ private slots:
 
     void randomPassesArePermutations() {
         Rig r;
-        r.vars.PlayOrder = 2;
+        r.vars.PlayOrder = PlayOrder::Random;
         const int n = 7;
         QStringList songs;
         for (int i = 1; i <= n; ++i) {
             songs << r.File(QString("s%1.mp3").arg(i));
-            r.store.conn->AddSong("曲库_R", songs.last(), "00:03:00");
+            r.store.AddSong("曲库_R", songs.last(), "00:03:00");
         }
         QSet<QString> firsts;
         for (int start = 0; start < 20; ++start) {
@@ -406,10 +404,10 @@ private slots:
 
     void breakMusicFromTheTimetable() {
         Rig r;
-        r.vars.PlayOrder = 0;
+        r.vars.PlayOrder = PlayOrder::Sequential;
         const QString s1 = r.File("s1.mp3"), s2 = r.File("s2.mp3"), bell = r.File("bell.wav");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
-        r.store.conn->AddSong("曲库_A", s2, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s2, "00:03:00");
         r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
         r.Event("星期一", "08:10:00", "上课", bell);
         r.At(kMonday, QTime(7, 59, 59));
@@ -428,7 +426,7 @@ private slots:
     void haltEndsBreakMusic() {
         Rig r;
         const QString s1 = r.File("s1.mp3"), other = r.File("other.mp3");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_A");
         r.player.Halt();
         QVERIFY(!r.engine.BreakPlaying());
@@ -442,7 +440,7 @@ private slots:
     void anotherPlayerUserEndsBreakMusic() {
         Rig r;
         const QString s1 = r.File("s1.mp3"), trial = r.File("trial.mp3");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_A");
         r.player.SetFileName(trial); // a settings page tries music out
         r.player.Play();
@@ -466,8 +464,8 @@ private slots:
 
     void libraryOfBrokenSongsStops() {
         Rig r;
-        r.store.conn->AddSong("曲库_坏", r.File("bad1.mp3"), "00:03:00");
-        r.store.conn->AddSong("曲库_坏", r.File("bad2.mp3"), "00:03:00");
+        r.store.AddSong("曲库_坏", r.File("bad1.mp3"), "00:03:00");
+        r.store.AddSong("曲库_坏", r.File("bad2.mp3"), "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_坏");
         for (int i = 0; i < 10 && r.engine.BreakPlaying(); ++i) {
             r.player.Fail();
@@ -487,9 +485,6 @@ private slots:
         r.clock.Advance(1);
         r.engine.Tick(); // 17:30:01
         QCOMPARE(r.prompt.opened, 1);
-        QCOMPARE(r.vars.MsgTitle, QString("关机提示"));
-        QCOMPARE(r.vars.MsgText, QString());
-        QCOMPARE(r.vars.MsgMode, 3);
         // Cancelled: it stays cancelled for the rest of the day …
         r.RunUntil(QDateTime(kMonday, QTime(23, 59, 59)));
         QCOMPARE(r.prompt.opened, 1);

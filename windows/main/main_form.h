@@ -7,23 +7,21 @@
 #include <functional>
 
 #include "schedule/schedule_engine.h"
-#include "widgets/message_box.h"
 #include "widgets/skin.h"
 
-class Clock;
+class Conn;
 class MyButton;
 class Player;
-class PowerOff;
 struct ProgramVars;
 
 // The program's main window: the clock or countdown, the settings button, the tray icon
-// with its menu. It owns the schedule, which runs while this window is the program's
-// active window or hidden in the tray, and stops while another window of the program
-// (the settings window, a message box) is in front.
+// with its menu. It shows the schedule engine's label and drives it: the schedule runs
+// while this window is the program's active window or hidden in the tray, and stops while
+// another window of the program (the settings window, a message box) is in front.
 class MainForm : public QWidget {
     Q_OBJECT
 public:
-    MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& powerOff,
+    MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine& engine,
              QWidget* parent = nullptr);
     ~MainForm() override;
 
@@ -68,9 +66,9 @@ private:
     void ShowMenuStates(bool visible);
 
     ProgramVars& vars_;
+    Conn& conn_;
     Player& player_;
-    MessageBoxShutdownPrompt prompt_;
-    ScheduleEngine engine_;
+    ScheduleEngine& engine_;
     Skin skin_;
 
     QLabel* Lab_ShowTime = nullptr;

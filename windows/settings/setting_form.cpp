@@ -5,7 +5,7 @@
 
 #include <QLabel>
 
-SettingForm::SettingForm(ProgramVars&, Player&, QWidget* parent) : QDialog(parent) {
+SettingForm::SettingForm(ProgramVars&, Conn&, Player&, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("详细设置"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);

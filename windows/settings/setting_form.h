@@ -5,6 +5,7 @@
 #include "widgets/skin.h"
 
 struct ProgramVars;
+class Conn;
 class Player;
 
 // PLACEHOLDER: the settings window until its pages (week timetable, break-music
@@ -13,7 +14,7 @@ class Player;
 class SettingForm : public QDialog {
     Q_OBJECT
 public:
-    SettingForm(ProgramVars& vars, Player& player, QWidget* parent = nullptr);
+    SettingForm(ProgramVars& vars, Conn& conn, Player& player, QWidget* parent = nullptr);
 
 private:
     Skin skin_;

@@ -5,7 +5,6 @@
 #include "store/conn.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
-#include "system/power_off.h"
 #include "windows/main/main_form.h"
 
 #include <QAction>
@@ -16,20 +15,12 @@
 
 namespace {
 
-class NoPowerOff : public PowerOff {
-public:
-    bool PowerOffNow(QString* reason) override {
-        *reason = "test";
-        return false;
-    }
-};
-
 struct Rig {
-    explicit Rig(bool minToTray = false, bool tray = true) : player(&clock) {
-        vars.Conn = store.conn.get();
+    explicit Rig(bool minToTray = false, bool tray = true)
+        : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
         vars.MinToTray = minToTray;
         clock.Set(QDateTime(QDate::currentDate(), QTime(8, 0)));
-        form = std::make_unique<MainForm>(vars, clock, player, power);
+        form = std::make_unique<MainForm>(vars, *store.conn, player, engine);
         form->SetTrayAvailable(tray);
         form->onExit = [this] { exited = true; };
     }
@@ -40,15 +31,16 @@ struct Rig {
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     qint64 AddToday(const QString& start, const QString& name) {
-        return store.conn->AddEvent({0, WeekdayName(clock.Now().date()), name, start,
-                                     store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
+        return store.AddEvent({0, WeekdayName(clock.Now().date()), name, start,
+                               store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
     }
 
     TempStore store;
     ProgramVars vars;
     FakeClock clock;
     FakePlayer player;
-    NoPowerOff power;
+    FakePrompt prompt;
+    ScheduleEngine engine;
     std::unique_ptr<MainForm> form;
     bool exited = false;
 };
@@ -78,7 +70,8 @@ private slots:
               "MyButton1", "MyButton_Hide", "yButton_Close", "Lab_version", "NotifyMenu"}) {
             QVERIFY2(r.form->findChild<QWidget*>(name), name);
         }
-        QVERIFY(r.form->findChild<QTimer*>("MainTimer"));
+        // The one-second timer belongs to the engine, which the application owns.
+        QVERIFY(r.engine.findChild<QTimer*>("MainTimer"));
         QCOMPARE(r.form->windowTitle(), QString("Belvoran"));
         QCOMPARE(r.form->findChild<QLabel*>("Lab_version")->text(), QString("201003(V4.2)"));
         QCOMPARE(r.form->findChild<QLabel*>("Lab_FormTitle")->text(), QString("Belvoran"));
@@ -162,7 +155,7 @@ private slots:
         QTest::mouseClick(r.form->findChild<QLabel*>("Lab_ShowTime"), Qt::LeftButton);
         QVERIFY(!r.vars.ShowClock);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.showClock);
     }
 
@@ -174,11 +167,11 @@ private slots:
         QVERIFY(r.Action("Menu_Mode_Rain")->isChecked());
         QVERIFY(!r.Action("Menu_Mode_Normal")->isChecked());
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(row.rainMode);
         r.Action("Menu_Mode_Normal")->trigger();
         QVERIFY(!r.vars.RainMode);
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.rainMode);
     }
 

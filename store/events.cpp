@@ -1,0 +1,42 @@
+// Statements on 作息表, the weekly timetable.
+#include "store/conn.h"
+
+#include <QSqlQuery>
+
+namespace {
+
+const QString kEventColumns =
+    QStringLiteral("id, 星期名, 事件, 开始时间, 音乐文件, 音乐总长, 是否播放, 替代音乐, 播放区域");
+
+EventRow ReadEvent(const QSqlQuery& q) {
+    EventRow r;
+    r.id = q.value(0).toLongLong();
+    r.weekName = ColumnText(q, 1);
+    r.event = ColumnText(q, 2);
+    r.startTime = ColumnText(q, 3);
+    r.musicFile = ColumnText(q, 4);
+    r.musicLength = ColumnText(q, 5);
+    r.playFlag = ColumnText(q, 6);
+    r.replace = ColumnText(q, 7);
+    r.zones = ColumnText(q, 8);
+    return r;
+}
+
+} // namespace
+
+bool Conn::TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
+                       QString* error) {
+    return Select(QStringLiteral("SELECT %1 FROM 作息表 WHERE 是否播放='√' AND 星期名=? AND "
+                                 "开始时间>? ORDER BY 开始时间, id")
+                      .arg(kEventColumns),
+                  {weekName, after}, rows, ReadEvent, error);
+}
+
+bool Conn::AddEvent(const EventRow& r, qint64* id, QString* error) {
+    return Insert(QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
+                                 "是否播放, 替代音乐, 播放区域) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                  {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime),
+                   NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
+                   NotNull(r.replace), NotNull(r.zones)},
+                  id, error);
+}
