@@ -9,9 +9,11 @@
 #include "support/temp_store.h"
 #include "system/autostart.h"
 #include "widgets/my_button.h"
+#include "widgets/ui_font.h"
 #include "windows/settings/options_page.h"
 #include "windows/settings/settings_context.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -337,6 +339,24 @@ private slots:
         QVERIFY(rig.notices[0].contains("无效时间"));
         QCOMPARE(rig.Stored().shutDownTime, QString("00:00:00"));
         QCOMPARE(rig.vars.ShutDownTime, QString("00:00:00"));
+    }
+
+    // With BELVORAN_SCREENSHOT=FILE.png (run under a real X server) saves a picture of the
+    // page with a shutdown time set, in the program's font, for a person to look at.
+    void screenshot() {
+        const QString file = qEnvironmentVariable("BELVORAN_SCREENSHOT");
+        if (file.isEmpty()) {
+            QSKIP("BELVORAN_SCREENSHOT is not set");
+        }
+        QFont font(UiFontFamily());
+        font.setPixelSize(12);
+        QApplication::setFont(font);
+        Rig rig;
+        rig.store.Raw("UPDATE config SET 播放顺序 = 2, 关机时间 = '17:30:00', 最小化 = 1");
+        rig.page.Load();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.page));
+        QTest::qWait(300);
+        QVERIFY(rig.page.grab().save(file));
     }
 };
 
