@@ -58,13 +58,14 @@ void OptionsPage::SetAutostart(Autostart* autostart) {
 }
 
 void OptionsPage::Build() {
-    setFixedSize(Px(QRect(0, 0, 8000, 4950)).size());
+    // The settings window places the page at its page rectangle, 8000 x 4900 twips.
+    resize(Px(8000), Px(4900));
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(245, 245, 250));
     setPalette(pal);
 
-    Frm_setplay = Place<QGroupBox>(this, QStringLiteral("Frm_setplay"), {240, 120, 7520, 1560});
+    Frm_setplay = Place<QGroupBox>(this, QStringLiteral("Frm_setplay"), {240, 240, 7520, 1560});
     Frm_setplay->setTitle(QStringLiteral("播放设置"));
     Label_PlaySequence =
         Place<QLabel>(Frm_setplay, QStringLiteral("Label_PlaySequence"), {240, 450, 1900, 300});
@@ -81,7 +82,7 @@ void OptionsPage::Build() {
                           QStringLiteral("启动软件时记忆“正常/雨天”音乐模式"));
 
     Frm_FinishSet =
-        Place<QGroupBox>(this, QStringLiteral("Frm_FinishSet"), {240, 1860, 7520, 2040});
+        Place<QGroupBox>(this, QStringLiteral("Frm_FinishSet"), {240, 1980, 7520, 2040});
     Frm_FinishSet->setTitle(QStringLiteral("开机/关机设置"));
     Check_StartEndSet = Check(Frm_FinishSet, QStringLiteral("Check_StartEndSet"),
                               {240, 420, 6500, 300}, QStringLiteral("开机后自动运行"));
@@ -95,7 +96,7 @@ void OptionsPage::Build() {
     Text_ShutDownTime->setEnabled(false);
     connect(Check_ShutDown, &QCheckBox::toggled, this, &OptionsPage::Check_ShutDown_Click);
 
-    MyBt_Apply = MyButton::Create(this, QStringLiteral("MyBt_Apply"), {6360, 4140, 1400, 450},
+    MyBt_Apply = MyButton::Create(this, QStringLiteral("MyBt_Apply"), {6360, 4200, 1400, 450},
                                   QStringLiteral("应用"));
     connect(MyBt_Apply, &MyButton::Click, this, &OptionsPage::MyBt_Apply_Click);
 }
