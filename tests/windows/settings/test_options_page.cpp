@@ -8,6 +8,7 @@
 #include "support/fakes.h"
 #include "support/temp_store.h"
 #include "system/autostart.h"
+#include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "widgets/ui_font.h"
 #include "windows/settings/options_page.h"
@@ -18,6 +19,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 #include <glib.h>
 #include <unistd.h>
@@ -28,8 +30,12 @@ namespace {
 
 // A store, the program's variables, a player and the page, as the settings window holds them.
 struct Rig {
-    Rig() : player(&clock), ctx{vars, *store.conn, player, state}, page(ctx) {
-        page.Notify = [this](const QString& text) { notices << text; };
+    // collectNotices: the test reads the notices instead of the program's message box.
+    explicit Rig(bool collectNotices = true)
+        : player(&clock), ctx{vars, *store.conn, player, state}, page(ctx) {
+        if (collectNotices) {
+            page.Notify = [this](const QString& text) { notices << text; };
+        }
         page.show();
     }
     template <typename W> W* Get(const QString& name) {
@@ -339,6 +345,34 @@ private slots:
         QVERIFY(rig.notices[0].contains("无效时间"));
         QCOMPARE(rig.Stored().shutDownTime, QString("00:00:00"));
         QCOMPARE(rig.vars.ShutDownTime, QString("00:00:00"));
+    }
+
+    void anUnreadableStoreGivesANoticeAtLoad() {
+        Rig rig;
+        rig.store.Raw("DROP TABLE config");
+        rig.page.Load();
+        QCOMPARE(rig.notices.size(), 1);
+        QVERIFY2(rig.notices[0].contains("config"), qPrintable(rig.notices[0]));
+        QVERIFY(!rig.TimeBox()->isEnabled());
+    }
+
+    // Without a test's replacement the notice is the program's own message box.
+    void theNoticeIsTheProgramsMessageBox() {
+        Rig rig(false);
+        rig.page.Load();
+        rig.store.Raw("DROP TABLE config");
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<MessageBox*>(w);
+                if (box && box->isVisible()) {
+                    shown = box->Label1->text();
+                    box->accept();
+                }
+            }
+        });
+        rig.Apply();
+        QVERIFY2(shown.contains("无法保存设置"), qPrintable(shown));
     }
 
     // With BELVORAN_SCREENSHOT=FILE.png (run under a real X server) saves a picture of the
