@@ -136,6 +136,9 @@ public:
     bool SetShowClock(bool showClock, QString* error = nullptr);
     bool SetRainMode(bool rain, QString* error = nullptr);
     bool SetLibraryList(const QString& text, QString* error = nullptr);
+    // Stores the options of the options page from row: 播放顺序, 记住替代音乐, 开机启动, 最小化
+    // and 关机时间; the other columns keep their values.
+    bool WriteOptions(const ConfigRow& row, QString* error = nullptr);
 
     // --- 课间音乐: break-music library songs (store/songs.cpp)
     bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);
