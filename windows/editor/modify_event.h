@@ -60,8 +60,8 @@ public:
     bool IsAddMode() const { return id_ == 0; }
     // The id of the row written by the last successful save; 0 before.
     qint64 SavedId() const { return savedId_; }
-    // True while a chosen file's length is being read.
-    bool Measuring() const { return watcher_.isRunning(); }
+    // True from choosing a file until its length has been read and shown.
+    bool Measuring() const { return !measuredFile_.isEmpty(); }
     // The zone code the zone label shows, and that a save writes.
     const QString& ZoneCode() const { return zoneCode_; }
     // The label text for a zone code (the load text for all zones when atLoad).
