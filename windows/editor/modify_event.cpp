@@ -25,8 +25,9 @@
 
 namespace {
 
-// The client area: 6480 × 5520 twips.
-constexpr int kClientW = 6480, kClientH = 5520;
+// The client area: 7200 × 5520 twips. The window region trims 27 pixels off each side, so
+// the controls keep a margin of 480 twips.
+constexpr int kClientW = 7200, kClientH = 5520;
 const QString kAllZones = QStringLiteral("111111");
 const QString kTitle = QStringLiteral("温馨提示");
 
@@ -127,13 +128,13 @@ ModifyEvent::~ModifyEvent() {
 
 void ModifyEvent::BuildControls() {
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 240),
-                        QRect(kClientW - 540, 195, 300, 255));
+                        QRect(kClientW - 780, 195, 300, 255));
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
 
-    Lab_Event = MakeLabel(this, "Lab_Event", QRect(360, 780, 960, 255), QStringLiteral("事件名称"));
+    Lab_Event = MakeLabel(this, "Lab_Event", QRect(600, 780, 960, 255), QStringLiteral("事件名称"));
     Combo_EventName = new QComboBox(this);
     Combo_EventName->setObjectName(QStringLiteral("Combo_EventName"));
-    Combo_EventName->setGeometry(Px(QRect(1320, 720, 3600, 345)));
+    Combo_EventName->setGeometry(Px(QRect(1560, 720, 3600, 345)));
     Combo_EventName->setEditable(true);
     Combo_EventName->setInsertPolicy(QComboBox::NoInsert);
     Combo_EventName->setCompleter(nullptr); // typed text stays what was typed
@@ -143,20 +144,21 @@ void ModifyEvent::BuildControls() {
             &ModifyEvent::Combo_EventName_Click);
 
     Lab_StartTime =
-        MakeLabel(this, "Lab_StartTime", QRect(360, 1230, 960, 255), QStringLiteral("开始时间"));
+        MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), QStringLiteral("开始时间"));
     Text_Time = new QLineEdit(this);
     Text_Time->setObjectName(QStringLiteral("Text_Time"));
-    Text_Time->move(Px(1320), Px(1200));
+    Text_Time->move(Px(1560), Px(1200));
     Text_Time->setText(kZeroLength);
 
     Check1 = new QCheckBox(QStringLiteral("是否播放"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setGeometry(Px(QRect(2640, 1185, 1320, 300)));
+    Check1->move(Px(2880), Px(1185));
     Check1->setChecked(true);
+    Check1->adjustSize();
 
     Frame1 = new QGroupBox(QStringLiteral("详细设置"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(Px(QRect(240, 1650, 6000, 3060)));
+    Frame1->setGeometry(Px(QRect(480, 1650, 6240, 3060)));
     Label2 = MakeLabel(Frame1, "Label2", QRect(180, 390, 900, 255), QStringLiteral("歌曲路径"));
     Lab_path = MakeLabel(Frame1, "Lab_path", QRect(1080, 360, 3600, 315), QString());
     Lab_path->setFrameShape(QFrame::StyledPanel);
@@ -169,7 +171,8 @@ void ModifyEvent::BuildControls() {
                                       QRect(4860, 750, 960, 375), kListen, 2);
     Check2 = new QCheckBox(QStringLiteral("有雨天音乐"), Frame1);
     Check2->setObjectName(QStringLiteral("Check2"));
-    Check2->setGeometry(Px(QRect(180, 1230, 1500, 300)));
+    Check2->move(Px(180), Px(1230));
+    Check2->adjustSize();
     Combo1 = new QComboBox(Frame1);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
@@ -186,15 +189,15 @@ void ModifyEvent::BuildControls() {
 
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(Px(QRect(3000, 2580, 1980, 1710)));
+    List1->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
     List1->installEventFilter(this);
     List1->hide();
     skin_.Img0->setMouseTracking(true);
     skin_.Img0->installEventFilter(this);
 
-    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(3600, 4890, 1200, 420),
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
                                  QStringLiteral("确定"), 2);
-    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(4980, 4890, 1200, 420),
+    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(5520, 4890, 1200, 420),
                                  QStringLiteral("取消"), 1);
 
     connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::MyBt_AddSound_Click);
@@ -311,6 +314,9 @@ void ModifyEvent::RebuildZoneLabel() {
 void ModifyEvent::Combo_EventName_Click(int index) {
     // A library (index 1 and up) has no music of its own, and its name cannot be edited.
     Frame1->setEnabled(index <= 0);
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton3}) {
+        b->ChangeEnabledColor(); // the caption greys with the frame
+    }
     Combo_EventName->lineEdit()->setReadOnly(index > 0);
 }
 

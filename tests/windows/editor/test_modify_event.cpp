@@ -275,6 +275,7 @@ private slots:
         QCOMPARE(r.Name()->currentText(), QString("曲库_午休"));
         QVERIFY(!r.Find("Frame1")->isEnabled());
         QVERIFY(!r.Find("MyBt_AddSound")->isEnabled());
+        QCOMPARE(r.Find<MyButton>("MyBt_AddSound")->CaptionColor(), MyButton::kCaptionDisabled);
         QCOMPARE(r.Path(), QString());
         QCOMPARE(r.Length(), QString("00:00:00"));
         // A library name cannot be edited.
