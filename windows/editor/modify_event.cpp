@@ -205,6 +205,20 @@ void ModifyEvent::BuildControls() {
     connect(MyButton3, &MyButton::Click, this, &ModifyEvent::MyButton3_Click);
     connect(MyButton1, &MyButton::Click, this, &ModifyEvent::MyButton1_Click);
     connect(MyButton2, &MyButton::Click, this, &ModifyEvent::MyButton2_Click);
+    // Enter or the space bar on a focused button presses it; Escape cancels, as elsewhere.
+    for (auto [button, handler] : {std::pair{MyBt_AddSound, &ModifyEvent::MyBt_AddSound_Click},
+                                   std::pair{MyBt_trylisten, &ModifyEvent::MyBt_trylisten_Click},
+                                   std::pair{MyButton3, &ModifyEvent::MyButton3_Click},
+                                   std::pair{MyButton1, &ModifyEvent::MyButton1_Click},
+                                   std::pair{MyButton2, &ModifyEvent::MyButton2_Click}}) {
+        connect(button, &MyButton::KeyPress, this, [this, handler](int key) {
+            if (key == 13 || key == 32) {
+                (this->*handler)();
+            } else if (key == 27) {
+                reject(); // the button keeps Escape from reaching the dialog
+            }
+        });
+    }
     connect(List1, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
 }
 
@@ -313,6 +327,10 @@ void ModifyEvent::RebuildZoneLabel() {
 
 void ModifyEvent::Combo_EventName_Click(int index) {
     // A library (index 1 and up) has no music of its own, and its name cannot be edited.
+    if (index > 0 && listening_) {
+        // The stop button is about to be disabled with the frame: stop the music now.
+        MyBt_trylisten_Click();
+    }
     Frame1->setEnabled(index <= 0);
     for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton3}) {
         b->ChangeEnabledColor(); // the caption greys with the frame
@@ -471,6 +489,14 @@ void ModifyEvent::MyButton1_Click() {
         Combo_EventName->setFocus(Qt::OtherFocusReason);
         return;
     }
+    if (!IsTimeText(Text_Time->text())) {
+        // The time box checks only the length of what it is given (a paste from its menu,
+        // an old row): a start time of another form would never fire at its time.
+        Notify(QStringLiteral("开始时间“%1”无效，请输入“时:分:秒”形式的时间！")
+                   .arg(Text_Time->text()));
+        Text_Time->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     const bool library = Combo_EventName->currentIndex() >= 1;
     if (!library && Lab_path->text().isEmpty()) {
         Notify(QStringLiteral("还未设置播放曲目，请选择播放曲目！"));
@@ -491,7 +517,9 @@ bool ModifyEvent::Save(QString* error) {
     const bool library = Combo_EventName->currentIndex() >= 1;
     EventRow row;
     row.id = id_;
-    row.weekName = weekName_.isEmpty() ? row_.weekName : weekName_;
+    row.weekName = !weekName_.isEmpty()       ? weekName_
+                   : !row_.weekName.isEmpty() ? row_.weekName
+                                              : vars_.CurWeekName;
     row.event = Combo_EventName->currentText();
     row.startTime = Text_Time->text();
     // The labels keep what the user chose, so a failed save leaves the input as it was.

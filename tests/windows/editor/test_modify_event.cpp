@@ -608,6 +608,53 @@ private slots:
         QCOMPARE(r.Path(), media_->quoted);
     }
 
+    void aStartTimeOfAnotherFormIsRefusedAtSave() {
+        Rig r;
+        const qint64 id = r.AddEvent("铃", media_->shortWav, "00:00:01");
+        r.Open(id);
+        r.Find<QLineEdit>("Text_Time")->setText("12345678"); // pasted through the box's menu
+        r.Click("MyButton1");
+        QCOMPARE(r.messages.size(), 1);
+        QVERIFY2(r.messages[0].contains("12345678"), qPrintable(r.messages[0]));
+        QVERIFY(r.dialog->isVisible());
+        QCOMPARE(r.Row(id).startTime, QString("07:30:00"));
+    }
+
+    void aTypedNameSurvivesEnter() {
+        Rig r;
+        r.Open(0);
+        r.Name()->setEditText("午间广播");
+        QTest::keyClick(r.Name()->lineEdit(), Qt::Key_Return);
+        QCOMPARE(r.Name()->currentText(), QString("午间广播"));
+        QCOMPARE(r.Name()->currentIndex(), 0);
+        QCOMPARE(r.Name()->count(), 3); // nothing was added to the list
+    }
+
+    void choosingALibraryStopsATryListen() {
+        Rig r;
+        const qint64 id = r.AddEvent("铃", media_->song205, "00:03:25");
+        r.Open(id);
+        r.Click("MyBt_trylisten");
+        QVERIFY(r.player.IsPlaying());
+        r.Name()->setCurrentIndex(1);
+        QVERIFY(!r.player.IsPlaying());
+        QCOMPARE(r.Listen(), QString("试听"));
+    }
+
+    void keysOnTheButtons() {
+        Rig r;
+        const qint64 id = r.AddEvent("铃", media_->shortWav, "00:00:01");
+        r.Open(id);
+        r.Name()->setEditText("回车保存");
+        QTest::keyClick(r.Find("MyButton1"), Qt::Key_Return);
+        QCOMPARE(r.dialog->SavedId(), id);
+        QCOMPARE(r.Row(id).event, QString("回车保存"));
+        r.Open(id);
+        QTest::keyClick(r.Find("MyButton1"), Qt::Key_Escape);
+        QVERIFY(!r.dialog->isVisible());
+        QCOMPARE(r.dialog->SavedId(), 0);
+    }
+
     void leavingAnEmptyNameSaysSoAndReturns() {
         Rig r;
         r.Open(0);
