@@ -461,7 +461,8 @@ bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
             nameCheckQueued_ = true;
             QTimer::singleShot(0, this, [this] {
                 nameCheckQueued_ = false;
-                if (!Combo_EventName->hasFocus()) {
+                // Going to "取消" is leaving without a name: nothing to complain about.
+                if (!Combo_EventName->hasFocus() && !MyButton2->hasFocus()) {
                     Combo_EventName_LostFocus();
                 }
             });

@@ -392,6 +392,18 @@ private slots:
         QApplication::sendEvent(label, &move);
         QVERIFY(!list->isVisible());
         QCOMPARE(label->text(), QString(" 教学楼一 操场◎100001"));
+        // Over the background: inside the list's rectangle it stays, outside it closes.
+        auto* background = r.Find<QLabel>("Img");
+        r.Click("MyButton3");
+        auto moveOver = [&](QPoint at) {
+            QMouseEvent e(QEvent::MouseMove, QPointF(at), background->mapToGlobal(QPointF(at)),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(background, &e);
+        };
+        moveOver(list->geometry().center());
+        QVERIFY(list->isVisible());
+        moveOver(list->geometry().bottomRight() + QPoint(5, 5));
+        QVERIFY(!list->isVisible());
 
         r.Name()->setEditText("分区广播");
         r.ChooseMusic(media_->shortWav);
@@ -665,6 +677,13 @@ private slots:
         r.Name()->setEditText("   ");
         r.Find("Text_Time")->setFocus();
         QTRY_COMPARE(r.messages, QStringList{"请输入或选择一个事件名称！"});
+        QTRY_VERIFY(r.Name()->hasFocus());
+        // Going to cancel with an empty name does not complain.
+        r.Name()->setEditText("");
+        r.Find("MyButton2")->setFocus();
+        QTest::qWait(50);
+        QCOMPARE(r.messages.size(), 1);
+        r.Name()->setFocus();
         QTRY_VERIFY(r.Name()->hasFocus());
         // The prompt itself is a name like any other.
         r.Name()->setEditText("请输入播放事件名");
