@@ -116,6 +116,8 @@ ModifyEvent::ModifyEvent(ProgramVars& vars, Conn& conn, Player& player, const QS
 }
 
 ModifyEvent::~ModifyEvent() {
+    // Released before the box it watches, which would otherwise die under its filter.
+    delete StartTimeBox;
     if (listening_ && !closed_) {
         player_.Halt();
     }
