@@ -370,7 +370,9 @@ void ModifyEvent::ChooseMusicStep() {
         return;
     }
     // A long MIDI file or a slow disk can take seconds: read the length off the window's
-    // thread, with a busy cursor, so the dialog keeps painting and answering.
+    // thread, with a busy cursor, so the dialog keeps painting and answering. MeasureDuration
+    // works on the file alone (its own discoverer, none of the player's playback state), so
+    // it may run beside the window's thread.
     measuredFile_ = file;
     SetMeasuring(true);
     Player* player = &player_;
