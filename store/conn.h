@@ -118,6 +118,11 @@ public:
     bool TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
                      QString* error = nullptr);
     bool AddEvent(const EventRow& row, qint64* id, QString* error = nullptr);
+    // The event with this id into *row; fails, saying so, when no such row exists.
+    bool EventById(qint64 id, EventRow* row, QString* error = nullptr);
+    // Rewrites every column but id of the event row.id; fails, saying so, when that row no
+    // longer exists, so a change made to a deleted event is never reported as saved.
+    bool UpdateEvent(const EventRow& row, QString* error = nullptr);
     // Makes each target weekday a copy of weekName: the targets' events are deleted and every
     // row of weekName (switched-off and break-music events too) is inserted under each target's
     // name, all in one transaction, so a failure leaves every target as it was. A target equal
