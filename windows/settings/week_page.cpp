@@ -4,6 +4,7 @@
 #include "core/time_text.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/editor/modify_event.h"
 #include "windows/settings/settings_grid.h"
 
 #include <QComboBox>
@@ -24,12 +25,6 @@ GridQuery WeekQuery(const QString& weekName) {
 }
 
 } // namespace
-
-qint64 EventEditorNotReady(QWidget* parent, const QString&, qint64) {
-    ShowMessage(parent, QStringLiteral("提示"), QStringLiteral("事件编辑器尚未完成。"),
-                MsgMode::Notice);
-    return 0;
-}
 
 WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(0)"));
@@ -70,7 +65,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     List_SelCopyDay->installEventFilter(this);
 
     OpenEditor = [this](const QString& weekName, qint64 id) {
-        return EventEditorNotReady(window(), weekName, id);
+        return ModifyEvent::Edit(ctx_.vars, ctx_.conn, ctx_.player, weekName, id, window());
     };
 }
 

@@ -51,5 +51,3 @@ private:
     QListWidget* List_SelCopyDay = nullptr;
 };
 
-// Stands in for the event editor until it is part of the program: says so and saves nothing.
-qint64 EventEditorNotReady(QWidget* parent, const QString& weekName, qint64 id);
