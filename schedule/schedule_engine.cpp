@@ -11,6 +11,7 @@
 namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
+const QString kNoBells = QStringLiteral("今日无铃声");
 
 } // namespace
 
@@ -46,7 +47,7 @@ void ScheduleEngine::LoadEvents(QString after) {
     // next ticks on, rather than leaving the day silent.
     failedLoadAfter_.clear();
     QString error;
-    if (!conn_.TodayEvents(vars_.CurWeekName, after, &todayEvents_, &error)) {
+    if (!ReadDay(after, &error)) {
         todayEvents_.clear();
         failedLoadAfter_ = after;
         PlayLog(clock_.Now(),
@@ -58,6 +59,21 @@ void ScheduleEngine::LoadEvents(QString after) {
     nextTime_ = QStringLiteral("00:00:00");
     preparedFile_.clear();
     ArmNextEvent();
+}
+
+bool ScheduleEngine::ReadDay(const QString& after, QString* error) {
+    // A special day runs another weekday's events, or none; any other date its own.
+    QVector<SpecialDayRow> special;
+    if (!conn_.SpecialDaysOn(loadedDate_.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
+        return false;
+    }
+    dayRule_ = RuleForDate(loadedDate_, special);
+    if (dayRule_.special && ruleLoggedDate_ != loadedDate_) {
+        ruleLoggedDate_ = loadedDate_;
+        PlayLog(clock_.Now(), DayRuleLogLine(loadedDate_, dayRule_));
+    }
+    todayEvents_.clear();
+    return !dayRule_.bells || conn_.TodayEvents(dayRule_.weekName, after, &todayEvents_, error);
 }
 
 void ScheduleEngine::DropBadRows() {
@@ -259,8 +275,10 @@ void ScheduleEngine::SetRainMode(bool rain) {
 }
 
 void ScheduleEngine::SetLabel(const QString& text) {
-    if (text != labelText_) {
-        labelText_ = text;
+    // A day with no bells has nothing to finish: the label says why it is quiet.
+    const QString& shown = (text == kFinished && !dayRule_.bells) ? kNoBells : text;
+    if (shown != labelText_) {
+        labelText_ = shown;
         emit LabelChanged(labelText_);
     }
 }
@@ -273,4 +291,51 @@ void ScheduleEngine::ArmTimer() {
     // within milliseconds of its second rather than up to a second late.
     const int ms = 1000 - clock_.Now().time().msec() + 3;
     mainTimer_.start(ms);
+}
+
+void ScheduleEngine::StopPlaying() {
+    PlayLog(
+        clock_.Now(),
+        QStringLiteral("stop  playback halted by hand%1")
+            .arg(breakMusic_.BreakPlaying() ? QStringLiteral(" (break music ends)") : QString()));
+    breakMusic_.End();
+    player_.Halt();
+}
+
+bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
+    EventRow row;
+    if (!conn_.EventById(eventId, &row, error)) {
+        PlayLog(clock_.Now(), QStringLiteral("error manual play of event id %1: %2")
+                                  .arg(eventId)
+                                  .arg(error ? *error : QString()));
+        return false;
+    }
+    PlayLog(clock_.Now(), QStringLiteral("manual event id %1 \"%2\" (%3) played now by hand")
+                              .arg(row.id)
+                              .arg(row.event, row.startTime));
+    // The chosen event takes the armed event's place for the one fire, so it plays exactly
+    // as it would at its second; then the armed event is put back as it was.
+    const qint64 id = nextId_;
+    const QString time = nextTime_, event = nextEvent_, music = nextMusic_, replace = nextReplace_;
+    const bool armed = armed_;
+    nextId_ = row.id;
+    nextTime_ = row.startTime;
+    nextEvent_ = row.event;
+    nextMusic_ = row.musicFile;
+    nextReplace_ = row.replace;
+    Fire();
+    nextId_ = id;
+    nextTime_ = time;
+    nextEvent_ = event;
+    nextMusic_ = music;
+    nextReplace_ = replace;
+    armed_ = armed;
+    return true;
+}
+
+bool ScheduleEngine::TodayTimetable(QVector<EventRow>* rows, QString* error) {
+    const QString week = dayRule_.bells && !dayRule_.weekName.isEmpty()
+                             ? dayRule_.weekName
+                             : WeekdayName(clock_.Now().date());
+    return conn_.TodayEvents(week, QString(""), rows, error);
 }

@@ -9,6 +9,7 @@
 
 #include "schedule/break_music.h"
 #include "schedule/shutdown_check.h"
+#include "schedule/special_day.h"
 #include "store/conn.h"
 
 struct ProgramVars;
@@ -38,6 +39,20 @@ public:
     // The music file of the replacement name; the last matching entry wins; "" for none.
     QString GetReplaceMusic(const QString& name) const;
 
+    // The tray menu's "停止播放": halts whatever plays, break music too; the timetable and
+    // what fires next are untouched.
+    void StopPlaying();
+    // The tray menu's "立即播放…": plays the event eventId now, through the same path as its
+    // scheduled fire (break music, rain replacement, missing files), logged as manual. What
+    // is armed next, and whether eventId still fires at its own second today, is unchanged.
+    bool PlayNow(qint64 eventId, QString* error = nullptr);
+    // The events the play-now list offers: today's timetable, whole day, in start-time order
+    // (on a no-bell day, the date's own weekday's).
+    bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
+    // The rule of the day the schedule runs on, as read at the last activation or midnight.
+    const DayRule& TodayRule() const { return dayRule_; }
+    bool NoBellsToday() const { return !dayRule_.bells; }
+
     // Tests drive Tick by hand: with false the real timer is never armed.
     void SetTimerDriven(bool on) { timerDriven_ = on; }
 
@@ -60,6 +75,8 @@ signals:
 
 private:
     void LoadEvents(QString after); // by value: callers pass failedLoadAfter_
+    // Reads the day's rule and the events it runs later than after.
+    bool ReadDay(const QString& after, QString* error);
     // Drops the rows the schedule cannot play, logging each once a day.
     void DropBadRows();
     void ArmNextEvent();
@@ -97,4 +114,6 @@ private:
     QString labelText_;
     QString preparedFile_;
     QString failedLoadAfter_; // null unless the last read of today's events failed
+    DayRule dayRule_;
+    QDate ruleLoggedDate_; // the special day's log line is written once a day
 };

@@ -206,7 +206,14 @@ QStringList TableColumns(const QString& table) {
 }
 
 const QVector<Migration>& SchemaMigrations() {
-    static const QVector<Migration> steps = {};
+    static const QVector<Migration> steps = {
+        // Version 3: special days, holidays with no bells and make-up days that run another
+        // weekday's timetable. (Version 2 is the break-music library index.)
+        {3,
+         {QStringLiteral(
+             "CREATE TABLE IF NOT EXISTS 特殊日期 (id INTEGER PRIMARY KEY "
+             "AUTOINCREMENT, 日期 TEXT NOT NULL UNIQUE, 类型 TEXT NOT NULL, 备注 TEXT)")}},
+    };
     return steps;
 }
 

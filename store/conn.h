@@ -49,6 +49,20 @@ struct SongRow {
     QString length; // 音乐总长
 };
 
+// One special day (table 特殊日期): a date on which the weekly timetable does not run as
+// usual. kind is kNoBellsKind, or the weekday name ("星期一" … "星期日") whose timetable the
+// date runs instead of its own.
+struct SpecialDayRow {
+    qint64 id = 0;
+    QString date; // 日期 "yyyy-MM-dd"
+    QString kind; // 类型
+    QString note; // 备注
+    bool operator==(const SpecialDayRow&) const = default;
+};
+
+// The kind of a day with no bells at all.
+inline const QString kNoBellsKind = QStringLiteral("无铃声");
+
 // What a settings grid shows: the rows of one of the program's tables, optionally only those
 // whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
 // their grids this way; the store checks the names against the tables' own columns and binds
@@ -149,6 +163,18 @@ public:
     bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);
     bool AddSong(const QString& group, const QString& file, const QString& length, qint64* id,
                  QString* error = nullptr);
+
+    // --- 特殊日期: holidays and make-up days (store/special_days.cpp)
+    // Every special day, in date order.
+    bool SpecialDays(QVector<SpecialDayRow>* rows, QString* error = nullptr);
+    // The special days of one date: none or one.
+    bool SpecialDaysOn(const QString& date, QVector<SpecialDayRow>* rows, QString* error = nullptr);
+    // Adds the days in one transaction, all of them or, on failure, none. A date already
+    // special takes the new kind and note. A date that is not "yyyy-MM-dd" or a kind that is
+    // neither kNoBellsKind nor a weekday name is refused before anything is written.
+    bool AddSpecialDays(const QVector<SpecialDayRow>& rows, QString* error = nullptr);
+    // Deletes the special days with these ids in one transaction.
+    bool DeleteSpecialDays(const QVector<qint64>& ids, QString* error = nullptr);
 
     // --- 替代音乐: rain-day replacements (store/replacements.cpp)
     bool ReplaceRows(QVector<ReplaceRow>* rows, QString* error = nullptr);

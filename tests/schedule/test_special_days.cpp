@@ -1,0 +1,331 @@
+// Special days in the schedule: the rule of a date, no-bell days, make-up days, ranges over
+// midnight and a week, days added while running; and the tray's stop and play-now.
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "schedule/schedule_engine.h"
+#include "schedule/special_day.h"
+#include "store/config_loader.h"
+#include "support/fakes.h"
+#include "support/temp_store.h"
+
+#include <QtTest>
+
+namespace {
+
+const QDate kMonday(2026, 12, 7);
+const QDate kWednesday = kMonday.addDays(2);
+const QDate kSaturday = kMonday.addDays(5);
+
+struct Rig {
+    Rig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
+        engine.SetTimerDriven(false);
+    }
+    QString File(const QString& name) {
+        const QString path = store.dir.path() + "/" + name;
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        return path;
+    }
+    qint64 Event(const QString& week, const QString& start, const QString& name,
+                 const QString& file, const QString& replace = "") {
+        return store.AddEvent({0, week, name, start, file, "00:00:05", "√", replace, "111111"});
+    }
+    // Every weekday (Sunday too) rings one bell of its own at 08:00 and 15:00.
+    void WeekOfBells() {
+        for (const QString& week : WeekdayNames()) {
+            const QString f = File(week + ".wav");
+            Event(week, "08:00:00", week + "早", f);
+            Event(week, "15:00:00", week + "午", f);
+        }
+    }
+    QString Bell(const QString& week) const { return store.dir.path() + "/" + week + ".wav"; }
+    void Special(const QString& date, const QString& kind, const QString& note = "") {
+        QString error;
+        QVERIFY2(store.conn->AddSpecialDays({{0, date, kind, note}}, &error), qPrintable(error));
+    }
+    void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
+    void RunUntil(const QDateTime& end) {
+        while (clock.Now() < end) {
+            clock.Advance(1);
+            engine.Tick();
+        }
+    }
+    // What played, as "yyyy-MM-dd hh:mm:ss file".
+    QStringList Played() const {
+        QStringList out;
+        for (const auto& c : player.calls) {
+            if (c.what == "play") {
+                out << c.when.toString("yyyy-MM-dd hh:mm:ss ") + QFileInfo(c.file).fileName();
+            }
+        }
+        return out;
+    }
+
+    TempStore store;
+    ProgramVars vars;
+    FakeClock clock;
+    FakePlayer player;
+    FakePrompt prompt;
+    ScheduleEngine engine;
+};
+
+} // namespace
+
+class TestSpecialDays : public QObject {
+    Q_OBJECT
+
+private slots:
+    // --- the rule of a date -----------------------------------------------------------
+    void anOrdinaryDateRunsItsOwnWeekday() {
+        const DayRule rule = RuleForDate(kWednesday, {{1, "2026-12-10", kNoBellsKind, "x"}});
+        QVERIFY(rule.bells);
+        QVERIFY(!rule.special);
+        QCOMPARE(rule.weekName, QString("星期三"));
+        QCOMPARE(DayRuleLogLine(kWednesday, rule), QString());
+    }
+
+    void aHolidayHasNoBells() {
+        const DayRule rule =
+            RuleForDate(QDate(2026, 10, 1), {{1, "2026-10-01", kNoBellsKind, "国庆"}});
+        QVERIFY(!rule.bells);
+        QVERIFY(rule.special);
+        QCOMPARE(DayRuleLogLine(QDate(2026, 10, 1), rule),
+                 QString("special day 2026-10-01 国庆: no bells"));
+    }
+
+    void aMakeUpDayRunsTheNamedWeekday() {
+        const DayRule rule = RuleForDate(kSaturday, {{1, "2026-12-12", "星期一", "调休"}});
+        QVERIFY(rule.bells);
+        QCOMPARE(rule.weekName, QString("星期一"));
+        QCOMPARE(DayRuleLogLine(kSaturday, rule),
+                 QString("special day 2026-12-12 调休: the timetable of 星期一"));
+    }
+
+    void aRowOfUnknownKindIsIgnored() {
+        const DayRule rule = RuleForDate(kSaturday, {{1, "2026-12-12", "周一", ""}});
+        QVERIFY(!rule.special);
+        QCOMPARE(rule.weekName, QString("星期六"));
+    }
+
+    // --- the engine -------------------------------------------------------------------
+    void aNoBellWednesdayPlaysNothingAndThursdayRingsAsUsual() {
+        Rig r;
+        r.WeekOfBells();
+        r.Special("2026-12-09", kNoBellsKind, "运动会");
+        PlayLogCapture log;
+        r.At(kWednesday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QVERIFY(r.engine.NoBellsToday());
+        QVERIFY(!r.engine.Armed());
+        r.RunUntil(QDateTime(kWednesday.addDays(1), QTime(16, 0)));
+        QCOMPARE(r.Played(),
+                 QStringList({"2026-12-10 08:00:00 星期四.wav", "2026-12-10 15:00:00 星期四.wav"}));
+        QCOMPARE(log.Matching("special day 2026-12-09 运动会: no bells").size(), 1);
+        QVERIFY(!r.engine.NoBellsToday());
+    }
+
+    void theLabelSaysNoBellsOnANoBellDay() {
+        Rig r;
+        r.WeekOfBells();
+        r.Special("2026-12-09", kNoBellsKind);
+        r.At(kWednesday.addDays(-1), QTime(23, 59, 58));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        QCOMPARE(r.engine.LabelText(), QString("播放已结束"));
+        r.RunUntil(QDateTime(kWednesday, QTime(0, 0, 1)));
+        QCOMPARE(r.engine.LabelText(), QString("今日无铃声"));
+        r.RunUntil(QDateTime(kWednesday.addDays(1), QTime(0, 0, 1)));
+        QCOMPARE(r.engine.LabelText(), QString("00:00:01")); // Thursday rings: the clock
+    }
+
+    void aSaturdayRunningMondaysTimetablePlaysMondaysEventsAtTheirSeconds() {
+        Rig r;
+        r.WeekOfBells();
+        r.Event("星期一", "09:30:15", "星期一课间", r.File("课间.wav"));
+        r.Special("2026-12-12", "星期一", "调休");
+        PlayLogCapture log;
+        r.At(kSaturday, QTime(6, 0));
+        r.engine.LoadTodayEvents();
+        QCOMPARE(r.engine.TodayRule().weekName, QString("星期一"));
+        r.RunUntil(QDateTime(kSaturday, QTime(23, 0)));
+        QCOMPARE(r.Played(),
+                 QStringList({"2026-12-12 08:00:00 星期一.wav", "2026-12-12 09:30:15 课间.wav",
+                              "2026-12-12 15:00:00 星期一.wav"}));
+        QCOMPARE(log.Matching("special day 2026-12-12 调休: the timetable of 星期一").size(), 1);
+        // The weekday of the date itself is still what the week page opens on.
+        QCOMPARE(r.vars.CurWeekName, QString("星期六"));
+    }
+
+    void aHolidayRangeAcrossMidnightAndAWeek() {
+        Rig r;
+        r.WeekOfBells();
+        r.Event("星期一", "23:59:59", "星期一晚", r.Bell("星期一"));
+        // Tuesday to the next Monday: no bells; the Monday before and the Tuesday after ring.
+        for (int d = 1; d <= 7; ++d) {
+            r.Special(kMonday.addDays(d).toString("yyyy-MM-dd"), kNoBellsKind, "假期");
+        }
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday.addDays(8), QTime(23, 0)));
+        QCOMPARE(r.Played(),
+                 QStringList({"2026-12-07 08:00:00 星期一.wav", "2026-12-07 15:00:00 星期一.wav",
+                              "2026-12-07 23:59:59 星期一.wav", "2026-12-15 08:00:00 星期二.wav",
+                              "2026-12-15 15:00:00 星期二.wav"}));
+    }
+
+    void aDayAddedWhileRunningTakesEffectAtTheNextActivation() {
+        Rig r;
+        r.WeekOfBells();
+        r.At(kWednesday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kWednesday, QTime(9, 0)));
+        r.Special("2026-12-09", kNoBellsKind, "停电");
+        r.RunUntil(QDateTime(kWednesday, QTime(10, 0)));
+        QVERIFY(!r.engine.NoBellsToday()); // read at activation, not at every tick
+        r.engine.LoadTodayEvents();        // the main window active again
+        QVERIFY(r.engine.NoBellsToday());
+        r.RunUntil(QDateTime(kWednesday, QTime(16, 0)));
+        QCOMPARE(r.Played(), QStringList({"2026-12-09 08:00:00 星期三.wav"}));
+    }
+
+    void aDayAddedWhileRunningTakesEffectAtMidnight() {
+        Rig r;
+        r.WeekOfBells();
+        r.At(kWednesday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kWednesday, QTime(20, 0)));
+        r.Special("2026-12-10", "星期五", "换课");
+        r.RunUntil(QDateTime(kWednesday.addDays(1), QTime(16, 0)));
+        QCOMPARE(r.Played(),
+                 QStringList({"2026-12-09 08:00:00 星期三.wav", "2026-12-09 15:00:00 星期三.wav",
+                              "2026-12-10 08:00:00 星期五.wav", "2026-12-10 15:00:00 星期五.wav"}));
+    }
+
+    void theShutdownCheckRunsOnANoBellDay() {
+        Rig r;
+        r.Special("2026-12-09", kNoBellsKind);
+        r.vars.ShutDownTime = "17:00:00";
+        r.At(kWednesday, QTime(16, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kWednesday, QTime(17, 0, 5)));
+        QCOMPARE(r.prompt.opened, 1);
+    }
+
+    void anUnreadableSpecialDayTableIsTriedAgainNotTakenAsOrdinary() {
+        Rig r;
+        r.WeekOfBells();
+        r.Special("2026-12-09", kNoBellsKind);
+        r.store.Raw("ALTER TABLE 特殊日期 RENAME TO 特殊日期_暂时");
+        r.At(kWednesday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kWednesday, QTime(7, 59, 55)));
+        r.store.Raw("ALTER TABLE 特殊日期_暂时 RENAME TO 特殊日期");
+        r.RunUntil(QDateTime(kWednesday, QTime(8, 0, 30)));
+        QVERIFY(r.engine.NoBellsToday());
+        QVERIFY(r.Played().isEmpty());
+    }
+
+    // --- stop and play now ------------------------------------------------------------
+    void stopEndsBreakMusicAndTheScheduleGoesOn() {
+        Rig r;
+        r.store.AddSong("曲库_A", r.File("s1.mp3"), "00:03:00");
+        r.store.AddSong("曲库_A", r.File("s2.mp3"), "00:03:00");
+        r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
+        r.Event("星期一", "08:10:00", "上课", r.File("bell.wav"));
+        PlayLogCapture log;
+        r.At(kMonday, QTime(7, 59, 58));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QVERIFY(r.engine.BreakPlaying());
+        r.engine.StopPlaying();
+        QVERIFY(!r.engine.BreakPlaying());
+        QVERIFY(!r.player.IsPlaying());
+        QCOMPARE(log.Matching("stop  playback halted by hand (break music ends)").size(), 1);
+        r.player.Finish(); // nothing more comes of the halted song
+        QCOMPARE(r.Played().size(), 1);
+        QCOMPARE(r.engine.NextEvent(), QString("上课"));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 10, 1)));
+        QCOMPARE(r.Played().last(), QString("2026-12-07 08:10:00 bell.wav"));
+    }
+
+    void playNowPlaysTheChosenEventAndLeavesWhatIsArmed() {
+        Rig r;
+        const QString bell = r.File("bell.wav"), morning = r.File("早操.mp3");
+        const qint64 exercise = r.Event("星期一", "07:30:00", "早操", morning);
+        r.Event("星期一", "08:00:00", "上课", bell);
+        PlayLogCapture log;
+        r.At(kMonday, QTime(7, 50));
+        r.engine.LoadTodayEvents();
+        QVERIFY(r.engine.PlayNow(exercise));
+        QCOMPARE(r.player.plays, QStringList{morning});
+        QVERIFY(r.engine.Armed());
+        QCOMPARE(r.engine.NextEvent(), QString("上课"));
+        QCOMPARE(r.engine.NextTime(), QString("08:00:00"));
+        QCOMPARE(r.engine.NextMusic(), bell);
+        QCOMPARE(log.Matching(QString("manual event id %1 \"早操\"").arg(exercise)).size(), 1);
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 1)));
+        QCOMPARE(r.player.plays, (QStringList{morning, bell}));
+    }
+
+    void anEventPlayedByHandStillFiresAtItsOwnSecond() {
+        Rig r;
+        const QString bell = r.File("bell.wav");
+        const qint64 id = r.Event("星期一", "08:00:00", "上课", bell);
+        r.At(kMonday, QTime(7, 50));
+        r.engine.LoadTodayEvents();
+        QVERIFY(r.engine.PlayNow(id));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 1)));
+        QCOMPARE(r.player.plays, (QStringList{bell, bell}));
+    }
+
+    void playNowUsesTheRainReplacement() {
+        Rig r;
+        const QString exercise = r.File("操.mp3"), rain = r.File("雨天操.mp3");
+        r.store.AddReplace("雨天操", rain, "00:05:00");
+        QVERIFY(SetReplaceMusicArr(r.vars, *r.store.conn));
+        const qint64 id = r.Event("星期一", "10:00:00", "广播操", exercise, "雨天操");
+        r.At(kMonday, QTime(9, 0));
+        r.engine.LoadTodayEvents();
+        r.engine.SetRainMode(true);
+        QVERIFY(r.engine.PlayNow(id));
+        QCOMPARE(r.player.plays, QStringList{rain});
+    }
+
+    void playNowOfBreakMusicStartsTheLibrary() {
+        Rig r;
+        const QString song = r.File("s1.mp3");
+        r.store.AddSong("曲库_A", song, "00:03:00");
+        const qint64 id = r.Event("星期一", "10:00:00", "曲库_A", kBreakMusicFile);
+        r.At(kMonday, QTime(9, 0));
+        r.engine.LoadTodayEvents();
+        QVERIFY(r.engine.PlayNow(id));
+        QVERIFY(r.engine.BreakPlaying());
+        QCOMPARE(r.player.plays, QStringList{song});
+    }
+
+    void playNowOfADeletedEventSaysSoAndPlaysNothing() {
+        Rig r;
+        r.At(kMonday, QTime(9, 0));
+        r.engine.LoadTodayEvents();
+        QString error;
+        QVERIFY(!r.engine.PlayNow(4711, &error));
+        QVERIFY2(error.contains("4711"), qPrintable(error));
+        QVERIFY(r.player.plays.isEmpty());
+    }
+
+    void theTimetableOfferedIsTheDaysRule() {
+        Rig r;
+        r.WeekOfBells();
+        r.Special("2026-12-12", "星期一");
+        r.At(kSaturday, QTime(9, 0));
+        r.engine.LoadTodayEvents();
+        QVector<EventRow> rows;
+        QVERIFY(r.engine.TodayTimetable(&rows));
+        QCOMPARE(rows.size(), 2); // the whole day, what already rang too
+        QCOMPARE(rows[0].event, QString("星期一早"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpecialDays)
+#include "test_special_days.moc"
