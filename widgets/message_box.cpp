@@ -136,6 +136,10 @@ bool KeepsScheduleRunning(const QWidget* window) {
     return window && window->property(kKeepsScheduleRunning).toBool();
 }
 
+void SetKeepsScheduleRunning(QWidget* window) {
+    window->setProperty(kKeepsScheduleRunning, true);
+}
+
 void MessageBoxShutdownPrompt::OpenShutdownCountdown(std::function<void(bool)> closed) {
     msg_ = MsgBlock{QStringLiteral("关机提示"), QString(), MsgMode::Shutdown, false};
     box_ = new MessageBox(msg_, &powerOff_, parent_);

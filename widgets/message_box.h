@@ -64,6 +64,8 @@ private:
 // Whether a window of the program is one the schedule keeps running behind (the shutdown
 // countdown: the bells must ring while it waits).
 bool KeepsScheduleRunning(const QWidget* window);
+// Marks window as one the schedule keeps running behind (see KeepsScheduleRunning).
+void SetKeepsScheduleRunning(QWidget* window);
 
 // Fills a calling block, opens the box modally and returns MsgResult.
 bool ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgMode mode);

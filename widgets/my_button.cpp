@@ -9,6 +9,9 @@
 
 namespace {
 
+// Styles 1..kIconStyles draw the picture icon(style - 1) above the caption.
+constexpr int kIconStyles = 7;
+
 // Face strips, then hover overlays: Img_bk(0..6).
 const char* const kFaces[] = {"bk0", "bk1", "bk2", "bk3", "bk4", "bk5", "bk6"};
 
@@ -153,7 +156,7 @@ void MyButton::paintEvent(QPaintEvent*) {
         p.drawPixmap(ImgMove, Art(FaceName(overColor_ + 2), ImgMove.size().toSize()), QRectF());
     }
     p.restore();
-    if (layout_.iconVisible && style_ >= 1 && style_ <= 6) {
+    if (layout_.iconVisible && style_ >= 1 && style_ <= kIconStyles) {
         const QRectF icon(layout_.icon.x() / kTwipsPerPixel, layout_.icon.y() / kTwipsPerPixel,
                           layout_.icon.width() / kTwipsPerPixel,
                           layout_.icon.height() / kTwipsPerPixel);

@@ -78,7 +78,9 @@ private slots:
         // Lines 1-3 are the calendar's head: the first event line is line 4.
         const QString begin = "BEGIN:VEVENT";
         QTest::newRow("unreadable date")
-            << Calendar({begin, "DTSTART;VALUE=DATE:2026-13-45", "END:VEVENT"}) << "第 5 行";
+            << Calendar({begin, "DTSTART;VALUE=DATE:2026X001", "END:VEVENT"}) << "第 5 行";
+        QTest::newRow("no such day")
+            << Calendar({begin, "DTSTART;VALUE=DATE:20261345", "END:VEVENT"}) << "第 5 行";
         QTest::newRow("no property name")
             << Calendar({begin, "DTSTART;VALUE=DATE:20261001", "这一行不是属性", "END:VEVENT"})
             << "第 6 行";

@@ -12,6 +12,7 @@
 #include "widgets/my_button.h"
 #include "widgets/tray_icon.h"
 #include "widgets/ui_font.h"
+#include "windows/main/play_now_dialog.h"
 #include "windows/settings/setting_form.h"
 
 #include <QActionGroup>
@@ -74,6 +75,16 @@ void MainForm::BuildMenu() {
     Menu_Show->setObjectName(QStringLiteral("Menu_Show"));
     Menu_Hide = NotifyMenu_->addAction(QStringLiteral("隐藏窗口"));
     Menu_Hide->setObjectName(QStringLiteral("Menu_Hide"));
+    NotifyMenu_->addSeparator();
+    Menu_Stop = NotifyMenu_->addAction(QStringLiteral("停止播放"));
+    Menu_Stop->setObjectName(QStringLiteral("Menu_Stop"));
+    Menu_PlayNow = NotifyMenu_->addAction(QStringLiteral("立即播放…"));
+    Menu_PlayNow->setObjectName(QStringLiteral("Menu_PlayNow"));
+    connect(Menu_Stop, &QAction::triggered, this, &MainForm::Menu_Stop_Click);
+    connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::Menu_PlayNow_Click);
+    ChoosePlayNow = [this](const QVector<EventRow>& events) {
+        return PlayNowDialog::Choose(events, this);
+    };
     NotifyMenu_->addSeparator();
     Menu_Exit = NotifyMenu_->addAction(QStringLiteral("退出程序"));
     Menu_Exit->setObjectName(QStringLiteral("Menu_Exit"));
@@ -194,6 +205,24 @@ void MainForm::Menu_Hide_Click() {
         showMinimized();
     }
     ShowMenuStates(false);
+}
+
+void MainForm::Menu_Stop_Click() {
+    engine_.StopPlaying();
+}
+
+void MainForm::Menu_PlayNow_Click() {
+    QVector<EventRow> events;
+    QString error;
+    if (!engine_.TodayTimetable(&events, &error)) {
+        ShowMessage(this, QStringLiteral("立即播放"),
+                    QStringLiteral("无法读取今天的播放事件：%1").arg(error), MsgMode::Notice);
+        return;
+    }
+    const qint64 id = ChoosePlayNow(events);
+    if (id != 0 && !engine_.PlayNow(id, &error)) {
+        ShowMessage(this, QStringLiteral("立即播放"), error, MsgMode::Notice);
+    }
 }
 
 void MainForm::Exit() {

@@ -37,6 +37,12 @@ public:
     void Menu_Mode_Rain_Click();
     void Menu_Show_Click();
     void Menu_Hide_Click();
+    // "停止播放": whatever plays stops, break music too; the schedule goes on.
+    void Menu_Stop_Click();
+    // "立即播放…": today's events in a small dialog; the chosen one plays now.
+    void Menu_PlayNow_Click();
+    // Asks which of today's events to play now: the id, or 0 for none. Tests replace it.
+    std::function<qint64(const QVector<EventRow>& events)> ChoosePlayNow;
     // "退出程序" and "×": music stops, the tray icon goes, the store is closed.
     void Exit();
     // "进入设置": halts the player, stops the schedule, opens the settings modally.
@@ -86,6 +92,8 @@ private:
     QAction* Menu_Mode_Rain = nullptr;
     QAction* Menu_Show = nullptr;
     QAction* Menu_Hide = nullptr;
+    QAction* Menu_Stop = nullptr;
+    QAction* Menu_PlayNow = nullptr;
     QAction* Menu_Exit = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
 

@@ -4,6 +4,7 @@
 #include "widgets/art.h"
 #include "widgets/my_button.h"
 #include "windows/settings/options_page.h"
+#include "windows/settings/special_days_page.h"
 #include "windows/settings/week_page.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr int kMenuWidth = 1600;
 constexpr int kMenuHeight = 450;
 constexpr int kDrawerHeight = 3950;
 constexpr int kEntrySize = 1050;
-constexpr int kGroupCount[2] = {3, 1};
+constexpr int kGroupCount[2] = {3, 2};
 const QRect kPageRect(2200, 700, 8000, 4900);
 // Inside the rounded region's top-right corner, so it is whole and clickable.
 const QRect kCloseButton(10380, 180, 300, 270);
@@ -25,7 +26,7 @@ struct Entry {
     int style;
 };
 const Entry kEntries[SettingForm::kPageCount] = {
-    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}};
+    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}, {"特殊日期", 7}};
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
 
 // A page whose class is not in this build yet: an empty frame with the page's name.
@@ -82,8 +83,10 @@ HostedPage SettingForm::MakePage(int index) {
         return Host(new PendingPage(1, this)); // MusicPage
     case 2:
         return Host(new PendingPage(2, this)); // ReplacePage
-    default:
+    case 3:
         return Host(new OptionsPage(ctx_, this));
+    default:
+        return Host(new SpecialDaysPage(ctx_, this));
     }
 }
 

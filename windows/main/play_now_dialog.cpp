@@ -1,0 +1,83 @@
+#include "windows/main/play_now_dialog.h"
+
+#include "schedule/break_music.h"
+#include "widgets/art.h"
+#include "widgets/message_box.h"
+#include "widgets/my_button.h"
+#include "widgets/ui_font.h"
+
+#include <QFileInfo>
+#include <QKeyEvent>
+
+namespace {
+
+// The client area, in twips: 5400 × 4200.
+constexpr int kClientW = 5400, kClientH = 4200;
+
+QString RowText(const EventRow& r) {
+    const QString what = r.musicFile == kBreakMusicFile ? QStringLiteral("课间音乐")
+                                                        : QFileInfo(r.musicFile).fileName();
+    return QStringLiteral("%1   %2   （%3）").arg(r.startTime, r.event, what);
+}
+
+} // namespace
+
+PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("PlayNowDialog"));
+    setWindowTitle(QStringLiteral("立即播放"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setModal(true);
+    setFixedSize(Px(kClientW), Px(kClientH));
+    QFont f(UiFontFamily());
+    f.setPointSize(9);
+    setFont(f);
+    // Choosing what to play by hand must not stop the bells.
+    SetKeepsScheduleRunning(this);
+
+    skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165),
+                        QRect(kClientW - 600, 150, 300, 270));
+    List_TodayEvents = new QListWidget(this);
+    List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
+    List_TodayEvents->setGeometry(Px(QRect(300, 650, kClientW - 600, 2800)));
+    for (const EventRow& r : events) {
+        auto* item = new QListWidgetItem(RowText(r), List_TodayEvents);
+        item->setData(Qt::UserRole, r.id);
+        item->setToolTip(r.musicFile);
+    }
+    if (events.isEmpty()) {
+        auto* item = new QListWidgetItem(QStringLiteral("今天没有可播放的事件"), List_TodayEvents);
+        item->setFlags(Qt::NoItemFlags);
+    } else {
+        List_TodayEvents->setCurrentRow(0);
+    }
+
+    MyButton_Play =
+        MyButton::Create(this, QStringLiteral("MyButton_Play"),
+                         QRect(kClientW - 2460, 3600, 975, 375), QStringLiteral("播放"), 2);
+    MyButton_Cancel =
+        MyButton::Create(this, QStringLiteral("MyButton_Cancel"),
+                         QRect(kClientW - 1320, 3600, 975, 375), QStringLiteral("取消"), 1);
+    MyButton_Play->SetEnabled(!events.isEmpty());
+
+    connect(MyButton_Play, &MyButton::Click, this, &PlayNowDialog::MyButton_Play_Click);
+    connect(MyButton_Cancel, &MyButton::Click, this, &QDialog::reject);
+    connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
+    connect(List_TodayEvents, &QListWidget::itemActivated, this,
+            &PlayNowDialog::MyButton_Play_Click);
+
+    skin_.Preamble(this);
+}
+
+void PlayNowDialog::MyButton_Play_Click() {
+    const QListWidgetItem* item = List_TodayEvents->currentItem();
+    if (!item || !item->data(Qt::UserRole).isValid()) {
+        return;
+    }
+    chosen_ = item->data(Qt::UserRole).toLongLong();
+    accept();
+}
+
+qint64 PlayNowDialog::Choose(const QVector<EventRow>& events, QWidget* parent) {
+    PlayNowDialog dialog(events, parent);
+    return dialog.exec() == QDialog::Accepted ? dialog.ChosenId() : 0;
+}

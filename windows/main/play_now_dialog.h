@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+#include <QListWidget>
+#include <QVector>
+
+#include "store/conn.h"
+#include "widgets/skin.h"
+
+class MyButton;
+
+// "立即播放": a small skinned dialog that lists today's events (start time, name, file) and
+// returns the one chosen, to be played at once. The schedule runs on while it is open.
+class PlayNowDialog : public QDialog {
+    Q_OBJECT
+public:
+    PlayNowDialog(const QVector<EventRow>& events, QWidget* parent = nullptr);
+
+    // Opens the dialog modally; the id of the chosen event, or 0 when none was chosen.
+    static qint64 Choose(const QVector<EventRow>& events, QWidget* parent);
+
+    // The id of the chosen event once accepted; 0 otherwise.
+    qint64 ChosenId() const { return chosen_; }
+    // "播放" (or a double click or Enter on a row): accepts with the current row.
+    void MyButton_Play_Click();
+
+private:
+    Skin skin_;
+    QListWidget* List_TodayEvents = nullptr;
+    MyButton* MyButton_Play = nullptr;
+    MyButton* MyButton_Cancel = nullptr;
+    qint64 chosen_ = 0;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDate>
+#include <QFrame>
+#include <QVector>
+#include <functional>
+
+#include "store/conn.h"
+
+class MyButton;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+struct SettingsContext;
+
+// The special-days page ("特殊日期"): the holidays with no bells and the make-up days that run
+// another weekday's timetable, in date order, days already past greyed. A day or a range of
+// days is added with its kind and note, selected days are deleted after a confirmation, and
+// a holiday list is imported from an iCalendar file. Every change is stored at once; the
+// schedule follows it from its next activation or midnight.
+class SpecialDaysPage : public QFrame {
+    Q_OBJECT
+public:
+    SpecialDaysPage(SettingsContext& ctx, QWidget* parent = nullptr);
+
+    // Shows the stored special days; run each time the page is selected.
+    void Load();
+    // Adds every date from Date_From to Date_To with the chosen kind and note.
+    void MyBt_AddDay_Click();
+    // Deletes the selected days after the confirmation box.
+    void MyBt_DeleteDay_Click();
+    // Imports the holidays of an iCalendar file: all of them, or none when it has an error.
+    void MyBt_ImportIcs_Click();
+
+    // The ids of the days shown, in grid order.
+    QVector<qint64> ShownIds() const;
+
+    // What the page asks and tells, and today's date: the program's message box and the
+    // system date, unless a test replaces them.
+    std::function<bool(const QString& text)> Ask;
+    std::function<void(const QString& text)> Notify;
+    std::function<QString()> ChooseIcsFile;
+    std::function<QDate()> Today;
+
+private:
+    void Build();
+    // Stores rows, first asking before dates that are special already change.
+    bool Store(const QVector<SpecialDayRow>& rows);
+
+    SettingsContext& ctx_;
+    QVector<SpecialDayRow> shown_;
+
+    QTableWidget* Grid_SpecialDays = nullptr;
+    QGroupBox* Frm_AddDay = nullptr;
+    QDateEdit* Date_From = nullptr;
+    QDateEdit* Date_To = nullptr;
+    QComboBox* Combo_Kind = nullptr;
+    QLineEdit* Text_Note = nullptr;
+    MyButton* MyBt_AddDay = nullptr;
+    MyButton* MyBt_DeleteDay = nullptr;
+    MyButton* MyBt_ImportIcs = nullptr;
+};
