@@ -81,7 +81,6 @@ void SpecialDaysPage::Build() {
     for (QDateEdit* d : {Date_From, Date_To}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-        d->setDate(Today());
     }
     // A range starts where its first day is set; its end follows unless set apart.
     connect(Date_From, &QDateEdit::dateChanged, this, [this](const QDate& d) {
@@ -115,6 +114,12 @@ void SpecialDaysPage::Build() {
 }
 
 void SpecialDaysPage::Load() {
+    if (!datesSet_) {
+        // The first opening offers today; later openings keep what was chosen.
+        datesSet_ = true;
+        Date_From->setDate(Today());
+        Date_To->setDate(Today());
+    }
     QString error;
     QVector<SpecialDayRow> rows;
     if (!ctx_.conn.SpecialDays(&rows, &error)) {

@@ -52,6 +52,7 @@ private:
 
     SettingsContext& ctx_;
     QVector<SpecialDayRow> shown_;
+    bool datesSet_ = false;
 
     QTableWidget* Grid_SpecialDays = nullptr;
     QGroupBox* Frm_AddDay = nullptr;

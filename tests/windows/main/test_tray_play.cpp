@@ -10,6 +10,7 @@
 #include "support/media.h"
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
+#include "widgets/ui_font.h"
 #include "windows/main/main_form.h"
 #include "windows/main/play_now_dialog.h"
 
@@ -168,6 +169,9 @@ private slots:
         if (path.isEmpty()) {
             QSKIP("BELVORAN_SCREENSHOT_PLAYNOW not set");
         }
+        QFont font(UiFontFamily());
+        font.setPixelSize(12);
+        QApplication::setFont(font);
         QVector<EventRow> events;
         const QStringList names = {"早读", "第一节课", "下课", "课间操", "第二节课", "午休"};
         for (int i = 0; i < names.size(); ++i) {

@@ -93,6 +93,7 @@ private slots:
     void addingOneDayStoresAndListsIt() {
         Rig r;
         QCOMPARE(r.Grid()->rowCount(), 0);
+        QCOMPARE(r.Find<QDateEdit>("Date_From")->date(), kToday); // offered first
         r.Range(QDate(2026, 10, 1), QDate(2026, 10, 1), "无铃声", "国庆节");
         r.Click("MyBt_AddDay");
         QCOMPARE(r.Stored(), QStringList({"2026-10-01|无铃声|国庆节"}));
