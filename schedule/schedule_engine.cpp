@@ -63,6 +63,7 @@ void ScheduleEngine::LoadEvents(QString after) {
 
 bool ScheduleEngine::ReadDay(const QString& after, QString* error) {
     // A special day runs another weekday's events, or none; any other date its own.
+    dayRule_ = RuleForDate(loadedDate_, {}); // until the store answers
     QVector<SpecialDayRow> special;
     if (!conn_.SpecialDaysOn(loadedDate_.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
         return false;
@@ -304,11 +305,11 @@ void ScheduleEngine::StopPlaying() {
 
 bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     EventRow row;
-    if (!conn_.EventById(eventId, &row, error)) {
-        PlayLog(clock_.Now(), QStringLiteral("error manual play of event id %1: %2")
-                                  .arg(eventId)
-                                  .arg(error ? *error : QString()));
-        return false;
+    QString reason;
+    if (!conn_.EventById(eventId, &row, &reason)) {
+        PlayLog(clock_.Now(),
+                QStringLiteral("error manual play of event id %1: %2").arg(eventId).arg(reason));
+        return Failed(error, reason);
     }
     PlayLog(clock_.Now(), QStringLiteral("manual event id %1 \"%2\" (%3) played now by hand")
                               .arg(row.id)
