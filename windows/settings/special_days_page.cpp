@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSet>
@@ -108,6 +109,7 @@ void SpecialDaysPage::Build() {
     hint->setText(QStringLiteral("灰色为已过去的日期。更改在返回主窗口后生效。"));
     hint->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
 
+    Grid_SpecialDays->installEventFilter(this);
     connect(MyBt_AddDay, &MyButton::Click, this, &SpecialDaysPage::MyBt_AddDay_Click);
     connect(MyBt_DeleteDay, &MyButton::Click, this, &SpecialDaysPage::MyBt_DeleteDay_Click);
     connect(MyBt_ImportIcs, &MyButton::Click, this, &SpecialDaysPage::MyBt_ImportIcs_Click);
@@ -144,6 +146,16 @@ void SpecialDaysPage::Load() {
             Grid_SpecialDays->setItem(i, c, item);
         }
     }
+}
+
+bool SpecialDaysPage::eventFilter(QObject* watched, QEvent* e) {
+    // The Delete key deletes the selected days, as the delete button does.
+    if (watched == Grid_SpecialDays && e->type() == QEvent::KeyRelease &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        MyBt_DeleteDay_Click();
+        return true;
+    }
+    return QFrame::eventFilter(watched, e);
 }
 
 QVector<qint64> SpecialDaysPage::ShownIds() const {

@@ -45,6 +45,9 @@ public:
     std::function<QString()> ChooseIcsFile;
     std::function<QDate()> Today;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void Build();
     // Stores rows, first asking before dates that are special already change.

@@ -170,6 +170,16 @@ private slots:
         QCOMPARE(r.Rows().size(), 2);
     }
 
+    void theDeleteKeyDeletesTheSelectedDay() {
+        Rig r;
+        r.Range(QDate(2026, 10, 1), QDate(2026, 10, 2), "无铃声", "");
+        r.Click("MyBt_AddDay");
+        r.Grid()->selectRow(0);
+        QTest::keyRelease(r.Grid(), Qt::Key_Delete);
+        QCOMPARE(r.asked.size(), 1);
+        QCOMPARE(r.Stored(), QStringList({"2026-10-02|无铃声|"}));
+    }
+
     void deleteWithNothingSelectedAsksNothing() {
         Rig r;
         r.Range(QDate(2026, 10, 1), QDate(2026, 10, 1), "无铃声", "");
