@@ -427,12 +427,12 @@ bool LengthMeter::MeasureAll(const QStringList& files, QVector<double>* lengths,
             progress(done, files.size());
             reported = done;
         }
-        if (done == files.size()) {
-            break;
-        }
         if (cancelled && cancelled()) {
             // Files being measured now finish; no new one is started.
             batch.stop = true;
+            break;
+        }
+        if (done == files.size()) {
             break;
         }
     }

@@ -56,6 +56,7 @@ double Store(const QString& dbPath, const QVector<SongRow>& rows) {
         std::printf("store failed: %s\n", qPrintable(error));
         return -1;
     }
+
     return 0;
 }
 
@@ -100,6 +101,13 @@ int main(int argc, char** argv) {
                     static_cast<long long>(some.size()), qPrintable(ext),
                     static_cast<long long>(one.elapsed()), qPrintable(some.value(12)),
                     lengths.value(12));
+    }
+
+    const QString vbr = dir + "/vbr.mp3";
+    if (QFile::exists(vbr) || media::VbrMp3(vbr, 60)) {
+        std::printf(
+            "VBR MP3 without a length header, 60.0 s of audio: player %.3f s, meter %.3f s\n",
+            player.MeasureDuration(vbr), LengthMeter::Measure(vbr));
     }
     return 0;
 }
