@@ -196,6 +196,15 @@ bool OpenExisting(QSqlDatabase& db, const QVector<Migration>& migrations, int* v
 
 } // namespace
 
+QStringList TableColumns(const QString& table) {
+    for (const TableShape& t : Tables()) {
+        if (t.name == table) {
+            return t.columns;
+        }
+    }
+    return {};
+}
+
 const QVector<Migration>& SchemaMigrations() {
     static const QVector<Migration> steps = {};
     return steps;

@@ -49,6 +49,28 @@ struct SongRow {
     QString length; // 音乐总长
 };
 
+// What a settings grid shows: the rows of one of the program's tables, optionally only those
+// whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
+// their grids this way; the store checks the names against the tables' own columns and binds
+// the value, so no text a user typed ever becomes part of a statement.
+struct GridQuery {
+    QString table;
+    QString filterColumn; // empty: every row of the table
+    QString filterValue;
+    QString orderBy; // empty: by id alone
+    bool IsEmpty() const { return table.isEmpty(); }
+    bool operator==(const GridQuery&) const = default;
+};
+
+// The result of a grid query: every column of the table in table order, and the rows.
+struct GridData {
+    QStringList columns;
+    QVector<QVector<QVariant>> rows;
+};
+
+// The columns of one of the program's tables in table order; empty for any other name.
+QStringList TableColumns(const QString& table);
+
 // One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
 // a transaction, when a file of an older version is opened.
 struct Migration {
@@ -103,6 +125,17 @@ public:
     bool ClearVanishedReplace(const QString& name, QString* error = nullptr);
     // All events of every weekday in id order (tests and checks).
     bool AllEvents(QVector<EventRow>* rows, QString* error = nullptr);
+    // Makes each target weekday a copy of weekName: the targets' events are deleted and every
+    // row of weekName (switched-off and break-music events too) is inserted under each target's
+    // name, all in one transaction, so a failure leaves every target as it was. A target equal
+    // to weekName is refused.
+    bool CopyDay(const QString& weekName, const QStringList& targets, QString* error = nullptr);
+
+    // --- the settings grids, on any of the tables (store/grids.cpp)
+    bool GridRows(const GridQuery& query, GridData* data, QString* error = nullptr);
+    // Deletes the rows with these ids from table (作息表, 课间音乐 or 替代音乐) in one
+    // transaction: all of them or, on failure, none.
+    bool DeleteRows(const QString& table, const QVector<qint64>& ids, QString* error = nullptr);
 
     // --- config: the one row of options (store/config.cpp)
     bool ReadConfig(ConfigRow* row, QString* error = nullptr);

@@ -1,6 +1,8 @@
 // Statements on 作息表, the weekly timetable.
 #include "store/conn.h"
 
+#include "store/transaction.h"
+
 #include <QSqlQuery>
 
 namespace {
@@ -54,4 +56,32 @@ bool Conn::ClearVanishedReplace(const QString& name, QString* error) {
 bool Conn::AllEvents(QVector<EventRow>* rows, QString* error) {
     return Select(QStringLiteral("SELECT %1 FROM 作息表 ORDER BY id").arg(kEventColumns), {}, rows,
                   ReadEvent, error);
+}
+
+bool Conn::CopyDay(const QString& weekName, const QStringList& targets, QString* error) {
+    if (targets.contains(weekName)) {
+        return Failed(error, QStringLiteral("不能把%1复制到它自己").arg(weekName));
+    }
+    QStringList days = targets;
+    days.removeDuplicates(); // a day named twice would get every row twice
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    for (const QString& target : days) {
+        if (!Exec(QStringLiteral("DELETE FROM 作息表 WHERE 星期名 = ?"), {target}, error)) {
+            return false;
+        }
+    }
+    for (const QString& target : days) {
+        if (!Exec(
+                QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
+                               "是否播放, 替代音乐, 播放区域) SELECT ?, 事件, 开始时间, 音乐文件, "
+                               "音乐总长, 是否播放, 替代音乐, 播放区域 FROM 作息表 WHERE 星期名 = "
+                               "? ORDER BY 开始时间, id"),
+                {target, weekName}, error)) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
 }
