@@ -25,8 +25,9 @@ namespace {
 const QString kTable = QStringLiteral("课间音乐");
 const QString kTitle = QStringLiteral("温馨提示");
 const QString kLibraryPrefix = QStringLiteral("曲库_");
-// 课间音乐's columns in table order: id and 组名 hidden.
-const QVector<int> kWidths = {0, 0, 5000, 900};
+// 课间音乐's columns in table order: id and 组名 hidden. The length column is wide enough
+// for "hh:mm:ss" in the program's font (900 twips cut it off).
+const QVector<int> kWidths = {0, 0, 4650, 1250};
 
 GridQuery LibraryQuery(const QString& library) {
     return {kTable, QStringLiteral("组名"), library, QString()};

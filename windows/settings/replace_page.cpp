@@ -19,8 +19,9 @@ namespace {
 
 const QString kTable = QStringLiteral("替代音乐");
 const QString kTitle = QStringLiteral("温馨提示");
-// 替代音乐's columns in table order: id hidden.
-const QVector<int> kWidths = {0, 1500, 5000, 850};
+// 替代音乐's columns in table order: id hidden. The length column is wide enough for
+// "hh:mm:ss" in the program's font (850 twips cut it off).
+const QVector<int> kWidths = {0, 1500, 4750, 1250};
 
 } // namespace
 
