@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -114,17 +115,21 @@ double MpegLength(const QString& path) {
     return seconds;
 }
 
-// --- MIDI: the length follows from the file's events and tempo changes, as GStreamer's
-// MIDI parser computes it for playback; no need to load a soundfont and render.
+// --- MIDI: the length follows from the file's events, timed the way GStreamer's MIDI parser
+// times them for playback; no soundfont to load, nothing to render.
+//
+// That parser keeps no tempo map: it places the next event at its pulse times the tempo in
+// force at that moment (starting with the last tempo of the file), so at a tempo change its
+// clock jumps. What is heard lasts until the furthest time it reaches: that is the length.
 
 class SmfReader {
 public:
     explicit SmfReader(const QByteArray& bytes) : b_(bytes) {}
 
-    // Seconds up to the last event of the longest track; -1 for anything this reader does
-    // not take (format 2, a damaged file), which then goes to the discoverer.
+    // Seconds of playback; -1 for anything this reader does not take (format 2, a damaged
+    // file), which then goes to the discoverer.
     double Length() {
-        int at = b_.indexOf("MThd"); // a RIFF "RMID" wrapper holds the file at some offset
+        const int at = b_.indexOf("MThd"); // a RIFF "RMID" wrapper holds the file further on
         if (at < 0 || at > 64 || !Has(at, 14) || U32(at + 4) != 6) {
             return -1;
         }
@@ -140,10 +145,16 @@ public:
                 return -1;
             }
         }
-        return Seconds(division);
+        return (division & 0x8000) ? SmpteSeconds(division) : PlayedSeconds(division);
     }
 
 private:
+    // One event of a track: its pulse, and its tempo when it sets one (0 otherwise).
+    struct Event {
+        quint64 pulse;
+        quint32 tempo;
+    };
+
     bool Has(qint64 at, qint64 n) const { return at >= 0 && at + n <= b_.size(); }
     quint32 U8(qint64 at) const { return quint8(b_[at]); }
     quint32 U16(qint64 at) const { return U8(at) << 8 | U8(at + 1); }
@@ -171,19 +182,22 @@ private:
         qint64 at = pos_ + 8;
         const qint64 end = std::min<qint64>(at + U32(pos_ + 4), b_.size());
         pos_ = at + U32(pos_ + 4);
-        quint64 tick = 0;
+        std::vector<Event> events;
+        quint64 pulse = 0;
         quint32 status = 0;
         while (at < end) {
             quint32 delta = 0;
             if (!Vlq(&at, end, &delta) || at >= end) {
                 return false;
             }
-            tick += delta;
+            pulse += delta;
             if (U8(at) & 0x80) {
                 status = U8(at++);
             } else if (status == 0) {
                 return false; // running status with nothing to run on
             }
+            quint32 tempo = 0;
+            bool endOfTrack = false;
             if (status == 0xFF) {
                 if (at >= end) {
                     return false;
@@ -194,13 +208,12 @@ private:
                     return false;
                 }
                 if (type == 0x51 && len == 3) {
-                    tempos_.push_back({tick, U8(at) << 16 | U16(at + 1)});
+                    tempo = U8(at) << 16 | U16(at + 1);
+                    lastTempo_ = tempo;
                 }
+                endOfTrack = type == 0x2F;
                 at += len;
                 status = 0;
-                if (type == 0x2F) {
-                    break;
-                }
             } else if (status == 0xF0 || status == 0xF7) {
                 quint32 len = 0;
                 if (!Vlq(&at, end, &len)) {
@@ -212,41 +225,57 @@ private:
                 const quint32 kind = status & 0xF0;
                 at += (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
             }
+            events.push_back({pulse, tempo});
+            if (endOfTrack) {
+                break;
+            }
         }
-        lastTick_ = std::max(lastTick_, tick);
+        tracks_.push_back(std::move(events));
         return true;
     }
 
-    double Seconds(int division) {
-        if (division & 0x8000) { // SMPTE: frames a second and ticks a frame
-            const int fps = -static_cast<qint8>(division >> 8);
-            const double perSecond = (fps == 29 ? 29.97 : fps) * (division & 0xFF);
-            return perSecond > 0 ? lastTick_ / perSecond : -1;
-        }
-        std::stable_sort(tempos_.begin(), tempos_.end(),
-                         [](const Tempo& a, const Tempo& b) { return a.tick < b.tick; });
-        double seconds = 0;
-        quint64 tick = 0;
-        quint32 usPerQuarter = 500000;
-        for (const Tempo& t : tempos_) {
-            if (t.tick >= lastTick_) {
-                break;
+    // Steps from pulse to pulse as the parser plays: every track's events at this pulse (in
+    // track order, tempo changes taking effect at once), then the time of the next pulse.
+    double PlayedSeconds(int division) const {
+        std::vector<size_t> next(tracks_.size(), 0);
+        quint32 tempo = lastTempo_;
+        quint64 pulse = 0;
+        double furthest = 0;
+        for (;;) {
+            quint64 nextPulse = std::numeric_limits<quint64>::max();
+            for (size_t t = 0; t < tracks_.size(); ++t) {
+                const std::vector<Event>& events = tracks_[t];
+                size_t& i = next[t];
+                for (; i < events.size() && events[i].pulse == pulse; ++i) {
+                    tempo = events[i].tempo ? events[i].tempo : tempo;
+                }
+                if (i < events.size()) {
+                    nextPulse = std::min(nextPulse, events[i].pulse);
+                }
             }
-            seconds += double(t.tick - tick) * usPerQuarter / 1e6 / division;
-            tick = t.tick;
-            usPerQuarter = t.usPerQuarter;
+            if (nextPulse == std::numeric_limits<quint64>::max()) {
+                return furthest;
+            }
+            furthest = std::max(furthest, double(nextPulse) * tempo / 1e6 / division);
+            pulse = nextPulse;
         }
-        return seconds + double(lastTick_ - tick) * usPerQuarter / 1e6 / division;
     }
 
-    struct Tempo {
-        quint64 tick;
-        quint32 usPerQuarter;
-    };
+    // SMPTE timing: frames a second and pulses a frame, no tempo.
+    double SmpteSeconds(int division) const {
+        quint64 last = 0;
+        for (const std::vector<Event>& events : tracks_) {
+            last = events.empty() ? last : std::max(last, events.back().pulse);
+        }
+        const int fps = -static_cast<qint8>(division >> 8);
+        const double perSecond = (fps == 29 ? 29.97 : fps) * (division & 0xFF);
+        return perSecond > 0 ? last / perSecond : -1;
+    }
+
     const QByteArray& b_;
     qint64 pos_ = 0;
-    quint64 lastTick_ = 0;
-    std::vector<Tempo> tempos_;
+    quint32 lastTempo_ = 500000; // 120 beats a minute until the file says otherwise
+    std::vector<std::vector<Event>> tracks_;
 };
 
 double MidiLength(const QString& path) {

@@ -48,6 +48,22 @@ bool HasVbrHeader(const QString& path) {
     return head.contains("Xing") || head.contains("Info") || head.contains("VBRI");
 }
 
+// A format-1 MIDI file: a tempo track (tempo `first` microseconds a quarter, then `second`
+// from the third quarter on) and a note track of four quarters.
+QByteArray TempoChangingMidi(const char* first, const char* second) {
+    auto track = [](const QByteArray& events) {
+        const quint32 n = events.size();
+        return QByteArray("MTrk") + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + events;
+    };
+    const QByteArray tempo =
+        QByteArray::fromHex(QByteArray("00FF5103") + first + "8740FF5103" + second + "00FF2F00");
+    const QByteArray notes = QByteArray::fromHex("00C000"
+                                                 "00903C64"
+                                                 "8F00803C40" // note off at 1920
+                                                 "00FF2F00");
+    return QByteArray::fromHex("4D546864000000060001000201E0") + track(tempo) + track(notes);
+}
+
 } // namespace
 
 class TestLengthMeter : public QObject {
@@ -92,6 +108,23 @@ private slots:
         // Otherwise the test above would not exercise the frame scan's reason to exist.
         QVERIFY(!HasVbrHeader(Path("vbr.mp3")));
         QVERIFY(qAbs(LengthMeter::Measure(Path("vbr.mp3")) - 60) < 0.1);
+    }
+
+    void midiTempoChangesAreTimedAsPlaybackTimesThem_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("faster") << TempoChangingMidi("0F4240", "03D090");
+        QTest::newRow("slower") << TempoChangingMidi("03D090", "0F4240");
+    }
+    void midiTempoChangesAreTimedAsPlaybackTimesThem() {
+        QFETCH(QByteArray, bytes);
+        QFile f(Path("tempo.mid"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        const double measured = LengthMeter::Measure(Path("tempo.mid"));
+        const double decoded = DecodedSeconds(Path("tempo.mid"));
+        QVERIFY2(qAbs(measured - decoded) < 0.1,
+                 qPrintable(QString("measured %1 s, decoded %2 s").arg(measured).arg(decoded)));
     }
 
     void whatIsNotSoundHasNoLength() {
