@@ -28,7 +28,12 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
 void ScheduleEngine::LoadTodayEvents() {
     const QDateTime now = clock_.Now();
     nowTime_ = TimeText(now.time());
+    if (now.date() != loadedDate_) {
+        firedToday_.clear();
+        loggedBadRows_.clear();
+    }
     loadedDate_ = now.date();
+    shutdown_.NoteStart(loadedDate_, nowTime_);
     LoadEvents(nowTime_);
     running_ = true;
     ArmTimer();
@@ -47,6 +52,7 @@ void ScheduleEngine::LoadEvents(QString after) {
         PlayLog(clock_.Now(),
                 QStringLiteral("error cannot read today's events (trying again): %1").arg(error));
     }
+    DropBadRows();
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
@@ -54,10 +60,9 @@ void ScheduleEngine::LoadEvents(QString after) {
     ArmNextEvent();
 }
 
-void ScheduleEngine::ArmNextEvent() {
-    armed_ = false;
-    while (nextIndex_ < todayEvents_.size()) {
-        const EventRow& r = todayEvents_[nextIndex_++];
+void ScheduleEngine::DropBadRows() {
+    // Said when the day is read, not hours later when the schedule reaches the row.
+    todayEvents_.removeIf([this](const EventRow& r) {
         QString problem;
         if (!IsTimeText(r.startTime)) {
             problem = QStringLiteral("the start time \"%1\" is not hh:mm:ss").arg(r.startTime);
@@ -66,11 +71,23 @@ void ScheduleEngine::ArmNextEvent() {
         } else if (r.musicFile == kBreakMusicFile && r.event.isEmpty()) {
             problem = QStringLiteral("its break-music library has no name");
         }
-        if (!problem.isEmpty()) {
+        if (problem.isEmpty()) {
+            return false;
+        }
+        if (!loggedBadRows_.contains(r.id)) {
+            loggedBadRows_.insert(r.id);
             PlayLog(clock_.Now(),
                     QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
-            continue;
         }
+        return true;
+    });
+}
+
+void ScheduleEngine::ArmNextEvent() {
+    armed_ = false;
+    if (nextIndex_ < todayEvents_.size()) {
+        const EventRow& r = todayEvents_[nextIndex_++];
+        nextId_ = r.id;
         nextTime_ = r.startTime;
         nextEvent_ = r.event;
         nextMusic_ = r.musicFile;
@@ -79,6 +96,36 @@ void ScheduleEngine::ArmNextEvent() {
         return;
     }
     nextTime_ = QStringLiteral("00:00:00");
+}
+
+void ScheduleEngine::FinishOldDay(const QDateTime& now) {
+    if (!armed_) {
+        return;
+    }
+    const int late =
+        24 * 3600 - TimeTextSeconds(nextTime_) + now.time().msecsSinceStartOfDay() / 1000;
+    if (late <= kLateGraceSeconds) {
+        FireArmed(now);
+    }
+    // Whatever else the old day still held is past for good.
+    while (armed_) {
+        PlayLog(
+            now,
+            QStringLiteral("skip  %1 \"%2\": missed (the day ended)").arg(nextTime_, nextEvent_));
+        ArmNextEvent();
+    }
+}
+
+void ScheduleEngine::FireArmed(const QDateTime& now) {
+    if (firedToday_.contains(nextId_)) {
+        // The clock was set back: what already rang today does not ring again.
+        PlayLog(now,
+                QStringLiteral("skip  %1 \"%2\": already played today").arg(nextTime_, nextEvent_));
+    } else {
+        firedToday_.insert(nextId_);
+        Fire();
+    }
+    ArmNextEvent();
 }
 
 void ScheduleEngine::StopSchedule() {
@@ -93,8 +140,11 @@ void ScheduleEngine::Tick() {
     }
     const QDateTime now = clock_.Now();
     if (now.date() != loadedDate_) {
+        FinishOldDay(now);
         // A new day: its own weekday's timetable, from midnight on.
         loadedDate_ = now.date();
+        firedToday_.clear();
+        loggedBadRows_.clear();
         LoadEvents(QStringLiteral(""));
         PlayLog(now, QStringLiteral("new day %1 (%2): %3 events")
                          .arg(loadedDate_.toString(Qt::ISODate), vars_.CurWeekName)
@@ -119,8 +169,7 @@ void ScheduleEngine::Tick() {
         secToNext_ = TimeTextSeconds(nextTime_) - TimeTextSeconds(nowTime_);
         SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
         if (nowTime_ >= nextTime_) {
-            Fire();
-            ArmNextEvent();
+            FireArmed(now);
             if (!armed_) {
                 SetLabel(kFinished);
             }

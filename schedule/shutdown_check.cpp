@@ -18,7 +18,18 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
         }
         return;
     }
-    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || !prompt_) {
+    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || settledOn_ == today || !prompt_) {
+        return;
+    }
+    // A computer switched on in the evening, or woken long after the shutdown time, must not
+    // power off a few seconds later.
+    const bool startedAfter = today == startDate_ && at < startTime_;
+    if (startedAfter || TimeTextSeconds(nowTime) - TimeTextSeconds(at) > kLateGraceSeconds) {
+        settledOn_ = today;
+        PlayLog(QStringLiteral("shutdown %1 skipped: %2")
+                    .arg(at, startedAfter
+                                 ? QStringLiteral("started after the shutdown time")
+                                 : QStringLiteral("missed (the clock reached %1)").arg(nowTime)));
         return;
     }
     PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
@@ -29,9 +40,18 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
             return;
         }
         boxOpen_ = false;
-        if (!poweringOff) {
+        if (poweringOff) {
+            settledOn_ = today;
+        } else {
             cancelledOn_ = today;
             PlayLog(QStringLiteral("shutdown cancelled for today"));
         }
     });
+}
+
+void ShutdownCheck::NoteStart(const QDate& today, const QString& nowTime) {
+    if (!startDate_.isValid()) {
+        startDate_ = today;
+        startTime_ = nowTime;
+    }
 }

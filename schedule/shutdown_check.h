@@ -21,12 +21,17 @@ class ShutdownCheck {
 public:
     ShutdownCheck(ProgramVars& vars, ShutdownPrompt* prompt) : vars_(vars), prompt_(prompt) {}
 
-    // Opens the countdown when the shutdown time has passed (strictly earlier than
-    // nowTime). A cancelled countdown stays cancelled until the next day, and the box is
-    // never opened while it is already open.
+    // Opens the countdown when the shutdown time passes while the program runs (it is
+    // strictly earlier than nowTime, by no more than the late grace). A program started
+    // after today's shutdown time, or a shutdown missed by more than the grace, does not
+    // power off that day. A cancelled countdown stays cancelled until the next day, and the
+    // box is never opened while it is already open.
     void Check(const QDate& today, const QString& nowTime);
+    // Called whenever the schedule starts; the first call is the program's start.
+    void NoteStart(const QDate& today, const QString& nowTime);
 
     bool CancelledToday(const QDate& today) const { return cancelledOn_ == today; }
+    bool BoxOpen() const { return boxOpen_; }
 
 private:
     ProgramVars& vars_;
@@ -35,5 +40,8 @@ private:
     // Lets a countdown that closes after this check is gone find that out.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     QDate cancelledOn_;
+    QDate settledOn_; // the day's shutdown is settled: under way, started late, or missed
+    QDate startDate_; // when the program started
+    QString startTime_;
     QString warnedBadTime_;
 };

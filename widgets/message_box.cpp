@@ -126,9 +126,20 @@ bool ShowMessage(QWidget* parent, const QString& title, const QString& text, Msg
     return msg.MsgResult;
 }
 
+namespace {
+
+const char kKeepsScheduleRunning[] = "belvoranKeepsScheduleRunning";
+
+} // namespace
+
+bool KeepsScheduleRunning(const QWidget* window) {
+    return window && window->property(kKeepsScheduleRunning).toBool();
+}
+
 void MessageBoxShutdownPrompt::OpenShutdownCountdown(std::function<void(bool)> closed) {
     msg_ = MsgBlock{QStringLiteral("关机提示"), QString(), MsgMode::Shutdown, false};
     box_ = new MessageBox(msg_, &powerOff_, parent_);
+    box_->setProperty(kKeepsScheduleRunning, true);
     box_->setAttribute(Qt::WA_DeleteOnClose);
     // Not exec(): a nested wait here would hold up the tick that opened the box.
     box_->setWindowModality(Qt::NonModal);

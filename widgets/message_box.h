@@ -61,6 +61,10 @@ private:
     bool poweredOff_ = false;
 };
 
+// Whether a window of the program is one the schedule keeps running behind (the shutdown
+// countdown: the bells must ring while it waits).
+bool KeepsScheduleRunning(const QWidget* window);
+
 // Fills a calling block, opens the box modally and returns MsgResult.
 bool ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgMode mode);
 

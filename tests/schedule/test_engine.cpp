@@ -1,4 +1,5 @@
 // The schedule engine against a fake clock and player: a whole week in milliseconds.
+#include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/schedule_engine.h"
@@ -201,10 +202,12 @@ private slots:
 
     void noEventsLeftShowsFinishedButKeepsTicking() {
         Rig r;
-        r.vars.ShutDownTime = "07:00:00";
-        r.At(kMonday, QTime(8, 0));
+        r.vars.ShutDownTime = "07:59:59";
+        r.At(kMonday, QTime(7, 59, 59));
         r.engine.LoadTodayEvents();
         r.engine.Tick();
+        r.clock.Advance(1);
+        r.engine.Tick(); // 08:00:00, the shutdown time just passed
         QCOMPARE(r.engine.LabelText(), QString("播放已结束"));
         QVERIFY(r.engine.Running());
         QCOMPARE(r.prompt.opened, 1); // the shutdown check still ran
@@ -516,8 +519,10 @@ private slots:
     void shutdownBoxIsNotOpenedTwice() {
         Rig r;
         r.vars.ShutDownTime = "17:30:00";
-        r.At(kMonday, QTime(17, 31));
+        r.At(kMonday, QTime(17, 30));
         r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.clock.Advance(30);
         // While the box is open (hidden main window) ticks keep arriving.
         r.prompt.during = [&] {
             for (int i = 0; i < 5; ++i) {
@@ -533,9 +538,10 @@ private slots:
         Rig r;
         r.vars.ShutDownTime = "17:30:00";
         r.prompt.answer = true;
-        r.At(kMonday, QTime(17, 31));
+        r.At(kMonday, QTime(17, 30));
         r.engine.LoadTodayEvents();
-        r.engine.Tick();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 30, 2)));
+        QCOMPARE(r.prompt.opened, 1);
         QVERIFY(!r.engine.Shutdown().CancelledToday(kMonday));
     }
 
@@ -558,6 +564,128 @@ private slots:
             }
         }
         QVERIFY(prepareAt >= 0 && playAt > prepareAt);
+    }
+
+    // --- the schedule keeps its promises -----------------------------------------------
+    void bellsKeepRingingWhileTheShutdownBoxIsOpen() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.prompt.holdOpen = true; // power-off refused, nobody there to click the notice
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "17:30:10", "a", bell);
+        r.Event("星期一", "17:30:20", "b", bell);
+        r.Event("星期一", "17:30:40", "c", bell);
+        r.At(kMonday, QTime(17, 29, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 31)));
+        QCOMPARE(r.prompt.opened, 1);
+        QVERIFY(r.prompt.IsOpen());
+        QCOMPARE(r.Plays(), (QStringList{bell, bell, bell}));
+        QStringList at;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                at << c.when.time().toString("HH:mm:ss");
+            }
+        }
+        QCOMPARE(at, (QStringList{"17:30:10", "17:30:20", "17:30:40"}));
+    }
+
+    void lastEventOfTheDayIsNotLostAtMidnight() {
+        Rig r;
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "23:59:59", "last", bell);
+        r.At(kMonday, QTime(23, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 58)));
+        r.At(kMonday.addDays(1), QTime(0, 0, 1)); // the tick came two seconds late
+        r.engine.Tick();
+        QCOMPARE(r.Plays(), QStringList{bell});
+    }
+
+    void lastEventMissedAtMidnightIsLogged() {
+        Rig r;
+        PlayLogCapture log;
+        r.Event("星期一", "23:59:59", "last", r.File("bell.wav"));
+        r.At(kMonday, QTime(23, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 58)));
+        r.At(kMonday.addDays(1), QTime(0, 5)); // asleep over midnight
+        r.engine.Tick();
+        QVERIFY(r.Plays().isEmpty());
+        QCOMPARE(log.Matching("\"last\": missed").size(), 1);
+    }
+
+    void newDayStartsAtMidnight() {
+        Rig r;
+        const QString a = r.File("a.wav"), b = r.File("b.wav");
+        r.Event("星期二", "00:00:00", "a", a);
+        r.Event("星期二", "00:00:01", "b", b);
+        r.At(kMonday, QTime(23, 59, 58));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.At(kMonday.addDays(1), QTime(0, 0, 2)); // the first tick of the day is late
+        r.engine.Tick();
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(0, 0, 5)));
+        QCOMPARE(r.Plays(), (QStringList{a, b}));
+    }
+
+    void shutdownTimeAlreadyPastAtStartIsNotApplied() {
+        Rig r;
+        PlayLogCapture log;
+        r.vars.ShutDownTime = "00:30:00";
+        r.At(kMonday, QTime(7, 0)); // the computer starts the program in the morning
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 1)));
+        QCOMPARE(r.prompt.opened, 0);
+        QCOMPARE(log.Matching("skipped: started after the shutdown time").size(), 1);
+        // Left running overnight, it does shut down the next night.
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(0, 30, 1)));
+        QCOMPARE(r.prompt.opened, 1);
+    }
+
+    void shutdownMissedByMoreThanTheGraceIsSkipped() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.At(kMonday, QTime(17, 29));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.engine.StopSchedule(); // the settings window is open over the shutdown time
+        r.At(kMonday, QTime(17, 35));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 36)));
+        QCOMPARE(r.prompt.opened, 0);
+    }
+
+    void anEventNeverFiresTwiceOnOneDate() {
+        Rig r;
+        PlayLogCapture log;
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "08:00:00", "上课", bell);
+        r.At(kMonday, QTime(7, 59, 55));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        r.At(kMonday, QTime(7, 59, 50)); // the clock is set back, the window activated again
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), QStringList{bell});
+        QCOMPARE(log.Matching("already played today").size(), 1);
+        // The next day it rings again.
+        r.RunUntil(QDateTime(kMonday.addDays(7), QTime(8, 0, 1)));
+        QCOMPARE(r.Plays(), (QStringList{bell, bell}));
+    }
+
+    void badRowsAreLoggedOnceWhenTheDayIsRead() {
+        Rig r;
+        PlayLogCapture log;
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', '晚自习', '8:00:00', '/x.wav', '√')");
+        r.Event("星期一", "07:30:00", "早读", r.File("a.wav"));
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QCOMPARE(log.Matching("\"8:00:00\" is not hh:mm:ss").size(), 1);
+        r.engine.LoadTodayEvents(); // another activation: said already
+        r.RunUntil(QDateTime(kMonday, QTime(9, 0)));
+        QCOMPARE(log.Matching("is not hh:mm:ss").size(), 1);
     }
 };
 

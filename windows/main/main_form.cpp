@@ -7,6 +7,7 @@
 #include "store/config_loader.h"
 #include "store/conn.h"
 #include "widgets/art.h"
+#include "widgets/message_box.h"
 #include "widgets/move_form.h"
 #include "widgets/my_button.h"
 #include "widgets/tray_icon.h"
@@ -245,7 +246,6 @@ void MainForm::Activated() {
     if (exiting_) {
         return;
     }
-    Menu_Show->setEnabled(false);
     // Every activation reads today's remaining events afresh: changes made meanwhile, in
     // the settings or to the database directly, take effect from now.
     engine_.LoadTodayEvents();
@@ -256,14 +256,17 @@ void MainForm::Activated() {
             return;
         }
     }
-    ShowMenuStates(!isMinimized());
+    // An activation can arrive after the window was hidden: the menu follows what is
+    // really on screen, or "显示窗口" would be greyed with no window to be seen.
+    ShowMenuStates(isVisible() && !isMinimized());
 }
 
 void MainForm::CheckDeactivated() {
     QWidget* now = QApplication::activeWindow();
     // Another window of this program in front stops the schedule; another application,
-    // a pop-up menu or a hidden main window does not.
-    if (now && now != this && !qobject_cast<QMenu*>(now) && isVisible()) {
+    // a pop-up menu, the shutdown countdown or a hidden main window does not.
+    if (now && now != this && !qobject_cast<QMenu*>(now) && !KeepsScheduleRunning(now) &&
+        isVisible()) {
         engine_.StopSchedule();
     }
 }

@@ -143,8 +143,18 @@ void SettingForm::Menu_Click(int index) {
     LayoutMenu();
 }
 
+void SettingForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // A button shown for the first time draws itself afresh: mark the entry once they are up.
+    MenuGroup_[curGroup_]->SelBackColor(2);
+}
+
 void SettingForm::MenuGroup_Click(int index) {
-    if (index < 0 || index >= kPageCount || index == curGroup_) {
+    if (index < 0 || index >= kPageCount) {
+        return;
+    }
+    if (index == curGroup_) {
+        MenuGroup_[curGroup_]->SelBackColor(2); // the click's release unmarked it
         return;
     }
     pages_[curGroup_].frame->hide();

@@ -46,6 +46,9 @@ public:
     // The accordion's geometry for the open heading, in twips.
     MenuLayoutInput MenuGeometry() const;
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     HostedPage MakePage(int index);
     void BuildMenu();

@@ -56,6 +56,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     const QVector<QVariant>& row = data_.rows[index.row()];
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole: // the whole text of a cell too narrow for it
         return index.column() < row.size() ? row[index.column()] : QVariant();
     case Qt::BackgroundRole:
         if (RowColour) {
@@ -89,6 +90,7 @@ FlexGrid::FlexGrid(const QString& objectName, QWidget* parent)
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name in sight
     setCornerButtonEnabled(false);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(Px(kRowHeaderTwips));

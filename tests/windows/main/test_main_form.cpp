@@ -5,10 +5,12 @@
 #include "store/conn.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
+#include "widgets/message_box.h"
 #include "windows/main/main_form.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <QtTest>
@@ -50,6 +52,19 @@ void CloseNextModal() {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer] {
         if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+// Runs act on the next modal window as soon as it appears, then closes it.
+void OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            act(w);
             w->close();
             timer->deleteLater();
         }
@@ -120,6 +135,29 @@ private slots:
         QVERIFY(r.form->Engine().Running());
     }
 
+    void settingsReopenOnTheWeekdayLastChosenWhileTheScheduleKeepsToday() {
+        Rig r;
+        r.AddToday("09:00:00", "today's bell");
+        r.ShowAndActivate();
+        const QString today = WeekdayName(r.clock.Now().date());
+        const QString other = today == "星期五" ? "星期六" : "星期五";
+        QStringList shown;
+        auto look = [&](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>("Combo_Week");
+            shown << (combo ? combo->currentText() : QString("no week page"));
+            if (combo) {
+                combo->setCurrentText(other);
+            }
+        };
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        QCOMPARE(shown, QStringList({today, other}));
+        QCOMPARE(r.vars.CurWeekName, today);
+        QCOMPARE(r.form->Engine().NextEvent(), QString("today's bell"));
+    }
+
     void switchingApplicationsKeepsRunningAndRereads() {
         Rig r;
         r.AddToday("09:00:00", "first");
@@ -146,6 +184,36 @@ private slots:
         other.close();
         QApplication::setActiveWindow(r.form.get());
         QTRY_VERIFY(r.form->Engine().Running());
+    }
+
+    void theShutdownCountdownDoesNotStopTheSchedule() {
+        Rig r;
+        r.AddToday("09:00:00", "later");
+        r.ShowAndActivate();
+        FakePowerOff power;
+        power.accept = false;
+        MessageBoxShutdownPrompt prompt(power, nullptr);
+        prompt.OpenShutdownCountdown(nullptr);
+        QWidget* box = prompt.OpenBox();
+        QApplication::setActiveWindow(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::qWait(50); // the deactivation is judged once the change is complete
+        QVERIFY(r.form->Engine().Running());
+        box->close();
+    }
+
+    void lateActivationAfterHidingLeavesShowReachable() {
+        Rig r;
+        r.ShowAndActivate();
+        r.form->Menu_Hide_Click();
+        QVERIFY(!r.form->isVisible());
+        // An activation that was on its way when the window hid.
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(r.form.get(), &activate);
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+        QVERIFY(!r.Action("Menu_Hide")->isEnabled());
+        r.form->Menu_Show_Click();
+        QVERIFY(r.form->isVisible());
     }
 
     void labelClickTogglesAndStores() {
