@@ -125,6 +125,22 @@ private slots:
         QVERIFY(!r.Button("Mybt_AddMusic")->Enabled());
     }
 
+    void aFailedDeleteShowsWhyAndChangesNothing() {
+        Rig r;
+        r.Create("A");
+        r.store.AddEvent({0, "星期一", "曲库_A", "10:00:00", "课间音乐", "", "√", "", ""});
+        r.store.AddSong("曲库_A", "/m/a.mp3", "00:01:00");
+        r.store.Raw("CREATE TRIGGER refuse BEFORE DELETE ON 课间音乐 BEGIN SELECT "
+                    "RAISE(ABORT, 'disk is read-only'); END");
+        r.Click(r.Button("MyButton3"));
+        QCOMPARE(r.ask.asked.size(), 2); // the question, then the reason
+        QVERIFY(r.ask.asked[1].text.contains("disk is read-only"));
+        QCOMPARE(r.ConfigList(), QString("曲库_A"));
+        QCOMPARE(r.Items(), QStringList{"曲库_A"});
+        QCOMPARE(r.vars.ClassMusicArr, QStringList{"曲库_A"});
+        QCOMPARE(r.store.TodayEvents("星期一", "00:00:00").size(), 1);
+    }
+
     void refusingTheQuestionKeepsTheLibrary() {
         Rig r;
         r.Create("A");

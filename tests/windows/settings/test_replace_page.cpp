@@ -192,6 +192,21 @@ private slots:
         QVERIFY(!r.Button("MyBt_DelReplaceMusic")->Enabled());
     }
 
+    void aFailedDeleteShowsWhyAndChangesNothing() {
+        Rig r;
+        r.Add("雷雨", r.Media("storm.wav", 2));
+        r.Event("星期二", "雷雨");
+        r.store.Raw("CREATE TRIGGER refuse BEFORE UPDATE ON 作息表 BEGIN SELECT "
+                    "RAISE(ABORT, 'disk is read-only'); END");
+        r.Click(r.Button("MyBt_DelReplaceMusic"));
+        QCOMPARE(r.ask.asked.size(), 2); // the question, then the reason
+        QVERIFY(r.ask.asked[1].text.contains("disk is read-only"));
+        QCOMPARE(r.store.ReplaceRows().size(), 1);
+        QCOMPARE(r.Names(), QStringList{"雷雨"});
+        QCOMPARE(r.Replaces(), QStringList{"雷雨"});
+        QCOMPARE(r.vars.ReplaceMusicArr.size(), 1);
+    }
+
     void refusingTheQuestionTouchesNothing() {
         Rig r;
         r.Add("雷雨", r.Media("storm.wav", 2));
