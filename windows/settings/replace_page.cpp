@@ -30,7 +30,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
 
     Frame_ReplaceMusic = new QGroupBox(QStringLiteral("添加雨天替代音乐"), this);
     Frame_ReplaceMusic->setObjectName(QStringLiteral("Frame_ReplaceMusic"));
-    Frame_ReplaceMusic->setGeometry(Px(QRect(120, 60, 7760, 1320)));
+    Frame_ReplaceMusic->setGeometry(Px(QRect(120, 240, 7760, 1320)));
 
     Text_ReplaceName = new QLineEdit(QStringLiteral("输入替代音乐名"), Frame_ReplaceMusic);
     Text_ReplaceName->setObjectName(QStringLiteral("Text_ReplaceName"));
@@ -53,7 +53,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_AddReplaceMusic_Click);
 
     MSHFlexGrid3 = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
-    MSHFlexGrid3->setGeometry(Px(QRect(120, 1500, 7760, 2700)));
+    MSHFlexGrid3->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
     MSHFlexGrid3->SetColumnWidths(kWidths);
     MSHFlexGrid3->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
