@@ -116,3 +116,17 @@ bool Conn::DeleteLibrary(const QString& library, QString* error) {
     names.removeAll(library);
     return SetLibraryList(names.join(QLatin1Char('|')), error) && tx.Commit(error);
 }
+
+bool Conn::WriteOptions(const ConfigRow& row, QString* error) {
+    QSqlQuery q;
+    if (!Run(&q,
+             QStringLiteral("UPDATE config SET 播放顺序=?, 记住替代音乐=?, 开机启动=?, 最小化=?, "
+                            "关机时间=?"),
+             {row.playOrder, row.rememberRain ? 1 : 0, row.startWithSystem ? 1 : 0,
+              row.minToTray ? 1 : 0, NotNull(row.shutDownTime)},
+             error)) {
+        return false;
+    }
+    // Without its row nothing was stored, which must not pass for success.
+    return q.numRowsAffected() > 0 || Failed(error, kNoConfigRow);
+}

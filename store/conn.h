@@ -125,6 +125,11 @@ public:
     bool ClearVanishedReplace(const QString& name, QString* error = nullptr);
     // All events of every weekday in id order (tests and checks).
     bool AllEvents(QVector<EventRow>* rows, QString* error = nullptr);
+    // The event with this id into *row; fails, saying so, when no such row exists.
+    bool EventById(qint64 id, EventRow* row, QString* error = nullptr);
+    // Rewrites every column but id of the event row.id; fails, saying so, when that row no
+    // longer exists, so a change made to a deleted event is never reported as saved.
+    bool UpdateEvent(const EventRow& row, QString* error = nullptr);
     // Makes each target weekday a copy of weekName: the targets' events are deleted and every
     // row of weekName (switched-off and break-music events too) is inserted under each target's
     // name, all in one transaction, so a failure leaves every target as it was. A target equal
@@ -149,6 +154,9 @@ public:
     // Deletes a library: its events on every weekday, its songs and its entry in the list,
     // all or nothing.
     bool DeleteLibrary(const QString& library, QString* error = nullptr);
+    // Stores the options of the options page from row: 播放顺序, 记住替代音乐, 开机启动, 最小化
+    // and 关机时间; the other columns keep their values.
+    bool WriteOptions(const ConfigRow& row, QString* error = nullptr);
 
     // --- 课间音乐: break-music library songs (store/songs.cpp)
     bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);

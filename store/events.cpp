@@ -58,6 +58,37 @@ bool Conn::AllEvents(QVector<EventRow>* rows, QString* error) {
                   ReadEvent, error);
 }
 
+bool Conn::EventById(qint64 id, EventRow* row, QString* error) {
+    QVector<EventRow> rows;
+    if (!Select(QStringLiteral("SELECT %1 FROM 作息表 WHERE id=?").arg(kEventColumns), {id}, &rows,
+                ReadEvent, error)) {
+        return false;
+    }
+    if (rows.isEmpty()) {
+        return Failed(error, QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(id));
+    }
+    *row = rows.first();
+    return true;
+}
+
+bool Conn::UpdateEvent(const EventRow& r, QString* error) {
+    QSqlQuery q;
+    if (!Run(&q,
+             QStringLiteral("UPDATE 作息表 SET 星期名=?, 事件=?, 开始时间=?, 音乐文件=?, "
+                            "音乐总长=?, 是否播放=?, 替代音乐=?, 播放区域=? WHERE id=?"),
+             {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime), NotNull(r.musicFile),
+              NotNull(r.musicLength), NotNull(r.playFlag), NotNull(r.replace), NotNull(r.zones),
+              r.id},
+             error)) {
+        return false;
+    }
+    if (q.numRowsAffected() < 1) {
+        return Failed(error,
+                      QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(r.id));
+    }
+    return true;
+}
+
 bool Conn::CopyDay(const QString& weekName, const QStringList& targets, QString* error) {
     if (targets.contains(weekName)) {
         return Failed(error, QStringLiteral("不能把%1复制到它自己").arg(weekName));

@@ -234,6 +234,35 @@ private slots:
         QCOMPARE(vars.RainMode, true);
     }
 
+    void optionsAreWrittenAndTheOtherColumnsKept() {
+        TempStore s;
+        s.Raw("UPDATE config SET 课间音乐='曲库_A', 替代音乐=1, 倒计时=0");
+        ConfigRow options;
+        options.playOrder = 1;
+        options.rememberRain = true;
+        options.startWithSystem = true;
+        options.minToTray = true;
+        options.shutDownTime = "17:30:00";
+        QString error;
+        QVERIFY2(s.conn->WriteOptions(options, &error), qPrintable(error));
+        ConfigRow row;
+        QVERIFY(s.ReadConfig(&row));
+        QCOMPARE(row.playOrder, 1);
+        QVERIFY(row.rememberRain && row.startWithSystem && row.minToTray);
+        QCOMPARE(row.shutDownTime, QString("17:30:00"));
+        QCOMPARE(row.libraryList, QString("曲库_A"));
+        QVERIFY(row.rainMode);
+        QVERIFY(!row.showClock);
+    }
+
+    void optionsWithoutAConfigRowAreNotReportedStored() {
+        TempStore s;
+        s.Raw("DELETE FROM config");
+        QString error;
+        QVERIFY(!s.conn->WriteOptions(ConfigRow(), &error));
+        QVERIFY2(error.contains("config"), qPrintable(error));
+    }
+
     void libraryLists_data() {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QStringList>("expected");

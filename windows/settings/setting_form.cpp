@@ -3,6 +3,7 @@
 #include "core/program_vars.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/settings/options_page.h"
 #include "windows/settings/week_page.h"
 
 namespace {
@@ -82,7 +83,7 @@ HostedPage SettingForm::MakePage(int index) {
     case 2:
         return Host(new PendingPage(2, this)); // ReplacePage
     default:
-        return Host(new PendingPage(3, this)); // OptionsPage
+        return Host(new OptionsPage(ctx_, this));
     }
 }
 
