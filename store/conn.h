@@ -132,6 +132,13 @@ public:
     bool TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
                      QString* error = nullptr);
     bool AddEvent(const EventRow& row, qint64* id, QString* error = nullptr);
+    // Every weekday's events whose 事件 is the library name (they play that library).
+    bool DeleteLibraryEvents(const QString& library, QString* error = nullptr);
+    // Clears 替代音乐 of every event naming the replacement, unless a replacement row still
+    // carries that name.
+    bool ClearVanishedReplace(const QString& name, QString* error = nullptr);
+    // All events of every weekday in id order (tests and checks).
+    bool AllEvents(QVector<EventRow>* rows, QString* error = nullptr);
     // The event with this id into *row; fails, saying so, when no such row exists.
     bool EventById(qint64 id, EventRow* row, QString* error = nullptr);
     // Rewrites every column but id of the event row.id; fails, saying so, when that row no
@@ -155,6 +162,12 @@ public:
     bool SetShowClock(bool showClock, QString* error = nullptr);
     bool SetRainMode(bool rain, QString* error = nullptr);
     bool SetLibraryList(const QString& text, QString* error = nullptr);
+    // Appends a library to the "|"-joined list, in one transaction. Fails, writing nothing,
+    // for a name already listed or one holding the separator "|".
+    bool CreateLibrary(const QString& library, QString* error = nullptr);
+    // Deletes a library: its events on every weekday, its songs and its entry in the list,
+    // all or nothing.
+    bool DeleteLibrary(const QString& library, QString* error = nullptr);
     // Stores the options of the options page from row: 播放顺序, 记住替代音乐, 开机启动, 最小化
     // and 关机时间; the other columns keep their values.
     bool WriteOptions(const ConfigRow& row, QString* error = nullptr);
@@ -163,6 +176,11 @@ public:
     bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);
     bool AddSong(const QString& group, const QString& file, const QString& length, qint64* id,
                  QString* error = nullptr);
+    // Adds songs to a library (their group is ignored), all in one transaction.
+    bool AddSongs(const QString& group, const QVector<SongRow>& songs, QString* error = nullptr);
+    bool DeleteLibrarySongs(const QString& library, QString* error = nullptr);
+    // Every song of every library in id order.
+    bool AllSongs(QVector<SongRow>* rows, QString* error = nullptr);
 
     // --- 特殊日期: holidays and make-up days (store/special_days.cpp)
     // Every special day, in date order.
@@ -180,6 +198,9 @@ public:
     bool ReplaceRows(QVector<ReplaceRow>* rows, QString* error = nullptr);
     bool AddReplace(const QString& name, const QString& file, const QString& length, qint64* id,
                     QString* error = nullptr);
+    // Deletes replacement rows by id and, in the same transaction, clears the replacement of
+    // every event naming one that no remaining row carries.
+    bool DeleteReplacements(const QVector<qint64>& ids, QString* error = nullptr);
 
 private:
     friend class Transaction;

@@ -43,6 +43,21 @@ bool Conn::AddEvent(const EventRow& r, qint64* id, QString* error) {
                   id, error);
 }
 
+bool Conn::DeleteLibraryEvents(const QString& library, QString* error) {
+    return Exec(QStringLiteral("DELETE FROM 作息表 WHERE 事件=?"), {library}, error);
+}
+
+bool Conn::ClearVanishedReplace(const QString& name, QString* error) {
+    return Exec(QStringLiteral("UPDATE 作息表 SET 替代音乐='' WHERE 替代音乐=? AND NOT EXISTS "
+                               "(SELECT 1 FROM 替代音乐 WHERE 替代名称=?)"),
+                {name, name}, error);
+}
+
+bool Conn::AllEvents(QVector<EventRow>* rows, QString* error) {
+    return Select(QStringLiteral("SELECT %1 FROM 作息表 ORDER BY id").arg(kEventColumns), {}, rows,
+                  ReadEvent, error);
+}
+
 bool Conn::EventById(qint64 id, EventRow* row, QString* error) {
     QVector<EventRow> rows;
     if (!Select(QStringLiteral("SELECT %1 FROM 作息表 WHERE id=?").arg(kEventColumns), {id}, &rows,

@@ -3,7 +3,9 @@
 #include "core/program_vars.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
+#include "windows/settings/replace_page.h"
 #include "windows/settings/special_days_page.h"
 #include "windows/settings/week_page.h"
 
@@ -28,15 +30,6 @@ struct Entry {
 const Entry kEntries[SettingForm::kPageCount] = {
     {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}, {"特殊日期", 7}};
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
-
-// A page whose class is not in this build yet: an empty frame with the page's name.
-class PendingPage : public QFrame {
-public:
-    PendingPage(int index, QWidget* parent) : QFrame(parent) {
-        setObjectName(QStringLiteral("Frame(%1)").arg(index));
-    }
-    void Load() {}
-};
 
 template <typename Page> HostedPage Host(Page* page) {
     return {page, [page] { page->Load(); }};
@@ -80,9 +73,9 @@ HostedPage SettingForm::MakePage(int index) {
     case 0:
         return Host(new WeekPage(ctx_, this));
     case 1:
-        return Host(new PendingPage(1, this)); // MusicPage
+        return Host(new MusicPage(ctx_, this));
     case 2:
-        return Host(new PendingPage(2, this)); // ReplacePage
+        return Host(new ReplacePage(ctx_, this));
     case 3:
         return Host(new OptionsPage(ctx_, this));
     default:
