@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "widgets/art.h"
+#include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "widgets/text_time_box.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -102,8 +102,7 @@ ModifyEvent::ModifyEvent(ProgramVars& vars, Conn& conn, Player& player, const QS
     setFont(f);
 
     ChooseMusic = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("选择播放曲目"), QString(),
-                                            kMusicFilter);
+        return ChooseOpenFile(this, QStringLiteral("选择播放曲目"), kMusicFilter);
     };
     Notify = [this](const QString& text) {
         ShowMessage(isVisible() ? this : parentWidget(), kTitle, text, MsgMode::Notice);

@@ -5,12 +5,12 @@
 #include "core/time_text.h"
 #include "store/config_loader.h"
 #include "widgets/art.h"
+#include "widgets/file_chooser.h"
 #include "widgets/my_button.h"
 #include "windows/settings/settings_grid.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -73,8 +73,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
 
     ChooseFiles = [](QWidget* parent) {
-        return QFileDialog::getOpenFileNames(parent, QStringLiteral("选择文件"), QString(),
-                                             kMusicFileFilter);
+        return ChooseOpenFiles(parent, QStringLiteral("选择文件"), kMusicFileFilter);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);

@@ -5,11 +5,12 @@
 #include "core/time_text.h"
 #include "store/config_loader.h"
 #include "widgets/art.h"
+#include "widgets/file_chooser.h"
 #include "widgets/my_button.h"
 #include "windows/settings/music_page.h"
 #include "windows/settings/settings_grid.h"
 
-#include <QFileDialog>
+#include <QDir>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,8 +71,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     MyBt_DelReplaceMusic->SetEnabled(false);
 
     ChooseFile = [](QWidget* parent) {
-        return QFileDialog::getOpenFileName(parent, QStringLiteral("选择文件"), QString(),
-                                            kMusicFileFilter);
+        return ChooseOpenFile(parent, QStringLiteral("选择文件"), kMusicFileFilter);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);
