@@ -12,8 +12,11 @@
 #include "widgets/ui_font.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -66,6 +69,12 @@ int main(int argc, char** argv) {
     QFont font(UiFontFamily());
     font.setPixelSize(12);
     QApplication::setFont(font);
+    // The program speaks Chinese: so do Qt's own dialogs (the file chooser's buttons).
+    QTranslator qtText;
+    if (qtText.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                    QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtText);
+    }
 
     SingleInstance instance;
     switch (instance.TryLock()) {
