@@ -10,9 +10,9 @@
 
 namespace {
 
-// playbin flags: audio only, with software volume.
+// playbin flags: audio only. No software volume: the program never changes the volume, and
+// with it playsink (GStreamer 1.22) leaks its volume element and two pads on every play.
 constexpr guint kPlayFlagAudio = 1 << 1;
-constexpr guint kPlayFlagSoftVolume = 1 << 4;
 constexpr GstClockTime kDiscoverTimeout = 5 * GST_SECOND;
 const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
@@ -99,7 +99,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    g_object_set(p->playbin, "flags", kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    g_object_set(p->playbin, "flags", kPlayFlagAudio, nullptr);
     // A file holding pictures or video must never make playbin look for a display sink
     // (some, like DirectFB's, crash without a screen).
     g_object_set(p->playbin, "video-sink", gst_element_factory_make("fakesink", nullptr),
@@ -143,16 +143,16 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
     g_signal_connect(p->playbin, "element-setup", G_CALLBACK(OnElementSetup), nullptr);
     g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
 
-    auto* ctx = new BusContext{this, p->serial, &p->playingNs, p->playbin,
-                               [](GstPlayer* player, quint64 serial, GstMessage* msg) {
-                                   QMetaObject::invokeMethod(
-                                       player,
-                                       [player, serial, msg] {
-                                           player->OnBusMessage(serial, msg);
-                                           gst_message_unref(msg);
-                                       },
-                                       Qt::QueuedConnection);
-                               }};
+    auto* ctx = new BusContext{
+        this, p->serial, &p->playingNs, p->playbin,
+        [](GstPlayer* player, quint64 serial, GstMessage* msg) {
+            // Owned by the call: freed with it even when the player
+            // is gone before the event loop gets to it.
+            std::shared_ptr<GstMessage> owned(msg, gst_message_unref);
+            QMetaObject::invokeMethod(
+                player, [player, serial, owned] { player->OnBusMessage(serial, owned.get()); },
+                Qt::QueuedConnection);
+        }};
     GstBus* bus = gst_element_get_bus(p->playbin);
     gst_bus_set_sync_handler(
         bus,
@@ -176,6 +176,9 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
             default:
                 break;
             }
+            // A handler that drops a message owns it: without this unref every message,
+            // and through its source every element of the pipeline, would stay alive.
+            gst_message_unref(msg);
             return GST_BUS_DROP;
         },
         ctx, [](gpointer data) { delete static_cast<BusContext*>(data); });

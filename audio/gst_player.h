@@ -7,7 +7,7 @@
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 
-// The program's player on GStreamer: playbin for playback (audio only, software volume),
+// The program's player on GStreamer: playbin for playback (audio only),
 // GstDiscoverer for lengths. The audio sink comes from BELVORAN_AUDIO_SINK (gst-launch
 // syntax), default autoaudiosink. Bus messages are handed to the Qt event loop, so every
 // signal arrives on the thread that owns the player.

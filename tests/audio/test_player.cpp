@@ -35,6 +35,50 @@ QByteArray WavData(const QString& path) {
     return {};
 }
 
+// Counts, by type, the GStreamer objects made and not yet freed while it exists: the leaks
+// tracer's activity tracking (GST_TRACERS=leaks must be set before GStreamer starts).
+class ObjectsLeftAlive {
+public:
+    ObjectsLeftAlive() {
+        GList* tracers = gst_tracing_get_active_tracers();
+        for (GList* t = tracers; t; t = t->next) {
+            if (g_strcmp0(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer") == 0) {
+                tracer_ = GST_TRACER(gst_object_ref(t->data));
+            }
+        }
+        g_list_free_full(tracers, gst_object_unref);
+        if (tracer_) {
+            g_signal_emit_by_name(tracer_, "activity-start-tracking");
+        }
+    }
+    ~ObjectsLeftAlive() {
+        if (tracer_) {
+            g_signal_emit_by_name(tracer_, "activity-stop-tracking");
+            gst_object_unref(tracer_);
+        }
+    }
+    bool Tracking() const { return tracer_ != nullptr; }
+    // Made minus freed, by type name, since the start.
+    QHash<QString, int> Count() {
+        QHash<QString, int> count;
+        GstStructure* s = nullptr;
+        g_signal_emit_by_name(tracer_, "activity-get-checkpoint", &s);
+        for (const auto& [field, step] :
+             {std::pair{"objects-created-list", 1}, std::pair{"objects-removed-list", -1}}) {
+            const GValue* list = gst_structure_get_value(s, field);
+            for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+                const GstStructure* o = gst_value_get_structure(gst_value_list_get_value(list, i));
+                count[QString::fromUtf8(gst_structure_get_string(o, "type-name"))] += step;
+            }
+        }
+        gst_structure_free(s);
+        return count;
+    }
+
+private:
+    GstTracer* tracer_ = nullptr;
+};
+
 } // namespace
 
 class TestPlayer : public QObject {
@@ -48,6 +92,10 @@ class TestPlayer : public QObject {
 
 private slots:
     void initTestCase() {
+        // The leaks tracer lets a test see which pipelines and elements are still alive.
+        if (qEnvironmentVariableIsEmpty("GST_TRACERS")) {
+            qputenv("GST_TRACERS", "leaks");
+        }
         EnsureGstInit();
         for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
             for (int s : {3, 205}) {
@@ -215,6 +263,34 @@ private slots:
         player.SetFileName(Media("mp3", 3));
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+    void playsLeaveNoPipelineBehind() {
+        QTest::qWait(100); // messages of earlier tests still on their way
+        ObjectsLeftAlive objects;
+        QVERIFY2(objects.Tracking(), "the leaks tracer is not running");
+        {
+            GstPlayer player;
+            QSignalSpy states(&player, &Player::PlayStateChange);
+            for (int i = 0; i < 5; ++i) {
+                player.Prepare(Media("mp3", 3));
+                player.SetFileName(Media(i % 2 ? "mp3" : "wav", 3));
+                player.Play();
+                QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i + 1, 20000);
+            }
+            player.SetFileName(Path("notes.wav")); // a failed play too
+            player.Play();
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 6, 20000);
+            player.SetFileName(Media("wav", 205)); // and one still playing when it goes
+            player.Play();
+            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+        }
+        QTest::qWait(100);
+        const QHash<QString, int> alive = objects.Count();
+        for (const QString type : {"GstPlayBin", "GstVolume", "GstPad", "GstMessage"}) {
+            QVERIFY2(alive.value(type) <= 0,
+                     qPrintable(QString("%1 %2 left alive").arg(alive.value(type)).arg(type)));
+        }
     }
 
 private:
