@@ -58,9 +58,12 @@ public:
     Conn& operator=(const Conn&) = delete;
 
     // Opens the store at path. A missing file is created with the four tables and the
-    // default config row; an existing file is checked and never recreated. On failure
+    // default config row, and so is a 0-byte file (it holds no data); any other existing
+    // file is checked and never recreated. On failure
     // returns null and sets *error to a message naming the file and the reason.
     static std::unique_ptr<Conn> Open(const QString& path, QString* error);
+    // Whether Open wrote a new empty store: the file did not exist, or was 0 bytes long.
+    bool CreatedNew() const { return createdNew_; }
 
     // The default location: the application data folder + "/Music.db".
     static QString DefaultPath();
@@ -104,4 +107,5 @@ private:
     QString connectionName_;
     QString path_;
     QString lastError_;
+    bool createdNew_ = false;
 };

@@ -22,6 +22,7 @@ private slots:
         QString error;
         auto conn = Conn::Open(path, &error);
         QVERIFY2(conn, qPrintable(error));
+        QVERIFY(conn->CreatedNew());
 
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -90,6 +91,7 @@ private slots:
 
         QString error;
         auto again = Conn::Open(s.path, &error);
+        QVERIFY(again && !again->CreatedNew());
         QVERIFY2(again, qPrintable(error));
         ProgramVars vars;
         vars.Conn = again.get();
@@ -98,6 +100,36 @@ private slots:
         QCOMPARE(again->TodayEvents("星期二", "07:00:00").size(), 1);
         again.reset();
         QCOMPARE(FileBytes(s.path), before);
+    }
+
+    void emptyFileBecomesANewStore() {
+        // What an interrupted first start leaves behind.
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Music.db";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QString error;
+        auto conn = Conn::Open(path, &error);
+        QVERIFY2(conn, qPrintable(error));
+        QVERIFY(conn->CreatedNew());
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        ConfigRow row;
+        QVERIFY(conn->ReadConfig(&row));
+        QCOMPARE(row.shutDownTime, QString("00:00:00"));
+        QVERIFY(conn->AddEvent({0, "星期一", "上课", "08:00:00", "/bells/a.wav", "00:00:05", "√",
+                                "", "111111"}) > 0);
+        QCOMPARE(conn->TodayEvents("星期一", "07:00:00").size(), 1);
+        conn.reset();
+
+        auto again = Conn::Open(path, &error); // now an ordinary store, kept as it is
+        QVERIFY2(again, qPrintable(error));
+        QVERIFY(!again->CreatedNew());
+        QCOMPARE(again->TodayEvents("星期一", "07:00:00").size(), 1);
     }
 
     void badFilesAreRefusedUntouched_data() {
