@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
     if (!conn) {
         return Fail(error);
     }
+    if (conn->CreatedNew()) {
+        PlayLog(QStringLiteral("created a new empty database at %1").arg(path));
+    }
     vars.Conn = conn.get();
     if (!SetReplaceMusicArr(vars) || !GetConfigValue(vars)) {
         return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, conn->LastError()));

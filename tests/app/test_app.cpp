@@ -128,6 +128,36 @@ private slots:
         QCOMPARE(FileBytes(path), QByteArray("not a database at all\n"));
     }
 
+    // A mistyped --database path must not pass unnoticed: the new file is named in the log.
+    void newDatabaseIsLogged() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Muisc.db";
+        const QString created = "created a new empty database at " + path;
+        auto startUp = [&] {
+            QProcess app;
+            app.setProcessEnvironment(Env(runtime.path()));
+            app.start(BELVORAN_BIN, {"--database", path});
+            QString log;
+            if (app.waitForStarted()) {
+                (void)QTest::qWaitFor(
+                    [&] {
+                        log += QString::fromUtf8(app.readAllStandardError());
+                        return log.contains("Belvoran started");
+                    },
+                    10000);
+                app.terminate();
+                app.waitForFinished(5000);
+            }
+            return log;
+        };
+        const QString first = startUp();
+        QVERIFY2(first.contains(created), qPrintable(first));
+        QVERIFY(QFile::exists(path));
+        const QString second = startUp(); // the second start finds it
+        QVERIFY2(second.contains("Belvoran started"), qPrintable(second));
+        QVERIFY2(!second.contains("created a new"), qPrintable(second));
+    }
+
     void firstStartCreatesTheDefaultDatabase() {
         QTemporaryDir home;
         QProcess app;
