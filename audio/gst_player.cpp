@@ -1,5 +1,6 @@
 #include "audio/gst_player.h"
 
+#include "audio/playable_file.h"
 #include "core/play_log.h"
 
 #include <QFileInfo>
@@ -207,9 +208,9 @@ void GstPlayer::Play() {
     }
     Discard(current_);
     playing_ = false;
-    const QFileInfo info(file_);
-    if (!info.isFile() || !info.isReadable()) {
-        StopWith(QStringLiteral("%1 does not exist or cannot be read").arg(file_));
+    const QString problem = CheckPlayableFile(file_);
+    if (!problem.isEmpty()) {
+        StopWith(QStringLiteral("%1 %2").arg(file_, problem));
         return;
     }
     if (prepared_ && prepared_->file == file_) {
@@ -261,9 +262,8 @@ void GstPlayer::Prepare(const QString& file) {
         return;
     }
     Discard(prepared_);
-    const QFileInfo info(file);
-    if (file.isEmpty() || !info.isFile()) {
-        return;
+    if (!CheckPlayableFile(file).isEmpty()) {
+        return; // Play will say why
     }
     prepared_ = MakePipeline(file);
     if (prepared_) {

@@ -1,6 +1,8 @@
 // The real GStreamer player with a fake or capturing sink, on media made at test time.
 #include "audio/gst_player.h"
+#include "audio/playable_file.h"
 #include "core/time_text.h"
+#include "support/log_capture.h"
 #include "support/media.h"
 
 #include <QSignalSpy>
@@ -108,6 +110,16 @@ private slots:
         QFile text(Path("notes.wav"));
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("这不是声音文件。 This is not audio.\n");
+        QFile longText(Path("lesson plan.mp3"));
+        QVERIFY(longText.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 40; ++i) {
+            longText.write("第一节课 08:00, the first lesson of the day, in room 101.\n");
+        }
+        QFile empty(Path("empty.mp3"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir("folder.mp3"));
+        QVERIFY(media::Make(Path("silent.wav"), 0)); // a valid WAV without samples
+        QVERIFY(QFile::copy(Media("mp3", 3), Path("mp3 named.wav")));
     }
 
     void init() { qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false"); }
@@ -203,6 +215,9 @@ private slots:
         QTest::newRow("missing") << "missing.mp3";
         QTest::newRow("text") << "notes.wav";
         QTest::newRow("picture") << "picture.wav";
+        QTest::newRow("folder") << "folder.mp3";
+        QTest::newRow("empty") << "empty.mp3";
+        QTest::newRow("long text") << "lesson plan.mp3";
     }
     void errorsAreReportedAsAStop() {
         QFETCH(QString, file);
@@ -291,6 +306,34 @@ private slots:
             QVERIFY2(alive.value(type) <= 0,
                      qPrintable(QString("%1 %2 left alive").arg(alive.value(type)).arg(type)));
         }
+    }
+
+    void playableFileCheckNamesTheReason() {
+        QCOMPARE(CheckPlayableFile(Path("missing.mp3")), QString("does not exist"));
+        QCOMPARE(CheckPlayableFile(Path("folder.mp3")), QString("is a folder, not a sound file"));
+        QCOMPARE(CheckPlayableFile(Path("empty.mp3")), QString("is empty (0 bytes)"));
+        QVERIFY(CheckPlayableFile(Path("notes.wav")).startsWith("is not a sound file"));
+        QCOMPARE(CheckPlayableFile(Path("lesson plan.mp3")),
+                 QString("is not a sound file (it holds text/plain)"));
+        QCOMPARE(CheckPlayableFile(Path("picture.wav")),
+                 QString("is not a sound file (it holds image/png)"));
+        for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
+            QCOMPARE(CheckPlayableFile(Media(ext, 205)), QString());
+        }
+        QCOMPARE(CheckPlayableFile(Path("mp3 named.wav")), QString()); // found by its content
+        QCOMPARE(CheckPlayableFile(Path("silent.wav")), QString());    // fails only when played
+    }
+
+    void unplayableFileIsOneLineNamingTheReason() {
+        GstPlayer player;
+        QSignalSpy errors(&player, &Player::Error);
+        LogCapture log;
+        player.SetFileName(Path("folder.mp3"));
+        player.Play();
+        QTRY_COMPARE(errors.count(), 1);
+        QCOMPARE(errors[0][0].toString(), Path("folder.mp3") + " is a folder, not a sound file");
+        QCOMPARE(log.Lines({"error"}).size(), 1);
+        QCOMPARE(log.Lines({"error player", "is a folder"}).size(), 1);
     }
 
 private:
