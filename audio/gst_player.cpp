@@ -19,6 +19,7 @@ const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
 
 std::atomic<bool> gNoAudioReported{false};
+constexpr qint64 kSecondNs = 1000000000;
 
 qint64 MonotonicNs() {
     return static_cast<qint64>(g_get_monotonic_time()) * 1000;
@@ -129,7 +130,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         if (pad) {
             gst_pad_add_probe(
-                pad, GST_PAD_PROBE_TYPE_BUFFER,
+                pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                 [](GstPad*, GstPadProbeInfo*, gpointer data) -> GstPadProbeReturn {
                     auto* ns = static_cast<std::atomic<qint64>*>(data);
                     qint64 expected = -1;
@@ -232,7 +233,9 @@ void GstPlayer::Play() {
 }
 
 void GstPlayer::StopWith(const QString& error) {
-    PlayLog(QStringLiteral("error player: %1").arg(error));
+    if (LogsErrorsOf(file_)) {
+        PlayLog(QStringLiteral("error player: %1").arg(error));
+    }
     Discard(current_);
     playing_ = false;
     // Reported from the event loop, as a real playback error would be, so that a caller
@@ -248,6 +251,16 @@ void GstPlayer::StopWith(const QString& error) {
             emit PlayStateChange(Playing, Stopped);
         },
         Qt::QueuedConnection);
+}
+
+void GstPlayer::EndWithError(const QString& text) {
+    if (LogsErrorsOf(file_)) {
+        PlayLog(QStringLiteral("error player: %1").arg(text));
+    }
+    Discard(current_);
+    playing_ = false;
+    emit Error(text);
+    emit PlayStateChange(Playing, Stopped);
 }
 
 void GstPlayer::Halt() {
@@ -273,6 +286,18 @@ void GstPlayer::Prepare(const QString& file) {
     }
 }
 
+QString GstPlayer::EndedWithoutSound() const {
+    if (current_->bufferNs.load() < 0) {
+        return QStringLiteral("ended without any sound reaching the output: it holds no sound");
+    }
+    gint64 length = -1;
+    if (MonotonicNs() - playStartNs_ < kSecondNs &&
+        gst_element_query_duration(current_->playbin, GST_FORMAT_TIME, &length) && length == 0) {
+        return QStringLiteral("ended at once: its length is zero");
+    }
+    return {};
+}
+
 void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     if (prepared_ && prepared_->serial == serial) {
         if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
@@ -287,11 +312,17 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     case GST_MESSAGE_STATE_CHANGED:
         emit PlayStateChange(Stopped, Playing);
         break;
-    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_EOS: {
+        const QString silent = EndedWithoutSound();
+        if (!silent.isEmpty()) {
+            EndWithError(QStringLiteral("%1 %2").arg(file_, silent));
+            break;
+        }
         Discard(current_);
         playing_ = false;
         emit PlayStateChange(Playing, Stopped);
         break;
+    }
     case GST_MESSAGE_ERROR: {
         GError* err = nullptr;
         gchar* debug = nullptr;
@@ -299,11 +330,7 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
         const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
         g_clear_error(&err);
         g_free(debug);
-        PlayLog(QStringLiteral("error player: %1").arg(text));
-        Discard(current_);
-        playing_ = false;
-        emit Error(text);
-        emit PlayStateChange(Playing, Stopped);
+        EndWithError(text);
         break;
     }
     default:

@@ -38,6 +38,9 @@ private:
     void Discard(std::unique_ptr<Pipeline>& p);
     void OnBusMessage(quint64 serial, GstMessage* msg);
     void StopWith(const QString& error);
+    void EndWithError(const QString& text);
+    // Why the current play counts as failed although it ended normally; empty if it played.
+    QString EndedWithoutSound() const;
 
     QString file_;
     std::unique_ptr<Pipeline> current_;

@@ -28,11 +28,23 @@ public:
     // Optional: get file ready ahead of time so a later Play of it starts without delay.
     virtual void Prepare(const QString& file) { Q_UNUSED(file); }
 
+    // Failures of file are reported through Error only, without a log line of the player's
+    // own: whoever drives the player logs them (break music, once a break). An empty name
+    // gives the player its own lines back.
+    void QuietErrorsFor(const QString& file) { quietFile_ = file; }
+
 signals:
     // newState Stopped means playback ended by itself: end of file or a playback error.
     void PlayStateChange(int oldState, int newState);
-    // A file could not be played; a PlayStateChange to Stopped follows.
+    // A file could not be played, or ended without a sound reaching the output (it holds no
+    // sound); a PlayStateChange to Stopped follows.
     void Error(const QString& message);
     // Emitted by Halt, so whoever was driving playback knows it has been taken away.
     void Halted();
+
+protected:
+    bool LogsErrorsOf(const QString& file) const { return file.isEmpty() || file != quietFile_; }
+
+private:
+    QString quietFile_;
 };

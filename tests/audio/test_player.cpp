@@ -336,6 +336,51 @@ private slots:
         QCOMPARE(log.Lines({"error player", "is a folder"}).size(), 1);
     }
 
+    void songWithoutSoundIsAFailure_data() {
+        QTest::addColumn<QByteArray>("sink");
+        QTest::newRow("in real time") << QByteArray("fakesink sync=true");
+        QTest::newRow("at once") << QByteArray("fakesink sync=false");
+    }
+    void songWithoutSoundIsAFailure() {
+        QFETCH(QByteArray, sink);
+        qputenv("BELVORAN_AUDIO_SINK", sink);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        for (int i = 1; i <= 2; ++i) {
+            player.Prepare(Path("silent.wav"));
+            QTest::qWait(100);
+            player.SetFileName(Path("silent.wav"));
+            player.Play();
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
+            QCOMPARE(errors.count(), i);
+            QVERIFY2(errors.last()[0].toString().contains("no sound"),
+                     qPrintable(errors.last()[0].toString()));
+        }
+        player.SetFileName(Media("wav", 3)); // a song with sound still ends normally
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 3, 10000);
+        QCOMPARE(errors.count(), 2);
+    }
+
+    void quietErrorsAreLeftToTheCaller() {
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        LogCapture log;
+        player.QuietErrorsFor(Path("silent.wav"));
+        int played = 0;
+        for (const QString file : {"silent.wav", "missing.mp3", "silent.wav"}) {
+            player.SetFileName(Path(file));
+            player.Play();
+            ++played;
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), played, 10000);
+        }
+        QCOMPARE(errors.count(), 3);
+        QCOMPARE(log.Lines({"error player"}).size(), 1);
+        QCOMPARE(log.Lines({"error player", "missing.mp3"}).size(), 1);
+    }
+
 private:
     static QByteArray FileBytes(const QString& path) {
         QFile f(path);

@@ -65,7 +65,7 @@ public:
     // The current song fails to play.
     void Fail() {
         playing_ = false;
-        emit Error(QStringLiteral("cannot play"));
+        emit Error(file_ + QStringLiteral(": cannot play"));
         emit PlayStateChange(Playing, Stopped);
     }
     bool IsPlaying() const { return playing_; }
