@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     GstPlayer player;
+    player.CheckOutput(); // logged now, not at the first bell hours later
     LogindPowerOff powerOff;
     MainForm window(vars, clock, player, powerOff);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -19,7 +19,6 @@ const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
 
 std::atomic<bool> gNoAudioReported{false};
-constexpr qint64 kSecondNs = 1000000000;
 
 qint64 MonotonicNs() {
     return static_cast<qint64>(g_get_monotonic_time()) * 1000;
@@ -38,13 +37,47 @@ void OnElementSetup(GstElement*, GstElement* element, gpointer) {
     }
 }
 
-void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
-    // autoaudiosink falls back to a fake sink when it finds no device: say so once.
-    if (g_strcmp0(GST_OBJECT_NAME(element), "fake-audio-sink") == 0 &&
-        !gNoAudioReported.exchange(true)) {
-        PlayLog(QStringLiteral("error no audio output: no sound device could be opened; "
-                               "nothing will be heard"));
+// autoaudiosink's fallback when it finds no device it can open.
+constexpr char kFallbackSink[] = "fake-audio-sink";
+constexpr qint64 kSecondNs = 1000000000;
+
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    if (g_strcmp0(GST_OBJECT_NAME(element), kFallbackSink) == 0) {
+        static_cast<std::atomic<bool>*>(data)->store(true);
     }
+}
+
+// The audio sink from BELVORAN_AUDIO_SINK, or autoaudiosink; floating, may be null.
+GstElement* MakeAudioSink() {
+    const QString desc = SinkDescription();
+    GError* err = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(desc.toUtf8().constData(), TRUE, &err);
+    if (!sink) {
+        PlayLog(QStringLiteral("error BELVORAN_AUDIO_SINK \"%1\" is not a usable sink (%2); "
+                               "using autoaudiosink")
+                    .arg(desc, QString::fromUtf8(err ? err->message : "")));
+        g_clear_error(&err);
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+    }
+    return sink;
+}
+
+// The factory names of the sinks inside sink, e.g. "pulsesink".
+QString SinkNames(GstElement* sink) {
+    if (!GST_IS_BIN(sink)) {
+        GstElementFactory* f = gst_element_get_factory(sink);
+        return QString::fromUtf8(f ? GST_OBJECT_NAME(f) : GST_OBJECT_NAME(sink));
+    }
+    QStringList names;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        names << SinkNames(GST_ELEMENT(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return names.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -63,10 +96,12 @@ void EnsureGstInit() {
 
 struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
+    GstElement* sink = nullptr; // the audio sink, owned by playbin
     quint64 serial = 0;
     QString file;
     std::atomic<qint64> playingNs{-1};
     std::atomic<qint64> bufferNs{-1};
+    std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
 };
 
 namespace {
@@ -117,15 +152,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         g_clear_error(&err);
     }
 
-    const QString desc = SinkDescription();
-    GstElement* sink = gst_parse_bin_from_description(desc.toUtf8().constData(), TRUE, &err);
-    if (!sink) {
-        PlayLog(QStringLiteral("error BELVORAN_AUDIO_SINK \"%1\" is not a usable sink (%2); "
-                               "using autoaudiosink")
-                    .arg(desc, QString::fromUtf8(err ? err->message : "")));
-        g_clear_error(&err);
-        sink = gst_element_factory_make("autoaudiosink", nullptr);
-    }
+    GstElement* sink = MakeAudioSink();
     if (sink) {
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         if (pad) {
@@ -140,10 +167,12 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
                 &p->bufferNs, nullptr);
             gst_object_unref(pad);
         }
+        p->sink = sink;
         g_object_set(p->playbin, "audio-sink", sink, nullptr);
     }
     g_signal_connect(p->playbin, "element-setup", G_CALLBACK(OnElementSetup), nullptr);
-    g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
+    g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded),
+                     &p->fallbackSink);
 
     auto* ctx = new BusContext{
         this, p->serial, &p->playingNs, p->playbin,
@@ -298,6 +327,59 @@ QString GstPlayer::EndedWithoutSound() const {
     return {};
 }
 
+void GstPlayer::OutputFound(bool usable, const QString& how) {
+    if (!usable && (OutputUsable() || !outputChecked_)) {
+        gNoAudioReported = true;
+        PlayLog(QStringLiteral("error no audio output: %1; nothing will be heard").arg(how));
+    } else if (usable && (!OutputUsable() || !outputChecked_)) {
+        PlayLog(QStringLiteral("audio output: %1").arg(how));
+    }
+    outputChecked_ = true;
+    SetOutputUsable(usable);
+}
+
+bool GstPlayer::CheckOutput() {
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* sink = MakeAudioSink();
+    if (!pipeline || !sink) {
+        if (pipeline) {
+            gst_object_unref(pipeline);
+        }
+        OutputFound(false, QStringLiteral("GStreamer has no audio sink"));
+        return false;
+    }
+    gst_bin_add(GST_BIN(pipeline), sink);
+    // READY opens the device (or connects to the sound server) without sending it anything.
+    const bool opened =
+        gst_element_set_state(pipeline, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    QString how;
+    bool usable = false;
+    if (!opened) {
+        QString reason;
+        GstBus* bus = gst_element_get_bus(pipeline);
+        if (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+            GError* err = nullptr;
+            gst_message_parse_error(msg, &err, nullptr);
+            reason = QString::fromUtf8(err ? err->message : "");
+            g_clear_error(&err);
+            gst_message_unref(msg);
+        }
+        gst_object_unref(bus);
+        how = QStringLiteral("the sound output \"%1\" cannot be opened (%2)")
+                  .arg(SinkDescription(), reason);
+    } else if (GstElement* fake = gst_bin_get_by_name(GST_BIN(sink), kFallbackSink)) {
+        gst_object_unref(fake);
+        how = QStringLiteral("no sound device could be opened");
+    } else {
+        usable = true;
+        how = QStringLiteral("%1 (%2) is ready").arg(SinkDescription(), SinkNames(sink));
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    OutputFound(usable, how);
+    return usable;
+}
+
 void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     if (prepared_ && prepared_->serial == serial) {
         if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
@@ -310,6 +392,12 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_STATE_CHANGED:
+        // Playing: the audio sink has been chosen and has opened its device, or fallen back.
+        if (current_->fallbackSink.load()) {
+            OutputFound(false, QStringLiteral("no sound device could be opened"));
+        } else {
+            OutputFound(true, QStringLiteral("sound reaches %1").arg(SinkNames(current_->sink)));
+        }
         emit PlayStateChange(Stopped, Playing);
         break;
     case GST_MESSAGE_EOS: {
@@ -328,8 +416,15 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
         gchar* debug = nullptr;
         gst_message_parse_error(msg, &err, &debug);
         const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
+        // A sink that cannot open its device: nothing can be heard until a play reaches one.
+        const bool device = err->domain == GST_RESOURCE_ERROR &&
+                            GST_IS_ELEMENT(GST_MESSAGE_SRC(msg)) &&
+                            GST_OBJECT_FLAG_IS_SET(GST_MESSAGE_SRC(msg), GST_ELEMENT_FLAG_SINK);
         g_clear_error(&err);
         g_free(debug);
+        if (device) {
+            OutputFound(false, QStringLiteral("the sound output cannot be opened (%1)").arg(text));
+        }
         EndWithError(text);
         break;
     }

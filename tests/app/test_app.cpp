@@ -158,6 +158,33 @@ private slots:
         QVERIFY2(!second.contains("created a new"), qPrintable(second));
     }
 
+    // Whether sound can be heard is in the log at start-up, not at the first bell.
+    void soundOutputIsCheckedAtStartUp() {
+        TempStore s;
+        s.conn.reset();
+        for (const auto& [sink, expected] :
+             {std::pair{"fakesink sync=true",
+                        "audio output: fakesink sync=true (fakesink) is ready"},
+              std::pair{"fakesink name=fake-audio-sink", "error no audio output"}}) {
+            QProcess app;
+            QProcessEnvironment env = Env(runtime.path());
+            env.insert("BELVORAN_AUDIO_SINK", sink);
+            app.setProcessEnvironment(env);
+            app.start(BELVORAN_BIN, {"--database", s.path});
+            QVERIFY(app.waitForStarted());
+            QString log;
+            const bool seen = QTest::qWaitFor(
+                [&] {
+                    log += QString::fromUtf8(app.readAllStandardError());
+                    return log.contains(expected);
+                },
+                10000);
+            app.terminate();
+            QVERIFY(app.waitForFinished(5000));
+            QVERIFY2(seen, qPrintable(log));
+        }
+    }
+
     void firstStartCreatesTheDefaultDatabase() {
         QTemporaryDir home;
         QProcess app;

@@ -381,6 +381,60 @@ private slots:
         QCOMPARE(log.Lines({"error player", "missing.mp3"}).size(), 1);
     }
 
+    void outputCheckOpensTheDeviceWithoutPlaying() {
+        const QString raw = Path("check.raw");
+        qputenv("BELVORAN_AUDIO_SINK", QString("filesink location=\"%1\"").arg(raw).toUtf8());
+        GstPlayer player;
+        QSignalSpy changes(&player, &Player::OutputChanged);
+        QVERIFY(player.CheckOutput());
+        QVERIFY(player.OutputUsable());
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(QFileInfo(raw).size(), 0); // nothing was sent to it
+
+        // autoaudiosink's fallback when no device can be opened.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink");
+        QVERIFY(!player.CheckOutput());
+        QVERIFY(!player.OutputUsable());
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes[0][0].toBool(), false);
+        QVERIFY(!player.CheckOutput()); // no change, no signal
+        QCOMPARE(changes.count(), 1);
+
+        // A later play that reaches a real device clears it.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QVERIFY(player.OutputUsable());
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(changes[1][0].toBool(), true);
+
+        // A play that falls back sets it again.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink sync=false");
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 2, 10000);
+        QVERIFY(!player.OutputUsable());
+        QCOMPARE(changes.count(), 3);
+    }
+
+    void outputThatCannotBeOpenedIsUnusable() {
+        GstElementFactory* alsa = gst_element_factory_find("alsasink");
+        if (!alsa) {
+            QSKIP("no alsasink");
+        }
+        gst_object_unref(alsa);
+        qputenv("BELVORAN_AUDIO_SINK", "alsasink device=hw:99");
+        GstPlayer player;
+        LogCapture log;
+        QVERIFY(!player.CheckOutput());
+        QVERIFY(!player.OutputUsable());
+        const QStringList lines = log.Lines({"error no audio output"});
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains("alsasink device=hw:99"), qPrintable(lines[0]));
+    }
+
 private:
     static QByteArray FileBytes(const QString& path) {
         QFile f(path);

@@ -69,6 +69,8 @@ public:
         emit PlayStateChange(Playing, Stopped);
     }
     bool IsPlaying() const { return playing_; }
+    // A check or a play has found out whether sound can be heard.
+    void SetOutput(bool usable) { SetOutputUsable(usable); }
 
     QStringList plays;
     QVector<Call> calls;
