@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "core/version.h"
+
 CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine cl;
     for (int i = 1; i < args.size(); ++i) {
@@ -54,5 +56,5 @@ QString HelpText() {
 }
 
 QString VersionText() {
-    return QStringLiteral("Belvoran 201003(V4.2)");
+    return QStringLiteral("Belvoran ") + kVersionText;
 }

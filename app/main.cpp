@@ -1,16 +1,15 @@
 // Start-up: command line, single instance, the store, the main window.
+#include "app/application.h"
 #include "app/command_line.h"
-#include "audio/gst_player.h"
-#include "core/clock.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
-#include "system/power_off.h"
 #include "system/single_instance.h"
 #include "widgets/skin.h"
-#include "windows/main/main_form.h"
+#include "widgets/ui_font.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Belvoran"));
-    QApplication::setApplicationVersion(QStringLiteral("201003(V4.2)"));
+    QApplication::setApplicationVersion(kVersionText);
     QApplication::setQuitOnLastWindowClosed(false); // it lives on in the tray
     QFont font(UiFontFamily());
     font.setPixelSize(12);
@@ -88,20 +87,16 @@ int main(int argc, char** argv) {
     if (!conn) {
         return Fail(error);
     }
-    if (conn->CreatedNew()) {
+    if (conn->Created()) {
         PlayLog(QStringLiteral("created a new empty database at %1").arg(path));
     }
-    vars.Conn = conn.get();
-    if (!SetReplaceMusicArr(vars) || !GetConfigValue(vars)) {
-        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, conn->LastError()));
+    if (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error)) {
+        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
     }
     PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
 
-    SystemClock clock;
-    GstPlayer player;
-    player.CheckOutput(); // logged now, not at the first bell hours later
-    LogindPowerOff powerOff;
-    MainForm window(vars, clock, player, powerOff);
+    Application run(std::move(conn), std::move(vars));
+    MainForm& window = run.Window();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         window.move(area.center() - window.rect().center());

@@ -1,5 +1,6 @@
 #include "audio/gst_player.h"
 
+#include "audio/length_meter.h"
 #include "audio/playable_file.h"
 #include "core/play_log.h"
 
@@ -450,34 +451,5 @@ double GstPlayer::Duration() {
 }
 
 double GstPlayer::MeasureDuration(const QString& file) {
-    const QFileInfo info(file);
-    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
-        return -1;
-    }
-    GError* err = nullptr;
-    GstDiscoverer* discoverer = gst_discoverer_new(kDiscoverTimeout, &err);
-    if (!discoverer) {
-        g_clear_error(&err);
-        return -1;
-    }
-    gchar* uri = gst_filename_to_uri(QFile::encodeName(info.absoluteFilePath()).constData(), &err);
-    double seconds = -1;
-    if (uri) {
-        GstDiscovererInfo* result = gst_discoverer_discover_uri(discoverer, uri, &err);
-        if (result) {
-            if (gst_discoverer_info_get_result(result) == GST_DISCOVERER_OK) {
-                GList* audio = gst_discoverer_info_get_audio_streams(result);
-                const GstClockTime d = gst_discoverer_info_get_duration(result);
-                if (audio && GST_CLOCK_TIME_IS_VALID(d)) {
-                    seconds = static_cast<double>(d) / GST_SECOND;
-                }
-                gst_discoverer_stream_info_list_free(audio);
-            }
-            g_object_unref(result);
-        }
-        g_free(uri);
-    }
-    g_clear_error(&err);
-    g_object_unref(discoverer);
-    return seconds;
+    return LengthMeter::Measure(file);
 }

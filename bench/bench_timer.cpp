@@ -4,6 +4,7 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/schedule_engine.h"
+#include "store/transaction.h"
 #include "support/fakes.h"
 
 #include <QCoreApplication>
@@ -29,22 +30,24 @@ int main(int argc, char** argv) {
     SystemClock clock;
     const QDateTime start = clock.Now().addSecs(3);
     int planned = 0;
-    conn->Database().transaction();
+    Transaction tx(*conn);
+    tx.Begin();
     for (int i = 0; i < seconds; ++i) {
         const QDateTime at = start.addSecs(i);
         if (at.date() != start.date()) {
             break;
         }
+        qint64 id = 0;
         conn->AddEvent({0, WeekdayName(at.date()), QString("event %1").arg(i), TimeText(at.time()),
-                        file, "00:00:01", "√", "", "111111"});
+                        file, "00:00:01", "√", "", "111111"},
+                       &id);
         ++planned;
     }
-    conn->Database().commit();
+    tx.Commit();
 
     ProgramVars vars;
-    vars.Conn = conn.get();
     FakePlayer player(&clock);
-    ScheduleEngine engine(vars, clock, player, nullptr);
+    ScheduleEngine engine(vars, *conn, clock, player, nullptr);
     engine.LoadTodayEvents();
     std::fprintf(stderr, "running %d events one second apart…\n", planned);
 

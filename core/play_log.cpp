@@ -1,6 +1,14 @@
 #include "core/play_log.h"
 
+#include <QStringList>
+
 #include <cstdio>
+
+namespace {
+
+PlayLogCapture* capture = nullptr;
+
+} // namespace
 
 void PlayLog(const QString& message) {
     PlayLog(QDateTime::currentDateTime(), message);
@@ -12,4 +20,21 @@ void PlayLog(const QDateTime& when, const QString& message) {
                                 .toUtf8();
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
+    if (capture) {
+        capture->lines << message;
+    }
+}
+
+PlayLogCapture::PlayLogCapture() {
+    capture = this;
+}
+
+PlayLogCapture::~PlayLogCapture() {
+    if (capture == this) {
+        capture = nullptr;
+    }
+}
+
+QStringList PlayLogCapture::Matching(const QString& text) const {
+    return lines.filter(text);
 }

@@ -23,6 +23,10 @@ bool IsTimeText(const QString& text);
 // Seconds since midnight of a valid time text; -1 when it is not one.
 int TimeTextSeconds(const QString& text);
 
+// An event (or the daily shutdown) more than this many seconds overdue, because the
+// computer slept or the clock jumped, is logged as missed instead of happening late.
+constexpr int kLateGraceSeconds = 60;
+
 // "星期日" … "星期六" for the date's weekday.
 QString WeekdayName(const QDate& date);
 

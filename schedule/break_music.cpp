@@ -8,8 +8,8 @@
 
 #include <QDateTime>
 
-BreakMusic::BreakMusic(ProgramVars& vars, Player& player, QObject* parent)
-    : QObject(parent), vars_(vars), player_(player) {
+BreakMusic::BreakMusic(ProgramVars& vars, Conn& conn, Player& player, QObject* parent)
+    : QObject(parent), vars_(vars), conn_(conn), player_(player) {
     connect(&player_, &Player::PlayStateChange, this, &BreakMusic::OnPlayStateChange);
     connect(&player_, &Player::Halted, this, &BreakMusic::End);
     connect(&player_, &Player::Error, this, &BreakMusic::OnPlayerError);
@@ -23,11 +23,11 @@ void BreakMusic::StartBreakMusic(const QString& library) {
     std::random_device device;
     rng_.seed(device() ^ static_cast<unsigned>(QDateTime::currentMSecsSinceEpoch()));
 
-    bool ok = false;
-    const QVector<SongRow> rows = vars_.Conn->LibrarySongs(library, &ok);
-    if (!ok) {
+    QVector<SongRow> rows;
+    QString error;
+    if (!conn_.LibrarySongs(library, &rows, &error)) {
         PlayLog(QStringLiteral("error break music \"%1\": cannot read the library (%2)")
-                    .arg(library, vars_.Conn->LastError()));
+                    .arg(library, error));
     }
     songs_.clear();
     for (const SongRow& r : rows) {
@@ -41,9 +41,9 @@ void BreakMusic::StartBreakMusic(const QString& library) {
     PlayLog(QStringLiteral("break music \"%1\": %2 songs, order %3")
                 .arg(library)
                 .arg(songs_.size())
-                .arg(vars_.PlayOrder == 0   ? QStringLiteral("sequential")
-                     : vars_.PlayOrder == 1 ? QStringLiteral("repeat one")
-                                            : QStringLiteral("random")));
+                .arg(vars_.PlayOrder == PlayOrder::Sequential  ? QStringLiteral("sequential")
+                     : vars_.PlayOrder == PlayOrder::RepeatOne ? QStringLiteral("repeat one")
+                                                               : QStringLiteral("random")));
     BuildBreakOrder();
     PlayNextBreakSong();
 }
@@ -55,7 +55,7 @@ void BreakMusic::BuildBreakOrder() {
     for (int i = 1; i <= n; ++i) {
         breakOrder_[i] = i;
     }
-    if (vars_.PlayOrder > 1) {
+    if (vars_.PlayOrder == PlayOrder::Random) {
         // Fisher–Yates over entries 1..n: every permutation equally likely, in O(n).
         for (int i = n; i > 1; --i) {
             std::uniform_int_distribution<int> pick(1, i);
@@ -69,7 +69,7 @@ void BreakMusic::PlayNextBreakSong() {
     if (!breakPlaying_ || n == 0) {
         return;
     }
-    if (vars_.PlayOrder == 1) {
+    if (vars_.PlayOrder == PlayOrder::RepeatOne) {
         breakPos_ = 1;
     } else {
         if (breakPos_ >= n) {
@@ -124,7 +124,7 @@ void BreakMusic::OnPlayStateChange(int oldState, int newState) {
         return;
     }
     passHadSound_ = passHadSound_ || !lastFailed_;
-    const bool passDone = vars_.PlayOrder == 1 || breakPos_ >= songs_.size();
+    const bool passDone = vars_.PlayOrder == PlayOrder::RepeatOne || breakPos_ >= songs_.size();
     if (passDone && !passHadSound_) {
         // A library whose every song fails would otherwise spin from song to song.
         PlayLog(QStringLiteral("error break music \"%1\": no song of the library could be "

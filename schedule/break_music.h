@@ -7,6 +7,7 @@
 #include <random>
 
 struct ProgramVars;
+class Conn;
 class Player;
 
 // The break-music text that marks a library event in the timetable's music column.
@@ -20,7 +21,7 @@ inline const QString kBreakMusicFile = QStringLiteral("课间音乐曲库");
 class BreakMusic : public QObject {
     Q_OBJECT
 public:
-    BreakMusic(ProgramVars& vars, Player& player, QObject* parent = nullptr);
+    BreakMusic(ProgramVars& vars, Conn& conn, Player& player, QObject* parent = nullptr);
 
     // Loads the library's songs and plays the first; a library without songs starts nothing.
     void StartBreakMusic(const QString& library);
@@ -41,6 +42,7 @@ private:
     void OnPlayerError(const QString& message);
 
     ProgramVars& vars_;
+    Conn& conn_;
     Player& player_;
     QString library_;
     QVector<QString> songs_;

@@ -12,16 +12,12 @@ namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
 
-int Field(const QString& t, int from) {
-    return t.mid(from, 2).toInt();
-}
-
 } // namespace
 
-ScheduleEngine::ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player,
+ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                                ShutdownPrompt* prompt, QObject* parent)
-    : QObject(parent), vars_(vars), clock_(clock), player_(player), breakMusic_(vars, player),
-      shutdown_(vars, prompt) {
+    : QObject(parent), vars_(vars), conn_(conn), clock_(clock), player_(player),
+      breakMusic_(vars, conn, player), shutdown_(vars, prompt) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
@@ -32,7 +28,12 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player,
 void ScheduleEngine::LoadTodayEvents() {
     const QDateTime now = clock_.Now();
     nowTime_ = TimeText(now.time());
+    if (now.date() != loadedDate_) {
+        firedToday_.clear();
+        loggedBadRows_.clear();
+    }
     loadedDate_ = now.date();
+    shutdown_.NoteStart(loadedDate_, nowTime_);
     LoadEvents(nowTime_);
     running_ = true;
     ArmTimer();
@@ -41,15 +42,17 @@ void ScheduleEngine::LoadTodayEvents() {
 void ScheduleEngine::LoadEvents(QString after) {
     // The schedule always follows the weekday of the date it runs on.
     vars_.CurWeekName = WeekdayName(loadedDate_);
-    todayEvents_ = vars_.Conn->TodayEvents(vars_.CurWeekName, after);
     // A store that cannot be read now (locked by another program) is tried again from the
     // next ticks on, rather than leaving the day silent.
     failedLoadAfter_.clear();
-    if (!vars_.Conn->LastError().isEmpty()) {
+    QString error;
+    if (!conn_.TodayEvents(vars_.CurWeekName, after, &todayEvents_, &error)) {
+        todayEvents_.clear();
         failedLoadAfter_ = after;
-        PlayLog(clock_.Now(), QStringLiteral("error cannot read today's events (trying again): %1")
-                                  .arg(vars_.Conn->LastError()));
+        PlayLog(clock_.Now(),
+                QStringLiteral("error cannot read today's events (trying again): %1").arg(error));
     }
+    DropBadRows();
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
@@ -57,10 +60,9 @@ void ScheduleEngine::LoadEvents(QString after) {
     ArmNextEvent();
 }
 
-void ScheduleEngine::ArmNextEvent() {
-    armed_ = false;
-    while (nextIndex_ < todayEvents_.size()) {
-        const EventRow& r = todayEvents_[nextIndex_++];
+void ScheduleEngine::DropBadRows() {
+    // Said when the day is read, not hours later when the schedule reaches the row.
+    todayEvents_.removeIf([this](const EventRow& r) {
         QString problem;
         if (!IsTimeText(r.startTime)) {
             problem = QStringLiteral("the start time \"%1\" is not hh:mm:ss").arg(r.startTime);
@@ -69,11 +71,23 @@ void ScheduleEngine::ArmNextEvent() {
         } else if (r.musicFile == kBreakMusicFile && r.event.isEmpty()) {
             problem = QStringLiteral("its break-music library has no name");
         }
-        if (!problem.isEmpty()) {
+        if (problem.isEmpty()) {
+            return false;
+        }
+        if (!loggedBadRows_.contains(r.id)) {
+            loggedBadRows_.insert(r.id);
             PlayLog(clock_.Now(),
                     QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
-            continue;
         }
+        return true;
+    });
+}
+
+void ScheduleEngine::ArmNextEvent() {
+    armed_ = false;
+    if (nextIndex_ < todayEvents_.size()) {
+        const EventRow& r = todayEvents_[nextIndex_++];
+        nextId_ = r.id;
         nextTime_ = r.startTime;
         nextEvent_ = r.event;
         nextMusic_ = r.musicFile;
@@ -82,6 +96,36 @@ void ScheduleEngine::ArmNextEvent() {
         return;
     }
     nextTime_ = QStringLiteral("00:00:00");
+}
+
+void ScheduleEngine::FinishOldDay(const QDateTime& now) {
+    if (!armed_) {
+        return;
+    }
+    const int late =
+        24 * 3600 - TimeTextSeconds(nextTime_) + now.time().msecsSinceStartOfDay() / 1000;
+    if (late <= kLateGraceSeconds) {
+        FireArmed(now);
+    }
+    // Whatever else the old day still held is past for good.
+    while (armed_) {
+        PlayLog(
+            now,
+            QStringLiteral("skip  %1 \"%2\": missed (the day ended)").arg(nextTime_, nextEvent_));
+        ArmNextEvent();
+    }
+}
+
+void ScheduleEngine::FireArmed(const QDateTime& now) {
+    if (firedToday_.contains(nextId_)) {
+        // The clock was set back: what already rang today does not ring again.
+        PlayLog(now,
+                QStringLiteral("skip  %1 \"%2\": already played today").arg(nextTime_, nextEvent_));
+    } else {
+        firedToday_.insert(nextId_);
+        Fire();
+    }
+    ArmNextEvent();
 }
 
 void ScheduleEngine::StopSchedule() {
@@ -96,8 +140,11 @@ void ScheduleEngine::Tick() {
     }
     const QDateTime now = clock_.Now();
     if (now.date() != loadedDate_) {
+        FinishOldDay(now);
         // A new day: its own weekday's timetable, from midnight on.
         loadedDate_ = now.date();
+        firedToday_.clear();
+        loggedBadRows_.clear();
         LoadEvents(QStringLiteral(""));
         PlayLog(now, QStringLiteral("new day %1 (%2): %3 events")
                          .arg(loadedDate_.toString(Qt::ISODate), vars_.CurWeekName)
@@ -119,13 +166,10 @@ void ScheduleEngine::Tick() {
     }
 
     if (armed_) {
-        secToNext_ = (Field(nextTime_, 0) - Field(nowTime_, 0)) * 3600 +
-                     (Field(nextTime_, 3) - Field(nowTime_, 3)) * 60 + Field(nextTime_, 6) -
-                     Field(nowTime_, 6);
+        secToNext_ = TimeTextSeconds(nextTime_) - TimeTextSeconds(nowTime_);
         SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
         if (nowTime_ >= nextTime_) {
-            Fire();
-            ArmNextEvent();
+            FireArmed(now);
             if (!armed_) {
                 SetLabel(kFinished);
             }
@@ -199,17 +243,17 @@ QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
 
 void ScheduleEngine::ToggleShowClock() {
     vars_.ShowClock = !vars_.ShowClock;
-    if (!vars_.Conn->SetShowClock(vars_.ShowClock)) {
-        PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1")
-                    .arg(vars_.Conn->LastError()));
+    QString error;
+    if (!conn_.SetShowClock(vars_.ShowClock, &error)) {
+        PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1").arg(error));
     }
 }
 
 void ScheduleEngine::SetRainMode(bool rain) {
     vars_.RainMode = rain;
-    if (!vars_.Conn->SetRainMode(rain)) {
-        PlayLog(
-            QStringLiteral("error cannot store the rain mode: %1").arg(vars_.Conn->LastError()));
+    QString error;
+    if (!conn_.SetRainMode(rain, &error)) {
+        PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(error));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
 }

@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -12,6 +13,7 @@
 
 struct ProgramVars;
 class Clock;
+class Conn;
 class Player;
 
 // Plays today's timetable: reads the remaining events, arms the next, and on every tick of
@@ -20,12 +22,8 @@ class Player;
 class ScheduleEngine : public QObject {
     Q_OBJECT
 public:
-    // An event more than this many seconds overdue (the computer slept, the clock jumped)
-    // is logged as missed instead of being played late.
-    static constexpr int kLateGraceSeconds = 60;
-
-    ScheduleEngine(ProgramVars& vars, Clock& clock, Player& player, ShutdownPrompt* prompt,
-                   QObject* parent = nullptr);
+    ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
+                   ShutdownPrompt* prompt, QObject* parent = nullptr);
 
     // Reads today's events later than now, arms the first and starts the timer.
     void LoadTodayEvents();
@@ -62,13 +60,19 @@ signals:
 
 private:
     void LoadEvents(QString after); // by value: callers pass failedLoadAfter_
+    // Drops the rows the schedule cannot play, logging each once a day.
+    void DropBadRows();
     void ArmNextEvent();
+    // The old day's armed event when midnight passes: fired within the grace, else missed.
+    void FinishOldDay(const QDateTime& now);
+    void FireArmed(const QDateTime& now);
     void Fire();
     QString FileToPlay() const;
     void SetLabel(const QString& text);
     void ArmTimer();
 
     ProgramVars& vars_;
+    Conn& conn_;
     Clock& clock_;
     Player& player_;
     BreakMusic breakMusic_;
@@ -81,6 +85,9 @@ private:
     QDate loadedDate_;
     QVector<EventRow> todayEvents_;
     int nextIndex_ = 0; // the row after the armed one
+    qint64 nextId_ = 0;
+    QSet<qint64> firedToday_;    // events fired on loadedDate_: never twice a day
+    QSet<qint64> loggedBadRows_; // rows already logged as unplayable on loadedDate_
     QString nowTime_;
     QString nextTime_ = QStringLiteral("00:00:00");
     QString nextEvent_;

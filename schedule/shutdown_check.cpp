@@ -18,18 +18,40 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
         }
         return;
     }
-    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || !prompt_) {
+    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || settledOn_ == today || !prompt_) {
         return;
     }
-    vars_.MsgTitle = QStringLiteral("关机提示");
-    vars_.MsgText = QString();
-    vars_.MsgMode = 3;
+    // A computer switched on in the evening, or woken long after the shutdown time, must not
+    // power off a few seconds later.
+    const bool startedAfter = today == startDate_ && at < startTime_;
+    if (startedAfter || TimeTextSeconds(nowTime) - TimeTextSeconds(at) > kLateGraceSeconds) {
+        settledOn_ = today;
+        PlayLog(QStringLiteral("shutdown %1 skipped: %2")
+                    .arg(at, startedAfter
+                                 ? QStringLiteral("started after the shutdown time")
+                                 : QStringLiteral("missed (the clock reached %1)").arg(nowTime)));
+        return;
+    }
     PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
     boxOpen_ = true;
-    const bool poweringOff = prompt_->RunShutdownCountdown();
-    boxOpen_ = false;
-    if (!poweringOff) {
-        cancelledOn_ = today;
-        PlayLog(QStringLiteral("shutdown cancelled for today"));
+    std::weak_ptr<bool> alive = alive_;
+    prompt_->OpenShutdownCountdown([this, alive, today](bool poweringOff) {
+        if (alive.expired()) {
+            return;
+        }
+        boxOpen_ = false;
+        if (poweringOff) {
+            settledOn_ = today;
+        } else {
+            cancelledOn_ = today;
+            PlayLog(QStringLiteral("shutdown cancelled for today"));
+        }
+    });
+}
+
+void ShutdownCheck::NoteStart(const QDate& today, const QString& nowTime) {
+    if (!startDate_.isValid()) {
+        startDate_ = today;
+        startTime_ = nowTime;
     }
 }

@@ -2,15 +2,18 @@
 
 #include <QDate>
 #include <QString>
+#include <functional>
+#include <memory>
 
 struct ProgramVars;
 
-// Opens the shutdown countdown. Returns true when the computer is being powered off
-// (the program is about to end), false when the user cancelled or power-off was refused.
+// Opens the shutdown countdown and returns at once; the schedule goes on ticking while it
+// is up. When it closes, closed(true) means the computer is being powered off (the program
+// is about to end), closed(false) that the user cancelled or power-off was refused.
 class ShutdownPrompt {
 public:
     virtual ~ShutdownPrompt() = default;
-    virtual bool RunShutdownCountdown() = 0;
+    virtual void OpenShutdownCountdown(std::function<void(bool poweringOff)> closed) = 0;
 };
 
 // The daily shutdown check, the last step of every schedule tick.
@@ -18,17 +21,27 @@ class ShutdownCheck {
 public:
     ShutdownCheck(ProgramVars& vars, ShutdownPrompt* prompt) : vars_(vars), prompt_(prompt) {}
 
-    // Opens the countdown when the shutdown time has passed (strictly earlier than
-    // nowTime). A cancelled countdown stays cancelled until the next day, and the box is
-    // never opened while it is already open.
+    // Opens the countdown when the shutdown time passes while the program runs (it is
+    // strictly earlier than nowTime, by no more than the late grace). A program started
+    // after today's shutdown time, or a shutdown missed by more than the grace, does not
+    // power off that day. A cancelled countdown stays cancelled until the next day, and the
+    // box is never opened while it is already open.
     void Check(const QDate& today, const QString& nowTime);
+    // Called whenever the schedule starts; the first call is the program's start.
+    void NoteStart(const QDate& today, const QString& nowTime);
 
     bool CancelledToday(const QDate& today) const { return cancelledOn_ == today; }
+    bool BoxOpen() const { return boxOpen_; }
 
 private:
     ProgramVars& vars_;
     ShutdownPrompt* prompt_;
     bool boxOpen_ = false;
+    // Lets a countdown that closes after this check is gone find that out.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     QDate cancelledOn_;
+    QDate settledOn_; // the day's shutdown is settled: under way, started late, or missed
+    QDate startDate_; // when the program started
+    QString startTime_;
     QString warnedBadTime_;
 };

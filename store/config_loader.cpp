@@ -10,12 +10,12 @@ QStringList SplitList(const QString& text) {
     return text.split(QLatin1Char('|'), Qt::KeepEmptyParts);
 }
 
-bool GetConfigValue(ProgramVars& vars) {
+bool GetConfigValue(ProgramVars& vars, Conn& conn, QString* error) {
     ConfigRow row;
-    if (!vars.Conn->ReadConfig(&row)) {
+    if (!conn.ReadConfig(&row, error)) {
         return false;
     }
-    vars.PlayOrder = row.playOrder;
+    vars.PlayOrder = PlayOrderFromStored(row.playOrder);
     vars.ShutDownTime = row.shutDownTime;
     vars.RainMode = row.rememberRain ? row.rainMode : false;
     vars.MinToTray = row.minToTray;
@@ -24,19 +24,18 @@ bool GetConfigValue(ProgramVars& vars) {
     return true;
 }
 
-bool SetClassMusicArr(ProgramVars& vars) {
+bool SetClassMusicArr(ProgramVars& vars, Conn& conn, QString* error) {
     QString text;
-    if (!vars.Conn->ReadLibraryList(&text)) {
+    if (!conn.ReadLibraryList(&text, error)) {
         return false;
     }
     vars.ClassMusicArr = SplitList(text);
     return true;
 }
 
-bool SetReplaceMusicArr(ProgramVars& vars) {
-    bool ok = false;
-    const QVector<ReplaceRow> rows = vars.Conn->ReplaceRows(&ok);
-    if (!ok) {
+bool SetReplaceMusicArr(ProgramVars& vars, Conn& conn, QString* error) {
+    QVector<ReplaceRow> rows;
+    if (!conn.ReplaceRows(&rows, error)) {
         return false;
     }
     vars.ReplaceMusicArr.clear();

@@ -1,5 +1,7 @@
 #include "store/conn.h"
 
+#include "store/transaction.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,8 +13,9 @@
 #include <QVariant>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -50,51 +53,166 @@ const char* const kSchema[] = {
     "开机启动) VALUES (0, '', '00:00:00', 0, 0, 0, 1, 0)",
 };
 
-// Values the program writes are never Null: an empty field is the empty text.
-QVariant NotNull(const QString& s) {
-    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+// Version 1: the four tables of the first release, with the default config row.
+bool CreateVersion1(QSqlDatabase& db, QString* reason) {
+    QSqlQuery q(db);
+    for (const char* sql : kSchema) {
+        if (!q.exec(QString::fromUtf8(sql))) {
+            return Failed(reason, q.lastError().text());
+        }
+    }
+    return true;
 }
 
-QString Text(const QVariant& v) {
-    return v.isNull() ? QString() : v.toString();
+bool CheckVersion1(QSqlDatabase& db, QString* reason) {
+    QSqlQuery q(db);
+    // Reading the table list is the first read of the file: a file that is not SQLite, or
+    // is locked by another program, fails here, before anything is written.
+    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"))) {
+        return Failed(reason, q.lastError().text());
+    }
+    QStringList present;
+    while (q.next()) {
+        present << q.value(0).toString();
+    }
+    for (const TableShape& t : Tables()) {
+        if (!present.contains(t.name)) {
+            return Failed(reason,
+                          QStringLiteral("这不是 Belvoran 的数据库（缺少表 %1）").arg(t.name));
+        }
+        QSqlRecord rec = db.record(t.name);
+        for (const QString& col : t.columns) {
+            if (!rec.contains(col)) {
+                return Failed(
+                    reason,
+                    QStringLiteral("这不是 Belvoran 的数据库（表 %1 缺少列 %2）").arg(t.name, col));
+            }
+        }
+    }
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM config")) || !q.next()) {
+        return Failed(reason, q.lastError().text());
+    }
+    if (q.value(0).toLongLong() < 1) {
+        return Failed(reason, QStringLiteral("表 config 中没有设置记录"));
+    }
+    return true;
 }
 
-bool Flag(const QVariant& v, bool whenNull) {
-    if (v.isNull()) {
-        return whenNull;
+bool ReadUserVersion(QSqlDatabase& db, int* version, QString* reason) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+        return Failed(reason, q.lastError().text());
     }
-    // Stored as 0/1; a text "True"/"False" from an imported file reads the same way.
-    const QString s = v.toString().trimmed().toLower();
-    if (s == QLatin1String("true")) {
-        return true;
+    // A file from before versions were kept holds today's first tables: version 1.
+    *version = std::max(1, q.value(0).toInt());
+    return true;
+}
+
+int LatestVersion(const QVector<Migration>& migrations) {
+    return migrations.isEmpty() ? 1 : migrations.last().to;
+}
+
+// Runs every step above `from`, each in its own transaction with its version number, so an
+// interrupted upgrade resumes at the step that did not finish.
+bool Migrate(QSqlDatabase& db, int from, const QVector<Migration>& migrations, QString* reason) {
+    for (const Migration& m : migrations) {
+        if (m.to <= from) {
+            continue;
+        }
+        Transaction tx(db);
+        if (!tx.Begin(reason)) {
+            return false;
+        }
+        QSqlQuery q(db);
+        for (const QString& sql : m.statements) {
+            if (!q.exec(sql)) {
+                return Failed(
+                    reason,
+                    QStringLiteral("升级到第 %1 版失败：%2").arg(m.to).arg(q.lastError().text()));
+            }
+        }
+        if (!q.exec(QStringLiteral("PRAGMA user_version=%1").arg(m.to))) {
+            return Failed(reason, q.lastError().text());
+        }
+        q.finish(); // SQLite commits only with no statement in progress
+        if (!tx.Commit(reason)) {
+            return false;
+        }
     }
-    if (s == QLatin1String("false") || s.isEmpty()) {
+    return true;
+}
+
+bool CreateSchema(QSqlDatabase& db, const QVector<Migration>& migrations, QString* reason) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+        return Failed(reason, q.lastError().text());
+    }
+    q.finish(); // the pragma answers with a row: done with it before the transaction
+    {
+        Transaction tx(db);
+        if (!tx.Begin(reason) || !CreateVersion1(db, reason) ||
+            !q.exec(QStringLiteral("PRAGMA user_version=1"))) {
+            if (reason && reason->isEmpty()) {
+                *reason = q.lastError().text();
+            }
+            return false;
+        }
+        q.finish();
+        if (!tx.Commit(reason)) {
+            return false;
+        }
+    }
+    return Migrate(db, 1, migrations, reason);
+}
+
+// Checks an existing file and upgrades it; a file of the current version is only read.
+bool OpenExisting(QSqlDatabase& db, const QVector<Migration>& migrations, int* version,
+                  QString* reason) {
+    if (!CheckVersion1(db, reason) || !ReadUserVersion(db, version, reason)) {
         return false;
     }
-    return v.toLongLong() != 0;
+    const int latest = LatestVersion(migrations);
+    if (*version > latest) {
+        return Failed(reason,
+                      QStringLiteral("数据库来自更新版本的 Belvoran（第 %1 版，本程序只认识到第 "
+                                     "%2 版）")
+                          .arg(*version)
+                          .arg(latest));
+    }
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+            return Failed(reason, q.lastError().text());
+        }
+    } // the pragma answers with a row: done with it before any transaction
+    if (*version < latest) {
+        if (!Migrate(db, *version, migrations, reason)) {
+            return false;
+        }
+        *version = latest;
+    }
+    return true;
 }
-
-EventRow ReadEvent(const QSqlQuery& q) {
-    EventRow r;
-    r.id = q.value(0).toLongLong();
-    r.weekName = Text(q.value(1));
-    r.event = Text(q.value(2));
-    r.startTime = Text(q.value(3));
-    r.musicFile = Text(q.value(4));
-    r.musicLength = Text(q.value(5));
-    r.playFlag = Text(q.value(6));
-    r.replace = Text(q.value(7));
-    r.zones = Text(q.value(8));
-    return r;
-}
-
-const char kEventColumns[] =
-    "id, 星期名, 事件, 开始时间, 音乐文件, 音乐总长, 是否播放, 替代音乐, 播放区域";
 
 } // namespace
 
-Conn::Conn(QSqlDatabase db, QString path)
-    : connectionName_(db.connectionName()), path_(std::move(path)) {}
+QStringList TableColumns(const QString& table) {
+    for (const TableShape& t : Tables()) {
+        if (t.name == table) {
+            return t.columns;
+        }
+    }
+    return {};
+}
+
+const QVector<Migration>& SchemaMigrations() {
+    static const QVector<Migration> steps = {};
+    return steps;
+}
+
+Conn::Conn(QSqlDatabase db, QString path, bool created, int version)
+    : connectionName_(db.connectionName()), path_(std::move(path)), created_(created),
+      version_(version) {}
 
 Conn::~Conn() {
     {
@@ -126,7 +244,63 @@ QSqlDatabase Conn::Database() const {
     return QSqlDatabase::database(connectionName_, false);
 }
 
-std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error) {
+namespace {
+
+// True when path holds no data at all: a 0-byte file (with no write-ahead log) is what an
+// interrupted first start of an older version left behind.
+bool HoldsNothing(const QFileInfo& info) {
+    return info.size() == 0 && QFileInfo(info.filePath() + QStringLiteral("-wal")).size() == 0;
+}
+
+// Builds a new store beside path and moves it into place in one rename, so that a first
+// start killed half-way never leaves a half-made store that later starts would refuse.
+bool CreateAtomically(const QString& path, const QVector<Migration>& migrations, QString* reason) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        return Failed(reason, QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
+    }
+    const QString building =
+        path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // Owner-only access: SQLite has no password, the file mode protects it.
+    const int fd =
+        ::open(QFile::encodeName(building).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0) {
+        return Failed(
+            reason,
+            QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    ::close(fd);
+    const QString name = QStringLiteral("belvoran-new-") + QUuid::createUuid().toString();
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(building);
+        if (!db.open()) {
+            Failed(reason, db.lastError().text());
+        } else {
+            ok = CreateSchema(db, migrations, reason);
+            db.close(); // the last connection: the log is folded into the file and removed
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (ok && ::rename(QFile::encodeName(building).constData(),
+                       QFile::encodeName(path).constData()) != 0) {
+        ok = Failed(
+            reason,
+            QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    if (!ok) {
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            QFile::remove(building + suffix);
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
+std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
+                                 const QVector<Migration>& migrations) {
     const QString name = QStringLiteral("belvoran-") + QUuid::createUuid().toString();
     auto fail = [&](const QString& reason) {
         QSqlDatabase::removeDatabase(name);
@@ -136,281 +310,78 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error) {
         return std::unique_ptr<Conn>();
     };
 
-    QFileInfo info(path);
-    bool created = false;    // the file was made here, and is removed again on failure
-    bool initialise = false; // a new store is written into the file
-    if (!info.exists()) {
-        if (!QDir().mkpath(info.absolutePath())) {
-            return fail(QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
-        }
-        // Created by us with owner-only access: SQLite has no password, the file mode protects it.
-        const int fd =
-            ::open(QFile::encodeName(path).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-        if (fd < 0) {
-            return fail(
-                QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
-        }
-        ::close(fd);
-        created = true;
-        initialise = true;
-    } else if (!info.isFile()) {
+    const QFileInfo info(path);
+    const bool create = !info.exists() || (info.isFile() && HoldsNothing(info));
+    QString reason;
+    if (create && !CreateAtomically(path, migrations, &reason)) {
+        return fail(reason);
+    }
+    if (!create && !info.isFile()) {
         return fail(QStringLiteral("这不是一个文件"));
-    } else if (!info.isReadable()) {
+    }
+    if (!create && !info.isReadable()) {
         return fail(QStringLiteral("没有读取权限"));
-    } else if (info.size() == 0 && QFileInfo(path + QStringLiteral("-wal")).size() == 0) {
-        // An interrupted first start leaves a 0-byte file. It holds no data: it becomes a new
-        // store, owner-only like one made here.
-        if (::chmod(QFile::encodeName(path).constData(), 0600) != 0) {
-            return fail(QStringLiteral("无法设置文件权限（%1）")
-                            .arg(QString::fromLocal8Bit(strerror(errno))));
-        }
-        initialise = true;
     }
 
-    auto removeCreated = [&] {
-        if (created) {
-            QFile::remove(path);
-            QFile::remove(path + QStringLiteral("-wal"));
-            QFile::remove(path + QStringLiteral("-shm"));
-        }
-    };
-
-    QString reason;
+    int version = 1;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
         if (!db.open()) {
             reason = db.lastError().text();
-        } else if (initialise) {
-            if (!CreateSchema(db, &reason)) {
-                db.close();
-            }
-        } else if (!CheckSchema(db, &reason)) {
-            db.close();
-        } else {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-                reason = q.lastError().text();
-                db.close();
-            }
-        }
-        if (reason.isEmpty()) {
+        } else if (OpenExisting(db, migrations, &version, &reason)) {
             QSqlQuery q(db);
             q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-            std::unique_ptr<Conn> conn(new Conn(db, path));
-            conn->createdNew_ = initialise;
-            return conn;
+            return std::unique_ptr<Conn>(new Conn(db, path, create, version));
         }
+        db.close();
     }
-    removeCreated();
     return fail(reason);
 }
 
-bool Conn::CreateSchema(QSqlDatabase& db, QString* reason) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-        *reason = q.lastError().text();
-        return false;
-    }
-    if (!db.transaction()) {
-        *reason = db.lastError().text();
-        return false;
-    }
-    for (const char* sql : kSchema) {
-        if (!q.exec(QString::fromUtf8(sql))) {
-            *reason = q.lastError().text();
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit()) {
-        *reason = db.lastError().text();
-        db.rollback();
-        return false;
-    }
-    return true;
-}
-
-bool Conn::CheckSchema(QSqlDatabase& db, QString* reason) {
-    QSqlQuery q(db);
-    // Reading the table list is the first read of the file: a file that is not SQLite, or
-    // is locked by another program, fails here, before anything is written.
-    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"))) {
-        *reason = q.lastError().text();
-        return false;
-    }
-    QStringList present;
-    while (q.next()) {
-        present << q.value(0).toString();
-    }
-    for (const TableShape& t : Tables()) {
-        if (!present.contains(t.name)) {
-            *reason = QStringLiteral("这不是 Belvoran 的数据库（缺少表 %1）").arg(t.name);
-            return false;
-        }
-        QSqlRecord rec = db.record(t.name);
-        for (const QString& col : t.columns) {
-            if (!rec.contains(col)) {
-                *reason =
-                    QStringLiteral("这不是 Belvoran 的数据库（表 %1 缺少列 %2）").arg(t.name, col);
-                return false;
-            }
-        }
-    }
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM config")) || !q.next()) {
-        *reason = q.lastError().text();
-        return false;
-    }
-    if (q.value(0).toLongLong() < 1) {
-        *reason = QStringLiteral("表 config 中没有设置记录");
-        return false;
-    }
-    return true;
-}
-
-bool Conn::Run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
-    q = QSqlQuery(Database());
-    if (!q.prepare(sql)) {
-        lastError_ = q.lastError().text();
-        return false;
+bool Conn::Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error) {
+    *q = QSqlQuery(Database());
+    if (!q->prepare(sql)) {
+        return Failed(error, q->lastError().text());
     }
     for (const QVariant& v : values) {
-        q.addBindValue(v);
+        q->addBindValue(v);
     }
-    if (!q.exec()) {
-        lastError_ = q.lastError().text();
-        return false;
+    if (!q->exec()) {
+        return Failed(error, q->lastError().text());
     }
-    lastError_.clear();
     return true;
 }
 
-bool Conn::Exec(const QString& sql, const QVariantList& values) {
+bool Conn::Exec(const QString& sql, const QVariantList& values, QString* error) {
     QSqlQuery q;
-    return Run(q, sql, values);
+    return Run(&q, sql, values, error);
 }
 
-qint64 Conn::Insert(const QString& sql, const QVariantList& values) {
+bool Conn::Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error) {
     QSqlQuery q;
-    return Run(q, sql, values) ? q.lastInsertId().toLongLong() : -1;
-}
-
-QVector<EventRow> Conn::Events(const QString& where, const QVariantList& values) {
-    QVector<EventRow> rows;
-    QSqlQuery q;
-    if (Run(q,
-            QStringLiteral("SELECT %1 FROM 作息表 WHERE %2 ORDER BY 开始时间, id")
-                .arg(QString::fromUtf8(kEventColumns), where),
-            values)) {
-        while (q.next()) {
-            rows << ReadEvent(q);
-        }
-    }
-    return rows;
-}
-
-QVector<EventRow> Conn::TodayEvents(const QString& weekName, const QString& after) {
-    return Events(QStringLiteral("是否播放='√' AND 星期名=? AND 开始时间>?"), {weekName, after});
-}
-
-bool Conn::ReadConfig(ConfigRow* row) {
-    QSqlQuery q(Database());
-    if (!q.exec(
-            QStringLiteral("SELECT 播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, "
-                           "倒计时, 开机启动 FROM config LIMIT 1")) ||
-        !q.next()) {
-        lastError_ = q.lastError().isValid() ? q.lastError().text()
-                                             : QStringLiteral("表 config 中没有设置记录");
+    if (!Run(&q, sql, values, error)) {
         return false;
     }
-    lastError_.clear();
-    ConfigRow r;
-    bool ok = false;
-    const int order = q.value(0).toInt(&ok);
-    r.playOrder = (q.value(0).isNull() || !ok || order < 0) ? 0 : order;
-    r.libraryList = Text(q.value(1));
-    r.shutDownTime = q.value(2).isNull() ? QStringLiteral("00:00:00") : q.value(2).toString();
-    r.rememberRain = Flag(q.value(3), false);
-    r.rainMode = Flag(q.value(4), false);
-    r.minToTray = Flag(q.value(5), false);
-    r.showClock = Flag(q.value(6), true);
-    r.startWithSystem = Flag(q.value(7), false);
-    *row = r;
+    if (id) {
+        *id = q.lastInsertId().toLongLong();
+    }
     return true;
 }
 
-bool Conn::ReadLibraryList(QString* text) {
-    QSqlQuery q(Database());
-    if (!q.exec(QStringLiteral("SELECT 课间音乐 FROM config LIMIT 1")) || !q.next()) {
-        lastError_ = q.lastError().text();
-        return false;
+QString ColumnText(const QSqlQuery& q, int i) {
+    const QVariant v = q.value(i);
+    return v.isNull() ? QString() : v.toString();
+}
+
+QVariant NotNull(const QString& s) {
+    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+}
+
+bool Failed(QString* error, const QString& reason) {
+    if (error) {
+        *error = reason;
     }
-    lastError_.clear();
-    *text = Text(q.value(0));
-    return true;
-}
-
-QVector<ReplaceRow> Conn::ReplaceRows(bool* ok) {
-    QVector<ReplaceRow> rows;
-    QSqlQuery q;
-    const bool done = Run(
-        q, QStringLiteral("SELECT id, 替代名称, 音乐文件, 音乐总长 FROM 替代音乐 ORDER BY id"), {});
-    while (done && q.next()) {
-        rows.push_back(
-            {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
-    }
-    if (ok) {
-        *ok = done;
-    }
-    return rows;
-}
-
-QVector<SongRow> Conn::LibrarySongs(const QString& library, bool* ok) {
-    QVector<SongRow> rows;
-    QSqlQuery q;
-    const bool done = Run(q,
-                          QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 "
-                                         "WHERE 组名=? ORDER BY id"),
-                          {library});
-    while (done && q.next()) {
-        rows.push_back(
-            {q.value(0).toLongLong(), Text(q.value(1)), Text(q.value(2)), Text(q.value(3))});
-    }
-    if (ok) {
-        *ok = done;
-    }
-    return rows;
-}
-
-bool Conn::SetShowClock(bool showClock) {
-    return Exec(QStringLiteral("UPDATE config SET 倒计时=?"), {showClock ? 1 : 0});
-}
-
-bool Conn::SetRainMode(bool rain) {
-    return Exec(QStringLiteral("UPDATE config SET 替代音乐=?"), {rain ? 1 : 0});
-}
-
-bool Conn::SetLibraryList(const QString& text) {
-    return Exec(QStringLiteral("UPDATE config SET 课间音乐=?"), {NotNull(text)});
-}
-
-qint64 Conn::AddEvent(const EventRow& r) {
-    return Insert(QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
-                                 "是否播放, 替代音乐, 播放区域) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-                  {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime),
-                   NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
-                   NotNull(r.replace), NotNull(r.zones)});
-}
-
-qint64 Conn::AddSong(const QString& group, const QString& file, const QString& length) {
-    return Insert(
-        QStringLiteral("INSERT INTO 课间音乐 (组名, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
-        {NotNull(group), NotNull(file), NotNull(length)});
-}
-
-qint64 Conn::AddReplace(const QString& name, const QString& file, const QString& length) {
-    return Insert(
-        QStringLiteral("INSERT INTO 替代音乐 (替代名称, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
-        {NotNull(name), NotNull(file), NotNull(length)});
+    return false;
 }

@@ -12,7 +12,7 @@ QPixmap Art(const QString& name, const QSize& size, qreal dpr = 0);
 QIcon ProgramIcon();
 
 // 15 twips are one pixel at 96 dots per inch.
-constexpr int kTwipsPerPixel = 15;
+constexpr int kTwipsPerPixel = 15; // 1440 twips an inch at 96 dots an inch
 inline int Px(double twips) {
     return static_cast<int>(twips / kTwipsPerPixel + 0.5);
 }

@@ -1,7 +1,7 @@
 #include "widgets/message_box.h"
+#include "widgets/ui_font.h"
 
 #include "core/play_log.h"
-#include "core/program_vars.h"
 #include "system/power_off.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -17,8 +17,8 @@ constexpr int kClientW = 4470, kClientH = 2085;
 
 } // namespace
 
-MessageBox::MessageBox(ProgramVars& vars, PowerOff* powerOff, QWidget* parent)
-    : QDialog(parent), vars_(vars), powerOff_(powerOff) {
+MessageBox::MessageBox(MsgBlock& msg, PowerOff* powerOff, QWidget* parent)
+    : QDialog(parent), msg_(msg), powerOff_(powerOff) {
     setObjectName(QStringLiteral("MessageBox"));
     setWindowTitle(QStringLiteral("确认"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -62,16 +62,16 @@ MessageBox::MessageBox(ProgramVars& vars, PowerOff* powerOff, QWidget* parent)
 
     // The load sequence.
     skin_.Preamble(this);
-    skin_.Lab_FormTitle->setText(vars_.MsgTitle);
+    skin_.Lab_FormTitle->setText(msg_.MsgTitle);
     skin_.Lab_FormTitle->adjustSize();
-    Label1->setText(vars_.MsgText);
-    vars_.MsgResult = false;
-    if (vars_.MsgMode == 1) {
+    Label1->setText(msg_.MsgText);
+    msg_.MsgResult = false;
+    if (msg_.MsgMode == MsgMode::Notice) {
         MyButton2->hide();
         const int outerWidth = width() + 2 * 3; // the designed frame, 3 px a side
         MyButton1->move(outerWidth / 2 - MyButton1->width() / 2, MyButton1->y());
     }
-    if (vars_.MsgMode == 3) {
+    if (msg_.MsgMode == MsgMode::Shutdown) {
         SecondsLeft = 5;
         Timer1.start();
         Label1->setText(QString::number(SecondsLeft) + kCountdownText);
@@ -91,7 +91,7 @@ void MessageBox::done(int result) {
 }
 
 void MessageBox::Confirm() {
-    vars_.MsgResult = true;
+    msg_.MsgResult = true;
     accept();
 }
 
@@ -116,20 +116,39 @@ void MessageBox::CountdownStep() {
     PlayLog(QStringLiteral("error power-off failed: %1").arg(reason));
     Label1->setText(QStringLiteral("无法关闭计算机：%1").arg(reason));
     MyButton2->hide();
+    QTimer::singleShot(kRefusalNoticeSeconds * 1000, this, &QDialog::reject);
 }
 
-bool ShowMessage(ProgramVars& vars, QWidget* parent, const QString& title, const QString& text,
-                 int mode) {
-    vars.MsgTitle = title;
-    vars.MsgText = text;
-    vars.MsgMode = mode;
-    MessageBox box(vars, nullptr, parent);
+bool ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgMode mode) {
+    MsgBlock msg{title, text, mode, false};
+    MessageBox box(msg, nullptr, parent);
     box.exec();
-    return vars.MsgResult;
+    return msg.MsgResult;
 }
 
-bool MessageBoxShutdownPrompt::RunShutdownCountdown() {
-    MessageBox box(vars_, &powerOff_, parent_);
-    box.exec();
-    return box.PoweredOff();
+namespace {
+
+const char kKeepsScheduleRunning[] = "belvoranKeepsScheduleRunning";
+
+} // namespace
+
+bool KeepsScheduleRunning(const QWidget* window) {
+    return window && window->property(kKeepsScheduleRunning).toBool();
+}
+
+void MessageBoxShutdownPrompt::OpenShutdownCountdown(std::function<void(bool)> closed) {
+    msg_ = MsgBlock{QStringLiteral("关机提示"), QString(), MsgMode::Shutdown, false};
+    box_ = new MessageBox(msg_, &powerOff_, parent_);
+    box_->setProperty(kKeepsScheduleRunning, true);
+    box_->setAttribute(Qt::WA_DeleteOnClose);
+    // Not exec(): a nested wait here would hold up the tick that opened the box.
+    box_->setWindowModality(Qt::NonModal);
+    QObject::connect(box_, &QDialog::finished, box_, [box = box_.data(), closed] {
+        if (closed) {
+            closed(box->PoweredOff());
+        }
+    });
+    box_->show();
+    box_->raise();
+    box_->activateWindow();
 }

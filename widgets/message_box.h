@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 
@@ -9,15 +10,29 @@
 
 class MyButton;
 class PowerOff;
-struct ProgramVars;
 
-// The program's own modal message box. The caller fills MsgTitle, MsgText and MsgMode of
-// the program-wide variables, opens it, and reads MsgResult: mode 1 is a notice (OK
-// only), mode 2 a confirmation, mode 3 the five-second shutdown countdown.
+// The box's modes, as numbered in its calling block.
+enum class MsgMode { Notice = 1, Confirm = 2, Shutdown = 3 };
+
+// The message box's calling block: the caller fills title, text and mode, opens the box,
+// and reads MsgResult (true when the user confirmed).
+struct MsgBlock {
+    QString MsgTitle;
+    QString MsgText;
+    ::MsgMode MsgMode = ::MsgMode::Notice;
+    bool MsgResult = false;
+};
+
+// The program's own modal message box: mode 1 is a notice (OK only), mode 2 a
+// confirmation, mode 3 the five-second shutdown countdown.
 class MessageBox : public QDialog {
     Q_OBJECT
 public:
-    MessageBox(ProgramVars& vars, PowerOff* powerOff = nullptr, QWidget* parent = nullptr);
+    // A power-off that is refused leaves this notice up for so long, then closes it: nobody
+    // may be there to click it.
+    static constexpr int kRefusalNoticeSeconds = 60;
+
+    MessageBox(MsgBlock& msg, PowerOff* powerOff = nullptr, QWidget* parent = nullptr);
 
     // True once the countdown ended and the system accepted the power-off.
     bool PoweredOff() const { return poweredOff_; }
@@ -40,25 +55,32 @@ private:
     void CountdownStep();
     void Confirm();
 
-    ProgramVars& vars_;
+    MsgBlock& msg_;
     PowerOff* powerOff_;
     Skin skin_;
     bool poweredOff_ = false;
 };
 
-// Fills the calling block, opens the box modally and returns MsgResult.
-bool ShowMessage(ProgramVars& vars, QWidget* parent, const QString& title, const QString& text,
-                 int mode);
+// Whether a window of the program is one the schedule keeps running behind (the shutdown
+// countdown: the bells must ring while it waits).
+bool KeepsScheduleRunning(const QWidget* window);
 
-// The shutdown countdown of the daily shutdown check, shown in the real message box.
+// Fills a calling block, opens the box modally and returns MsgResult.
+bool ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgMode mode);
+
+// The shutdown countdown of the daily shutdown check, shown in the real message box. The
+// box is opened without waiting for it, so the schedule keeps ticking while it is up.
 class MessageBoxShutdownPrompt : public ShutdownPrompt {
 public:
-    MessageBoxShutdownPrompt(ProgramVars& vars, PowerOff& powerOff, QWidget* parent)
-        : vars_(vars), powerOff_(powerOff), parent_(parent) {}
-    bool RunShutdownCountdown() override;
+    MessageBoxShutdownPrompt(PowerOff& powerOff, QWidget* parent)
+        : powerOff_(powerOff), parent_(parent) {}
+    void OpenShutdownCountdown(std::function<void(bool poweringOff)> closed) override;
+    // The box while it is open, else null.
+    MessageBox* OpenBox() const { return box_; }
 
 private:
-    ProgramVars& vars_;
     PowerOff& powerOff_;
     QWidget* parent_;
+    MsgBlock msg_;
+    QPointer<MessageBox> box_;
 };

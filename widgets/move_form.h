@@ -2,9 +2,7 @@
 
 #include <QObject>
 #include <QPoint>
-#include <QSystemTrayIcon>
 
-class QMenu;
 class QWidget;
 
 // Dragging a window by its title strip. Positions are in twips relative to the strip,
@@ -23,10 +21,3 @@ struct MoveForm {
 
 // Makes strip a drag handle of window: press, move and release on it drag the window.
 void MakeDragHandle(QWidget* strip, QWidget* window);
-
-// The main window's notification-area icon. Tip "Belvoran"; the right button opens
-// NotifyMenu; left clicks and double clicks do nothing.
-QSystemTrayIcon* AddTrayIcon(QWidget* window, const QIcon& icon, QMenu* NotifyMenu);
-void RemoveTrayIcon(QSystemTrayIcon* tray);
-// Whether a tray activation opens the menu (only the right button does).
-bool TrayMouseMove(QSystemTrayIcon::ActivationReason reason);

@@ -1,15 +1,13 @@
 #include "widgets/skin.h"
 
+#include "widgets/ui_font.h"
+
 #include "widgets/art.h"
 #include "widgets/move_form.h"
 #include "widgets/my_button.h"
 #include "widgets/round_form.h"
 
 #include <QWidget>
-
-QString UiFontFamily() {
-    return QStringLiteral("WenQuanYi Micro Hei");
-}
 
 Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
                  const QRect& closeButton) {

@@ -24,7 +24,3 @@ struct Skin {
     // Stretches the background over the client area again (on resize).
     void StretchBackground(QWidget* window);
 };
-
-// The program's user-interface font family, set explicitly so that Chinese text renders
-// the same on every machine.
-QString UiFontFamily();

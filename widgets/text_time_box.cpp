@@ -1,5 +1,7 @@
 #include "widgets/text_time_box.h"
 
+#include "widgets/art.h"
+
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -10,7 +12,6 @@
 namespace {
 
 const QString kZero = QStringLiteral("00:00:00");
-constexpr int kTwipsPerPixel = 15;
 
 bool IsColon(int p) {
     return p == 2 || p == 5;

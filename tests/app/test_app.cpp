@@ -64,10 +64,9 @@ private slots:
         const QString week = WeekdayName(start.date());
         const QString t1 = TimeText(start.time().addSecs(2));
         const QString t2 = TimeText(start.time().addSecs(4));
-        QVERIFY(s.conn->AddEvent({0, week, "上课", t1, bell, "00:00:01", "√", "", "111111"}) > 0);
-        QVERIFY(s.conn->AddEvent({0, week, "广播", t2, own, "00:00:01", "√", "雨天", "111111"}) >
-                0);
-        QVERIFY(s.conn->AddReplace("雨天", rain, "00:00:01") > 0);
+        QVERIFY(s.AddEvent({0, week, "上课", t1, bell, "00:00:01", "√", "", "111111"}) > 0);
+        QVERIFY(s.AddEvent({0, week, "广播", t2, own, "00:00:01", "√", "雨天", "111111"}) > 0);
+        QVERIFY(s.AddReplace("雨天", rain, "00:00:01") > 0);
         s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
         s.conn.reset();
 

@@ -1,5 +1,6 @@
 // The schedule engine against a fake clock and player: a whole week in milliseconds.
 #include "audio/gst_player.h"
+#include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/schedule_engine.h"
@@ -15,8 +16,7 @@ namespace {
 
 // A store, program variables, clock, player and engine wired together.
 struct Rig {
-    Rig() : player(&clock), engine(vars, clock, player, &prompt) {
-        vars.Conn = store.conn.get();
+    Rig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
         engine.SetTimerDriven(false);
     }
     // Makes an (empty) file the engine can see; returns its path.
@@ -28,8 +28,7 @@ struct Rig {
     }
     qint64 Event(const QString& week, const QString& start, const QString& name,
                  const QString& file, const QString& replace = "", const QString& flag = "√") {
-        return store.conn->AddEvent(
-            {0, week, name, start, file, "00:00:05", flag, replace, "111111"});
+        return store.AddEvent({0, week, name, start, file, "00:00:05", flag, replace, "111111"});
     }
     void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
     // Ticks once a second until the clock reaches end (inclusive).
@@ -50,7 +49,7 @@ struct Rig {
     }
     QStringList Songs(const QString& library, const QStringList& files) {
         for (const QString& f : files) {
-            store.conn->AddSong(library, f, "00:03:00");
+            store.AddSong(library, f, "00:03:00");
         }
         return files;
     }
@@ -119,10 +118,10 @@ private slots:
         const QString rainExercise = r.File("雨天操.mp3");
         const QString song1 = r.File("song1.mp3");
         const QString song2 = r.File("song2.mp3");
-        r.store.conn->AddSong("曲库_轻音乐", song1, "00:03:00");
-        r.store.conn->AddSong("曲库_轻音乐", song2, "00:03:00");
-        r.store.conn->AddReplace("雨天操", rainExercise, "00:05:00");
-        QVERIFY(SetReplaceMusicArr(r.vars));
+        r.store.AddSong("曲库_轻音乐", song1, "00:03:00");
+        r.store.AddSong("曲库_轻音乐", song2, "00:03:00");
+        r.store.AddReplace("雨天操", rainExercise, "00:05:00");
+        QVERIFY(SetReplaceMusicArr(r.vars, *r.store.conn));
 
         struct Expect {
             QDateTime when;
@@ -201,10 +200,10 @@ private slots:
         r.engine.ToggleShowClock();
         QVERIFY(!r.vars.ShowClock);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QCOMPARE(row.showClock, false);
         r.engine.ToggleShowClock();
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QCOMPARE(row.showClock, true);
     }
 
@@ -212,20 +211,22 @@ private slots:
         Rig r;
         r.engine.SetRainMode(true);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(row.rainMode);
         QVERIFY(r.vars.RainMode);
         r.engine.SetRainMode(false);
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.rainMode);
     }
 
     void noEventsLeftShowsFinishedButKeepsTicking() {
         Rig r;
-        r.vars.ShutDownTime = "07:00:00";
-        r.At(kMonday, QTime(8, 0));
+        r.vars.ShutDownTime = "07:59:59";
+        r.At(kMonday, QTime(7, 59, 59));
         r.engine.LoadTodayEvents();
         r.engine.Tick();
+        r.clock.Advance(1);
+        r.engine.Tick(); // 08:00:00, the shutdown time just passed
         QCOMPARE(r.engine.LabelText(), QString("播放已结束"));
         QVERIFY(r.engine.Running());
         QCOMPARE(r.prompt.opened, 1); // the shutdown check still ran
@@ -351,9 +352,9 @@ private slots:
         Rig r;
         const QString own = r.File("own.wav"), first = r.File("first.wav"),
                       later = r.File("later.wav"), plain = r.File("plain.wav");
-        r.store.conn->AddReplace("雨", first, "00:00:01");
-        r.store.conn->AddReplace("雨", later, "00:00:01");
-        QVERIFY(SetReplaceMusicArr(r.vars));
+        r.store.AddReplace("雨", first, "00:00:01");
+        r.store.AddReplace("雨", later, "00:00:01");
+        QVERIFY(SetReplaceMusicArr(r.vars, *r.store.conn));
         QCOMPARE(r.engine.GetReplaceMusic("雨"), later);
         QCOMPARE(r.engine.GetReplaceMusic("雪"), QString());
 
@@ -377,11 +378,11 @@ private slots:
         QFETCH(int, order);
         QFETCH(QList<int>, expected);
         Rig r;
-        r.vars.PlayOrder = order;
+        r.vars.PlayOrder = PlayOrderFromStored(order);
         QStringList songs;
         for (int i = 1; i <= 3; ++i) {
             songs << r.File(QString("s%1.mp3").arg(i));
-            r.store.conn->AddSong("曲库_A", songs.last(), "00:03:00");
+            r.store.AddSong("曲库_A", songs.last(), "00:03:00");
         }
         r.engine.Break().StartBreakMusic("曲库_A");
         for (int i = 1; i < expected.size(); ++i) {
@@ -396,12 +397,12 @@ private slots:
 
     void randomPassesArePermutations() {
         Rig r;
-        r.vars.PlayOrder = 2;
+        r.vars.PlayOrder = PlayOrder::Random;
         const int n = 7;
         QStringList songs;
         for (int i = 1; i <= n; ++i) {
             songs << r.File(QString("s%1.mp3").arg(i));
-            r.store.conn->AddSong("曲库_R", songs.last(), "00:03:00");
+            r.store.AddSong("曲库_R", songs.last(), "00:03:00");
         }
         QSet<QString> firsts;
         for (int start = 0; start < 20; ++start) {
@@ -425,10 +426,10 @@ private slots:
 
     void breakMusicFromTheTimetable() {
         Rig r;
-        r.vars.PlayOrder = 0;
+        r.vars.PlayOrder = PlayOrder::Sequential;
         const QString s1 = r.File("s1.mp3"), s2 = r.File("s2.mp3"), bell = r.File("bell.wav");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
-        r.store.conn->AddSong("曲库_A", s2, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s2, "00:03:00");
         r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
         r.Event("星期一", "08:10:00", "上课", bell);
         r.At(kMonday, QTime(7, 59, 59));
@@ -447,7 +448,7 @@ private slots:
     void haltEndsBreakMusic() {
         Rig r;
         const QString s1 = r.File("s1.mp3"), other = r.File("other.mp3");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_A");
         r.player.Halt();
         QVERIFY(!r.engine.BreakPlaying());
@@ -461,7 +462,7 @@ private slots:
     void anotherPlayerUserEndsBreakMusic() {
         Rig r;
         const QString s1 = r.File("s1.mp3"), trial = r.File("trial.mp3");
-        r.store.conn->AddSong("曲库_A", s1, "00:03:00");
+        r.store.AddSong("曲库_A", s1, "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_A");
         r.player.SetFileName(trial); // a settings page tries music out
         r.player.Play();
@@ -485,8 +486,8 @@ private slots:
 
     void libraryOfBrokenSongsStops() {
         Rig r;
-        r.store.conn->AddSong("曲库_坏", r.File("bad1.mp3"), "00:03:00");
-        r.store.conn->AddSong("曲库_坏", r.File("bad2.mp3"), "00:03:00");
+        r.store.AddSong("曲库_坏", r.File("bad1.mp3"), "00:03:00");
+        r.store.AddSong("曲库_坏", r.File("bad2.mp3"), "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_坏");
         for (int i = 0; i < 10 && r.engine.BreakPlaying(); ++i) {
             r.player.Fail();
@@ -497,7 +498,7 @@ private slots:
 
     void oneFailedSongLeavesTheBreakGoing() {
         Rig r;
-        r.vars.PlayOrder = 0;
+        r.vars.PlayOrder = PlayOrder::Sequential;
         const QStringList songs =
             r.Songs("曲库_A", {r.File("s1.mp3"), r.File("bad.mp3"), r.File("s2.mp3")});
         r.engine.Break().StartBreakMusic("曲库_A");
@@ -513,7 +514,7 @@ private slots:
 
     void passOfFailedSongsStopsTheBreakWithOneLine() {
         Rig r;
-        r.vars.PlayOrder = 2;
+        r.vars.PlayOrder = PlayOrder::Random;
         r.Songs("曲库_坏", {r.File("bad1.mp3"), r.File("bad2.mp3"), r.File("bad3.mp3")});
         LogCapture log;
         r.engine.Break().StartBreakMusic("曲库_坏");
@@ -528,7 +529,7 @@ private slots:
 
     void repeatOneStopsWhenItsSongFails() {
         Rig r;
-        r.vars.PlayOrder = 1;
+        r.vars.PlayOrder = PlayOrder::RepeatOne;
         r.Songs("曲库_A", {r.File("bad.mp3"), r.File("s2.mp3")});
         r.engine.Break().StartBreakMusic("曲库_A");
         r.player.Fail();
@@ -538,7 +539,7 @@ private slots:
 
     void repeatedFailuresAreLoggedOnceABreak() {
         Rig r;
-        r.vars.PlayOrder = 0;
+        r.vars.PlayOrder = PlayOrder::Sequential;
         const QString good = r.Sound("good.wav"), missing = r.store.dir.path() + "/missing.wav";
         const QString silent = r.Sound("silent.wav"); // ends without a sound: fails in the player
         r.Songs("曲库_A", {good, missing, silent});
@@ -556,7 +557,7 @@ private slots:
         QCOMPARE(missingLines.size(), 2); // once a break, naming the reason
         QVERIFY2(missingLines[0].contains("does not exist"), qPrintable(missingLines[0]));
         QCOMPARE(log.Lines({"error", silent}).size(), 2);
-        QCOMPARE(log.Lines({silent}).size(), 4); // and played once a break
+        QCOMPARE(log.Lines({silent}).size(), 4);                   // and played once a break
         QCOMPARE(log.Lines({"play  break song", good}).size(), 8); // every time it starts
     }
 
@@ -565,12 +566,11 @@ private slots:
         QSet<QStringList> orders;
         for (int start = 0; start < 5; ++start) {
             Rig r;
-            r.vars.PlayOrder = 2;
+            r.vars.PlayOrder = PlayOrder::Random;
             QStringList names;
             for (int i = 1; i <= 8; ++i) {
                 names << r.File(QString("s%1.mp3").arg(i)).section('/', -1);
-                r.store.conn->AddSong("曲库_R", r.store.dir.path() + "/" + names.last(),
-                                      "00:03:00");
+                r.store.AddSong("曲库_R", r.store.dir.path() + "/" + names.last(), "00:03:00");
             }
             r.engine.Break().StartBreakMusic("曲库_R");
             for (int i = 1; i < 8; ++i) {
@@ -590,14 +590,13 @@ private slots:
     void librarySilentAndMissingStopsWithTheRealPlayer() {
         TempStore store;
         ProgramVars vars;
-        vars.Conn = store.conn.get();
-        vars.PlayOrder = 0;
+        vars.PlayOrder = PlayOrder::Sequential;
         const QString silent = store.dir.path() + "/empty.wav";
         QVERIFY(media::Make(silent, 0));
-        store.conn->AddSong("曲库_空", silent, "00:00:00");
-        store.conn->AddSong("曲库_空", store.dir.path() + "/missing.mp3", "00:03:00");
+        store.AddSong("曲库_空", silent, "00:00:00");
+        store.AddSong("曲库_空", store.dir.path() + "/missing.mp3", "00:03:00");
         GstPlayer player;
-        BreakMusic music(vars, player);
+        BreakMusic music(vars, *store.conn, player);
         LogCapture log;
         music.StartBreakMusic("曲库_空");
         QTRY_VERIFY_WITH_TIMEOUT(!music.BreakPlaying(), 10000);
@@ -618,9 +617,6 @@ private slots:
         r.clock.Advance(1);
         r.engine.Tick(); // 17:30:01
         QCOMPARE(r.prompt.opened, 1);
-        QCOMPARE(r.vars.MsgTitle, QString("关机提示"));
-        QCOMPARE(r.vars.MsgText, QString());
-        QCOMPARE(r.vars.MsgMode, 3);
         // Cancelled: it stays cancelled for the rest of the day …
         r.RunUntil(QDateTime(kMonday, QTime(23, 59, 59)));
         QCOMPARE(r.prompt.opened, 1);
@@ -652,8 +648,10 @@ private slots:
     void shutdownBoxIsNotOpenedTwice() {
         Rig r;
         r.vars.ShutDownTime = "17:30:00";
-        r.At(kMonday, QTime(17, 31));
+        r.At(kMonday, QTime(17, 30));
         r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.clock.Advance(30);
         // While the box is open (hidden main window) ticks keep arriving.
         r.prompt.during = [&] {
             for (int i = 0; i < 5; ++i) {
@@ -669,9 +667,10 @@ private slots:
         Rig r;
         r.vars.ShutDownTime = "17:30:00";
         r.prompt.answer = true;
-        r.At(kMonday, QTime(17, 31));
+        r.At(kMonday, QTime(17, 30));
         r.engine.LoadTodayEvents();
-        r.engine.Tick();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 30, 2)));
+        QCOMPARE(r.prompt.opened, 1);
         QVERIFY(!r.engine.Shutdown().CancelledToday(kMonday));
     }
 
@@ -694,6 +693,128 @@ private slots:
             }
         }
         QVERIFY(prepareAt >= 0 && playAt > prepareAt);
+    }
+
+    // --- the schedule keeps its promises -----------------------------------------------
+    void bellsKeepRingingWhileTheShutdownBoxIsOpen() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.prompt.holdOpen = true; // power-off refused, nobody there to click the notice
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "17:30:10", "a", bell);
+        r.Event("星期一", "17:30:20", "b", bell);
+        r.Event("星期一", "17:30:40", "c", bell);
+        r.At(kMonday, QTime(17, 29, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 31)));
+        QCOMPARE(r.prompt.opened, 1);
+        QVERIFY(r.prompt.IsOpen());
+        QCOMPARE(r.Plays(), (QStringList{bell, bell, bell}));
+        QStringList at;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                at << c.when.time().toString("HH:mm:ss");
+            }
+        }
+        QCOMPARE(at, (QStringList{"17:30:10", "17:30:20", "17:30:40"}));
+    }
+
+    void lastEventOfTheDayIsNotLostAtMidnight() {
+        Rig r;
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "23:59:59", "last", bell);
+        r.At(kMonday, QTime(23, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 58)));
+        r.At(kMonday.addDays(1), QTime(0, 0, 1)); // the tick came two seconds late
+        r.engine.Tick();
+        QCOMPARE(r.Plays(), QStringList{bell});
+    }
+
+    void lastEventMissedAtMidnightIsLogged() {
+        Rig r;
+        PlayLogCapture log;
+        r.Event("星期一", "23:59:59", "last", r.File("bell.wav"));
+        r.At(kMonday, QTime(23, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 58)));
+        r.At(kMonday.addDays(1), QTime(0, 5)); // asleep over midnight
+        r.engine.Tick();
+        QVERIFY(r.Plays().isEmpty());
+        QCOMPARE(log.Matching("\"last\": missed").size(), 1);
+    }
+
+    void newDayStartsAtMidnight() {
+        Rig r;
+        const QString a = r.File("a.wav"), b = r.File("b.wav");
+        r.Event("星期二", "00:00:00", "a", a);
+        r.Event("星期二", "00:00:01", "b", b);
+        r.At(kMonday, QTime(23, 59, 58));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.At(kMonday.addDays(1), QTime(0, 0, 2)); // the first tick of the day is late
+        r.engine.Tick();
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(0, 0, 5)));
+        QCOMPARE(r.Plays(), (QStringList{a, b}));
+    }
+
+    void shutdownTimeAlreadyPastAtStartIsNotApplied() {
+        Rig r;
+        PlayLogCapture log;
+        r.vars.ShutDownTime = "00:30:00";
+        r.At(kMonday, QTime(7, 0)); // the computer starts the program in the morning
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 1)));
+        QCOMPARE(r.prompt.opened, 0);
+        QCOMPARE(log.Matching("skipped: started after the shutdown time").size(), 1);
+        // Left running overnight, it does shut down the next night.
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(0, 30, 1)));
+        QCOMPARE(r.prompt.opened, 1);
+    }
+
+    void shutdownMissedByMoreThanTheGraceIsSkipped() {
+        Rig r;
+        r.vars.ShutDownTime = "17:30:00";
+        r.At(kMonday, QTime(17, 29));
+        r.engine.LoadTodayEvents();
+        r.engine.Tick();
+        r.engine.StopSchedule(); // the settings window is open over the shutdown time
+        r.At(kMonday, QTime(17, 35));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(17, 36)));
+        QCOMPARE(r.prompt.opened, 0);
+    }
+
+    void anEventNeverFiresTwiceOnOneDate() {
+        Rig r;
+        PlayLogCapture log;
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "08:00:00", "上课", bell);
+        r.At(kMonday, QTime(7, 59, 55));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        r.At(kMonday, QTime(7, 59, 50)); // the clock is set back, the window activated again
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), QStringList{bell});
+        QCOMPARE(log.Matching("already played today").size(), 1);
+        // The next day it rings again.
+        r.RunUntil(QDateTime(kMonday.addDays(7), QTime(8, 0, 1)));
+        QCOMPARE(r.Plays(), (QStringList{bell, bell}));
+    }
+
+    void badRowsAreLoggedOnceWhenTheDayIsRead() {
+        Rig r;
+        PlayLogCapture log;
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', '晚自习', '8:00:00', '/x.wav', '√')");
+        r.Event("星期一", "07:30:00", "早读", r.File("a.wav"));
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QCOMPARE(log.Matching("\"8:00:00\" is not hh:mm:ss").size(), 1);
+        r.engine.LoadTodayEvents(); // another activation: said already
+        r.RunUntil(QDateTime(kMonday, QTime(9, 0)));
+        QCOMPARE(log.Matching("is not hh:mm:ss").size(), 1);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "core/program_vars.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/transaction.h"
 #include "support/temp_store.h"
 
 #include <QSqlQuery>
@@ -22,7 +23,7 @@ private slots:
         QString error;
         auto conn = Conn::Open(path, &error);
         QVERIFY2(conn, qPrintable(error));
-        QVERIFY(conn->CreatedNew());
+        QVERIFY(conn->Created());
 
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -54,7 +55,7 @@ private slots:
         QCOMPARE(q.value(0).toInt(), 1);
 
         ConfigRow row;
-        QVERIFY(conn->ReadConfig(&row));
+        QVERIFY(conn->ReadConfig(&row, &error));
         QCOMPARE(row.playOrder, 0);
         QCOMPARE(row.libraryList, QString(""));
         QCOMPARE(row.shutDownTime, QString("00:00:00"));
@@ -74,8 +75,8 @@ private slots:
         EventRow r;
         r.weekName = "星期一";
         r.startTime = "08:00:00";
-        const qint64 a = s.conn->AddEvent(r);
-        const qint64 b = s.conn->AddEvent(r);
+        const qint64 a = s.AddEvent(r);
+        const qint64 b = s.AddEvent(r);
         QVERIFY(a > 0);
         QCOMPARE(b, a + 1);
     }
@@ -83,7 +84,7 @@ private slots:
     void existingFileIsReadNotRewritten() {
         TempStore s;
         EventRow r{0, "星期二", "上课", "08:00:00", "/m/bell.wav", "00:00:05", "√", "", "111111"};
-        QVERIFY(s.conn->AddEvent(r) > 0);
+        QVERIFY(s.AddEvent(r) > 0);
         QVERIFY(s.conn->SetLibraryList("曲库_A"));
         s.conn.reset();
         const QByteArray before = FileBytes(s.path);
@@ -91,13 +92,14 @@ private slots:
 
         QString error;
         auto again = Conn::Open(s.path, &error);
-        QVERIFY(again && !again->CreatedNew());
+        QVERIFY(again && !again->Created());
         QVERIFY2(again, qPrintable(error));
         ProgramVars vars;
-        vars.Conn = again.get();
-        QVERIFY(GetConfigValue(vars));
+        QVERIFY(GetConfigValue(vars, *again));
         QCOMPARE(vars.ClassMusicArr, QStringList{"曲库_A"});
-        QCOMPARE(again->TodayEvents("星期二", "07:00:00").size(), 1);
+        QVector<EventRow> tuesday;
+        QVERIFY(again->TodayEvents("星期二", "07:00:00", &tuesday));
+        QCOMPARE(tuesday.size(), 1);
         again.reset();
         QCOMPARE(FileBytes(s.path), before);
     }
@@ -114,22 +116,24 @@ private slots:
         QString error;
         auto conn = Conn::Open(path, &error);
         QVERIFY2(conn, qPrintable(error));
-        QVERIFY(conn->CreatedNew());
+        QVERIFY(conn->Created());
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         ConfigRow row;
         QVERIFY(conn->ReadConfig(&row));
         QCOMPARE(row.shutDownTime, QString("00:00:00"));
-        QVERIFY(conn->AddEvent({0, "星期一", "上课", "08:00:00", "/bells/a.wav", "00:00:05", "√",
-                                "", "111111"}) > 0);
-        QCOMPARE(conn->TodayEvents("星期一", "07:00:00").size(), 1);
+        qint64 id = 0;
+        QVERIFY(conn->AddEvent(
+            {0, "星期一", "上课", "08:00:00", "/bells/a.wav", "00:00:05", "√", "", "111111"}, &id));
         conn.reset();
 
         auto again = Conn::Open(path, &error); // now an ordinary store, kept as it is
         QVERIFY2(again, qPrintable(error));
-        QVERIFY(!again->CreatedNew());
-        QCOMPARE(again->TodayEvents("星期一", "07:00:00").size(), 1);
+        QVERIFY(!again->Created());
+        QVector<EventRow> monday;
+        QVERIFY(again->TodayEvents("星期一", "07:00:00", &monday));
+        QCOMPARE(monday.size(), 1);
     }
 
     void badFilesAreRefusedUntouched_data() {
@@ -241,12 +245,11 @@ private slots:
         s.Raw("UPDATE config SET 播放顺序=NULL, 课间音乐=NULL, 关机时间=NULL, 记住替代音乐=NULL, "
               "替代音乐=NULL, 最小化=NULL, 倒计时=NULL, 开机启动=NULL");
         ProgramVars vars;
-        vars.Conn = s.conn.get();
         vars.ShowClock = false;
         vars.MinToTray = true;
-        vars.PlayOrder = 2;
-        QVERIFY(GetConfigValue(vars));
-        QCOMPARE(vars.PlayOrder, 0);
+        vars.PlayOrder = PlayOrder::Random;
+        QVERIFY(GetConfigValue(vars, *s.conn));
+        QCOMPARE(vars.PlayOrder, PlayOrder::Sequential);
         QVERIFY(vars.ClassMusicArr.isEmpty());
         QCOMPARE(vars.ShutDownTime, QString("00:00:00"));
         QCOMPARE(vars.RainMode, false);
@@ -257,13 +260,41 @@ private slots:
     void rainModeIsRestoredOnlyWhenRemembered() {
         TempStore s;
         ProgramVars vars;
-        vars.Conn = s.conn.get();
         s.Raw("UPDATE config SET 记住替代音乐=0, 替代音乐=1");
-        QVERIFY(GetConfigValue(vars));
+        QVERIFY(GetConfigValue(vars, *s.conn));
         QCOMPARE(vars.RainMode, false);
         s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
-        QVERIFY(GetConfigValue(vars));
+        QVERIFY(GetConfigValue(vars, *s.conn));
         QCOMPARE(vars.RainMode, true);
+    }
+
+    void optionsAreWrittenAndTheOtherColumnsKept() {
+        TempStore s;
+        s.Raw("UPDATE config SET 课间音乐='曲库_A', 替代音乐=1, 倒计时=0");
+        ConfigRow options;
+        options.playOrder = 1;
+        options.rememberRain = true;
+        options.startWithSystem = true;
+        options.minToTray = true;
+        options.shutDownTime = "17:30:00";
+        QString error;
+        QVERIFY2(s.conn->WriteOptions(options, &error), qPrintable(error));
+        ConfigRow row;
+        QVERIFY(s.ReadConfig(&row));
+        QCOMPARE(row.playOrder, 1);
+        QVERIFY(row.rememberRain && row.startWithSystem && row.minToTray);
+        QCOMPARE(row.shutDownTime, QString("17:30:00"));
+        QCOMPARE(row.libraryList, QString("曲库_A"));
+        QVERIFY(row.rainMode);
+        QVERIFY(!row.showClock);
+    }
+
+    void optionsWithoutAConfigRowAreNotReportedStored() {
+        TempStore s;
+        s.Raw("DELETE FROM config");
+        QString error;
+        QVERIFY(!s.conn->WriteOptions(ConfigRow(), &error));
+        QVERIFY2(error.contains("config"), qPrintable(error));
     }
 
     void libraryLists_data() {
@@ -283,10 +314,9 @@ private slots:
         TempStore s;
         QVERIFY(s.conn->SetLibraryList(stored));
         ProgramVars vars;
-        vars.Conn = s.conn.get();
-        QVERIFY(SetClassMusicArr(vars));
+        QVERIFY(SetClassMusicArr(vars, *s.conn));
         QCOMPARE(vars.ClassMusicArr, expected);
-        QVERIFY(GetConfigValue(vars));
+        QVERIFY(GetConfigValue(vars, *s.conn));
         QCOMPARE(vars.ClassMusicArr, expected);
     }
 
@@ -301,13 +331,12 @@ private slots:
         QFETCH(int, rows);
         TempStore s;
         for (int i = 0; i < rows; ++i) {
-            QVERIFY(s.conn->AddReplace(QString("替代%1").arg(i), QString("/m/%1.mp3").arg(i),
-                                       "00:00:10") > 0);
+            QVERIFY(s.AddReplace(QString("替代%1").arg(i), QString("/m/%1.mp3").arg(i),
+                                 "00:00:10") > 0);
         }
         ProgramVars vars;
-        vars.Conn = s.conn.get();
         vars.ReplaceMusicArr = {{"stale", "/stale.mp3"}};
-        QVERIFY(SetReplaceMusicArr(vars));
+        QVERIFY(SetReplaceMusicArr(vars, *s.conn));
         QCOMPARE(vars.ReplaceMusicArr.size(), rows);
         for (int i = 0; i < rows; ++i) {
             QCOMPARE(vars.ReplaceMusicArr[i].name, QString("替代%1").arg(i));
@@ -319,8 +348,7 @@ private slots:
         TempStore s;
         s.Raw("INSERT INTO 替代音乐 (替代名称, 音乐文件, 音乐总长) VALUES (NULL, NULL, NULL)");
         ProgramVars vars;
-        vars.Conn = s.conn.get();
-        QVERIFY(SetReplaceMusicArr(vars));
+        QVERIFY(SetReplaceMusicArr(vars, *s.conn));
         QCOMPARE(vars.ReplaceMusicArr.size(), 1);
         QCOMPARE(vars.ReplaceMusicArr[0].name, QString(""));
         QCOMPARE(vars.ReplaceMusicArr[0].file, QString(""));
@@ -331,20 +359,20 @@ private slots:
         const QString nasty = "O'Brien \"铃声\" '); DROP TABLE config; --";
         const QString path = "/home/o'neil/\"music\"/it's.mp3";
         EventRow r{0, "星期三", nasty, "09:00:00", path, "00:01:00", "√", nasty, "111111"};
-        QVERIFY(s.conn->AddEvent(r) > 0);
-        QVERIFY(s.conn->AddSong("曲库_" + nasty, path, "00:02:00") > 0);
-        QVERIFY(s.conn->AddReplace(nasty, path, "00:03:00") > 0);
+        QVERIFY(s.AddEvent(r) > 0);
+        QVERIFY(s.AddSong("曲库_" + nasty, path, "00:02:00") > 0);
+        QVERIFY(s.AddReplace(nasty, path, "00:03:00") > 0);
         QVERIFY(s.conn->SetLibraryList("曲库_" + nasty));
 
-        const auto events = s.conn->TodayEvents("星期三", "08:59:59");
+        const auto events = s.TodayEvents("星期三", "08:59:59");
         QCOMPARE(events.size(), 1);
         QCOMPARE(events[0].event, nasty);
         QCOMPARE(events[0].musicFile, path);
         QCOMPARE(events[0].replace, nasty);
-        const auto songs = s.conn->LibrarySongs("曲库_" + nasty);
+        const auto songs = s.LibrarySongs("曲库_" + nasty);
         QCOMPARE(songs.size(), 1);
         QCOMPARE(songs[0].file, path);
-        const auto reps = s.conn->ReplaceRows();
+        const auto reps = s.ReplaceRows();
         QCOMPARE(reps.size(), 1);
         QCOMPARE(reps[0].name, nasty);
         QString list;
@@ -356,8 +384,8 @@ private slots:
         TempStore s;
         auto add = [&](const QString& week, const QString& start, const QString& flag,
                        const QString& name) {
-            QVERIFY(s.conn->AddEvent(
-                        {0, week, name, start, "/m/x.wav", "00:00:01", flag, "", "111111"}) > 0);
+            QVERIFY(s.AddEvent({0, week, name, start, "/m/x.wav", "00:00:01", flag, "", "111111"}) >
+                    0);
         };
         add("星期一", "10:00:00", "√", "c");
         add("星期一", "08:00:00", "√", "a");
@@ -367,12 +395,98 @@ private slots:
         add("星期一", "07:00:00", "√", "past");
         s.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) "
               "VALUES ('星期一', 'null flag', '11:00:00', '/m/x.wav', NULL)");
-        const auto rows = s.conn->TodayEvents("星期一", "07:00:00");
+        const auto rows = s.TodayEvents("星期一", "07:00:00");
         QStringList names;
         for (const auto& r : rows) {
             names << r.event;
         }
         QCOMPARE(names, (QStringList{"a", "b", "c"}));
+    }
+
+    // --- schema versions and transactions ----------------------------------------------
+    void newFileRecordsItsVersion() {
+        TempStore s;
+        QSqlQuery q(s.conn->Database());
+        QVERIFY(q.exec("PRAGMA user_version") && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(s.conn->Created());
+    }
+
+    void olderFileIsUpgradedOnceInATransaction() {
+        TempStore s;
+        QVERIFY(s.AddEvent({0, "星期一", "上课", "08:00:00", "/m/a.wav", "00:00:05", "√", "",
+                            "111111"}) > 0);
+        s.Raw("PRAGMA user_version=0"); // a file from before versions were kept
+        s.conn.reset();
+        const QVector<Migration> steps = {{2,
+                                           {"CREATE TABLE 测试 (id INTEGER PRIMARY KEY, note TEXT)",
+                                            "INSERT INTO 测试 (note) VALUES ('once')"}}};
+        QString error;
+        auto conn = Conn::Open(s.path, &error, steps);
+        QVERIFY2(conn, qPrintable(error));
+        QCOMPARE(conn->SchemaVersion(), 2);
+        QVERIFY(!conn->Created());
+        conn.reset();
+        conn = Conn::Open(s.path, &error, steps); // a second open finds nothing to do
+        QVERIFY2(conn, qPrintable(error));
+        QSqlQuery q(conn->Database());
+        QVERIFY(q.exec("SELECT count(*) FROM 测试") && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(q.exec("PRAGMA user_version") && q.next());
+        QCOMPARE(q.value(0).toInt(), 2);
+        QVERIFY(q.exec("SELECT count(*) FROM 作息表") && q.next());
+        QCOMPARE(q.value(0).toInt(), 1); // every row kept
+    }
+
+    void failedUpgradeStepChangesNothing() {
+        TempStore s;
+        s.conn.reset();
+        const QVector<Migration> steps = {
+            {2, {"CREATE TABLE 半成品 (id INTEGER)", "THIS IS NOT SQL"}}};
+        QString error;
+        QVERIFY(!Conn::Open(s.path, &error, steps));
+        QVERIFY2(error.contains(s.path), qPrintable(error));
+        auto conn = Conn::Open(s.path, &error);
+        QVERIFY2(conn, qPrintable(error));
+        QCOMPARE(conn->SchemaVersion(), 1);
+        QVERIFY(!conn->Database().tables().contains("半成品"));
+    }
+
+    void newerFileIsRefusedUntouched() {
+        TempStore s;
+        s.Raw("PRAGMA user_version=99");
+        s.conn.reset();
+        const QByteArray before = FileBytes(s.path);
+        QString error;
+        QVERIFY(!Conn::Open(s.path, &error));
+        QVERIFY2(error.contains("99"), qPrintable(error));
+        QCOMPARE(FileBytes(s.path), before);
+    }
+
+    void transactionRollsBackUnlessCommitted() {
+        TempStore s;
+        {
+            Transaction tx(*s.conn);
+            QVERIFY(tx.Begin());
+            QVERIFY(s.AddSong("曲库_A", "/m/a.mp3", "00:01:00") > 0);
+        } // no commit: gone
+        QCOMPARE(s.LibrarySongs("曲库_A").size(), 0);
+        {
+            Transaction tx(*s.conn);
+            QVERIFY(tx.Begin());
+            QVERIFY(s.AddSong("曲库_A", "/m/a.mp3", "00:01:00") > 0);
+            QVERIFY(tx.Commit());
+        }
+        QCOMPARE(s.LibrarySongs("曲库_A").size(), 1);
+    }
+
+    void failedStatementSaysWhy() {
+        TempStore s;
+        s.Raw("DROP TABLE 课间音乐");
+        QVector<SongRow> rows;
+        QString error;
+        QVERIFY(!s.conn->LibrarySongs("曲库_A", &rows, &error));
+        QVERIFY2(error.contains("课间音乐"), qPrintable(error));
     }
 };
 

@@ -3,10 +3,12 @@
 #include "audio/player.h"
 #include "core/clock.h"
 #include "schedule/shutdown_check.h"
+#include "system/power_off.h"
 
 #include <QDateTime>
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 // A clock the test moves by hand.
 class FakeClock : public Clock {
@@ -85,17 +87,45 @@ private:
     bool playing_ = false;
 };
 
-// A shutdown prompt that answers as told and counts how often it was opened.
+// A shutdown prompt that counts how often it was opened. By default it closes at once with
+// answer; with holdOpen it stays open until the test calls Close.
 class FakePrompt : public ShutdownPrompt {
 public:
-    bool RunShutdownCountdown() override {
+    void OpenShutdownCountdown(std::function<void(bool)> closed) override {
         ++opened;
+        closed_ = std::move(closed);
         if (during) {
             during();
         }
-        return answer;
+        if (!holdOpen) {
+            Close(answer);
+        }
     }
+    void Close(bool poweringOff) {
+        if (auto closed = std::exchange(closed_, nullptr)) {
+            closed(poweringOff);
+        }
+    }
+    bool IsOpen() const { return bool(closed_); }
     int opened = 0;
     bool answer = false;
+    bool holdOpen = false;
     std::function<void()> during;
+
+private:
+    std::function<void(bool)> closed_;
+};
+
+// A power-off that counts its calls and accepts or refuses as told; never the real one.
+class FakePowerOff : public PowerOff {
+public:
+    bool PowerOffNow(QString* reason) override {
+        ++calls;
+        if (!accept) {
+            *reason = "refused by the test";
+        }
+        return accept;
+    }
+    int calls = 0;
+    bool accept = true;
 };

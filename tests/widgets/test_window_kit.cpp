@@ -1,32 +1,17 @@
 // The image button, the message box with its shutdown countdown, and the skin helpers.
-#include "core/program_vars.h"
-#include "system/power_off.h"
+#include "support/fakes.h"
 #include "widgets/button_layout.h"
 #include "widgets/message_box.h"
 #include "widgets/move_form.h"
 #include "widgets/my_button.h"
 #include "widgets/round_form.h"
+#include "widgets/tray_icon.h"
 
 #include <QApplication>
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
-
-class FakePowerOff : public PowerOff {
-public:
-    bool PowerOffNow(QString* reason) override {
-        ++calls;
-        if (!accept) {
-            *reason = "refused by the test";
-        }
-        return accept;
-    }
-    int calls = 0;
-    bool accept = true;
-};
-
-} // namespace
+namespace {} // namespace
 
 class TestWindowKit : public QObject {
     Q_OBJECT
@@ -161,10 +146,10 @@ private slots:
 
     // --- message box --------------------------------------------------------------
     void noticeHasOneCentredButton() {
-        ProgramVars vars;
+        MsgBlock vars;
         vars.MsgTitle = "温馨提示";
         vars.MsgText = "请输入一个替代事件名称！";
-        vars.MsgMode = 1;
+        vars.MsgMode = MsgMode::Notice;
         MessageBox box(vars);
         box.open();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -177,8 +162,8 @@ private slots:
     }
 
     void enterConfirms() {
-        ProgramVars vars;
-        vars.MsgMode = 2;
+        MsgBlock vars;
+        vars.MsgMode = MsgMode::Confirm;
         MessageBox box(vars);
         box.open();
         QVERIFY(QTest::qWaitForWindowActive(&box));
@@ -190,8 +175,8 @@ private slots:
     }
 
     void closeAndCancelGiveFalse() {
-        ProgramVars vars;
-        vars.MsgMode = 2;
+        MsgBlock vars;
+        vars.MsgMode = MsgMode::Confirm;
         vars.MsgResult = true; // left over from an earlier confirmation
         {
             MessageBox box(vars);
@@ -210,10 +195,10 @@ private slots:
     }
 
     void countdownPowersOffAfterFiveTicks() {
-        ProgramVars vars;
+        MsgBlock vars;
         vars.MsgTitle = "关机提示";
         vars.MsgText = "hidden text";
-        vars.MsgMode = 3;
+        vars.MsgMode = MsgMode::Shutdown;
         FakePowerOff power;
         MessageBox box(vars, &power);
         bool ended = false;
@@ -229,8 +214,8 @@ private slots:
     }
 
     void anyButtonStopsTheCountdown() {
-        ProgramVars vars;
-        vars.MsgMode = 3;
+        MsgBlock vars;
+        vars.MsgMode = MsgMode::Shutdown;
         FakePowerOff power;
         for (const char* name : {"MyButton1", "MyButton2", "yButton_Close"}) {
             MessageBox box(vars, &power);
@@ -245,9 +230,28 @@ private slots:
         QCOMPARE(power.calls, 0);
     }
 
+    void shutdownPromptOpensWithoutWaiting() {
+        FakePowerOff power;
+        MessageBoxShutdownPrompt prompt(power, nullptr);
+        int closedWith = -1;
+        prompt.OpenShutdownCountdown([&](bool off) { closedWith = off; });
+        // Back at once, with the countdown box up.
+        MessageBox* box = prompt.OpenBox();
+        QVERIFY(box);
+        QVERIFY(box->isVisible());
+        QCOMPARE(box->findChild<QLabel*>("Lab_FormTitle")->text(), QString("关机提示"));
+        QCOMPARE(box->Label1->text(), QString("5 秒后将关闭计算机!"));
+        QVERIFY(box->Timer1.isActive());
+        QCOMPARE(closedWith, -1);
+        QTest::mouseClick(box->MyButton2, Qt::LeftButton);
+        QCOMPARE(closedWith, 0);
+        QTRY_VERIFY(!prompt.OpenBox()); // deleted once closed
+        QCOMPARE(power.calls, 0);
+    }
+
     void refusedPowerOffKeepsRunning() {
-        ProgramVars vars;
-        vars.MsgMode = 3;
+        MsgBlock vars;
+        vars.MsgMode = MsgMode::Shutdown;
         FakePowerOff power;
         power.accept = false;
         MessageBox box(vars, &power);

@@ -1,14 +1,17 @@
 #include "windows/main/main_form.h"
 
 #include "audio/player.h"
-#include "core/clock.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
+#include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
 #include "widgets/art.h"
+#include "widgets/message_box.h"
 #include "widgets/move_form.h"
 #include "widgets/my_button.h"
+#include "widgets/tray_icon.h"
+#include "widgets/ui_font.h"
 #include "windows/settings/setting_form.h"
 
 #include <QActionGroup>
@@ -25,12 +28,10 @@ constexpr int kClientW = 6300, kClientH = 3600;
 
 } // namespace
 
-MainForm::MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& powerOff,
+MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine& engine,
                    QWidget* parent)
-    : QWidget(parent), vars_(vars), player_(player), prompt_(vars, powerOff, this),
-      engine_(vars, clock, player, &prompt_) {
+    : QWidget(parent), vars_(vars), conn_(conn), player_(player), engine_(engine) {
     setObjectName(QStringLiteral("MainForm"));
-    engine_.setParent(this);
     setWindowTitle(QStringLiteral("Belvoran"));
     setWindowIcon(ProgramIcon());
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -124,7 +125,7 @@ void MainForm::BuildControls() {
                                  QStringLiteral("进入设置"), 2, 6);
     connect(MyButton1, &MyButton::Click, this, &MainForm::MyButton1_Click);
 
-    Lab_version = new QLabel(QStringLiteral("201003(V4.2)"), this);
+    Lab_version = new QLabel(kVersionText, this);
     Lab_version->setObjectName(QStringLiteral("Lab_version"));
     Lab_version->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
     QFont small(UiFontFamily());
@@ -143,7 +144,7 @@ void MainForm::BuildControls() {
 }
 
 bool MainForm::GetConfigValue() {
-    if (!::GetConfigValue(vars_)) {
+    if (!::GetConfigValue(vars_, conn_)) {
         return false;
     }
     Menu_Mode_Rain->setChecked(vars_.RainMode);
@@ -152,11 +153,11 @@ bool MainForm::GetConfigValue() {
 }
 
 bool MainForm::SetClassMusicArr() {
-    return ::SetClassMusicArr(vars_);
+    return ::SetClassMusicArr(vars_, conn_);
 }
 
 bool MainForm::SetReplaceMusicArr() {
-    return ::SetReplaceMusicArr(vars_);
+    return ::SetReplaceMusicArr(vars_, conn_);
 }
 
 void MainForm::Menu_Mode_Normal_Click() {
@@ -205,9 +206,7 @@ void MainForm::Exit() {
     player_.Halt();
     RemoveTrayIcon(tray_);
     hide();
-    if (vars_.Conn) {
-        vars_.Conn->Close();
-    }
+    conn_.Close();
     if (onExit) {
         onExit();
     } else {
@@ -219,7 +218,7 @@ void MainForm::MyButton1_Click() {
     player_.Halt();
     engine_.StopSchedule();
     {
-        SettingForm settings(vars_, player_, this);
+        SettingForm settings(vars_, conn_, player_, settings_, this);
         settings.exec();
     }
     // Back from the settings: read today's events afresh, as the activation does.
@@ -247,7 +246,6 @@ void MainForm::Activated() {
     if (exiting_) {
         return;
     }
-    Menu_Show->setEnabled(false);
     // Every activation reads today's remaining events afresh: changes made meanwhile, in
     // the settings or to the database directly, take effect from now.
     engine_.LoadTodayEvents();
@@ -258,14 +256,17 @@ void MainForm::Activated() {
             return;
         }
     }
-    ShowMenuStates(!isMinimized());
+    // An activation can arrive after the window was hidden: the menu follows what is
+    // really on screen, or "显示窗口" would be greyed with no window to be seen.
+    ShowMenuStates(isVisible() && !isMinimized());
 }
 
 void MainForm::CheckDeactivated() {
     QWidget* now = QApplication::activeWindow();
     // Another window of this program in front stops the schedule; another application,
-    // a pop-up menu or a hidden main window does not.
-    if (now && now != this && !qobject_cast<QMenu*>(now) && isVisible()) {
+    // a pop-up menu, the shutdown countdown or a hidden main window does not.
+    if (now && now != this && !qobject_cast<QMenu*>(now) && !KeepsScheduleRunning(now) &&
+        isVisible()) {
         engine_.StopSchedule();
     }
 }

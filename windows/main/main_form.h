@@ -7,23 +7,22 @@
 #include <functional>
 
 #include "schedule/schedule_engine.h"
-#include "widgets/message_box.h"
 #include "widgets/skin.h"
+#include "windows/settings/settings_state.h"
 
-class Clock;
+class Conn;
 class MyButton;
 class Player;
-class PowerOff;
 struct ProgramVars;
 
 // The program's main window: the clock or countdown, the settings button, the tray icon
-// with its menu. It owns the schedule, which runs while this window is the program's
-// active window or hidden in the tray, and stops while another window of the program
-// (the settings window, a message box) is in front.
+// with its menu. It shows the schedule engine's label and drives it: the schedule runs
+// while this window is the program's active window or hidden in the tray, and stops while
+// another window of the program (the settings window, a message box) is in front.
 class MainForm : public QWidget {
     Q_OBJECT
 public:
-    MainForm(ProgramVars& vars, Clock& clock, Player& player, PowerOff& powerOff,
+    MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine& engine,
              QWidget* parent = nullptr);
     ~MainForm() override;
 
@@ -52,6 +51,8 @@ public:
     ScheduleEngine& Engine() { return engine_; }
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QMenu* NotifyMenu() const { return NotifyMenu_; }
+    // What the settings window remembers between its openings during this run.
+    SettingsState& Settings() { return settings_; }
 
 protected:
     bool event(QEvent* e) override;
@@ -68,10 +69,11 @@ private:
     void ShowMenuStates(bool visible);
 
     ProgramVars& vars_;
+    Conn& conn_;
     Player& player_;
-    MessageBoxShutdownPrompt prompt_;
-    ScheduleEngine engine_;
+    ScheduleEngine& engine_;
     Skin skin_;
+    SettingsState settings_;
 
     QLabel* Lab_ShowTime = nullptr;
     QLabel* Picture1 = nullptr;

@@ -5,31 +5,24 @@
 #include "store/conn.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
-#include "system/power_off.h"
+#include "widgets/message_box.h"
 #include "windows/main/main_form.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <QtTest>
 
 namespace {
 
-class NoPowerOff : public PowerOff {
-public:
-    bool PowerOffNow(QString* reason) override {
-        *reason = "test";
-        return false;
-    }
-};
-
 struct Rig {
-    explicit Rig(bool minToTray = false, bool tray = true) : player(&clock) {
-        vars.Conn = store.conn.get();
+    explicit Rig(bool minToTray = false, bool tray = true)
+        : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
         vars.MinToTray = minToTray;
         clock.Set(QDateTime(QDate::currentDate(), QTime(8, 0)));
-        form = std::make_unique<MainForm>(vars, clock, player, power);
+        form = std::make_unique<MainForm>(vars, *store.conn, player, engine);
         form->SetTrayAvailable(tray);
         form->onExit = [this] { exited = true; };
     }
@@ -40,15 +33,16 @@ struct Rig {
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     qint64 AddToday(const QString& start, const QString& name) {
-        return store.conn->AddEvent({0, WeekdayName(clock.Now().date()), name, start,
-                                     store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
+        return store.AddEvent({0, WeekdayName(clock.Now().date()), name, start,
+                               store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
     }
 
     TempStore store;
     ProgramVars vars;
     FakeClock clock;
     FakePlayer player;
-    NoPowerOff power;
+    FakePrompt prompt;
+    ScheduleEngine engine;
     std::unique_ptr<MainForm> form;
     bool exited = false;
 };
@@ -58,6 +52,19 @@ void CloseNextModal() {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer] {
         if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+// Runs act on the next modal window as soon as it appears, then closes it.
+void OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            act(w);
             w->close();
             timer->deleteLater();
         }
@@ -78,7 +85,8 @@ private slots:
               "MyButton1", "MyButton_Hide", "yButton_Close", "Lab_version", "NotifyMenu"}) {
             QVERIFY2(r.form->findChild<QWidget*>(name), name);
         }
-        QVERIFY(r.form->findChild<QTimer*>("MainTimer"));
+        // The one-second timer belongs to the engine, which the application owns.
+        QVERIFY(r.engine.findChild<QTimer*>("MainTimer"));
         QCOMPARE(r.form->windowTitle(), QString("Belvoran"));
         QCOMPARE(r.form->findChild<QLabel*>("Lab_version")->text(), QString("201003(V4.2)"));
         QCOMPARE(r.form->findChild<QLabel*>("Lab_FormTitle")->text(), QString("Belvoran"));
@@ -127,6 +135,29 @@ private slots:
         QVERIFY(r.form->Engine().Running());
     }
 
+    void settingsReopenOnTheWeekdayLastChosenWhileTheScheduleKeepsToday() {
+        Rig r;
+        r.AddToday("09:00:00", "today's bell");
+        r.ShowAndActivate();
+        const QString today = WeekdayName(r.clock.Now().date());
+        const QString other = today == "星期五" ? "星期六" : "星期五";
+        QStringList shown;
+        auto look = [&](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>("Combo_Week");
+            shown << (combo ? combo->currentText() : QString("no week page"));
+            if (combo) {
+                combo->setCurrentText(other);
+            }
+        };
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        QCOMPARE(shown, QStringList({today, other}));
+        QCOMPARE(r.vars.CurWeekName, today);
+        QCOMPARE(r.form->Engine().NextEvent(), QString("today's bell"));
+    }
+
     void switchingApplicationsKeepsRunningAndRereads() {
         Rig r;
         r.AddToday("09:00:00", "first");
@@ -155,6 +186,36 @@ private slots:
         QTRY_VERIFY(r.form->Engine().Running());
     }
 
+    void theShutdownCountdownDoesNotStopTheSchedule() {
+        Rig r;
+        r.AddToday("09:00:00", "later");
+        r.ShowAndActivate();
+        FakePowerOff power;
+        power.accept = false;
+        MessageBoxShutdownPrompt prompt(power, nullptr);
+        prompt.OpenShutdownCountdown(nullptr);
+        QWidget* box = prompt.OpenBox();
+        QApplication::setActiveWindow(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::qWait(50); // the deactivation is judged once the change is complete
+        QVERIFY(r.form->Engine().Running());
+        box->close();
+    }
+
+    void lateActivationAfterHidingLeavesShowReachable() {
+        Rig r;
+        r.ShowAndActivate();
+        r.form->Menu_Hide_Click();
+        QVERIFY(!r.form->isVisible());
+        // An activation that was on its way when the window hid.
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(r.form.get(), &activate);
+        QVERIFY(r.Action("Menu_Show")->isEnabled());
+        QVERIFY(!r.Action("Menu_Hide")->isEnabled());
+        r.form->Menu_Show_Click();
+        QVERIFY(r.form->isVisible());
+    }
+
     void labelClickTogglesAndStores() {
         Rig r;
         r.ShowAndActivate();
@@ -162,7 +223,7 @@ private slots:
         QTest::mouseClick(r.form->findChild<QLabel*>("Lab_ShowTime"), Qt::LeftButton);
         QVERIFY(!r.vars.ShowClock);
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.showClock);
     }
 
@@ -174,11 +235,11 @@ private slots:
         QVERIFY(r.Action("Menu_Mode_Rain")->isChecked());
         QVERIFY(!r.Action("Menu_Mode_Normal")->isChecked());
         ConfigRow row;
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(row.rainMode);
         r.Action("Menu_Mode_Normal")->trigger();
         QVERIFY(!r.vars.RainMode);
-        QVERIFY(r.store.conn->ReadConfig(&row));
+        QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.rainMode);
     }
 

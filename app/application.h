@@ -1,0 +1,33 @@
+#pragma once
+
+#include "audio/gst_player.h"
+#include "core/clock.h"
+#include "core/program_vars.h"
+#include "schedule/schedule_engine.h"
+#include "store/conn.h"
+#include "system/power_off.h"
+#include "widgets/message_box.h"
+#include "windows/main/main_form.h"
+
+#include <memory>
+
+// One run of the program: it owns the store, the player and the schedule engine, and
+// wires them to the main window, which only shows and drives them.
+class Application {
+public:
+    // Takes the opened store and the settings already loaded from it.
+    Application(std::unique_ptr<Conn> conn, ProgramVars vars);
+
+    MainForm& Window() { return window_; }
+    ScheduleEngine& Engine() { return engine_; }
+
+private:
+    ProgramVars vars_;
+    std::unique_ptr<Conn> conn_;
+    SystemClock clock_;
+    GstPlayer player_;
+    LogindPowerOff powerOff_;
+    MessageBoxShutdownPrompt prompt_;
+    ScheduleEngine engine_;
+    MainForm window_;
+};

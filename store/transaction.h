@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+class Conn;
+
+// A scoped transaction: Begin starts it, Commit makes it stick, and leaving the scope
+// without a commit rolls everything back, whatever the exit path.
+class Transaction {
+public:
+    explicit Transaction(Conn& conn);
+    explicit Transaction(QSqlDatabase db) : db_(std::move(db)) {}
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool Begin(QString* error = nullptr);
+    bool Commit(QString* error = nullptr);
+
+private:
+    QSqlDatabase db_;
+    bool active_ = false;
+};
