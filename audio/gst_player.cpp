@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
@@ -256,6 +257,17 @@ void GstPlayer::Play() {
     current_->playingNs = -1;
     playStartNs_ = MonotonicNs();
     playing_ = true;
+    // A file whose streams hold no sound (a picture, a video without sound) can leave playbin
+    // waiting for the audio sink for ever, without an error: no stop would ever come.
+    const quint64 serial = current_->serial;
+    QTimer::singleShot(startTimeoutMs_, this, [this, serial] {
+        if (current_ && current_->serial == serial && current_->playingNs.load() < 0) {
+            EndWithError(QStringLiteral("%1 did not start playing within %2 s: it holds no "
+                                        "sound GStreamer can play")
+                             .arg(file_)
+                             .arg(startTimeoutMs_ / 1000.0));
+        }
+    });
     if (gst_element_set_state(current_->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         // The bus carries the reason as an error message; it ends the playback there.
         return;
