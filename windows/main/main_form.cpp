@@ -24,6 +24,8 @@
 
 namespace {
 
+const QString kNoOutputText = QStringLiteral("无法输出声音");
+
 // The client area: 6300 × 3600 twips.
 constexpr int kClientW = 6300, kClientH = 3600;
 
@@ -47,6 +49,8 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     skin_.Preamble(this);
     ImgIcon->setPixmap(Picture1->pixmap());
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
+    connect(&player_, &Player::OutputChanged, this, &MainForm::ShowOutputState);
+    ShowOutputState(player_.OutputUsable());
     // The menu marks follow the loaded mode.
     Menu_Mode_Rain->setChecked(vars_.RainMode);
     Menu_Mode_Normal->setChecked(!vars_.RainMode);
@@ -145,6 +149,18 @@ void MainForm::BuildControls() {
     Lab_version->adjustSize();
     Lab_version->move(Px(kClientW - 480) - Lab_version->width(),
                       Px(kClientH - 150) - Lab_version->height());
+
+    // Where the administrator looks: no sound device is said here and in the tray tip.
+    Lab_Warning = new QLabel(kNoOutputText, this);
+    Lab_Warning->setObjectName(QStringLiteral("Lab_Warning"));
+    Lab_Warning->setStyleSheet(QStringLiteral("color: rgb(200, 30, 30);"));
+    QFont warningFont(UiFontFamily());
+    warningFont.setPixelSize(12);
+    warningFont.setBold(true);
+    Lab_Warning->setFont(warningFont);
+    Lab_Warning->adjustSize();
+    Lab_Warning->move(Px(480), Px(kClientH - 150) - Lab_Warning->height());
+    Lab_Warning->hide();
 
     skin_.ImgTitle->lower();
     skin_.Img0->lower();
@@ -330,4 +346,12 @@ void MainForm::closeEvent(QCloseEvent* e) {
     // A window manager's close (Alt+F4) ends the program the same way as "×".
     e->accept();
     Exit();
+}
+
+void MainForm::ShowOutputState(bool usable) {
+    Lab_Warning->setVisible(!usable);
+    if (tray_) {
+        tray_->setToolTip(usable ? QStringLiteral("Belvoran")
+                                 : QStringLiteral("Belvoran\n") + kNoOutputText);
+    }
 }

@@ -73,6 +73,8 @@ private:
     void Activated();
     void CheckDeactivated();
     void ShowMenuStates(bool visible);
+    // Shows whether sound can be heard: the warning line and the tray tip.
+    void ShowOutputState(bool usable);
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -85,6 +87,7 @@ private:
     QLabel* Picture1 = nullptr;
     QLabel* ImgIcon = nullptr;
     QLabel* Lab_version = nullptr;
+    QLabel* Lab_Warning = nullptr; // "无法输出声音" while no sound device can be opened
     MyButton* MyButton1 = nullptr;
     MyButton* MyButton_Hide = nullptr;
     QMenu* NotifyMenu_ = nullptr;

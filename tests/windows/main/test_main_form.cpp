@@ -216,6 +216,21 @@ private slots:
         QVERIFY(r.form->isVisible());
     }
 
+    void noSoundOutputIsShownInTheWindowAndTheTrayTip() {
+        Rig r;
+        r.ShowAndActivate();
+        auto* warning = r.form->findChild<QLabel*>("Lab_Warning");
+        QVERIFY(warning);
+        QVERIFY(!warning->isVisible());
+        r.player.SetOutput(false); // the start-up check found no sound device
+        QVERIFY(warning->isVisible());
+        QCOMPARE(warning->text(), QString("无法输出声音"));
+        QVERIFY(r.form->TrayIcon()->toolTip().contains("无法输出声音"));
+        r.player.SetOutput(true); // a later play reached a real device
+        QVERIFY(!warning->isVisible());
+        QCOMPARE(r.form->TrayIcon()->toolTip(), QString("Belvoran"));
+    }
+
     void labelClickTogglesAndStores() {
         Rig r;
         r.ShowAndActivate();
