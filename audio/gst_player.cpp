@@ -1,5 +1,6 @@
 #include "audio/gst_player.h"
 
+#include "audio/playable_file.h"
 #include "core/play_log.h"
 
 #include <QFileInfo>
@@ -10,9 +11,9 @@
 
 namespace {
 
-// playbin flags: audio only, with software volume.
+// playbin flags: audio only. No software volume: the program never changes the volume, and
+// with it playsink (GStreamer 1.22) leaks its volume element and two pads on every play.
 constexpr guint kPlayFlagAudio = 1 << 1;
-constexpr guint kPlayFlagSoftVolume = 1 << 4;
 constexpr GstClockTime kDiscoverTimeout = 5 * GST_SECOND;
 const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
@@ -36,13 +37,47 @@ void OnElementSetup(GstElement*, GstElement* element, gpointer) {
     }
 }
 
-void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
-    // autoaudiosink falls back to a fake sink when it finds no device: say so once.
-    if (g_strcmp0(GST_OBJECT_NAME(element), "fake-audio-sink") == 0 &&
-        !gNoAudioReported.exchange(true)) {
-        PlayLog(QStringLiteral("error no audio output: no sound device could be opened; "
-                               "nothing will be heard"));
+// autoaudiosink's fallback when it finds no device it can open.
+constexpr char kFallbackSink[] = "fake-audio-sink";
+constexpr qint64 kSecondNs = 1000000000;
+
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    if (g_strcmp0(GST_OBJECT_NAME(element), kFallbackSink) == 0) {
+        static_cast<std::atomic<bool>*>(data)->store(true);
     }
+}
+
+// The audio sink from BELVORAN_AUDIO_SINK, or autoaudiosink; floating, may be null.
+GstElement* MakeAudioSink() {
+    const QString desc = SinkDescription();
+    GError* err = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(desc.toUtf8().constData(), TRUE, &err);
+    if (!sink) {
+        PlayLog(QStringLiteral("error BELVORAN_AUDIO_SINK \"%1\" is not a usable sink (%2); "
+                               "using autoaudiosink")
+                    .arg(desc, QString::fromUtf8(err ? err->message : "")));
+        g_clear_error(&err);
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+    }
+    return sink;
+}
+
+// The factory names of the sinks inside sink, e.g. "pulsesink".
+QString SinkNames(GstElement* sink) {
+    if (!GST_IS_BIN(sink)) {
+        GstElementFactory* f = gst_element_get_factory(sink);
+        return QString::fromUtf8(f ? GST_OBJECT_NAME(f) : GST_OBJECT_NAME(sink));
+    }
+    QStringList names;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        names << SinkNames(GST_ELEMENT(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return names.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -61,10 +96,12 @@ void EnsureGstInit() {
 
 struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
+    GstElement* sink = nullptr; // the audio sink, owned by playbin
     quint64 serial = 0;
     QString file;
     std::atomic<qint64> playingNs{-1};
     std::atomic<qint64> bufferNs{-1};
+    std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
 };
 
 namespace {
@@ -99,7 +136,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    g_object_set(p->playbin, "flags", kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    g_object_set(p->playbin, "flags", kPlayFlagAudio, nullptr);
     // A file holding pictures or video must never make playbin look for a display sink
     // (some, like DirectFB's, crash without a screen).
     g_object_set(p->playbin, "video-sink", gst_element_factory_make("fakesink", nullptr),
@@ -115,20 +152,12 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         g_clear_error(&err);
     }
 
-    const QString desc = SinkDescription();
-    GstElement* sink = gst_parse_bin_from_description(desc.toUtf8().constData(), TRUE, &err);
-    if (!sink) {
-        PlayLog(QStringLiteral("error BELVORAN_AUDIO_SINK \"%1\" is not a usable sink (%2); "
-                               "using autoaudiosink")
-                    .arg(desc, QString::fromUtf8(err ? err->message : "")));
-        g_clear_error(&err);
-        sink = gst_element_factory_make("autoaudiosink", nullptr);
-    }
+    GstElement* sink = MakeAudioSink();
     if (sink) {
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         if (pad) {
             gst_pad_add_probe(
-                pad, GST_PAD_PROBE_TYPE_BUFFER,
+                pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                 [](GstPad*, GstPadProbeInfo*, gpointer data) -> GstPadProbeReturn {
                     auto* ns = static_cast<std::atomic<qint64>*>(data);
                     qint64 expected = -1;
@@ -138,21 +167,23 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
                 &p->bufferNs, nullptr);
             gst_object_unref(pad);
         }
+        p->sink = sink;
         g_object_set(p->playbin, "audio-sink", sink, nullptr);
     }
     g_signal_connect(p->playbin, "element-setup", G_CALLBACK(OnElementSetup), nullptr);
-    g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded), nullptr);
+    g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded),
+                     &p->fallbackSink);
 
-    auto* ctx = new BusContext{this, p->serial, &p->playingNs, p->playbin,
-                               [](GstPlayer* player, quint64 serial, GstMessage* msg) {
-                                   QMetaObject::invokeMethod(
-                                       player,
-                                       [player, serial, msg] {
-                                           player->OnBusMessage(serial, msg);
-                                           gst_message_unref(msg);
-                                       },
-                                       Qt::QueuedConnection);
-                               }};
+    auto* ctx = new BusContext{
+        this, p->serial, &p->playingNs, p->playbin,
+        [](GstPlayer* player, quint64 serial, GstMessage* msg) {
+            // Owned by the call: freed with it even when the player
+            // is gone before the event loop gets to it.
+            std::shared_ptr<GstMessage> owned(msg, gst_message_unref);
+            QMetaObject::invokeMethod(
+                player, [player, serial, owned] { player->OnBusMessage(serial, owned.get()); },
+                Qt::QueuedConnection);
+        }};
     GstBus* bus = gst_element_get_bus(p->playbin);
     gst_bus_set_sync_handler(
         bus,
@@ -176,6 +207,9 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
             default:
                 break;
             }
+            // A handler that drops a message owns it: without this unref every message,
+            // and through its source every element of the pipeline, would stay alive.
+            gst_message_unref(msg);
             return GST_BUS_DROP;
         },
         ctx, [](gpointer data) { delete static_cast<BusContext*>(data); });
@@ -204,9 +238,9 @@ void GstPlayer::Play() {
     }
     Discard(current_);
     playing_ = false;
-    const QFileInfo info(file_);
-    if (!info.isFile() || !info.isReadable()) {
-        StopWith(QStringLiteral("%1 does not exist or cannot be read").arg(file_));
+    const QString problem = CheckPlayableFile(file_);
+    if (!problem.isEmpty()) {
+        StopWith(QStringLiteral("%1 %2").arg(file_, problem));
         return;
     }
     if (prepared_ && prepared_->file == file_) {
@@ -228,7 +262,9 @@ void GstPlayer::Play() {
 }
 
 void GstPlayer::StopWith(const QString& error) {
-    PlayLog(QStringLiteral("error player: %1").arg(error));
+    if (LogsErrorsOf(file_)) {
+        PlayLog(QStringLiteral("error player: %1").arg(error));
+    }
     Discard(current_);
     playing_ = false;
     // Reported from the event loop, as a real playback error would be, so that a caller
@@ -246,6 +282,16 @@ void GstPlayer::StopWith(const QString& error) {
         Qt::QueuedConnection);
 }
 
+void GstPlayer::EndWithError(const QString& text) {
+    if (LogsErrorsOf(file_)) {
+        PlayLog(QStringLiteral("error player: %1").arg(text));
+    }
+    Discard(current_);
+    playing_ = false;
+    emit Error(text);
+    emit PlayStateChange(Playing, Stopped);
+}
+
 void GstPlayer::Halt() {
     Discard(current_);
     Discard(prepared_); // nothing is about to play: let go of the sound device
@@ -258,9 +304,8 @@ void GstPlayer::Prepare(const QString& file) {
         return;
     }
     Discard(prepared_);
-    const QFileInfo info(file);
-    if (file.isEmpty() || !info.isFile()) {
-        return;
+    if (!CheckPlayableFile(file).isEmpty()) {
+        return; // Play will say why
     }
     prepared_ = MakePipeline(file);
     if (prepared_) {
@@ -268,6 +313,71 @@ void GstPlayer::Prepare(const QString& file) {
         // the sink, so PLAYING later starts at once.
         gst_element_set_state(prepared_->playbin, GST_STATE_PAUSED);
     }
+}
+
+QString GstPlayer::EndedWithoutSound() const {
+    if (current_->bufferNs.load() < 0) {
+        return QStringLiteral("ended without any sound reaching the output: it holds no sound");
+    }
+    gint64 length = -1;
+    if (MonotonicNs() - playStartNs_ < kSecondNs &&
+        gst_element_query_duration(current_->playbin, GST_FORMAT_TIME, &length) && length == 0) {
+        return QStringLiteral("ended at once: its length is zero");
+    }
+    return {};
+}
+
+void GstPlayer::OutputFound(bool usable, const QString& how) {
+    if (!usable && (OutputUsable() || !outputChecked_)) {
+        gNoAudioReported = true;
+        PlayLog(QStringLiteral("error no audio output: %1; nothing will be heard").arg(how));
+    } else if (usable && (!OutputUsable() || !outputChecked_)) {
+        PlayLog(QStringLiteral("audio output: %1").arg(how));
+    }
+    outputChecked_ = true;
+    SetOutputUsable(usable);
+}
+
+bool GstPlayer::CheckOutput() {
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* sink = MakeAudioSink();
+    if (!pipeline || !sink) {
+        if (pipeline) {
+            gst_object_unref(pipeline);
+        }
+        OutputFound(false, QStringLiteral("GStreamer has no audio sink"));
+        return false;
+    }
+    gst_bin_add(GST_BIN(pipeline), sink);
+    // READY opens the device (or connects to the sound server) without sending it anything.
+    const bool opened =
+        gst_element_set_state(pipeline, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    QString how;
+    bool usable = false;
+    if (!opened) {
+        QString reason;
+        GstBus* bus = gst_element_get_bus(pipeline);
+        if (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+            GError* err = nullptr;
+            gst_message_parse_error(msg, &err, nullptr);
+            reason = QString::fromUtf8(err ? err->message : "");
+            g_clear_error(&err);
+            gst_message_unref(msg);
+        }
+        gst_object_unref(bus);
+        how = QStringLiteral("the sound output \"%1\" cannot be opened (%2)")
+                  .arg(SinkDescription(), reason);
+    } else if (GstElement* fake = gst_bin_get_by_name(GST_BIN(sink), kFallbackSink)) {
+        gst_object_unref(fake);
+        how = QStringLiteral("no sound device could be opened");
+    } else {
+        usable = true;
+        how = QStringLiteral("%1 (%2) is ready").arg(SinkDescription(), SinkNames(sink));
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    OutputFound(usable, how);
+    return usable;
 }
 
 void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
@@ -282,25 +392,40 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_STATE_CHANGED:
+        // Playing: the audio sink has been chosen and has opened its device, or fallen back.
+        if (current_->fallbackSink.load()) {
+            OutputFound(false, QStringLiteral("no sound device could be opened"));
+        } else {
+            OutputFound(true, QStringLiteral("sound reaches %1").arg(SinkNames(current_->sink)));
+        }
         emit PlayStateChange(Stopped, Playing);
         break;
-    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_EOS: {
+        const QString silent = EndedWithoutSound();
+        if (!silent.isEmpty()) {
+            EndWithError(QStringLiteral("%1 %2").arg(file_, silent));
+            break;
+        }
         Discard(current_);
         playing_ = false;
         emit PlayStateChange(Playing, Stopped);
         break;
+    }
     case GST_MESSAGE_ERROR: {
         GError* err = nullptr;
         gchar* debug = nullptr;
         gst_message_parse_error(msg, &err, &debug);
         const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
+        // A sink that cannot open its device: nothing can be heard until a play reaches one.
+        const bool device = err->domain == GST_RESOURCE_ERROR &&
+                            GST_IS_ELEMENT(GST_MESSAGE_SRC(msg)) &&
+                            GST_OBJECT_FLAG_IS_SET(GST_MESSAGE_SRC(msg), GST_ELEMENT_FLAG_SINK);
         g_clear_error(&err);
         g_free(debug);
-        PlayLog(QStringLiteral("error player: %1").arg(text));
-        Discard(current_);
-        playing_ = false;
-        emit Error(text);
-        emit PlayStateChange(Playing, Stopped);
+        if (device) {
+            OutputFound(false, QStringLiteral("the sound output cannot be opened (%1)").arg(text));
+        }
+        EndWithError(text);
         break;
     }
     default:

@@ -27,12 +27,40 @@ public:
     virtual double MeasureDuration(const QString& file) = 0;
     // Optional: get file ready ahead of time so a later Play of it starts without delay.
     virtual void Prepare(const QString& file) { Q_UNUSED(file); }
+    // Checks, without playing anything, whether sound can be heard: a sound device can be
+    // opened. Says so in the log; returns the answer, also kept in OutputUsable.
+    virtual bool CheckOutput() { return OutputUsable(); }
+
+    // False once a check or a play found no usable sound device; true again as soon as a
+    // later play reaches a real device. OutputChanged tells every change.
+    bool OutputUsable() const { return outputUsable_; }
+
+    // Failures of file are reported through Error only, without a log line of the player's
+    // own: whoever drives the player logs them (break music, once a break). An empty name
+    // gives the player its own lines back.
+    void QuietErrorsFor(const QString& file) { quietFile_ = file; }
 
 signals:
     // newState Stopped means playback ended by itself: end of file or a playback error.
     void PlayStateChange(int oldState, int newState);
-    // A file could not be played; a PlayStateChange to Stopped follows.
+    // A file could not be played, or ended without a sound reaching the output (it holds no
+    // sound); a PlayStateChange to Stopped follows.
     void Error(const QString& message);
     // Emitted by Halt, so whoever was driving playback knows it has been taken away.
     void Halted();
+    // Whether sound can be heard has changed (see OutputUsable).
+    void OutputChanged(bool usable);
+
+protected:
+    void SetOutputUsable(bool usable) {
+        if (usable != outputUsable_) {
+            outputUsable_ = usable;
+            emit OutputChanged(usable);
+        }
+    }
+    bool LogsErrorsOf(const QString& file) const { return file.isEmpty() || file != quietFile_; }
+
+private:
+    bool outputUsable_ = true;
+    QString quietFile_;
 };

@@ -1,12 +1,12 @@
 #include "schedule/break_music.h"
 
+#include "audio/playable_file.h"
 #include "audio/player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "store/conn.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 BreakMusic::BreakMusic(ProgramVars& vars, Conn& conn, Player& player, QObject* parent)
     : QObject(parent), vars_(vars), conn_(conn), player_(player) {
@@ -18,7 +18,7 @@ BreakMusic::BreakMusic(ProgramVars& vars, Conn& conn, Player& player, QObject* p
 void BreakMusic::StartBreakMusic(const QString& library) {
     breakPlaying_ = true;
     library_ = library;
-    failuresInARow_ = 0;
+    failedFiles_.clear();
     // Every library start draws fresh random orders.
     std::random_device device;
     rng_.seed(device() ^ static_cast<unsigned>(QDateTime::currentMSecsSinceEpoch()));
@@ -77,24 +77,40 @@ void BreakMusic::PlayNextBreakSong() {
         }
         ++breakPos_;
     }
+    if (breakPos_ == 1) {
+        passHadSound_ = false; // a new pass
+    }
     currentFile_ = songs_[breakOrder_[breakPos_] - 1];
-    if (!QFileInfo::exists(currentFile_)) {
-        PlayLog(QStringLiteral("error break song %1: the file does not exist").arg(currentFile_));
-    } else {
-        PlayLog(QStringLiteral("play  break song %1").arg(currentFile_));
+    if (!failedFiles_.contains(currentFile_)) {
+        const QString problem = CheckPlayableFile(currentFile_);
+        if (problem.isEmpty()) {
+            PlayLog(QStringLiteral("play  break song %1").arg(currentFile_));
+        } else {
+            failedFiles_.insert(currentFile_);
+            PlayLog(QStringLiteral("error break song %1 %2").arg(currentFile_, problem));
+        }
     }
     lastFailed_ = false;
+    // Its failures come back through Error and are logged here, once a break.
+    player_.QuietErrorsFor(currentFile_);
     player_.SetFileName(currentFile_);
     player_.Play();
 }
 
 void BreakMusic::End() {
     breakPlaying_ = false;
+    player_.QuietErrorsFor(QString());
 }
 
 void BreakMusic::OnPlayerError(const QString& message) {
-    Q_UNUSED(message);
+    if (!breakPlaying_ || player_.FileName() != currentFile_) {
+        return;
+    }
     lastFailed_ = true;
+    if (!failedFiles_.contains(currentFile_)) {
+        failedFiles_.insert(currentFile_);
+        PlayLog(QStringLiteral("error break song %1").arg(message));
+    }
 }
 
 void BreakMusic::OnPlayStateChange(int oldState, int newState) {
@@ -104,16 +120,17 @@ void BreakMusic::OnPlayStateChange(int oldState, int newState) {
     }
     if (player_.FileName() != currentFile_) {
         // Another part of the program has played something of its own.
-        breakPlaying_ = false;
+        End();
         return;
     }
-    // A library whose every song fails would otherwise spin from error to error.
-    failuresInARow_ = lastFailed_ ? failuresInARow_ + 1 : 0;
-    if (failuresInARow_ >= songs_.size()) {
-        PlayLog(QStringLiteral("error break music \"%1\": no song of the library can be played; "
-                               "break music stops")
+    passHadSound_ = passHadSound_ || !lastFailed_;
+    const bool passDone = vars_.PlayOrder == PlayOrder::RepeatOne || breakPos_ >= songs_.size();
+    if (passDone && !passHadSound_) {
+        // A library whose every song fails would otherwise spin from song to song.
+        PlayLog(QStringLiteral("error break music \"%1\": no song of the library could be "
+                               "played; break music stops")
                     .arg(library_));
-        breakPlaying_ = false;
+        End();
         return;
     }
     PlayNextBreakSong();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <random>
@@ -14,7 +15,9 @@ inline const QString kBreakMusicFile = QStringLiteral("课间音乐曲库");
 
 // Plays one break-music library song after song, in sequential, repeat-one or random
 // order, until something else takes the player: an ordinary event (End), a halt, or any
-// other file being played.
+// other file being played. A song that fails (cannot be played, or ends without a sound)
+// is skipped and logged once a break; a pass over the library in which every song failed
+// ends break music.
 class BreakMusic : public QObject {
     Q_OBJECT
 public:
@@ -47,7 +50,8 @@ private:
     int breakPos_ = 0;
     bool breakPlaying_ = false;
     QString currentFile_;
-    int failuresInARow_ = 0;
     bool lastFailed_ = false;
+    bool passHadSound_ = false; // a song of the current pass played
+    QSet<QString> failedFiles_; // failed this break, and logged
     std::mt19937 rng_;
 };

@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -247,7 +248,8 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
     };
 
     QFileInfo info(path);
-    bool created = false;
+    bool created = false;    // the file was made here, and is removed again on failure
+    bool initialise = false; // a new store is written into the file
     if (!info.exists()) {
         if (!QDir().mkpath(info.absolutePath())) {
             return fail(QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
@@ -261,10 +263,19 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         }
         ::close(fd);
         created = true;
+        initialise = true;
     } else if (!info.isFile()) {
         return fail(QStringLiteral("这不是一个文件"));
     } else if (!info.isReadable()) {
         return fail(QStringLiteral("没有读取权限"));
+    } else if (info.size() == 0 && QFileInfo(path + QStringLiteral("-wal")).size() == 0) {
+        // An interrupted first start leaves a 0-byte file. It holds no data: it becomes a new
+        // store, owner-only like one made here.
+        if (::chmod(QFile::encodeName(path).constData(), 0600) != 0) {
+            return fail(QStringLiteral("无法设置文件权限（%1）")
+                            .arg(QString::fromLocal8Bit(strerror(errno))));
+        }
+        initialise = true;
     }
 
     auto removeCreated = [&] {
@@ -284,7 +295,7 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         bool ok = false;
         if (!db.open()) {
             reason = db.lastError().text();
-        } else if (created) {
+        } else if (initialise) {
             ok = CreateSchema(db, migrations, &reason);
         } else {
             ok = OpenExisting(db, migrations, &version, &reason);
@@ -292,7 +303,7 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         if (ok) {
             QSqlQuery q(db);
             q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-            return std::unique_ptr<Conn>(new Conn(db, path, created, version));
+            return std::unique_ptr<Conn>(new Conn(db, path, initialise, version));
         }
         db.close();
     }

@@ -70,7 +70,7 @@ public:
     Conn(const Conn&) = delete;
     Conn& operator=(const Conn&) = delete;
 
-    // Opens the store at path. A missing (or empty) file is created with the current schema
+    // Opens the store at path. A missing (or 0-byte) file is created with the current schema
     // and the default config row; an existing file is checked, brought up to the current
     // version by the migration steps, and never recreated. On failure returns null and sets
     // *error to a message naming the file and the reason.
@@ -81,7 +81,7 @@ public:
     static QString DefaultPath();
 
     const QString& Path() const { return path_; }
-    // True when Open made a new store rather than opening an existing one.
+    // True when Open wrote a new store: the file did not exist, or was 0 bytes long.
     bool Created() const { return created_; }
     // The schema version the file holds (PRAGMA user_version; 0 counts as 1).
     int SchemaVersion() const { return version_; }

@@ -127,6 +127,63 @@ private slots:
         QCOMPARE(FileBytes(path), QByteArray("not a database at all\n"));
     }
 
+    // A mistyped --database path must not pass unnoticed: the new file is named in the log.
+    void newDatabaseIsLogged() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Muisc.db";
+        const QString created = "created a new empty database at " + path;
+        auto startUp = [&] {
+            QProcess app;
+            app.setProcessEnvironment(Env(runtime.path()));
+            app.start(BELVORAN_BIN, {"--database", path});
+            QString log;
+            if (app.waitForStarted()) {
+                (void)QTest::qWaitFor(
+                    [&] {
+                        log += QString::fromUtf8(app.readAllStandardError());
+                        return log.contains("Belvoran started");
+                    },
+                    10000);
+                app.terminate();
+                app.waitForFinished(5000);
+            }
+            return log;
+        };
+        const QString first = startUp();
+        QVERIFY2(first.contains(created), qPrintable(first));
+        QVERIFY(QFile::exists(path));
+        const QString second = startUp(); // the second start finds it
+        QVERIFY2(second.contains("Belvoran started"), qPrintable(second));
+        QVERIFY2(!second.contains("created a new"), qPrintable(second));
+    }
+
+    // Whether sound can be heard is in the log at start-up, not at the first bell.
+    void soundOutputIsCheckedAtStartUp() {
+        TempStore s;
+        s.conn.reset();
+        for (const auto& [sink, expected] :
+             {std::pair{"fakesink sync=true",
+                        "audio output: fakesink sync=true (fakesink) is ready"},
+              std::pair{"fakesink name=fake-audio-sink", "error no audio output"}}) {
+            QProcess app;
+            QProcessEnvironment env = Env(runtime.path());
+            env.insert("BELVORAN_AUDIO_SINK", sink);
+            app.setProcessEnvironment(env);
+            app.start(BELVORAN_BIN, {"--database", s.path});
+            QVERIFY(app.waitForStarted());
+            QString log;
+            const bool seen = QTest::qWaitFor(
+                [&] {
+                    log += QString::fromUtf8(app.readAllStandardError());
+                    return log.contains(expected);
+                },
+                10000);
+            app.terminate();
+            QVERIFY(app.waitForFinished(5000));
+            QVERIFY2(seen, qPrintable(log));
+        }
+    }
+
     void firstStartCreatesTheDefaultDatabase() {
         QTemporaryDir home;
         QProcess app;

@@ -1,6 +1,8 @@
 // The real GStreamer player with a fake or capturing sink, on media made at test time.
 #include "audio/gst_player.h"
+#include "audio/playable_file.h"
 #include "core/time_text.h"
+#include "support/log_capture.h"
 #include "support/media.h"
 
 #include <QSignalSpy>
@@ -35,6 +37,50 @@ QByteArray WavData(const QString& path) {
     return {};
 }
 
+// Counts, by type, the GStreamer objects made and not yet freed while it exists: the leaks
+// tracer's activity tracking (GST_TRACERS=leaks must be set before GStreamer starts).
+class ObjectsLeftAlive {
+public:
+    ObjectsLeftAlive() {
+        GList* tracers = gst_tracing_get_active_tracers();
+        for (GList* t = tracers; t; t = t->next) {
+            if (g_strcmp0(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer") == 0) {
+                tracer_ = GST_TRACER(gst_object_ref(t->data));
+            }
+        }
+        g_list_free_full(tracers, gst_object_unref);
+        if (tracer_) {
+            g_signal_emit_by_name(tracer_, "activity-start-tracking");
+        }
+    }
+    ~ObjectsLeftAlive() {
+        if (tracer_) {
+            g_signal_emit_by_name(tracer_, "activity-stop-tracking");
+            gst_object_unref(tracer_);
+        }
+    }
+    bool Tracking() const { return tracer_ != nullptr; }
+    // Made minus freed, by type name, since the start.
+    QHash<QString, int> Count() {
+        QHash<QString, int> count;
+        GstStructure* s = nullptr;
+        g_signal_emit_by_name(tracer_, "activity-get-checkpoint", &s);
+        for (const auto& [field, step] :
+             {std::pair{"objects-created-list", 1}, std::pair{"objects-removed-list", -1}}) {
+            const GValue* list = gst_structure_get_value(s, field);
+            for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+                const GstStructure* o = gst_value_get_structure(gst_value_list_get_value(list, i));
+                count[QString::fromUtf8(gst_structure_get_string(o, "type-name"))] += step;
+            }
+        }
+        gst_structure_free(s);
+        return count;
+    }
+
+private:
+    GstTracer* tracer_ = nullptr;
+};
+
 } // namespace
 
 class TestPlayer : public QObject {
@@ -48,6 +94,10 @@ class TestPlayer : public QObject {
 
 private slots:
     void initTestCase() {
+        // The leaks tracer lets a test see which pipelines and elements are still alive.
+        if (qEnvironmentVariableIsEmpty("GST_TRACERS")) {
+            qputenv("GST_TRACERS", "leaks");
+        }
         EnsureGstInit();
         for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
             for (int s : {3, 205}) {
@@ -60,6 +110,16 @@ private slots:
         QFile text(Path("notes.wav"));
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("这不是声音文件。 This is not audio.\n");
+        QFile longText(Path("lesson plan.mp3"));
+        QVERIFY(longText.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 40; ++i) {
+            longText.write("第一节课 08:00, the first lesson of the day, in room 101.\n");
+        }
+        QFile empty(Path("empty.mp3"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir("folder.mp3"));
+        QVERIFY(media::Make(Path("silent.wav"), 0)); // a valid WAV without samples
+        QVERIFY(QFile::copy(Media("mp3", 3), Path("mp3 named.wav")));
     }
 
     void init() { qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false"); }
@@ -155,6 +215,9 @@ private slots:
         QTest::newRow("missing") << "missing.mp3";
         QTest::newRow("text") << "notes.wav";
         QTest::newRow("picture") << "picture.wav";
+        QTest::newRow("folder") << "folder.mp3";
+        QTest::newRow("empty") << "empty.mp3";
+        QTest::newRow("long text") << "lesson plan.mp3";
     }
     void errorsAreReportedAsAStop() {
         QFETCH(QString, file);
@@ -215,6 +278,161 @@ private slots:
         player.SetFileName(Media("mp3", 3));
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+    void playsLeaveNoPipelineBehind() {
+        QTest::qWait(100); // messages of earlier tests still on their way
+        ObjectsLeftAlive objects;
+        QVERIFY2(objects.Tracking(), "the leaks tracer is not running");
+        {
+            GstPlayer player;
+            QSignalSpy states(&player, &Player::PlayStateChange);
+            for (int i = 0; i < 5; ++i) {
+                player.Prepare(Media("mp3", 3));
+                player.SetFileName(Media(i % 2 ? "mp3" : "wav", 3));
+                player.Play();
+                QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i + 1, 20000);
+            }
+            player.SetFileName(Path("notes.wav")); // a failed play too
+            player.Play();
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 6, 20000);
+            player.SetFileName(Media("wav", 205)); // and one still playing when it goes
+            player.Play();
+            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+        }
+        QTest::qWait(100);
+        const QHash<QString, int> alive = objects.Count();
+        for (const QString type : {"GstPlayBin", "GstVolume", "GstPad", "GstMessage"}) {
+            QVERIFY2(alive.value(type) <= 0,
+                     qPrintable(QString("%1 %2 left alive").arg(alive.value(type)).arg(type)));
+        }
+    }
+
+    void playableFileCheckNamesTheReason() {
+        QCOMPARE(CheckPlayableFile(Path("missing.mp3")), QString("does not exist"));
+        QCOMPARE(CheckPlayableFile(Path("folder.mp3")), QString("is a folder, not a sound file"));
+        QCOMPARE(CheckPlayableFile(Path("empty.mp3")), QString("is empty (0 bytes)"));
+        QVERIFY(CheckPlayableFile(Path("notes.wav")).startsWith("is not a sound file"));
+        QCOMPARE(CheckPlayableFile(Path("lesson plan.mp3")),
+                 QString("is not a sound file (it holds text/plain)"));
+        QCOMPARE(CheckPlayableFile(Path("picture.wav")),
+                 QString("is not a sound file (it holds image/png)"));
+        for (const QString ext : {"wav", "mp3", "wma", "mid"}) {
+            QCOMPARE(CheckPlayableFile(Media(ext, 205)), QString());
+        }
+        QCOMPARE(CheckPlayableFile(Path("mp3 named.wav")), QString()); // found by its content
+        QCOMPARE(CheckPlayableFile(Path("silent.wav")), QString());    // fails only when played
+    }
+
+    void unplayableFileIsOneLineNamingTheReason() {
+        GstPlayer player;
+        QSignalSpy errors(&player, &Player::Error);
+        LogCapture log;
+        player.SetFileName(Path("folder.mp3"));
+        player.Play();
+        QTRY_COMPARE(errors.count(), 1);
+        QCOMPARE(errors[0][0].toString(), Path("folder.mp3") + " is a folder, not a sound file");
+        QCOMPARE(log.Lines({"error"}).size(), 1);
+        QCOMPARE(log.Lines({"error player", "is a folder"}).size(), 1);
+    }
+
+    void songWithoutSoundIsAFailure_data() {
+        QTest::addColumn<QByteArray>("sink");
+        QTest::newRow("in real time") << QByteArray("fakesink sync=true");
+        QTest::newRow("at once") << QByteArray("fakesink sync=false");
+    }
+    void songWithoutSoundIsAFailure() {
+        QFETCH(QByteArray, sink);
+        qputenv("BELVORAN_AUDIO_SINK", sink);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        for (int i = 1; i <= 2; ++i) {
+            player.Prepare(Path("silent.wav"));
+            QTest::qWait(100);
+            player.SetFileName(Path("silent.wav"));
+            player.Play();
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
+            QCOMPARE(errors.count(), i);
+            QVERIFY2(errors.last()[0].toString().contains("no sound"),
+                     qPrintable(errors.last()[0].toString()));
+        }
+        player.SetFileName(Media("wav", 3)); // a song with sound still ends normally
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 3, 10000);
+        QCOMPARE(errors.count(), 2);
+    }
+
+    void quietErrorsAreLeftToTheCaller() {
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        LogCapture log;
+        player.QuietErrorsFor(Path("silent.wav"));
+        int played = 0;
+        for (const QString file : {"silent.wav", "missing.mp3", "silent.wav"}) {
+            player.SetFileName(Path(file));
+            player.Play();
+            ++played;
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), played, 10000);
+        }
+        QCOMPARE(errors.count(), 3);
+        QCOMPARE(log.Lines({"error player"}).size(), 1);
+        QCOMPARE(log.Lines({"error player", "missing.mp3"}).size(), 1);
+    }
+
+    void outputCheckOpensTheDeviceWithoutPlaying() {
+        const QString raw = Path("check.raw");
+        qputenv("BELVORAN_AUDIO_SINK", QString("filesink location=\"%1\"").arg(raw).toUtf8());
+        GstPlayer player;
+        QSignalSpy changes(&player, &Player::OutputChanged);
+        QVERIFY(player.CheckOutput());
+        QVERIFY(player.OutputUsable());
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(QFileInfo(raw).size(), 0); // nothing was sent to it
+
+        // autoaudiosink's fallback when no device can be opened.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink");
+        QVERIFY(!player.CheckOutput());
+        QVERIFY(!player.OutputUsable());
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes[0][0].toBool(), false);
+        QVERIFY(!player.CheckOutput()); // no change, no signal
+        QCOMPARE(changes.count(), 1);
+
+        // A later play that reaches a real device clears it.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QVERIFY(player.OutputUsable());
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(changes[1][0].toBool(), true);
+
+        // A play that falls back sets it again.
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink sync=false");
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 2, 10000);
+        QVERIFY(!player.OutputUsable());
+        QCOMPARE(changes.count(), 3);
+    }
+
+    void outputThatCannotBeOpenedIsUnusable() {
+        GstElementFactory* alsa = gst_element_factory_find("alsasink");
+        if (!alsa) {
+            QSKIP("no alsasink");
+        }
+        gst_object_unref(alsa);
+        qputenv("BELVORAN_AUDIO_SINK", "alsasink device=hw:99");
+        GstPlayer player;
+        LogCapture log;
+        QVERIFY(!player.CheckOutput());
+        QVERIFY(!player.OutputUsable());
+        const QStringList lines = log.Lines({"error no audio output"});
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains("alsasink device=hw:99"), qPrintable(lines[0]));
     }
 
 private:

@@ -1,10 +1,13 @@
 // The schedule engine against a fake clock and player: a whole week in milliseconds.
+#include "audio/gst_player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/schedule_engine.h"
 #include "store/config_loader.h"
 #include "support/fakes.h"
+#include "support/log_capture.h"
+#include "support/media.h"
 #include "support/temp_store.h"
 
 #include <QtTest>
@@ -36,6 +39,20 @@ struct Rig {
         }
     }
     QStringList Plays() const { return player.plays; }
+    // A short real sound file, which the check before each break song accepts.
+    QString Sound(const QString& name) {
+        const QString path = store.dir.path() + "/" + name;
+        if (!media::Make(path, 0.2)) {
+            qFatal("cannot make %s", qPrintable(path));
+        }
+        return path;
+    }
+    QStringList Songs(const QString& library, const QStringList& files) {
+        for (const QString& f : files) {
+            store.AddSong(library, f, "00:03:00");
+        }
+        return files;
+    }
 
     TempStore store;
     ProgramVars vars;
@@ -53,6 +70,8 @@ class TestEngine : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { EnsureGstInit(); } // test media are made with GStreamer
+
     void secondsToTime_data() {
         QTest::addColumn<qint64>("seconds");
         QTest::addColumn<QString>("text");
@@ -475,6 +494,116 @@ private slots:
         }
         QVERIFY(!r.engine.BreakPlaying());
         QCOMPARE(r.Plays().size(), 2);
+    }
+
+    void oneFailedSongLeavesTheBreakGoing() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Sequential;
+        const QStringList songs =
+            r.Songs("曲库_A", {r.File("s1.mp3"), r.File("bad.mp3"), r.File("s2.mp3")});
+        r.engine.Break().StartBreakMusic("曲库_A");
+        for (int pass = 0; pass < 2; ++pass) {
+            r.player.Finish();
+            r.player.Fail();
+            QVERIFY(r.engine.BreakPlaying());
+            r.player.Finish();
+        }
+        QVERIFY(r.engine.BreakPlaying());
+        QCOMPARE(r.Plays(), songs + songs + songs.mid(0, 1));
+    }
+
+    void passOfFailedSongsStopsTheBreakWithOneLine() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Random;
+        r.Songs("曲库_坏", {r.File("bad1.mp3"), r.File("bad2.mp3"), r.File("bad3.mp3")});
+        LogCapture log;
+        r.engine.Break().StartBreakMusic("曲库_坏");
+        r.player.Fail();
+        r.player.Fail();
+        QVERIFY(r.engine.BreakPlaying()); // one song of the pass is still to be tried
+        r.player.Fail();
+        QVERIFY(!r.engine.BreakPlaying());
+        QCOMPARE(r.Plays().size(), 3);
+        QCOMPARE(log.Lines({"曲库_坏", "break music stops"}).size(), 1);
+    }
+
+    void repeatOneStopsWhenItsSongFails() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::RepeatOne;
+        r.Songs("曲库_A", {r.File("bad.mp3"), r.File("s2.mp3")});
+        r.engine.Break().StartBreakMusic("曲库_A");
+        r.player.Fail();
+        QVERIFY(!r.engine.BreakPlaying());
+        QCOMPARE(r.Plays().size(), 1);
+    }
+
+    void repeatedFailuresAreLoggedOnceABreak() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Sequential;
+        const QString good = r.Sound("good.wav"), missing = r.store.dir.path() + "/missing.wav";
+        const QString silent = r.Sound("silent.wav"); // ends without a sound: fails in the player
+        r.Songs("曲库_A", {good, missing, silent});
+        LogCapture log;
+        for (int start = 0; start < 2; ++start) {
+            r.engine.Break().StartBreakMusic("曲库_A");
+            for (int pass = 0; pass < 3; ++pass) {
+                r.player.Finish();
+                r.player.Fail();
+                r.player.Fail();
+            }
+            QVERIFY(r.engine.BreakPlaying());
+        }
+        const QStringList missingLines = log.Lines({"error", missing});
+        QCOMPARE(missingLines.size(), 2); // once a break, naming the reason
+        QVERIFY2(missingLines[0].contains("does not exist"), qPrintable(missingLines[0]));
+        QCOMPARE(log.Lines({"error", silent}).size(), 2);
+        QCOMPARE(log.Lines({silent}).size(), 4);                   // and played once a break
+        QCOMPARE(log.Lines({"play  break song", good}).size(), 8); // every time it starts
+    }
+
+    void randomOrderDiffersFromStartToStart() {
+        // As if the program were started five times: each start draws its own order.
+        QSet<QStringList> orders;
+        for (int start = 0; start < 5; ++start) {
+            Rig r;
+            r.vars.PlayOrder = PlayOrder::Random;
+            QStringList names;
+            for (int i = 1; i <= 8; ++i) {
+                names << r.File(QString("s%1.mp3").arg(i)).section('/', -1);
+                r.store.AddSong("曲库_R", r.store.dir.path() + "/" + names.last(), "00:03:00");
+            }
+            r.engine.Break().StartBreakMusic("曲库_R");
+            for (int i = 1; i < 8; ++i) {
+                r.player.Finish();
+            }
+            QStringList order;
+            for (const QString& p : r.Plays()) {
+                order << p.section('/', -1);
+            }
+            orders.insert(order);
+        }
+        QVERIFY(orders.size() > 1);
+    }
+
+    // The real player: a library of a song without samples and a missing song used to start
+    // songs without end, hundreds a second, for the whole break.
+    void librarySilentAndMissingStopsWithTheRealPlayer() {
+        TempStore store;
+        ProgramVars vars;
+        vars.PlayOrder = PlayOrder::Sequential;
+        const QString silent = store.dir.path() + "/empty.wav";
+        QVERIFY(media::Make(silent, 0));
+        store.AddSong("曲库_空", silent, "00:00:00");
+        store.AddSong("曲库_空", store.dir.path() + "/missing.mp3", "00:03:00");
+        GstPlayer player;
+        BreakMusic music(vars, *store.conn, player);
+        LogCapture log;
+        music.StartBreakMusic("曲库_空");
+        QTRY_VERIFY_WITH_TIMEOUT(!music.BreakPlaying(), 10000);
+        QTest::qWait(300);
+        QCOMPARE(log.Lines({"break music stops"}).size(), 1);
+        QVERIFY2(log.Lines({"break song"}).size() <= 3, qPrintable(log.Text()));
+        QCOMPARE(log.Lines({"error player"}).size(), 0);
     }
 
     void shutdownCheck() {

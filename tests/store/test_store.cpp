@@ -23,6 +23,7 @@ private slots:
         QString error;
         auto conn = Conn::Open(path, &error);
         QVERIFY2(conn, qPrintable(error));
+        QVERIFY(conn->Created());
 
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -91,6 +92,7 @@ private slots:
 
         QString error;
         auto again = Conn::Open(s.path, &error);
+        QVERIFY(again && !again->Created());
         QVERIFY2(again, qPrintable(error));
         ProgramVars vars;
         QVERIFY(GetConfigValue(vars, *again));
@@ -100,6 +102,40 @@ private slots:
         QCOMPARE(tuesday.size(), 1);
         again.reset();
         QCOMPARE(FileBytes(s.path), before);
+    }
+
+    void emptyFileBecomesANewStore() {
+        // What an interrupted first start leaves behind.
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/Music.db";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QString error;
+        auto conn = Conn::Open(path, &error);
+        QVERIFY2(conn, qPrintable(error));
+        QVERIFY(conn->Created());
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        ConfigRow row;
+        QVERIFY(conn->ReadConfig(&row));
+        QCOMPARE(row.shutDownTime, QString("00:00:00"));
+        qint64 id = 0;
+        QVERIFY(conn->AddEvent(
+            {0, "星期一", "上课", "08:00:00", "/bells/a.wav", "00:00:05", "√", "", "111111"}, &id));
+        QVector<EventRow> rows;
+        QVERIFY(conn->TodayEvents("星期一", "07:00:00", &rows));
+        QCOMPARE(rows.size(), 1);
+        conn.reset();
+
+        auto again = Conn::Open(path, &error); // now an ordinary store, kept as it is
+        QVERIFY2(again, qPrintable(error));
+        QVERIFY(!again->Created());
+        QVERIFY(again->TodayEvents("星期一", "07:00:00", &rows));
+        QCOMPARE(rows.size(), 1);
     }
 
     void badFilesAreRefusedUntouched_data() {

@@ -67,10 +67,12 @@ public:
     // The current song fails to play.
     void Fail() {
         playing_ = false;
-        emit Error(QStringLiteral("cannot play"));
+        emit Error(file_ + QStringLiteral(": cannot play"));
         emit PlayStateChange(Playing, Stopped);
     }
     bool IsPlaying() const { return playing_; }
+    // A check or a play has found out whether sound can be heard.
+    void SetOutput(bool usable) { SetOutputUsable(usable); }
 
     QStringList plays;
     QVector<Call> calls;
