@@ -11,6 +11,9 @@
 namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
+// How far ahead of its second an event's sound is prepared, and its start armed.
+constexpr qint64 kPrepareAheadMs = 2000;
+constexpr qint64 kArmAheadMs = 1000;
 
 } // namespace
 
@@ -23,6 +26,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     mainTimer_.setSingleShot(true);
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
+    connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
 }
 
 void ScheduleEngine::LoadTodayEvents() {
@@ -36,6 +40,7 @@ void ScheduleEngine::LoadTodayEvents() {
     shutdown_.NoteStart(loadedDate_, nowTime_);
     LoadEvents(nowTime_);
     running_ = true;
+    Ahead(now);
     ArmTimer();
 }
 
@@ -56,7 +61,11 @@ void ScheduleEngine::LoadEvents(QString after) {
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
+    // What was prepared may have changed in the store: prepared again, and a start armed
+    // for another event or file is replaced at the next Ahead.
     preparedFile_.clear();
+    preparedId_ = -1;
+    breakMusic_.ForgetPrepared();
     ArmNextEvent();
 }
 
@@ -125,11 +134,13 @@ void ScheduleEngine::FireArmed(const QDateTime& now) {
         firedToday_.insert(nextId_);
         Fire();
     }
+    startArmed_ = false; // what was armed is now this event's playback
     ArmNextEvent();
 }
 
 void ScheduleEngine::StopSchedule() {
     running_ = false;
+    CancelArmedStart();
     mainTimer_.stop();
     SetLabel(kFinished);
 }
@@ -173,15 +184,13 @@ void ScheduleEngine::Tick() {
             if (!armed_) {
                 SetLabel(kFinished);
             }
-        } else if (secToNext_ <= 2 && nextMusic_ != kBreakMusicFile) {
-            const QString file = FileToPlay();
-            if (!file.isEmpty() && file != preparedFile_) {
-                preparedFile_ = file;
-                player_.Prepare(file);
-            }
         }
     } else {
         SetLabel(kFinished);
+    }
+    Ahead(now);
+    if (!fireLine_.isEmpty() && fireTarget_.secsTo(now) > 5) {
+        LogFire(true);
     }
 
     shutdown_.Check(now.date(), nowTime_);
@@ -197,18 +206,115 @@ QString ScheduleEngine::FileToPlay() const {
     return nextMusic_;
 }
 
+QDateTime ScheduleEngine::NextTarget() const {
+    return QDateTime(loadedDate_, QTime(0, 0)).addSecs(TimeTextSeconds(nextTime_));
+}
+
+void ScheduleEngine::Ahead(const QDateTime& now) {
+    if (!running_ || !armed_ || firedToday_.contains(nextId_)) {
+        CancelArmedStart();
+        return;
+    }
+    const QDateTime target = NextTarget();
+    const qint64 ms = now.msecsTo(target);
+    if (ms <= 0) {
+        return; // due: the tick fires it
+    }
+    if (ms > kPrepareAheadMs) {
+        CancelArmedStart();
+        return;
+    }
+    const bool library = nextMusic_ == kBreakMusicFile;
+    // Every event is prepared, also when the event before played the same file: that
+    // playback used its prepared pipeline up.
+    if (preparedId_ != nextId_ || (!library && preparedFile_ != FileToPlay())) {
+        preparedId_ = nextId_;
+        preparedFile_.clear();
+        if (library) {
+            breakMusic_.PrepareBreakMusic(nextEvent_);
+        } else if (!FileToPlay().isEmpty()) {
+            preparedFile_ = FileToPlay();
+            player_.Prepare(preparedFile_);
+        }
+    }
+    if (ms > kArmAheadMs) {
+        CancelArmedStart();
+        return;
+    }
+    if (library) {
+        breakMusic_.ArmBreakMusic(nextEvent_, target);
+    } else {
+        const QString file = FileToPlay();
+        if (file.isEmpty() || !QFileInfo::exists(file)) {
+            CancelArmedStart(); // the tick of the second says why nothing plays
+            return;
+        }
+        if (!player_.StartArmed(file, target)) {
+            breakMusic_.End(); // its song plays on until the second, and no song after it
+        }
+        player_.PlayAt(file, target);
+    }
+    startArmed_ = true;
+}
+
+void ScheduleEngine::CancelArmedStart() {
+    if (startArmed_) {
+        startArmed_ = false;
+        player_.CancelStart();
+    }
+}
+
+void ScheduleEngine::OnFirstSample(const QString& file, const QDateTime& when) {
+    sampleFile_ = file;
+    sampleWhen_ = when;
+    LogFire(false);
+}
+
+void ScheduleEngine::LogFire(bool force) {
+    if (fireLine_.isEmpty()) {
+        return;
+    }
+    if (sampleFile_ == fireFile_ && sampleWhen_.isValid() &&
+        sampleWhen_ >= fireTarget_.addMSecs(-500)) {
+        const qint64 late = fireTarget_.msecsTo(sampleWhen_);
+        PlayLog(sampleWhen_, fireLine_ + QStringLiteral(" (first sample at the sink %1%2 ms)")
+                                             .arg(late >= 0 ? QStringLiteral("+") : QString())
+                                             .arg(late));
+    } else if (force) {
+        PlayLog(fireTarget_, fireLine_ + QStringLiteral(" (no sample reached the sink)"));
+    } else {
+        return;
+    }
+    fireLine_.clear();
+}
+
 void ScheduleEngine::Fire() {
     const QDateTime now = clock_.Now();
+    const QDateTime target = NextTarget();
+    LogFire(true); // the last event's line, if its sample never came
     if (nextMusic_ == kBreakMusicFile) {
-        PlayLog(now, QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_));
         breakMusic_.StartBreakMusic(nextEvent_);
+        const QString line =
+            QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_);
+        if (breakMusic_.BreakPlaying() && !breakMusic_.CurrentFile().isEmpty()) {
+            fireLine_ = line;
+            fireFile_ = breakMusic_.CurrentFile();
+            fireTarget_ = target;
+            LogFire(false);
+        } else {
+            PlayLog(now, line);
+        }
         return;
     }
     const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
     const QString file = FileToPlay();
     // An ordinary event ends break music before it takes the player.
     breakMusic_.End();
-    player_.SetFileName(file);
+    // Started by the audio clock at the second: the player already has it.
+    const bool started = !file.isEmpty() && player_.StartArmed(file, target);
+    if (!started) {
+        player_.SetFileName(file);
+    }
     if (file.isEmpty()) {
         PlayLog(now,
                 rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
@@ -223,12 +329,17 @@ void ScheduleEngine::Fire() {
             QStringLiteral("error %1 \"%2\": %3 does not exist").arg(nextTime_, nextEvent_, file));
         return;
     }
-    PlayLog(now, QStringLiteral("fire  %1 \"%2\"%3: %4")
-                     .arg(nextTime_, nextEvent_,
-                          rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_)
-                               : QString(),
-                          file));
-    player_.Play();
+    fireLine_ =
+        QStringLiteral("fire  %1 \"%2\"%3: %4")
+            .arg(nextTime_, nextEvent_,
+                 rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_) : QString(),
+                 file);
+    fireFile_ = file;
+    fireTarget_ = target;
+    if (!started) {
+        player_.Play();
+    }
+    LogFire(false);
 }
 
 QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
@@ -256,6 +367,8 @@ void ScheduleEngine::SetRainMode(bool rain) {
         PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(error));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
+    // An event about to start plays the file of the new mode.
+    Ahead(clock_.Now());
 }
 
 void ScheduleEngine::SetLabel(const QString& text) {

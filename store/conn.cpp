@@ -198,7 +198,10 @@ bool OpenExisting(QSqlDatabase& db, const QVector<Migration>& migrations, int* v
 } // namespace
 
 const QVector<Migration>& SchemaMigrations() {
-    static const QVector<Migration> steps = {};
+    static const QVector<Migration> steps = {
+        // A library's songs are read by group name at every break-music start.
+        {2, {QStringLiteral("CREATE INDEX IF NOT EXISTS 课间音乐_组名 ON 课间音乐 (组名)")}},
+    };
     return steps;
 }
 
