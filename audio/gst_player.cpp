@@ -10,6 +10,8 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
+#include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -51,6 +53,8 @@ QDateTime MonotonicToWall(qint64 ns) {
 constexpr qint64 kMinLeadNs = 20 * 1000000;
 // A wall-clock step by more than this re-arms a waiting start.
 constexpr qint64 kRearmNs = 1000000;
+// The wall clock is looked at once more this long before an armed start.
+constexpr qint64 kLastCheckNs = 200 * 1000000;
 
 QString SinkDescription() {
     const QByteArray env = qgetenv("BELVORAN_AUDIO_SINK");
@@ -106,6 +110,15 @@ QString SinkNames(GstElement* sink) {
     g_value_unset(&item);
     gst_iterator_free(it);
     return names.join(QStringLiteral(", "));
+}
+
+// Asks real-time scheduling for the calling streaming thread, so a busy computer does not
+// delay the sink's wake-up at an armed start. Where the system does not allow it (an
+// ordinary user without an RLIMIT_RTPRIO), the thread stays as it was.
+void RaiseStreamingThread() {
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 } // namespace
@@ -248,6 +261,15 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
             case GST_MESSAGE_ERROR:
                 c->deliver(c->player, c->serial, gst_message_ref(msg));
                 break;
+            case GST_MESSAGE_STREAM_STATUS: {
+                // Posted from the new streaming thread itself as it starts.
+                GstStreamStatusType type;
+                gst_message_parse_stream_status(msg, &type, nullptr);
+                if (type == GST_STREAM_STATUS_TYPE_ENTER) {
+                    RaiseStreamingThread();
+                }
+                break;
+            }
             default:
                 break;
             }
@@ -406,11 +428,14 @@ void GstPlayer::RunArmed() {
             gst_element_set_start_time(armedPipe_->playbin, 0);
             armedPipe_->startNs = -1;
         }
+        lastCheck_ = false;
         Promote();
         return;
     }
+    // The last look at the wall clock before the target, then the target itself.
+    lastCheck_ = lead > 2 * kLastCheckNs;
+    promoteTimer_.start(static_cast<int>((lastCheck_ ? lead - kLastCheckNs : lead) / 1000000));
     if (!armedPipe_) {
-        promoteTimer_.start(static_cast<int>(lead / 1000000));
         return;
     }
     GstElement* playbin = armedPipe_->playbin;
@@ -425,13 +450,24 @@ void GstPlayer::RunArmed() {
     gst_element_set_start_time(playbin, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(playbin, static_cast<GstClockTime>(armedNs_));
     gst_element_set_state(playbin, GST_STATE_PLAYING);
-    // The switch-over on this thread: ends the previous playback, may come late, but the
-    // first sample does not wait for it.
-    promoteTimer_.start(static_cast<int>(lead / 1000000));
+    // The switch-over (Promote) comes on this thread: it ends the previous playback and may
+    // come late, but the first sample does not wait for it.
 }
 
 void GstPlayer::Promote() {
     if (!armedPending_) {
+        return;
+    }
+    if (lastCheck_) {
+        lastCheck_ = false;
+        const qint64 ns = WallToMonotonicNs(armedTarget_);
+        if (std::llabs(ns - armedNs_) > kRearmNs) {
+            armedNs_ = ns; // the wall clock was stepped: the start follows it
+            RunArmed();
+        } else {
+            promoteTimer_.start(
+                static_cast<int>(std::max<qint64>(0, ns - MonotonicNs()) / 1000000));
+        }
         return;
     }
     promoteTimer_.stop();

@@ -76,6 +76,7 @@ private:
     QDateTime armedTarget_;
     qint64 armedNs_ = 0; // the target on the system clock (monotonic)
     QTimer promoteTimer_;
+    bool lastCheck_ = false; // the timer's next run looks at the wall clock once more
     bool playing_ = false;
     bool outputChecked_ = false; // whether the log has said anything about the output yet
     quint64 nextSerial_ = 1;
