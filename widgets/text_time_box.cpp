@@ -76,10 +76,13 @@ void Text_TimeBox::SelectAt(int p) {
 }
 
 bool Text_TimeBox::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != Cls_Text) {
+    // Never a static cast here: while the line edit is being destroyed its QWidget part still
+    // receives events (focus out, hide), but it is no longer a QLineEdit. qobject_cast asks
+    // the object itself, which then answers as the QWidget it has become.
+    auto* box = qobject_cast<QLineEdit*>(watched);
+    if (!box || box != Cls_Text.data()) {
         return false;
     }
-    QLineEdit* box = Cls_Text;
     switch (event->type()) {
     case QEvent::FocusIn:
         Forward(box, event);

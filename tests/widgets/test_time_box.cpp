@@ -203,6 +203,28 @@ private slots:
         QTRY_VERIFY(edit->hasFocus());
     }
 
+    void leavingWithMoreThanEightCharactersIsRefused() {
+        for (const QString text : {"12:30:000", "12:30:00 ", "112:30:00"}) {
+            edit->setFocus();
+            QTRY_VERIFY(edit->hasFocus());
+            edit->setText(text); // put in by the owner
+            QString shown;
+            QTimer closer;
+            connect(&closer, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box) {
+                    shown = box->text();
+                    box->accept();
+                }
+            });
+            closer.start(10);
+            other->setFocus();
+            QTRY_COMPARE(shown, QString("无效时间"));
+            QTRY_COMPARE(edit->text(), QString("00:00:00"));
+            QTRY_VERIFY(edit->hasFocus());
+        }
+    }
+
     void leavingWithEightCharactersIsQuiet() {
         edit->setText("ab:cd:ef");
         bool shown = false;
