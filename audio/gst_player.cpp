@@ -12,7 +12,9 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -119,6 +121,13 @@ void RaiseStreamingThread() {
     sched_param param{};
     param.sched_priority = 10;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+// Whether RaiseStreamingThread can succeed: root, or an RLIMIT_RTPRIO that allows it.
+bool RealTimeAllowed() {
+    rlimit limit{};
+    return geteuid() == 0 ||
+           (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= rlim_t(10));
 }
 
 } // namespace
@@ -611,6 +620,11 @@ bool GstPlayer::CheckOutput() {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     OutputFound(usable, how);
+    if (!RealTimeAllowed()) {
+        PlayLog(QStringLiteral("audio threads run without real-time priority (RLIMIT_RTPRIO "
+                               "is below 10): on a busy computer a bell may start some "
+                               "milliseconds after its second"));
+    }
     return usable;
 }
 

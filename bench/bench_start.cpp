@@ -4,7 +4,10 @@
 // figures do not depend on this process's own wake-ups. Each sound file holds one constant
 // sample value, so every datagram says which file it came from.
 //   build/bench/bench_start [idle|busy|both] [events per kind, default 30]
-// "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error.
+// "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error. The
+// player's streaming threads run real-time where the system allows it (root, or an
+// RLIMIT_RTPRIO of 10 or more); the first line says which. Run by an ordinary user with
+// an RLIMIT_RTPRIO of 0 to see the figures without.
 #include "audio/gst_player.h"
 #include "core/clock.h"
 #include "core/program_vars.h"
@@ -20,6 +23,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -253,8 +257,12 @@ int main(int argc, char** argv) {
         QStringLiteral("udpsink host=127.0.0.1 port=%1 sync=true").arg(receiver.Port()).toUtf8());
     EnsureGstInit();
 
-    std::printf("first sample at the sink behind the event's second, ms (%d events 2 s apart)\n",
-                3 * perKind);
+    rlimit rt{};
+    const bool realTime =
+        geteuid() == 0 || (getrlimit(RLIMIT_RTPRIO, &rt) == 0 && rt.rlim_cur >= rlim_t(10));
+    std::printf("first sample at the sink behind the event's second, ms (%d events 2 s apart; "
+                "streaming threads %s)\n",
+                3 * perKind, realTime ? "real-time" : "not real-time");
     std::printf("%-5s %-24s %8s %8s %8s %6s %5s\n", "load", "events", "p50", "p99", "max", "min",
                 "lost");
     if (mode == "idle" || mode == "both") {
