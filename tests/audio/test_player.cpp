@@ -361,12 +361,12 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
         player.Prepare(Media("wav", 3));
-        const QDateTime target = QDateTime::currentDateTime().addMSecs(1200);
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
         player.PlayAt(Media("wav", 3), target);
         QTest::qWait(400);
         player.Halt();
         QVERIFY(!player.StartArmed(Media("wav", 3), target));
-        QTest::qWait(1500); // past the target
+        QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
         QCOMPARE(QFileInfo(raw).size(), 0);
         QCOMPARE(states.count(), 0);
         QCOMPARE(first.count(), 0);
@@ -379,7 +379,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
-        const QDateTime target = QDateTime::currentDateTime().addMSecs(1000);
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
         player.PlayAt(Media("mp3", 205), target);
         QTest::qWait(300);
         // Played at once by someone else (a preview): the armed start is gone for good.
