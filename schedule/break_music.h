@@ -35,6 +35,10 @@ public:
     // audio clock; the current break music ends (its song plays on until target). Calling
     // it again with the same library and target only follows a step of the wall clock.
     void ArmBreakMusic(const QString& library, const QDateTime& target);
+    // The first song PrepareBreakMusic or ArmBreakMusic chose for library; "" if none.
+    QString PreparedFirstSong(const QString& library) const {
+        return next_.ready && next_.library == library ? FirstSong() : QString();
+    }
     // Forgets what was prepared ahead (the timetable has been read again).
     void ForgetPrepared() { next_ = {}; }
     // The song playing now (or last), "" before the first.

@@ -293,17 +293,23 @@ void ScheduleEngine::Fire() {
     const QDateTime target = NextTarget();
     LogFire(true); // the last event's line, if its sample never came
     if (nextMusic_ == kBreakMusicFile) {
-        breakMusic_.StartBreakMusic(nextEvent_);
         const QString line =
             QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_);
-        if (breakMusic_.BreakPlaying() && !breakMusic_.CurrentFile().isEmpty()) {
-            fireLine_ = line;
-            fireFile_ = breakMusic_.CurrentFile();
-            fireTarget_ = target;
-            LogFire(false);
+        fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
+        if (fireFile_.isEmpty()) {
+            PlayLog(now, line); // nothing prepared: no song, or no tick ahead of the second
         } else {
-            PlayLog(now, line);
+            fireLine_ = line;
+            fireTarget_ = target;
+            LogFire(false); // before the break's own lines, when its sample has come
         }
+        breakMusic_.StartBreakMusic(nextEvent_);
+        if (!fireLine_.isEmpty() &&
+            (!breakMusic_.BreakPlaying() || breakMusic_.CurrentFile() != fireFile_)) {
+            PlayLog(now, fireLine_); // it started something else, or nothing
+            fireLine_.clear();
+        }
+        LogFire(false);
         return;
     }
     const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
