@@ -144,6 +144,10 @@ void EnsureGstInit() {
     Q_UNUSED(done);
 }
 
+namespace {
+bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info);
+} // namespace
+
 struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
     GstElement* sink = nullptr; // the audio sink, owned by playbin
@@ -156,7 +160,44 @@ struct GstPlayer::Pipeline {
     std::atomic<qint64> playingNs{-1};
     std::atomic<qint64> bufferNs{-1};
     std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
+    // An armed start's target on the monotonic clock: this (the previous) playback's sink
+    // gets nothing that would sound past it. -1: no cut.
+    std::atomic<qint64> cutNs{-1};
 };
+
+namespace {
+
+// Whether the buffer at pad would still be sounding at the pipeline's cut: its end, on the
+// pipeline clock, is past it. The sink plays buffers at their clock time, so dropping these
+// as they arrive ends the sound at the cut, whenever this thread or the main one runs.
+bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
+    const qint64 cut = pipe->cutNs.load();
+    if (cut < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
+        return false;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+        return false;
+    }
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) {
+        return false;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime end = GST_BUFFER_PTS(buffer);
+    if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
+        end += GST_BUFFER_DURATION(buffer);
+    }
+    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
+    gst_event_unref(event);
+    if (!GST_CLOCK_TIME_IS_VALID(running)) {
+        return false;
+    }
+    return qint64(gst_element_get_base_time(pipe->playbin) + running) > cut;
+}
+
+} // namespace
 
 namespace {
 
@@ -217,9 +258,12 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         if (pad) {
             gst_pad_add_probe(
                 pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                [](GstPad*, GstPadProbeInfo*, gpointer data) -> GstPadProbeReturn {
+                [](GstPad* pad, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
                     // The pipeline outlives its streaming threads: Discard stops them first.
                     auto* pipe = static_cast<Pipeline*>(data);
+                    if (PastCut(pipe, pad, info)) {
+                        return GST_PAD_PROBE_DROP;
+                    }
                     qint64 expected = -1;
                     if (pipe->bufferNs.compare_exchange_strong(expected, MonotonicNs())) {
                         GstPlayer* owner = pipe->owner;
@@ -459,6 +503,9 @@ void GstPlayer::RunArmed() {
     gst_element_set_start_time(playbin, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(playbin, static_cast<GstClockTime>(armedNs_));
     gst_element_set_state(playbin, GST_STATE_PLAYING);
+    if (current_) {
+        current_->cutNs = armedNs_; // what plays now falls silent at the target
+    }
     // The switch-over (Promote) comes on this thread: it ends the previous playback and may
     // come late, but the first sample does not wait for it.
 }
@@ -513,6 +560,9 @@ void GstPlayer::CancelStart() {
     promoteTimer_.stop();
     if (armedPending_) {
         Discard(armedPipe_);
+        if (current_) {
+            current_->cutNs = -1; // it plays on
+        }
     }
     armed_ = false;
     armedPending_ = false;

@@ -43,8 +43,9 @@ public:
     // Whether this process has found that no sound device can be opened (said in the log).
     static bool NoAudioOutputReported();
 
+    struct Pipeline; // one playbin and what is known about it
+
 private:
-    struct Pipeline;
     std::unique_ptr<Pipeline> MakePipeline(const QString& file);
     void Discard(std::unique_ptr<Pipeline>& p);
     void OnBusMessage(quint64 serial, GstMessage* msg);

@@ -393,6 +393,53 @@ private slots:
         QVERIFY(!player.IsPlaying());
     }
 
+    void whatPlaysFallsSilentAtTheArmedSecond() {
+        // Files of one constant sample each, so the capture tells them apart.
+        auto marked = [this](const QString& name, double seconds, qint16 value) {
+            const quint32 frames = quint32(seconds * 44100);
+            QByteArray b("RIFF");
+            auto u32 = [&](quint32 v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+            auto u16 = [&](quint16 v) { b.append(reinterpret_cast<const char*>(&v), 2); };
+            u32(36 + frames * 4);
+            b.append("WAVEfmt ");
+            u32(16), u16(1), u16(2), u32(44100), u32(44100 * 4), u16(4), u16(16);
+            b.append("data");
+            u32(frames * 4);
+            for (quint32 i = 0; i < 2 * frames; ++i) {
+                u16(quint16(value));
+            }
+            QFile f(Path(name));
+            f.open(QIODevice::WriteOnly);
+            f.write(b);
+            return Path(name);
+        };
+        const QString song = marked("song.wav", 10, 3000), bell = marked("bell.wav", 0.5, 1000);
+        const QString raw = Path("cut.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(song);
+        player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(raw).size() > 0, 5000);
+        player.PlayAt(bell, QDateTime::currentDateTime().addMSecs(1200));
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000); // the bell's end
+        const QByteArray bytes = FileBytes(raw);
+        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+        const int n = bytes.size() / 2;
+        int firstBell = -1, songAfterBell = 0, songBefore = 0;
+        for (int i = 0; i < n; ++i) {
+            if (qAbs(samples[i] - 1000) <= 2 && firstBell < 0) {
+                firstBell = i;
+            }
+            if (qAbs(samples[i] - 3000) <= 2) {
+                (firstBell < 0 ? songBefore : songAfterBell)++;
+            }
+        }
+        QVERIFY(songBefore > 0);
+        QVERIFY(firstBell >= 0);
+        QCOMPARE(songAfterBell, 0);
+    }
+
     void startWithAPastTargetPlaysAtOnce() {
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
