@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -40,14 +41,31 @@ qint64 MonotonicNs() {
     return ClockNs(CLOCK_MONOTONIC);
 }
 
+// The monotonic clock minus the wall clock now. A thread preempted between the two readings
+// would be off by the time it waited: the reading bracketed most tightly counts.
+qint64 MonotonicMinusWallNs() {
+    qint64 best = std::numeric_limits<qint64>::max();
+    qint64 offset = 0;
+    for (int i = 0; i < 10 && best > 20000; ++i) {
+        const qint64 before = ClockNs(CLOCK_REALTIME);
+        const qint64 mono = MonotonicNs();
+        const qint64 after = ClockNs(CLOCK_REALTIME);
+        if (after - before < best) {
+            best = after - before;
+            offset = mono - before / 2 - after / 2;
+        }
+    }
+    return offset;
+}
+
 // A wall-clock time on the monotonic clock, by the two clocks' offset now: a later step of
 // the wall clock moves the answer.
 qint64 WallToMonotonicNs(const QDateTime& t) {
-    return MonotonicNs() + (t.toMSecsSinceEpoch() * 1000000 - ClockNs(CLOCK_REALTIME));
+    return t.toMSecsSinceEpoch() * 1000000 + MonotonicMinusWallNs();
 }
 
 QDateTime MonotonicToWall(qint64 ns) {
-    const qint64 wall = ClockNs(CLOCK_REALTIME) + (ns - MonotonicNs());
+    const qint64 wall = ns - MonotonicMinusWallNs();
     return QDateTime::fromMSecsSinceEpoch((wall + 500000) / 1000000);
 }
 
