@@ -87,11 +87,11 @@ int main(int argc, char** argv) {
     if (!conn) {
         return Fail(error);
     }
-    if (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error)) {
-        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
-    }
     if (conn->Created()) {
         PlayLog(QStringLiteral("created a new empty database at %1").arg(path));
+    }
+    if (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error)) {
+        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
     }
     PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
 

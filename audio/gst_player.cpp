@@ -1,11 +1,13 @@
 #include "audio/gst_player.h"
 
+#include "audio/length_meter.h"
 #include "audio/playable_file.h"
 #include "core/play_log.h"
 #include "core/time_text.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
@@ -399,6 +401,17 @@ void GstPlayer::StartNow() {
     current_->startNs = -1;
     playStartNs_ = MonotonicNs();
     playing_ = true;
+    // A file whose streams hold no sound (a picture, a video without sound) can leave playbin
+    // waiting for the audio sink for ever, without an error: no stop would ever come.
+    const quint64 serial = current_->serial;
+    QTimer::singleShot(startTimeoutMs_, this, [this, serial] {
+        if (current_ && current_->serial == serial && current_->playingNs.load() < 0) {
+            EndWithError(QStringLiteral("%1 did not start playing within %2 s: it holds no "
+                                        "sound GStreamer can play")
+                             .arg(file_)
+                             .arg(startTimeoutMs_ / 1000.0));
+        }
+    });
     if (gst_element_set_state(current_->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         // The bus carries the reason as an error message; it ends the playback there.
         return;
@@ -767,34 +780,5 @@ double GstPlayer::Duration() {
 }
 
 double GstPlayer::MeasureDuration(const QString& file) {
-    const QFileInfo info(file);
-    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
-        return -1;
-    }
-    GError* err = nullptr;
-    GstDiscoverer* discoverer = gst_discoverer_new(kDiscoverTimeout, &err);
-    if (!discoverer) {
-        g_clear_error(&err);
-        return -1;
-    }
-    gchar* uri = gst_filename_to_uri(QFile::encodeName(info.absoluteFilePath()).constData(), &err);
-    double seconds = -1;
-    if (uri) {
-        GstDiscovererInfo* result = gst_discoverer_discover_uri(discoverer, uri, &err);
-        if (result) {
-            if (gst_discoverer_info_get_result(result) == GST_DISCOVERER_OK) {
-                GList* audio = gst_discoverer_info_get_audio_streams(result);
-                const GstClockTime d = gst_discoverer_info_get_duration(result);
-                if (audio && GST_CLOCK_TIME_IS_VALID(d)) {
-                    seconds = static_cast<double>(d) / GST_SECOND;
-                }
-                gst_discoverer_stream_info_list_free(audio);
-            }
-            g_object_unref(result);
-        }
-        g_free(uri);
-    }
-    g_clear_error(&err);
-    g_object_unref(discoverer);
-    return seconds;
+    return LengthMeter::Measure(file);
 }

@@ -42,6 +42,8 @@ public:
     bool IsPlaying() const { return playing_; }
     // Whether this process has found that no sound device can be opened (said in the log).
     static bool NoAudioOutputReported();
+    // How long a play may take to start before it counts as failed (default 15 s).
+    void SetStartTimeoutMs(int ms) { startTimeoutMs_ = ms; }
 
     struct Pipeline; // one playbin and what is known about it
 
@@ -82,6 +84,7 @@ private:
     bool outputChecked_ = false; // whether the log has said anything about the output yet
     quint64 nextSerial_ = 1;
     qint64 playStartNs_ = 0;
+    int startTimeoutMs_ = 15000;
 };
 
 // Initialises GStreamer once for the process.

@@ -1,5 +1,7 @@
 // Statements on config, the one row of options.
+#include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/transaction.h"
 
 #include <QSqlQuery>
 
@@ -78,4 +80,53 @@ bool Conn::SetRainMode(bool rain, QString* error) {
 
 bool Conn::SetLibraryList(const QString& text, QString* error) {
     return Exec(QStringLiteral("UPDATE config SET 课间音乐=?"), {NotNull(text)}, error);
+}
+
+bool Conn::CreateLibrary(const QString& library, QString* error) {
+    if (library.contains(QLatin1Char('|'))) {
+        return Failed(error, QStringLiteral("曲库名不能含有“|”"));
+    }
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    QString list;
+    if (!ReadLibraryList(&list, error)) {
+        return false;
+    }
+    QStringList names = SplitList(list);
+    if (names.contains(library)) {
+        return Failed(error, QStringLiteral("该曲库名已经有了"));
+    }
+    names << library;
+    return SetLibraryList(names.join(QLatin1Char('|')), error) && tx.Commit(error);
+}
+
+bool Conn::DeleteLibrary(const QString& library, QString* error) {
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    QString list;
+    if (!DeleteLibraryEvents(library, error) || !DeleteLibrarySongs(library, error) ||
+        !ReadLibraryList(&list, error)) {
+        return false;
+    }
+    QStringList names = SplitList(list);
+    names.removeAll(library);
+    return SetLibraryList(names.join(QLatin1Char('|')), error) && tx.Commit(error);
+}
+
+bool Conn::WriteOptions(const ConfigRow& row, QString* error) {
+    QSqlQuery q;
+    if (!Run(&q,
+             QStringLiteral("UPDATE config SET 播放顺序=?, 记住替代音乐=?, 开机启动=?, 最小化=?, "
+                            "关机时间=?"),
+             {row.playOrder, row.rememberRain ? 1 : 0, row.startWithSystem ? 1 : 0,
+              row.minToTray ? 1 : 0, NotNull(row.shutDownTime)},
+             error)) {
+        return false;
+    }
+    // Without its row nothing was stored, which must not pass for success.
+    return q.numRowsAffected() > 0 || Failed(error, kNoConfigRow);
 }

@@ -13,7 +13,6 @@
 #include <QVariant>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -197,6 +196,15 @@ bool OpenExisting(QSqlDatabase& db, const QVector<Migration>& migrations, int* v
 
 } // namespace
 
+QStringList TableColumns(const QString& table) {
+    for (const TableShape& t : Tables()) {
+        if (t.name == table) {
+            return t.columns;
+        }
+    }
+    return {};
+}
+
 const QVector<Migration>& SchemaMigrations() {
     static const QVector<Migration> steps = {
         // A library's songs are read by group name at every break-music start.
@@ -239,6 +247,61 @@ QSqlDatabase Conn::Database() const {
     return QSqlDatabase::database(connectionName_, false);
 }
 
+namespace {
+
+// True when path holds no data at all: a 0-byte file (with no write-ahead log) is what an
+// interrupted first start of an older version left behind.
+bool HoldsNothing(const QFileInfo& info) {
+    return info.size() == 0 && QFileInfo(info.filePath() + QStringLiteral("-wal")).size() == 0;
+}
+
+// Builds a new store beside path and moves it into place in one rename, so that a first
+// start killed half-way never leaves a half-made store that later starts would refuse.
+bool CreateAtomically(const QString& path, const QVector<Migration>& migrations, QString* reason) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        return Failed(reason, QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
+    }
+    const QString building =
+        path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // Owner-only access: SQLite has no password, the file mode protects it.
+    const int fd =
+        ::open(QFile::encodeName(building).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0) {
+        return Failed(
+            reason,
+            QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    ::close(fd);
+    const QString name = QStringLiteral("belvoran-new-") + QUuid::createUuid().toString();
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(building);
+        if (!db.open()) {
+            Failed(reason, db.lastError().text());
+        } else {
+            ok = CreateSchema(db, migrations, reason);
+            db.close(); // the last connection: the log is folded into the file and removed
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (ok && ::rename(QFile::encodeName(building).constData(),
+                       QFile::encodeName(path).constData()) != 0) {
+        ok = Failed(
+            reason,
+            QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    if (!ok) {
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            QFile::remove(building + suffix);
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
 std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
                                  const QVector<Migration>& migrations) {
     const QString name = QStringLiteral("belvoran-") + QUuid::createUuid().toString();
@@ -250,67 +313,33 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         return std::unique_ptr<Conn>();
     };
 
-    QFileInfo info(path);
-    bool created = false;    // the file was made here, and is removed again on failure
-    bool initialise = false; // a new store is written into the file
-    if (!info.exists()) {
-        if (!QDir().mkpath(info.absolutePath())) {
-            return fail(QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
-        }
-        // Created by us with owner-only access: SQLite has no password, the file mode protects it.
-        const int fd =
-            ::open(QFile::encodeName(path).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-        if (fd < 0) {
-            return fail(
-                QStringLiteral("无法创建文件（%1）").arg(QString::fromLocal8Bit(strerror(errno))));
-        }
-        ::close(fd);
-        created = true;
-        initialise = true;
-    } else if (!info.isFile()) {
+    const QFileInfo info(path);
+    const bool create = !info.exists() || (info.isFile() && HoldsNothing(info));
+    QString reason;
+    if (create && !CreateAtomically(path, migrations, &reason)) {
+        return fail(reason);
+    }
+    if (!create && !info.isFile()) {
         return fail(QStringLiteral("这不是一个文件"));
-    } else if (!info.isReadable()) {
+    }
+    if (!create && !info.isReadable()) {
         return fail(QStringLiteral("没有读取权限"));
-    } else if (info.size() == 0 && QFileInfo(path + QStringLiteral("-wal")).size() == 0) {
-        // An interrupted first start leaves a 0-byte file. It holds no data: it becomes a new
-        // store, owner-only like one made here.
-        if (::chmod(QFile::encodeName(path).constData(), 0600) != 0) {
-            return fail(QStringLiteral("无法设置文件权限（%1）")
-                            .arg(QString::fromLocal8Bit(strerror(errno))));
-        }
-        initialise = true;
     }
 
-    auto removeCreated = [&] {
-        if (created) {
-            QFile::remove(path);
-            QFile::remove(path + QStringLiteral("-wal"));
-            QFile::remove(path + QStringLiteral("-shm"));
-        }
-    };
-
-    QString reason;
-    int version = LatestVersion(migrations);
+    int version = 1;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-        bool ok = false;
         if (!db.open()) {
             reason = db.lastError().text();
-        } else if (initialise) {
-            ok = CreateSchema(db, migrations, &reason);
-        } else {
-            ok = OpenExisting(db, migrations, &version, &reason);
-        }
-        if (ok) {
+        } else if (OpenExisting(db, migrations, &version, &reason)) {
             QSqlQuery q(db);
             q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-            return std::unique_ptr<Conn>(new Conn(db, path, initialise, version));
+            return std::unique_ptr<Conn>(new Conn(db, path, create, version));
         }
         db.close();
     }
-    removeCreated();
     return fail(reason);
 }
 

@@ -49,6 +49,28 @@ struct SongRow {
     QString length; // 音乐总长
 };
 
+// What a settings grid shows: the rows of one of the program's tables, optionally only those
+// whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
+// their grids this way; the store checks the names against the tables' own columns and binds
+// the value, so no text a user typed ever becomes part of a statement.
+struct GridQuery {
+    QString table;
+    QString filterColumn; // empty: every row of the table
+    QString filterValue;
+    QString orderBy; // empty: by id alone
+    bool IsEmpty() const { return table.isEmpty(); }
+    bool operator==(const GridQuery&) const = default;
+};
+
+// The result of a grid query: every column of the table in table order, and the rows.
+struct GridData {
+    QStringList columns;
+    QVector<QVector<QVariant>> rows;
+};
+
+// The columns of one of the program's tables in table order; empty for any other name.
+QStringList TableColumns(const QString& table);
+
 // One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
 // a transaction, when a file of an older version is opened.
 struct Migration {
@@ -70,7 +92,7 @@ public:
     Conn(const Conn&) = delete;
     Conn& operator=(const Conn&) = delete;
 
-    // Opens the store at path. A missing (or 0-byte) file is created with the current schema
+    // Opens the store at path. A missing (or empty) file is created with the current schema
     // and the default config row; an existing file is checked, brought up to the current
     // version by the migration steps, and never recreated. On failure returns null and sets
     // *error to a message naming the file and the reason.
@@ -81,7 +103,7 @@ public:
     static QString DefaultPath();
 
     const QString& Path() const { return path_; }
-    // True when Open wrote a new store: the file did not exist, or was 0 bytes long.
+    // True when Open made a new store rather than opening an existing one.
     bool Created() const { return created_; }
     // The schema version the file holds (PRAGMA user_version; 0 counts as 1).
     int SchemaVersion() const { return version_; }
@@ -96,6 +118,29 @@ public:
     bool TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
                      QString* error = nullptr);
     bool AddEvent(const EventRow& row, qint64* id, QString* error = nullptr);
+    // Every weekday's events whose 事件 is the library name (they play that library).
+    bool DeleteLibraryEvents(const QString& library, QString* error = nullptr);
+    // Clears 替代音乐 of every event naming the replacement, unless a replacement row still
+    // carries that name.
+    bool ClearVanishedReplace(const QString& name, QString* error = nullptr);
+    // All events of every weekday in id order (tests and checks).
+    bool AllEvents(QVector<EventRow>* rows, QString* error = nullptr);
+    // The event with this id into *row; fails, saying so, when no such row exists.
+    bool EventById(qint64 id, EventRow* row, QString* error = nullptr);
+    // Rewrites every column but id of the event row.id; fails, saying so, when that row no
+    // longer exists, so a change made to a deleted event is never reported as saved.
+    bool UpdateEvent(const EventRow& row, QString* error = nullptr);
+    // Makes each target weekday a copy of weekName: the targets' events are deleted and every
+    // row of weekName (switched-off and break-music events too) is inserted under each target's
+    // name, all in one transaction, so a failure leaves every target as it was. A target equal
+    // to weekName is refused.
+    bool CopyDay(const QString& weekName, const QStringList& targets, QString* error = nullptr);
+
+    // --- the settings grids, on any of the tables (store/grids.cpp)
+    bool GridRows(const GridQuery& query, GridData* data, QString* error = nullptr);
+    // Deletes the rows with these ids from table (作息表, 课间音乐 or 替代音乐) in one
+    // transaction: all of them or, on failure, none.
+    bool DeleteRows(const QString& table, const QVector<qint64>& ids, QString* error = nullptr);
 
     // --- config: the one row of options (store/config.cpp)
     bool ReadConfig(ConfigRow* row, QString* error = nullptr);
@@ -103,16 +148,33 @@ public:
     bool SetShowClock(bool showClock, QString* error = nullptr);
     bool SetRainMode(bool rain, QString* error = nullptr);
     bool SetLibraryList(const QString& text, QString* error = nullptr);
+    // Appends a library to the "|"-joined list, in one transaction. Fails, writing nothing,
+    // for a name already listed or one holding the separator "|".
+    bool CreateLibrary(const QString& library, QString* error = nullptr);
+    // Deletes a library: its events on every weekday, its songs and its entry in the list,
+    // all or nothing.
+    bool DeleteLibrary(const QString& library, QString* error = nullptr);
+    // Stores the options of the options page from row: 播放顺序, 记住替代音乐, 开机启动, 最小化
+    // and 关机时间; the other columns keep their values.
+    bool WriteOptions(const ConfigRow& row, QString* error = nullptr);
 
     // --- 课间音乐: break-music library songs (store/songs.cpp)
     bool LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error = nullptr);
     bool AddSong(const QString& group, const QString& file, const QString& length, qint64* id,
                  QString* error = nullptr);
+    // Adds songs to a library (their group is ignored), all in one transaction.
+    bool AddSongs(const QString& group, const QVector<SongRow>& songs, QString* error = nullptr);
+    bool DeleteLibrarySongs(const QString& library, QString* error = nullptr);
+    // Every song of every library in id order.
+    bool AllSongs(QVector<SongRow>* rows, QString* error = nullptr);
 
     // --- 替代音乐: rain-day replacements (store/replacements.cpp)
     bool ReplaceRows(QVector<ReplaceRow>* rows, QString* error = nullptr);
     bool AddReplace(const QString& name, const QString& file, const QString& length, qint64* id,
                     QString* error = nullptr);
+    // Deletes replacement rows by id and, in the same transaction, clears the replacement of
+    // every event naming one that no remaining row carries.
+    bool DeleteReplacements(const QVector<qint64>& ids, QString* error = nullptr);
 
 private:
     friend class Transaction;

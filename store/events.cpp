@@ -1,6 +1,8 @@
 // Statements on 作息表, the weekly timetable.
 #include "store/conn.h"
 
+#include "store/transaction.h"
+
 #include <QSqlQuery>
 
 namespace {
@@ -39,4 +41,78 @@ bool Conn::AddEvent(const EventRow& r, qint64* id, QString* error) {
                    NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
                    NotNull(r.replace), NotNull(r.zones)},
                   id, error);
+}
+
+bool Conn::DeleteLibraryEvents(const QString& library, QString* error) {
+    return Exec(QStringLiteral("DELETE FROM 作息表 WHERE 事件=?"), {library}, error);
+}
+
+bool Conn::ClearVanishedReplace(const QString& name, QString* error) {
+    return Exec(QStringLiteral("UPDATE 作息表 SET 替代音乐='' WHERE 替代音乐=? AND NOT EXISTS "
+                               "(SELECT 1 FROM 替代音乐 WHERE 替代名称=?)"),
+                {name, name}, error);
+}
+
+bool Conn::AllEvents(QVector<EventRow>* rows, QString* error) {
+    return Select(QStringLiteral("SELECT %1 FROM 作息表 ORDER BY id").arg(kEventColumns), {}, rows,
+                  ReadEvent, error);
+}
+
+bool Conn::EventById(qint64 id, EventRow* row, QString* error) {
+    QVector<EventRow> rows;
+    if (!Select(QStringLiteral("SELECT %1 FROM 作息表 WHERE id=?").arg(kEventColumns), {id}, &rows,
+                ReadEvent, error)) {
+        return false;
+    }
+    if (rows.isEmpty()) {
+        return Failed(error, QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(id));
+    }
+    *row = rows.first();
+    return true;
+}
+
+bool Conn::UpdateEvent(const EventRow& r, QString* error) {
+    QSqlQuery q;
+    if (!Run(&q,
+             QStringLiteral("UPDATE 作息表 SET 星期名=?, 事件=?, 开始时间=?, 音乐文件=?, "
+                            "音乐总长=?, 是否播放=?, 替代音乐=?, 播放区域=? WHERE id=?"),
+             {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime), NotNull(r.musicFile),
+              NotNull(r.musicLength), NotNull(r.playFlag), NotNull(r.replace), NotNull(r.zones),
+              r.id},
+             error)) {
+        return false;
+    }
+    if (q.numRowsAffected() < 1) {
+        return Failed(error,
+                      QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(r.id));
+    }
+    return true;
+}
+
+bool Conn::CopyDay(const QString& weekName, const QStringList& targets, QString* error) {
+    if (targets.contains(weekName)) {
+        return Failed(error, QStringLiteral("不能把%1复制到它自己").arg(weekName));
+    }
+    QStringList days = targets;
+    days.removeDuplicates(); // a day named twice would get every row twice
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    for (const QString& target : days) {
+        if (!Exec(QStringLiteral("DELETE FROM 作息表 WHERE 星期名 = ?"), {target}, error)) {
+            return false;
+        }
+    }
+    for (const QString& target : days) {
+        if (!Exec(
+                QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
+                               "是否播放, 替代音乐, 播放区域) SELECT ?, 事件, 开始时间, 音乐文件, "
+                               "音乐总长, 是否播放, 替代音乐, 播放区域 FROM 作息表 WHERE 星期名 = "
+                               "? ORDER BY 开始时间, id"),
+                {target, weekName}, error)) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
 }

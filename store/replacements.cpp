@@ -1,5 +1,8 @@
 // Statements on 替代音乐, the rain-day replacements.
 #include "store/conn.h"
+#include "store/transaction.h"
+
+#include <QSet>
 
 #include <QSqlQuery>
 
@@ -22,4 +25,33 @@ bool Conn::AddReplace(const QString& name, const QString& file, const QString& l
     return Insert(
         QStringLiteral("INSERT INTO 替代音乐 (替代名称, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
         {NotNull(name), NotNull(file), NotNull(length)}, id, error);
+}
+
+bool Conn::DeleteReplacements(const QVector<qint64>& ids, QString* error) {
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    QVector<ReplaceRow> before;
+    if (!ReplaceRows(&before, error)) {
+        return false;
+    }
+    const QSet<qint64> gone(ids.begin(), ids.end());
+    QStringList names;
+    for (const ReplaceRow& r : before) {
+        if (gone.contains(r.id) && !names.contains(r.name)) {
+            names << r.name;
+        }
+    }
+    for (qint64 id : ids) {
+        if (!Exec(QStringLiteral("DELETE FROM 替代音乐 WHERE id=?"), {id}, error)) {
+            return false;
+        }
+    }
+    for (const QString& name : names) {
+        if (!name.isEmpty() && !ClearVanishedReplace(name, error)) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
 }

@@ -1,5 +1,6 @@
 // Statements on 课间音乐, the break-music library songs.
 #include "store/conn.h"
+#include "store/transaction.h"
 
 #include <QSqlQuery>
 
@@ -22,4 +23,27 @@ bool Conn::AddSong(const QString& group, const QString& file, const QString& len
     return Insert(
         QStringLiteral("INSERT INTO 课间音乐 (组名, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
         {NotNull(group), NotNull(file), NotNull(length)}, id, error);
+}
+
+bool Conn::AddSongs(const QString& group, const QVector<SongRow>& songs, QString* error) {
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    qint64 id = 0;
+    for (const SongRow& s : songs) {
+        if (!AddSong(group, s.file, s.length, &id, error)) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
+}
+
+bool Conn::DeleteLibrarySongs(const QString& library, QString* error) {
+    return Exec(QStringLiteral("DELETE FROM 课间音乐 WHERE 组名=?"), {library}, error);
+}
+
+bool Conn::AllSongs(QVector<SongRow>* rows, QString* error) {
+    return Select(QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 ORDER BY id"),
+                  {}, rows, ReadSong, error);
 }

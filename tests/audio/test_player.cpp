@@ -486,6 +486,23 @@ private slots:
         }
     }
 
+    void playThatNeverStartsIsAFailure() {
+        // Each buffer is held for 5 s on its way to the sink: the play cannot start in time,
+        // as a file whose streams hold no sound can leave playbin waiting for ever.
+        qputenv("BELVORAN_AUDIO_SINK", "identity sleep-time=5000000 ! fakesink sync=true");
+        GstPlayer player;
+        player.SetStartTimeoutMs(500);
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
+        QCOMPARE(errors.count(), 1);
+        QVERIFY2(errors[0][0].toString().contains("did not start playing"),
+                 qPrintable(errors[0][0].toString()));
+        QVERIFY(!player.IsPlaying());
+    }
+
     void playableFileCheckNamesTheReason() {
         QCOMPARE(CheckPlayableFile(Path("missing.mp3")), QString("does not exist"));
         QCOMPARE(CheckPlayableFile(Path("folder.mp3")), QString("is a folder, not a sound file"));

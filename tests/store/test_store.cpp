@@ -126,16 +126,14 @@ private slots:
         qint64 id = 0;
         QVERIFY(conn->AddEvent(
             {0, "星期一", "上课", "08:00:00", "/bells/a.wav", "00:00:05", "√", "", "111111"}, &id));
-        QVector<EventRow> rows;
-        QVERIFY(conn->TodayEvents("星期一", "07:00:00", &rows));
-        QCOMPARE(rows.size(), 1);
         conn.reset();
 
         auto again = Conn::Open(path, &error); // now an ordinary store, kept as it is
         QVERIFY2(again, qPrintable(error));
         QVERIFY(!again->Created());
-        QVERIFY(again->TodayEvents("星期一", "07:00:00", &rows));
-        QCOMPARE(rows.size(), 1);
+        QVector<EventRow> monday;
+        QVERIFY(again->TodayEvents("星期一", "07:00:00", &monday));
+        QCOMPARE(monday.size(), 1);
     }
 
     void badFilesAreRefusedUntouched_data() {
@@ -268,6 +266,35 @@ private slots:
         s.Raw("UPDATE config SET 记住替代音乐=1, 替代音乐=1");
         QVERIFY(GetConfigValue(vars, *s.conn));
         QCOMPARE(vars.RainMode, true);
+    }
+
+    void optionsAreWrittenAndTheOtherColumnsKept() {
+        TempStore s;
+        s.Raw("UPDATE config SET 课间音乐='曲库_A', 替代音乐=1, 倒计时=0");
+        ConfigRow options;
+        options.playOrder = 1;
+        options.rememberRain = true;
+        options.startWithSystem = true;
+        options.minToTray = true;
+        options.shutDownTime = "17:30:00";
+        QString error;
+        QVERIFY2(s.conn->WriteOptions(options, &error), qPrintable(error));
+        ConfigRow row;
+        QVERIFY(s.ReadConfig(&row));
+        QCOMPARE(row.playOrder, 1);
+        QVERIFY(row.rememberRain && row.startWithSystem && row.minToTray);
+        QCOMPARE(row.shutDownTime, QString("17:30:00"));
+        QCOMPARE(row.libraryList, QString("曲库_A"));
+        QVERIFY(row.rainMode);
+        QVERIFY(!row.showClock);
+    }
+
+    void optionsWithoutAConfigRowAreNotReportedStored() {
+        TempStore s;
+        s.Raw("DELETE FROM config");
+        QString error;
+        QVERIFY(!s.conn->WriteOptions(ConfigRow(), &error));
+        QVERIFY2(error.contains("config"), qPrintable(error));
     }
 
     void libraryLists_data() {

@@ -33,7 +33,7 @@ inline bool Run(const QString& description) {
 }
 
 // A sine tone of whole tenths of a second at 44.1 kHz, 16-bit stereo, in the format of
-// the file's ending: wav, mp3, wma.
+// the file's ending: wav, mp3, wma, ogg, flac.
 inline bool Tone(const QString& path, double seconds) {
     const int buffers = static_cast<int>(seconds * 10 + 0.5);
     const QString src = QStringLiteral("audiotestsrc wave=sine freq=440 num-buffers=%1 "
@@ -47,6 +47,10 @@ inline bool Tone(const QString& path, double seconds) {
         enc = "lamemp3enc target=bitrate cbr=true bitrate=128 ! id3v2mux";
     } else if (path.endsWith(".wma")) {
         enc = "avenc_wmav2 ! asfmux";
+    } else if (path.endsWith(".ogg")) {
+        enc = "vorbisenc ! oggmux";
+    } else if (path.endsWith(".flac")) {
+        enc = "flacenc";
     } else {
         return false;
     }
@@ -82,6 +86,27 @@ inline bool Midi(const QString& path, double seconds) {
         return false;
     }
     return f.write(file) == file.size();
+}
+
+// A variable-bitrate MP3 without a Xing or VBRI header whose bitrate rises sharply after
+// its first fifth: quiet tone first, then loud noise. An estimate of the length from the
+// first frames' bitrate is far off on such a file. Length in whole tenths of a second.
+inline bool VbrMp3(const QString& path, double seconds) {
+    const int buffers = static_cast<int>(seconds * 10 + 0.5);
+    const int quiet = buffers / 5;
+    QString quoted = path;
+    quoted.replace("\"", "\\\"");
+    const QString caps = "audio/x-raw,rate=44100,channels=2,format=S16LE";
+    return Run(QStringLiteral("concat name=c ! audioconvert ! lamemp3enc target=quality "
+                              "quality=2 ! filesink location=\"%1\" "
+                              "audiotestsrc wave=sine volume=0.05 num-buffers=%2 "
+                              "samplesperbuffer=4410 ! %4 ! c. "
+                              "audiotestsrc wave=white-noise num-buffers=%3 samplesperbuffer=4410 "
+                              "! %4 ! c.")
+                   .arg(quoted)
+                   .arg(quiet)
+                   .arg(buffers - quiet)
+                   .arg(caps));
 }
 
 inline bool Make(const QString& path, double seconds) {

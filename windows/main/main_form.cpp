@@ -218,7 +218,7 @@ void MainForm::MyButton1_Click() {
     player_.Halt();
     engine_.StopSchedule();
     {
-        SettingForm settings(vars_, conn_, player_, this);
+        SettingForm settings(vars_, conn_, player_, settings_, this);
         settings.exec();
     }
     // Back from the settings: read today's events afresh, as the activation does.

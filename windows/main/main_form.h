@@ -8,6 +8,7 @@
 
 #include "schedule/schedule_engine.h"
 #include "widgets/skin.h"
+#include "windows/settings/settings_state.h"
 
 class Conn;
 class MyButton;
@@ -50,6 +51,8 @@ public:
     ScheduleEngine& Engine() { return engine_; }
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QMenu* NotifyMenu() const { return NotifyMenu_; }
+    // What the settings window remembers between its openings during this run.
+    SettingsState& Settings() { return settings_; }
 
 protected:
     bool event(QEvent* e) override;
@@ -70,6 +73,7 @@ private:
     Player& player_;
     ScheduleEngine& engine_;
     Skin skin_;
+    SettingsState settings_;
 
     QLabel* Lab_ShowTime = nullptr;
     QLabel* Picture1 = nullptr;

@@ -1,24 +1,192 @@
 #include "windows/settings/setting_form.h"
 
+#include "core/program_vars.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/settings/options_page.h"
+#include "windows/settings/week_page.h"
 
-#include <QLabel>
+namespace {
 
-SettingForm::SettingForm(ProgramVars&, Conn&, Player&, QWidget* parent) : QDialog(parent) {
+// The menu and the page area, in twips.
+constexpr int kMenuLeft = 480;
+constexpr int kMenuTop = 700;
+constexpr int kMenuWidth = 1600;
+constexpr int kMenuHeight = 450;
+constexpr int kDrawerHeight = 3950;
+constexpr int kEntrySize = 1050;
+constexpr int kGroupCount[2] = {3, 1};
+const QRect kPageRect(2200, 700, 8000, 4900);
+// Inside the rounded region's top-right corner, so it is whole and clickable.
+const QRect kCloseButton(10380, 180, 300, 270);
+
+struct Entry {
+    const char* caption;
+    int style;
+};
+const Entry kEntries[SettingForm::kPageCount] = {
+    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}};
+const char* const kHeadings[2] = {"曲库设置", "系统设置"};
+
+// A page whose class is not in this build yet: an empty frame with the page's name.
+class PendingPage : public QFrame {
+public:
+    PendingPage(int index, QWidget* parent) : QFrame(parent) {
+        setObjectName(QStringLiteral("Frame(%1)").arg(index));
+    }
+    void Load() {}
+};
+
+template <typename Page> HostedPage Host(Page* page) {
+    return {page, [page] { page->Load(); }};
+}
+
+} // namespace
+
+SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
+                         QWidget* parent)
+    : QDialog(parent), ctx_{vars, conn, player, state} {
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("详细设置"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
-    setFixedSize(Px(11235), Px(5775));
-    skin_ =
-        Skin::Build(this, QRect(0, 0, 11235, 495), QPoint(600, 240), QRect(10635, 195, 300, 255));
+    setFixedSize(Px(kClientW), Px(kClientH));
+    skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165), kCloseButton);
     skin_.yButton_Close->setObjectName(QStringLiteral("MyButton_Close"));
+    skin_.yButton_Close->setToolTip(QStringLiteral("关闭"));
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
-    auto* note = new QLabel(
-        QStringLiteral("设置页面尚未完成。关闭本窗口后，主窗口会重新读取今天的作息表。"), this);
-    note->setObjectName(QStringLiteral("Lab_Placeholder"));
-    note->setWordWrap(true);
-    note->setGeometry(Px(1200), Px(2400), Px(8800), Px(900));
+
+    BuildMenu();
+    for (int i = 0; i < kPageCount; ++i) {
+        pages_[i] = MakePage(i);
+        pages_[i].frame->hide();
+    }
+    Lab_FrameCaption = new QLabel(this);
+    Lab_FrameCaption->setObjectName(QStringLiteral("Lab_FrameCaption"));
     skin_.Preamble(this);
+
+    curMenu_ = 0;
+    curGroup_ = 0;
+    DisplayFrame();
+    LayoutMenu();
+    MenuGroup_[0]->SelBackColor(2);
+    pages_[0].load(); // the week page
+}
+
+// One line per page: the page class that fills entry index.
+HostedPage SettingForm::MakePage(int index) {
+    switch (index) {
+    case 0:
+        return Host(new WeekPage(ctx_, this));
+    case 1:
+        return Host(new PendingPage(1, this)); // MusicPage
+    case 2:
+        return Host(new PendingPage(2, this)); // ReplacePage
+    default:
+        return Host(new OptionsPage(ctx_, this));
+    }
+}
+
+void SettingForm::BuildMenu() {
+    Shape_ListButton = new QFrame(this);
+    Shape_ListButton->setObjectName(QStringLiteral("Shape_ListButton"));
+    Shape_ListButton->setFrameShape(QFrame::Box);
+    Shape_ListButton->setStyleSheet(
+        QStringLiteral("#Shape_ListButton { border: 1px solid rgb(155,155,255); "
+                       "background: rgb(245,245,250); }"));
+    for (int i = 0; i < 2; ++i) {
+        Menu_[i] = MyButton::Create(this, QStringLiteral("Menu(%1)").arg(i),
+                                    QRect(kMenuLeft, kMenuTop, kMenuWidth, kMenuHeight),
+                                    QString::fromUtf8(kHeadings[i]), 1);
+        connect(Menu_[i], &MyButton::Click, this, [this, i] { Menu_Click(i); });
+    }
+    for (int i = 0; i < kPageCount; ++i) {
+        MenuGroup_[i] = MyButton::Create(
+            this, QStringLiteral("MenuGroup(%1)").arg(i), QRect(0, 0, kEntrySize, kEntrySize),
+            QString::fromUtf8(kEntries[i].caption), 1, kEntries[i].style);
+        connect(MenuGroup_[i], &MyButton::Click, this, [this, i] { MenuGroup_Click(i); });
+    }
+}
+
+MenuLayoutInput SettingForm::MenuGeometry() const {
+    MenuLayoutInput in;
+    in.curMenu = curMenu_;
+    in.groupCount[0] = kGroupCount[0];
+    in.groupCount[1] = kGroupCount[1];
+    in.menuTop = kMenuTop;
+    in.menuHeight = kMenuHeight;
+    in.drawerLeft = kMenuLeft;
+    in.drawerWidth = kMenuWidth;
+    in.drawerHeight = kDrawerHeight;
+    in.entrySize = kEntrySize;
+    return in;
+}
+
+void SettingForm::LayoutMenu() {
+    const MenuLayoutResult r = LayoutMenuPositions(MenuGeometry());
+    Shape_ListButton->setGeometry(Px(QRect(kMenuLeft, r.drawerTop, kMenuWidth, kDrawerHeight)));
+    Menu_[1]->move(Px(kMenuLeft), Px(r.menu1Top));
+    for (MyButton* b : MenuGroup_) {
+        b->hide();
+    }
+    for (int k = 0; k < r.entries.size(); ++k) {
+        MyButton* b = MenuGroup_[r.firstEntry + k];
+        b->move(Px(r.entries[k].x()), Px(r.entries[k].y()));
+        b->show();
+        b->raise();
+    }
+    Menu_[0]->raise();
+    Menu_[1]->raise();
+}
+
+void SettingForm::Menu_Click(int index) {
+    curMenu_ = index;
+    LayoutMenu();
+}
+
+void SettingForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // A button shown for the first time draws itself afresh: mark the entry once they are up.
+    MenuGroup_[curGroup_]->SelBackColor(2);
+}
+
+void SettingForm::MenuGroup_Click(int index) {
+    if (index < 0 || index >= kPageCount) {
+        return;
+    }
+    if (index == curGroup_) {
+        MenuGroup_[curGroup_]->SelBackColor(2); // the click's release unmarked it
+        return;
+    }
+    pages_[curGroup_].frame->hide();
+    MenuGroup_[curGroup_]->SelBackColor(0);
+    curGroup_ = index;
+    MenuGroup_[curGroup_]->SelBackColor(2);
+    pages_[curGroup_].load();
+    DisplayFrame();
+}
+
+void SettingForm::DisplayFrame() {
+    QFrame* frame = pages_[curGroup_].frame;
+    frame->setGeometry(Px(kPageRect));
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    QPalette pal = frame->palette();
+    pal.setColor(QPalette::Window, QColor(245, 245, 250));
+    frame->setPalette(pal);
+    const QString caption = MenuGroup_[curGroup_]->BtCaption();
+    frame->setWindowTitle(caption);
+    if (auto* inner = frame->findChild<QFrame*>(QStringLiteral("Frame_ReplaceMusic"))) {
+        QPalette p = inner->palette();
+        p.setColor(QPalette::Window, QColor::fromRgb(ctx_.vars.FrameBackColor));
+        inner->setAutoFillBackground(true);
+        inner->setPalette(p);
+    }
+    frame->show();
+    // The caption sits on the frame's top line, as a frame's caption does.
+    Lab_FrameCaption->setText(QStringLiteral(" %1 ").arg(caption));
+    Lab_FrameCaption->adjustSize();
+    Lab_FrameCaption->move(frame->x() + 10, frame->y() - Lab_FrameCaption->height() / 2);
+    Lab_FrameCaption->setStyleSheet(QStringLiteral("background: rgb(245,245,250);"));
+    Lab_FrameCaption->raise();
 }

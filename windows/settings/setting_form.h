@@ -1,21 +1,66 @@
 #pragma once
 
 #include <QDialog>
+#include <QFrame>
+#include <QLabel>
+#include <functional>
 
 #include "widgets/skin.h"
+#include "windows/settings/menu_layout.h"
+#include "windows/settings/settings_context.h"
 
-struct ProgramVars;
-class Conn;
-class Player;
+class MyButton;
 
-// PLACEHOLDER: the settings window until its pages (week timetable, break-music
-// libraries, rain music, options) are built. It is modal and skinned like the real one,
-// so the main window's stop-and-reload around it already works as it will.
+// A page of the settings window as the window hosts it: its frame and its loader.
+struct HostedPage {
+    QFrame* frame = nullptr;
+    std::function<void()> load;
+};
+
+// The settings window "详细设置": a skinned, borderless, modal window with an accordion menu
+// of two headings and four entries on the left; each entry shows its page on the right.
+// Changes go to the store as they are made; the window sends nothing on close (the main
+// window re-reads today's events when it is active again).
 class SettingForm : public QDialog {
     Q_OBJECT
 public:
-    SettingForm(ProgramVars& vars, Conn& conn, Player& player, QWidget* parent = nullptr);
+    static constexpr int kClientW = 11235; // twips: 749 x 385 pixels
+    static constexpr int kClientH = 5775;
+    static constexpr int kPageCount = 4;
+
+    SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
+                QWidget* parent = nullptr);
+
+    // Selects entry index (0..3): runs its page's loader and shows the page. Selecting the
+    // entry already shown does nothing.
+    void MenuGroup_Click(int index);
+    // Shows the page of the selected entry at the page rectangle.
+    void DisplayFrame();
+    // Opens heading index (0 or 1); the shown page does not change.
+    void Menu_Click(int index);
+
+    int CurMenu() const { return curMenu_; }
+    int CurGroup() const { return curGroup_; }
+    QFrame* Frame(int index) const { return pages_[index].frame; }
+
+    // The accordion's geometry for the open heading, in twips.
+    MenuLayoutInput MenuGeometry() const;
+
+protected:
+    void showEvent(QShowEvent* e) override;
 
 private:
+    HostedPage MakePage(int index);
+    void BuildMenu();
+    void LayoutMenu();
+
+    SettingsContext ctx_;
     Skin skin_;
+    int curMenu_ = 0;
+    int curGroup_ = 0;
+    MyButton* Menu_[2] = {};
+    MyButton* MenuGroup_[kPageCount] = {};
+    QFrame* Shape_ListButton = nullptr;
+    QLabel* Lab_FrameCaption = nullptr;
+    HostedPage pages_[kPageCount];
 };

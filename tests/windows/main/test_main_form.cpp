@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <QtTest>
@@ -51,6 +52,19 @@ void CloseNextModal() {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer] {
         if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+// Runs act on the next modal window as soon as it appears, then closes it.
+void OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            act(w);
             w->close();
             timer->deleteLater();
         }
@@ -119,6 +133,29 @@ private slots:
         QVERIFY(!r.player.IsPlaying());
         QCOMPARE(r.form->Engine().NextEvent(), QString("added in the settings"));
         QVERIFY(r.form->Engine().Running());
+    }
+
+    void settingsReopenOnTheWeekdayLastChosenWhileTheScheduleKeepsToday() {
+        Rig r;
+        r.AddToday("09:00:00", "today's bell");
+        r.ShowAndActivate();
+        const QString today = WeekdayName(r.clock.Now().date());
+        const QString other = today == "星期五" ? "星期六" : "星期五";
+        QStringList shown;
+        auto look = [&](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>("Combo_Week");
+            shown << (combo ? combo->currentText() : QString("no week page"));
+            if (combo) {
+                combo->setCurrentText(other);
+            }
+        };
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        OnNextModal(look);
+        r.form->MyButton1_Click();
+        QCOMPARE(shown, QStringList({today, other}));
+        QCOMPARE(r.vars.CurWeekName, today);
+        QCOMPARE(r.form->Engine().NextEvent(), QString("today's bell"));
     }
 
     void switchingApplicationsKeepsRunningAndRereads() {

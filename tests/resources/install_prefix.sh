@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# `cmake --install` into a fresh prefix: the program, a menu entry that validates and whose
+# Exec and Icon resolve inside the prefix.
+#   install_prefix.sh BUILD_DIR
+set -u
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+fail() { echo "FAIL: $*"; find "$prefix" | sed "s|^$prefix|  PREFIX|"; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+
+entry=$prefix/share/applications/belvoran.desktop
+[ -f "$entry" ] || fail "no $entry"
+desktop-file-validate "$entry" || fail "the menu entry does not validate"
+
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[ -x "$prefix/bin/$exec_name" ] || fail "Exec=$exec_name is not an installed program"
+"$prefix/bin/$exec_name" --version >/dev/null || fail "the installed program does not run"
+
+icon_name=$(sed -n 's/^Icon=//p' "$entry")
+icon=$prefix/share/icons/hicolor/scalable/apps/$icon_name.svg
+[ -s "$icon" ] || fail "Icon=$icon_name: no $icon"
+grep -q '<svg' "$icon" || fail "$icon is not an SVG picture"
+echo "PASS: program, menu entry and icon installed under a fresh prefix"

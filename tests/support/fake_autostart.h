@@ -1,0 +1,38 @@
+#pragma once
+
+#include "system/autostart.h"
+
+// An autostart entry kept in memory; fails with the given reason when told to.
+class FakeAutostart : public Autostart {
+public:
+    bool Add(QString* error) override {
+        ++adds;
+        if (!failReason.isEmpty()) {
+            return Fail(error);
+        }
+        present = true;
+        return true;
+    }
+    bool Remove(QString* error) override {
+        ++removes;
+        if (!failReason.isEmpty()) {
+            return Fail(error);
+        }
+        present = false;
+        return true;
+    }
+    bool IsPresent() const override { return present; }
+
+    bool present = false;
+    int adds = 0;
+    int removes = 0;
+    QString failReason; // non-empty: Add and Remove fail with it
+
+private:
+    bool Fail(QString* error) {
+        if (error) {
+            *error = failReason;
+        }
+        return false;
+    }
+};

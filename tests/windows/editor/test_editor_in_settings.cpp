@@ -1,0 +1,124 @@
+// The editor opened from the settings window's week page, as the program wires it: the add
+// button and a double-click open it for the page's weekday, and a save reloads the grid with
+// the saved row selected.
+#include "audio/gst_player.h"
+#include "core/program_vars.h"
+#include "support/media.h"
+#include "support/temp_store.h"
+#include "widgets/my_button.h"
+#include "windows/editor/modify_event.h"
+#include "windows/settings/setting_form.h"
+#include "windows/settings/settings_grid.h"
+#include "windows/settings/settings_state.h"
+#include "windows/settings/week_page.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Runs action on the editor once it is up as a modal window.
+void WhenEditorOpens(std::function<void(ModifyEvent*)> action) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (auto* editor = qobject_cast<ModifyEvent*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            action(editor);
+        }
+    });
+    timer->start(20);
+}
+
+struct Rig {
+    Rig() {
+        EnsureGstInit();
+        state.WeekName = QStringLiteral("星期三");
+        bell = store.dir.path() + "/bell.wav";
+        media::Make(bell, 2);
+    }
+    void Open() {
+        form = std::make_unique<SettingForm>(vars, *store.conn, player, state);
+        Page()->OpenEditor = [this](const QString& week, qint64 id) {
+            return ModifyEvent::Edit(vars, *store.conn, player, week, id, form.get());
+        };
+        form->show();
+    }
+    WeekPage* Page() { return form->findChild<WeekPage*>("Frame(0)"); }
+    FlexGrid* Grid() { return form->findChild<FlexGrid*>("MSHFlexGrid1"); }
+    QString Cell(int row, const QString& title) {
+        QAbstractItemModel* m = Grid()->model();
+        for (int c = 0; c < m->columnCount(); ++c) {
+            if (m->headerData(c, Qt::Horizontal).toString() == title) {
+                return m->index(row, c).data().toString();
+            }
+        }
+        return QStringLiteral("<no column %1>").arg(title);
+    }
+
+    TempStore store;
+    ProgramVars vars;
+    GstPlayer player;
+    SettingsState state;
+    std::unique_ptr<SettingForm> form;
+    QString bell;
+};
+
+} // namespace
+
+class TestEditorInSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addFromTheWeekPageSavesForItsWeekdayAndSelectsTheRow() {
+        Rig r;
+        r.store.AddEvent({0, "星期三", "早读", "07:00:00", r.bell, "00:00:02", "√", "", "111111"});
+        r.store.AddEvent({0, "星期三", "午休", "12:00:00", r.bell, "00:00:02", "√", "", "111111"});
+        r.Open();
+        QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
+        bool opened = false;
+        WhenEditorOpens([&](ModifyEvent* editor) {
+            opened = true;
+            QVERIFY(editor->IsAddMode());
+            editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
+            editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
+            editor->ChooseMusic = [&r] { return r.bell; };
+            editor->MyBt_AddSound_Click();
+            QTRY_VERIFY(!editor->Measuring());
+            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
+        });
+        QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
+        QVERIFY(opened);
+        QCOMPARE(r.Grid()->model()->rowCount(), 3);
+        QCOMPARE(r.Grid()->CurrentRow(), 1); // between 07:00 and 12:00
+        QCOMPARE(r.Cell(1, "事件"), QString("课间操"));
+        QCOMPARE(r.Cell(1, "星期名"), QString("星期三"));
+        QCOMPARE(r.Cell(1, "音乐总长"), QString("00:00:02"));
+    }
+
+    void doubleClickModifiesTheRowInPlace() {
+        Rig r;
+        r.store.AddEvent({0, "星期三", "早读", "07:00:00", r.bell, "00:00:02", "√", "", "111111"});
+        const qint64 id = r.store.AddEvent(
+            {0, "星期三", "午休", "12:00:00", r.bell, "00:00:02", "√", "", "111111"});
+        r.Open();
+        QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
+        WhenEditorOpens([](ModifyEvent* editor) {
+            auto* name = editor->findChild<QComboBox*>("Combo_EventName");
+            QCOMPARE(name->currentText(), QString("午休"));
+            name->setEditText("午睡");
+            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
+        });
+        const QRect cell = r.Grid()->visualRect(r.Grid()->model()->index(1, 3));
+        QTest::mouseDClick(r.Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(r.Grid()->model()->rowCount(), 2);
+        QCOMPARE(r.Grid()->CurrentId(), id);
+        QCOMPARE(r.Cell(1, "事件"), QString("午睡"));
+    }
+};
+
+QTEST_MAIN(TestEditorInSettings)
+#include "test_editor_in_settings.moc"

@@ -1,0 +1,561 @@
+#include "windows/editor/modify_event.h"
+
+#include "audio/player.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "widgets/art.h"
+#include "widgets/message_box.h"
+#include "widgets/my_button.h"
+#include "widgets/text_time_box.h"
+#include "widgets/ui_font.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+// The client area: 7200 × 5520 twips. The window region trims 27 pixels off each side, so
+// the controls keep a margin of 480 twips.
+constexpr int kClientW = 7200, kClientH = 5520;
+const QString kAllZones = QStringLiteral("111111");
+const QString kTitle = QStringLiteral("温馨提示");
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& twips, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(Px(twips));
+    return l;
+}
+
+// A stored zone code the dialog can show: six "0"/"1" characters. Anything else (a row from
+// an older tool, Null) counts as all zones, which is what playback does with it.
+QString ValidZoneCode(const QString& code) {
+    if (code.size() != 6) {
+        return kAllZones;
+    }
+    for (QChar c : code) {
+        if (c != QLatin1Char('0') && c != QLatin1Char('1')) {
+            return kAllZones;
+        }
+    }
+    return code;
+}
+
+} // namespace
+
+const QStringList& ModifyEvent::Zones() {
+    static const QStringList zones = {QStringLiteral("教学楼一"), QStringLiteral("教学楼二"),
+                                      QStringLiteral("教学楼三"), QStringLiteral("寝室楼一"),
+                                      QStringLiteral("寝室楼二"), QStringLiteral("操场")};
+    return zones;
+}
+
+QString ModifyEvent::ZoneLabel(const QString& code, bool atLoad) {
+    if (code == kAllZones) {
+        return atLoad ? QStringLiteral("向所有区域广播@111111")
+                      : QStringLiteral("向所有区域广播◎111111");
+    }
+    QString text;
+    for (int i = 0; i < Zones().size() && i < code.size(); ++i) {
+        if (code[i] == QLatin1Char('1')) {
+            text += QLatin1Char(' ') + Zones()[i];
+        }
+    }
+    if (text.isEmpty()) {
+        text = QStringLiteral("无");
+    }
+    return text + QStringLiteral("◎") + code;
+}
+
+qint64 ModifyEvent::Edit(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName,
+                         qint64 id, QWidget* parent) {
+    ModifyEvent dialog(vars, conn, player, weekName, id, parent);
+    if (!dialog.Load()) {
+        dialog.Notify(dialog.LoadError());
+        return 0;
+    }
+    dialog.exec();
+    return dialog.SavedId();
+}
+
+ModifyEvent::ModifyEvent(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName,
+                         qint64 id, QWidget* parent)
+    : QDialog(parent), vars_(vars), conn_(conn), player_(player), weekName_(weekName), id_(id) {
+    setObjectName(QStringLiteral("ModifyEvent"));
+    setWindowTitle(IsAddMode() ? kAddCaption : kModifyCaption);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setModal(true);
+    setFixedSize(Px(kClientW), Px(kClientH));
+    QFont f(UiFontFamily());
+    f.setPointSize(9);
+    setFont(f);
+
+    ChooseMusic = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("选择播放曲目"), QString(),
+                                            kMusicFilter);
+    };
+    Notify = [this](const QString& text) {
+        ShowMessage(isVisible() ? this : parentWidget(), kTitle, text, MsgMode::Notice);
+    };
+
+    BuildControls();
+    connect(&watcher_, &QFutureWatcher<double>::finished, this, &ModifyEvent::MeasureDone);
+    connect(&player_, &Player::Error, this, &ModifyEvent::OnPlayerError);
+    connect(&player_, &Player::Halted, this, [this] { listening_ = false; });
+}
+
+ModifyEvent::~ModifyEvent() {
+    // Released before the box it watches, which would otherwise die under its filter.
+    delete StartTimeBox;
+    if (listening_ && !closed_) {
+        player_.Halt();
+    }
+    // A length still being read uses the player: let it finish before the dialog goes.
+    watcher_.waitForFinished();
+    if (measuredFile_.size()) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void ModifyEvent::BuildControls() {
+    skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 240),
+                        QRect(kClientW - 780, 195, 300, 255));
+    connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
+
+    Lab_Event = MakeLabel(this, "Lab_Event", QRect(600, 780, 960, 255), QStringLiteral("事件名称"));
+    Combo_EventName = new QComboBox(this);
+    Combo_EventName->setObjectName(QStringLiteral("Combo_EventName"));
+    Combo_EventName->setGeometry(Px(QRect(1560, 720, 3600, 345)));
+    Combo_EventName->setEditable(true);
+    Combo_EventName->setInsertPolicy(QComboBox::NoInsert);
+    Combo_EventName->setCompleter(nullptr); // typed text stays what was typed
+    Combo_EventName->installEventFilter(this);
+    Combo_EventName->lineEdit()->installEventFilter(this);
+    connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
+            &ModifyEvent::Combo_EventName_Click);
+
+    Lab_StartTime =
+        MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), QStringLiteral("开始时间"));
+    Text_Time = new QLineEdit(this);
+    Text_Time->setObjectName(QStringLiteral("Text_Time"));
+    Text_Time->move(Px(1560), Px(1200));
+    Text_Time->setText(kZeroLength);
+
+    Check1 = new QCheckBox(QStringLiteral("是否播放"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->move(Px(2880), Px(1185));
+    Check1->setChecked(true);
+    Check1->adjustSize();
+
+    Frame1 = new QGroupBox(QStringLiteral("详细设置"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(Px(QRect(480, 1650, 6240, 3060)));
+    Label2 = MakeLabel(Frame1, "Label2", QRect(180, 390, 900, 255), QStringLiteral("歌曲路径"));
+    Lab_path = MakeLabel(Frame1, "Lab_path", QRect(1080, 360, 3600, 315), QString());
+    Lab_path->setFrameShape(QFrame::StyledPanel);
+    Label3 = MakeLabel(Frame1, "Label3", QRect(180, 810, 900, 255), QStringLiteral("歌曲总长"));
+    Lab_length = MakeLabel(Frame1, "Lab_length", QRect(1080, 780, 1200, 315), kZeroLength);
+    Lab_length->setFrameShape(QFrame::StyledPanel);
+    MyBt_AddSound = MyButton::Create(Frame1, QStringLiteral("MyBt_AddSound"),
+                                     QRect(4860, 330, 960, 375), QStringLiteral("添加"), 2);
+    MyBt_trylisten = MyButton::Create(Frame1, QStringLiteral("MyBt_trylisten"),
+                                      QRect(4860, 750, 960, 375), kListen, 2);
+    Check2 = new QCheckBox(QStringLiteral("有雨天音乐"), Frame1);
+    Check2->setObjectName(QStringLiteral("Check2"));
+    Check2->move(Px(180), Px(1230));
+    Check2->adjustSize();
+    Combo1 = new QComboBox(Frame1);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
+
+    Frame2 = new QGroupBox(QStringLiteral("播放区域"), Frame1);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setGeometry(Px(QRect(180, 1740, 5640, 1140)));
+    Lab_Partition = MakeLabel(Frame2, "Lab_Partition", QRect(150, 480, 4920, 315), QString());
+    Lab_Partition->setMouseTracking(true);
+    Lab_Partition->installEventFilter(this);
+    MyButton3 = MyButton::Create(Frame2, QStringLiteral("MyButton3"), QRect(5100, 450, 360, 375),
+                                 QString(), 2);
+    MyButton3->setToolTip(QStringLiteral("选择播放区域"));
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
+    List1->installEventFilter(this);
+    List1->hide();
+    skin_.Img0->setMouseTracking(true);
+    skin_.Img0->installEventFilter(this);
+
+    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
+                                 QStringLiteral("确定"), 2);
+    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(5520, 4890, 1200, 420),
+                                 QStringLiteral("取消"), 1);
+
+    connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::MyBt_AddSound_Click);
+    connect(MyBt_trylisten, &MyButton::Click, this, &ModifyEvent::MyBt_trylisten_Click);
+    connect(MyButton3, &MyButton::Click, this, &ModifyEvent::MyButton3_Click);
+    connect(MyButton1, &MyButton::Click, this, &ModifyEvent::MyButton1_Click);
+    connect(MyButton2, &MyButton::Click, this, &ModifyEvent::MyButton2_Click);
+    // Enter or the space bar on a focused button presses it; Escape cancels, as elsewhere.
+    for (auto [button, handler] : {std::pair{MyBt_AddSound, &ModifyEvent::MyBt_AddSound_Click},
+                                   std::pair{MyBt_trylisten, &ModifyEvent::MyBt_trylisten_Click},
+                                   std::pair{MyButton3, &ModifyEvent::MyButton3_Click},
+                                   std::pair{MyButton1, &ModifyEvent::MyButton1_Click},
+                                   std::pair{MyButton2, &ModifyEvent::MyButton2_Click}}) {
+        connect(button, &MyButton::KeyPress, this, [this, handler](int key) {
+            if (key == 13 || key == 32) {
+                (this->*handler)();
+            } else if (key == 27) {
+                reject(); // the button keeps Escape from reaching the dialog
+            }
+        });
+    }
+    connect(List1, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
+}
+
+bool ModifyEvent::Load() {
+    skin_.Preamble(this);
+    if (!IsAddMode() && !conn_.EventById(id_, &row_, &loadError_)) {
+        loadError_ = QStringLiteral("无法修改该播放事件：%1").arg(loadError_);
+        return false;
+    }
+    const EventRow* row = IsAddMode() ? nullptr : &row_;
+
+    StartTimeBox = new Text_TimeBox(this);
+    StartTimeBox->Attach(Text_Time);
+    LoadZones(row ? row->zones : kAllZones);
+
+    if (row) {
+        Check1->setChecked(!row->playFlag.isEmpty());
+        Text_Time->setText(row->startTime);
+        if (row->musicFile != kLibraryFile) {
+            Lab_path->setText(row->musicFile);
+            Lab_path->setToolTip(row->musicFile);
+            Lab_length->setText(row->musicLength);
+        }
+        Check2->setChecked(!row->replace.isEmpty());
+    }
+    LoadName(row);
+    LoadReplacements(row);
+    ColourPanels();
+    return true;
+}
+
+void ModifyEvent::LoadName(const EventRow* row) {
+    Combo_EventName->blockSignals(true);
+    Combo_EventName->clear();
+    const bool library = row && row->musicFile == kLibraryFile;
+    Combo_EventName->addItem(row && !library ? row->event : kNamePrompt);
+    Combo_EventName->setCurrentIndex(0);
+    Combo_EventName->blockSignals(false);
+    Combo_EventName_Click(0);
+    Combo_EventName->addItems(vars_.ClassMusicArr);
+    // Only a library event selects its library: an ordinary event that happens to carry a
+    // library's name stays an ordinary event with its own music.
+    if (library) {
+        const int i = vars_.ClassMusicArr.indexOf(row->event);
+        if (i >= 0) {
+            Combo_EventName->setCurrentIndex(i + 1);
+        }
+    }
+}
+
+void ModifyEvent::LoadReplacements(const EventRow* row) {
+    Combo1->clear();
+    for (const ReplaceEntry& r : vars_.ReplaceMusicArr) {
+        Combo1->addItem(r.name);
+    }
+    if (row) {
+        const int i = Combo1->findText(row->replace, Qt::MatchExactly);
+        if (i >= 0) {
+            Combo1->setCurrentIndex(i);
+        }
+    }
+    const bool any = Combo1->count() > 0;
+    if (any && Combo1->currentIndex() < 0) {
+        Combo1->setCurrentIndex(0);
+    }
+    Combo1->setEnabled(any);
+    Check2->setEnabled(any);
+}
+
+void ModifyEvent::LoadZones(const QString& stored) {
+    const QString code = ValidZoneCode(stored);
+    List1->blockSignals(true);
+    List1->clear();
+    for (int i = 0; i < Zones().size(); ++i) {
+        auto* item = new QListWidgetItem(Zones()[i], List1);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        // The list starts as the label says, so opening and closing it changes nothing.
+        item->setCheckState(code[i] == QLatin1Char('1') ? Qt::Checked : Qt::Unchecked);
+    }
+    List1->blockSignals(false);
+    zoneCode_ = code;
+    Lab_Partition->setText(ZoneLabel(code, true));
+}
+
+void ModifyEvent::ColourPanels() {
+    const QColor back = QColor::fromRgb(vars_.FrameBackColor);
+    for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame2, Check1, Check2, Lab_path,
+                                                      Lab_length, Lab_Partition}) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, back);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    }
+}
+
+void ModifyEvent::RebuildZoneLabel() {
+    QString code;
+    for (int i = 0; i < List1->count(); ++i) {
+        code += List1->item(i)->checkState() == Qt::Checked ? QLatin1Char('1') : QLatin1Char('0');
+    }
+    zoneCode_ = code;
+    Lab_Partition->setText(ZoneLabel(code, false));
+}
+
+// --- the name box
+
+void ModifyEvent::Combo_EventName_Click(int index) {
+    // A library (index 1 and up) has no music of its own, and its name cannot be edited.
+    if (index > 0 && listening_) {
+        // The stop button is about to be disabled with the frame: stop the music now.
+        MyBt_trylisten_Click();
+    }
+    Frame1->setEnabled(index <= 0);
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton3}) {
+        b->ChangeEnabledColor(); // the caption greys with the frame
+    }
+    Combo_EventName->lineEdit()->setReadOnly(index > 0);
+}
+
+void ModifyEvent::Combo_EventName_LostFocus() {
+    if (closed_ || checkingName_ || !Combo_EventName->currentText().trimmed().isEmpty()) {
+        return;
+    }
+    checkingName_ = true;
+    Notify(QStringLiteral("请输入或选择一个事件名称！"));
+    checkingName_ = false;
+    if (!closed_) {
+        Combo_EventName->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// --- music
+
+void ModifyEvent::MyBt_AddSound_Click() {
+    ChooseMusicStep();
+}
+
+void ModifyEvent::ChooseMusicStep() {
+    if (Measuring()) {
+        return;
+    }
+    player_.Halt();
+    listening_ = false;
+    MyBt_trylisten->SetBtCaption(kListen);
+    const QString file = ChooseMusic ? ChooseMusic() : QString();
+    if (file.isEmpty() || closed_) {
+        return;
+    }
+    // A long MIDI file or a slow disk can take seconds: read the length off the window's
+    // thread, with a busy cursor, so the dialog keeps painting and answering. MeasureDuration
+    // works on the file alone (its own discoverer, none of the player's playback state), so
+    // it may run beside the window's thread.
+    measuredFile_ = file;
+    SetMeasuring(true);
+    Player* player = &player_;
+    watcher_.setFuture(QtConcurrent::run([player, file] { return player->MeasureDuration(file); }));
+}
+
+void ModifyEvent::SetMeasuring(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton1}) {
+        b->SetEnabled(!on);
+    }
+}
+
+void ModifyEvent::MeasureDone() {
+    const QString file = std::exchange(measuredFile_, QString());
+    SetMeasuring(false);
+    if (closed_) {
+        return;
+    }
+    const double seconds = watcher_.result();
+    if (seconds < 0) {
+        PlayLog(QStringLiteral("error editor: cannot read the length of %1").arg(file));
+        Notify(QStringLiteral("对不起，您的声卡安装不正确或系统不支持音频驱动，不能加载！"));
+        return;
+    }
+    Lab_length->setText(LengthToTime(seconds));
+    Lab_path->setText(file);
+    Lab_path->setToolTip(file);
+}
+
+void ModifyEvent::MyBt_trylisten_Click() {
+    const QString file = Lab_path->text();
+    if (file.isEmpty() || Measuring()) {
+        return;
+    }
+    if (MyBt_trylisten->BtCaption() != kListen) {
+        player_.Halt();
+        listening_ = false;
+        MyBt_trylisten->SetBtCaption(kListen);
+        return;
+    }
+    const QFileInfo info(file);
+    if (!info.isFile() || !info.isReadable()) {
+        Notify(QStringLiteral("无法试听：文件“%1”不存在或无法读取。").arg(file));
+        return;
+    }
+    player_.SetFileName(file);
+    player_.Play();
+    listening_ = true;
+    MyBt_trylisten->SetBtCaption(kStop);
+}
+
+void ModifyEvent::OnPlayerError(const QString& message) {
+    if (!listening_ || closed_) {
+        return; // not ours: the try-listen is not running
+    }
+    listening_ = false;
+    MyBt_trylisten->SetBtCaption(kListen);
+    Notify(QStringLiteral("无法试听文件“%1”：%2").arg(Lab_path->text(), message));
+}
+
+// --- zones
+
+void ModifyEvent::MyButton3_Click() {
+    List1->show();
+    List1->raise();
+    List1->setFocus(Qt::OtherFocusReason);
+}
+
+void ModifyEvent::List1_LostFocus() {
+    RebuildZoneLabel();
+}
+
+bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::FocusOut && watched == List1) {
+        List1_LostFocus();
+    } else if (type == QEvent::FocusOut &&
+               (watched == Combo_EventName || watched == Combo_EventName->lineEdit())) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // Its own drop-down, or another window, takes the focus only for a while.
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason &&
+            !nameCheckQueued_) {
+            // Checked once the focus has moved: a message box opened inside the focus change
+            // would cut the click that moved it in two.
+            nameCheckQueued_ = true;
+            QTimer::singleShot(0, this, [this] {
+                nameCheckQueued_ = false;
+                // Going to "取消" is leaving without a name: nothing to complain about.
+                if (!Combo_EventName->hasFocus() && !MyButton2->hasFocus()) {
+                    Combo_EventName_LostFocus();
+                }
+            });
+        }
+    } else if (type == QEvent::MouseMove && List1->isVisible()) {
+        // The pointer leaving the list over the background, or crossing the zone label,
+        // closes the list.
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        if (watched == Lab_Partition ||
+            (watched == skin_.Img0 && !List1->geometry().contains(at))) {
+            List1->hide();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// --- save, cancel, close
+
+void ModifyEvent::MyButton1_Click() {
+    if (Measuring()) {
+        return;
+    }
+    if (Combo_EventName->currentText().trimmed().isEmpty()) {
+        Notify(QStringLiteral("请输入或选择一个事件名称！"));
+        Combo_EventName->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (!IsTimeText(Text_Time->text())) {
+        // The time box checks only the length of what it is given (a paste from its menu,
+        // an old row): a start time of another form would never fire at its time.
+        Notify(QStringLiteral("开始时间“%1”无效，请输入“时:分:秒”形式的时间！")
+                   .arg(Text_Time->text()));
+        Text_Time->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    const bool library = Combo_EventName->currentIndex() >= 1;
+    if (!library && Lab_path->text().isEmpty()) {
+        Notify(QStringLiteral("还未设置播放曲目，请选择播放曲目！"));
+        ChooseMusicStep();
+        return;
+    }
+    QString error;
+    if (!Save(&error)) {
+        // Nothing was written: say why and keep the user's input for another try.
+        PlayLog(QStringLiteral("error editor: saving the event failed: %1").arg(error));
+        Notify(QStringLiteral("保存失败，没有写入任何内容：%1").arg(error));
+        return;
+    }
+    accept();
+}
+
+bool ModifyEvent::Save(QString* error) {
+    const bool library = Combo_EventName->currentIndex() >= 1;
+    EventRow row;
+    row.id = id_;
+    row.weekName = !weekName_.isEmpty()       ? weekName_
+                   : !row_.weekName.isEmpty() ? row_.weekName
+                                              : vars_.CurWeekName;
+    row.event = Combo_EventName->currentText();
+    row.startTime = Text_Time->text();
+    // The labels keep what the user chose, so a failed save leaves the input as it was.
+    row.musicFile = library ? kLibraryFile : Lab_path->text();
+    row.musicLength = library ? kZeroLength : Lab_length->text();
+    row.playFlag = Check1->isChecked() ? QStringLiteral("√") : QString();
+    row.replace = Check2->isChecked() ? Combo1->currentText() : QString();
+    row.zones = zoneCode_;
+    if (IsAddMode()) {
+        qint64 id = 0;
+        if (!conn_.AddEvent(row, &id, error)) {
+            return false;
+        }
+        savedId_ = id;
+    } else {
+        if (!conn_.UpdateEvent(row, error)) {
+            return false;
+        }
+        savedId_ = id_;
+    }
+    return true;
+}
+
+void ModifyEvent::MyButton2_Click() {
+    reject();
+}
+
+void ModifyEvent::done(int result) {
+    closed_ = true;
+    player_.Halt();
+    listening_ = false;
+    List1->hide();
+    QDialog::done(result);
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QDialog>
+#include <QFutureWatcher>
+#include <functional>
+
+#include "store/conn.h"
+#include "widgets/skin.h"
+
+class MyButton;
+class Player;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class Text_TimeBox;
+struct ProgramVars;
+
+// The dialog that adds one play event to a weekday or changes one: name (free text or a
+// break-music library), start time, play flag, and in the details frame the music file with
+// its length, try-listen, the rain-day replacement and the play zones. It writes exactly one
+// row of the timetable, and only when "确定" succeeds.
+class ModifyEvent : public QDialog {
+    Q_OBJECT
+public:
+    // The texts the dialog shows and stores.
+    static inline const QString kAddCaption = QStringLiteral("添加播放事件");
+    static inline const QString kModifyCaption = QStringLiteral("修改播放事件");
+    static inline const QString kNamePrompt = QStringLiteral("请输入播放事件名");
+    static inline const QString kLibraryFile = QStringLiteral("课间音乐曲库");
+    static inline const QString kZeroLength = QStringLiteral("00:00:00");
+    static inline const QString kListen = QStringLiteral("试听");
+    static inline const QString kStop = QStringLiteral("停止");
+    static inline const QString kMusicFilter = QStringLiteral(
+        "所有音乐文件 (*.wav *.mp3 *.mid *.wma *.ogg *.flac);;mp3文件 (*.mp3);;wma文件 "
+        "(*.wma);;Wav文件 (*.wav);;MID文件 (*.mid)");
+    // The six play zones in code order.
+    static const QStringList& Zones();
+
+    // Opens the editor modally: id 0 adds an event to weekName, any other id changes that
+    // row. Returns the id of the saved row, or 0 when nothing was saved.
+    static qint64 Edit(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName,
+                       qint64 id, QWidget* parent);
+
+    ModifyEvent(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName, qint64 id,
+                QWidget* parent = nullptr);
+    ~ModifyEvent() override;
+
+    // The load step: fills every control for add or modify mode. False when the row to
+    // change cannot be read (deleted meanwhile, or a store error); LoadError says why.
+    bool Load();
+    const QString& LoadError() const { return loadError_; }
+
+    // Asks for a music file; the path, or the empty text when cancelled. Tests replace it.
+    std::function<QString()> ChooseMusic;
+    // Shows a notice to the user; the program's message box unless a test replaces it.
+    std::function<void(const QString& text)> Notify;
+
+    bool IsAddMode() const { return id_ == 0; }
+    // The id of the row written by the last successful save; 0 before.
+    qint64 SavedId() const { return savedId_; }
+    // True from choosing a file until its length has been read and shown.
+    bool Measuring() const { return !measuredFile_.isEmpty(); }
+    // The zone code the zone label shows, and that a save writes.
+    const QString& ZoneCode() const { return zoneCode_; }
+    // The label text for a zone code (the load text for all zones when atLoad).
+    static QString ZoneLabel(const QString& code, bool atLoad);
+
+    // Handlers, named after their controls.
+    void Combo_EventName_Click(int index);
+    void Combo_EventName_LostFocus();
+    void MyBt_AddSound_Click();
+    void MyBt_trylisten_Click();
+    void MyButton3_Click();
+    void List1_LostFocus();
+    void MyButton1_Click();
+    void MyButton2_Click();
+
+    // Every way of closing ends here: the player is halted.
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void LoadName(const EventRow* row);
+    void LoadReplacements(const EventRow* row);
+    void LoadZones(const QString& code);
+    void ColourPanels();
+    void RebuildZoneLabel();
+    void ChooseMusicStep();
+    void MeasureDone();
+    void SetMeasuring(bool on);
+    void OnPlayerError(const QString& message);
+    bool Save(QString* error);
+
+    ProgramVars& vars_;
+    Conn& conn_;
+    Player& player_;
+    QString weekName_;
+    qint64 id_;
+    EventRow row_; // the row as read in modify mode
+    QString loadError_;
+    qint64 savedId_ = 0;
+    QString zoneCode_ = QStringLiteral("111111");
+    bool listening_ = false;
+    bool closed_ = false;
+    bool checkingName_ = false;
+    bool nameCheckQueued_ = false;
+    QString measuredFile_;
+    QFutureWatcher<double> watcher_;
+
+    Skin skin_;
+    Text_TimeBox* StartTimeBox = nullptr;
+    QLabel* Lab_Event = nullptr;
+    QComboBox* Combo_EventName = nullptr;
+    QLabel* Lab_StartTime = nullptr;
+    QLineEdit* Text_Time = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Lab_path = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Lab_length = nullptr;
+    MyButton* MyBt_AddSound = nullptr;
+    MyButton* MyBt_trylisten = nullptr;
+    QCheckBox* Check2 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLabel* Lab_Partition = nullptr;
+    MyButton* MyButton3 = nullptr;
+    QListWidget* List1 = nullptr;
+    MyButton* MyButton1 = nullptr;
+    MyButton* MyButton2 = nullptr;
+};

@@ -1,0 +1,236 @@
+#include "windows/settings/music_page.h"
+
+#include "audio/length_meter.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "store/config_loader.h"
+#include "widgets/art.h"
+#include "widgets/my_button.h"
+#include "windows/settings/settings_grid.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressDialog>
+
+const QString kMusicFileFilter = QStringLiteral(
+    "所有音乐文件 (*.wav *.mp3 *.mid *.wma *.ogg *.flac);;mp3文件 (*.mp3);;wma文件 (*.wma);;"
+    "Wav文件 (*.wav);;MID文件 (*.mid)");
+
+namespace {
+
+const QString kTable = QStringLiteral("课间音乐");
+const QString kTitle = QStringLiteral("温馨提示");
+const QString kLibraryPrefix = QStringLiteral("曲库_");
+// 课间音乐's columns in table order: id and 组名 hidden. The length column is wide enough
+// for "hh:mm:ss" in the program's font (900 twips cut it off).
+const QVector<int> kWidths = {0, 0, 4650, 1250};
+
+GridQuery LibraryQuery(const QString& library) {
+    return {kTable, QStringLiteral("组名"), library, QString()};
+}
+
+} // namespace
+
+MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Frame(1)"));
+
+    Text1 = new QLineEdit(QStringLiteral("新曲库名"), this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(Px(QRect(120, 600, 1575, 270)));
+
+    MyBt_AddGroup = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
+                                     QRect(960, 960, 255, 255), QStringLiteral("＋"));
+    MyButton3 = MyButton::Create(this, QStringLiteral("MyButton3"), QRect(1320, 960, 255, 255),
+                                 QStringLiteral("－"));
+    connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::MyBt_AddGroup_Click);
+    connect(MyButton3, &MyButton::Click, this, &MusicPage::MyButton3_Click);
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(Px(QRect(120, 1320, 1575, 1320)));
+    connect(List1, &QListWidget::currentRowChanged, this, &MusicPage::List1_Click);
+
+    MSHFlexGrid2 = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);
+    MSHFlexGrid2->setGeometry(Px(QRect(1800, 240, 6135, 3495)));
+    MSHFlexGrid2->SetColumnWidths(kWidths);
+    MSHFlexGrid2->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+        return Ask(title, text, mode);
+    };
+    connect(MSHFlexGrid2, &FlexGrid::DeleteKeyReleased, this, &MusicPage::Mybt_DelMusic_Click);
+    connect(MSHFlexGrid2, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
+
+    Mybt_AddMusic = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
+                                     QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
+    Mybt_DelMusic = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
+                                     QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
+    Mybt_AddMusic->SetEnabled(false);
+    Mybt_DelMusic->SetEnabled(false);
+    connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::Mybt_AddMusic_Click);
+    connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
+
+    ChooseFiles = [](QWidget* parent) {
+        return QFileDialog::getOpenFileNames(parent, QStringLiteral("选择文件"), QString(),
+                                             kMusicFileFilter);
+    };
+    Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+        return ShowMessage(window(), title, text, mode);
+    };
+}
+
+void MusicPage::Load() {
+    const QSignalBlocker quiet(List1);
+    List1->clear();
+    Mybt_AddMusic->SetEnabled(false);
+    if (ctx_.vars.ClassMusicArr.isEmpty()) {
+        ctx_.state.Sql(GridIndex::Music) = {kTable, QString(), QString(), QString()};
+        ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+        return;
+    }
+    List1->addItems(ctx_.vars.ClassMusicArr);
+    List1->setCurrentRow(0);
+    List1_Click();
+}
+
+QString MusicPage::SelectedLibrary() const {
+    const QListWidgetItem* item = List1->currentItem();
+    return item && item->isSelected() ? item->text() : QString();
+}
+
+void MusicPage::List1_Click() {
+    const QString library = SelectedLibrary();
+    if (library.isNull()) {
+        return;
+    }
+    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
+    Mybt_AddMusic->SetEnabled(true);
+    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+}
+
+// Delete follows the grid's rows; add needs a library to add to.
+void MusicPage::UpdateButtons(bool gridEmpty) {
+    Mybt_DelMusic->SetEnabled(!gridEmpty);
+    if (gridEmpty && SelectedLibrary().isNull()) {
+        Mybt_AddMusic->SetEnabled(false);
+    }
+}
+
+void MusicPage::ReloadLibraries() {
+    QString error;
+    if (!SetClassMusicArr(ctx_.vars, ctx_.conn, &error)) {
+        Ask(kTitle, QStringLiteral("无法重新读取曲库列表：%1").arg(error), MsgMode::Notice);
+    }
+}
+
+void MusicPage::MyBt_AddGroup_Click() {
+    if (Text1->text().trimmed().isEmpty()) {
+        Ask(kTitle, QStringLiteral("请写一个合适的曲库名吧！?"), MsgMode::Notice);
+        Text1->setFocus();
+        return;
+    }
+    const QString name = kLibraryPrefix + Text1->text(); // blanks kept as typed
+    for (int i = 0; i < List1->count(); ++i) {
+        if (List1->item(i)->text() == name) {
+            Ask(kTitle, QStringLiteral("该曲库名已经有了，换一个吧！"), MsgMode::Notice);
+            Text1->setFocus();
+            return;
+        }
+    }
+    QString error;
+    if (!ctx_.conn.CreateLibrary(name, &error)) {
+        Ask(kTitle, QStringLiteral("没有建立曲库：%1").arg(error), MsgMode::Notice);
+        Text1->setFocus();
+        return;
+    }
+    List1->addItem(name);
+    ReloadLibraries();
+    List1->setCurrentRow(List1->count() - 1); // shows the new, empty library
+    Mybt_AddMusic->SetEnabled(true);
+}
+
+void MusicPage::MyButton3_Click() {
+    const QString library = SelectedLibrary();
+    if (library.isNull()) {
+        return;
+    }
+    if (!Ask(QStringLiteral("删除曲库"), QStringLiteral("真的要删除该曲库吗?"), MsgMode::Confirm)) {
+        return;
+    }
+    QString error;
+    if (!ctx_.conn.DeleteLibrary(library, &error)) {
+        Ask(kTitle, QStringLiteral("没有删除曲库：%1").arg(error), MsgMode::Notice);
+        return;
+    }
+    {
+        const QSignalBlocker quiet(List1);
+        delete List1->takeItem(List1->currentRow());
+        List1->setCurrentRow(-1);
+        List1->clearSelection();
+    }
+    ReloadLibraries();
+    // The grid must not go on showing the songs of a library that no longer exists, and
+    // with no library selected there is nothing to add to.
+    Mybt_AddMusic->SetEnabled(false);
+    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+}
+
+bool MusicPage::MeasureWithProgress(const QStringList& files, QVector<double>* lengths) {
+    QProgressDialog progress(QStringLiteral("正在读取音乐长度…"), QStringLiteral("取消"), 0,
+                             files.size(), window());
+    progress.setObjectName(QStringLiteral("Progress_AddMusic"));
+    progress.setWindowTitle(QStringLiteral("添加音乐"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    return LengthMeter::MeasureAll(
+        files, lengths,
+        [&progress](int done, int) {
+            progress.setValue(done);
+            QApplication::processEvents(); // the window keeps painting and cancel works
+        },
+        [&progress] { return progress.wasCanceled(); });
+}
+
+void MusicPage::Mybt_AddMusic_Click() {
+    const QString library = SelectedLibrary();
+    if (library.isNull()) {
+        return;
+    }
+    const QStringList files = ChooseFiles(window());
+    if (files.isEmpty()) {
+        return;
+    }
+    QVector<double> lengths;
+    if (!MeasureWithProgress(files, &lengths)) {
+        return; // cancelled: nothing is added
+    }
+    QVector<SongRow> songs;
+    QStringList leftOut;
+    for (int i = 0; i < files.size(); ++i) {
+        if (lengths[i] < 0) {
+            leftOut << QDir::toNativeSeparators(files[i]);
+        } else {
+            songs.push_back({0, library, files[i], LengthToTime(lengths[i])});
+        }
+    }
+    QString error;
+    if (!songs.isEmpty() && !ctx_.conn.AddSongs(library, songs, &error)) {
+        Ask(kTitle, QStringLiteral("没有添加任何音乐：%1").arg(error), MsgMode::Notice);
+        return;
+    }
+    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
+    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+    if (!leftOut.isEmpty()) {
+        Ask(kTitle,
+            QStringLiteral("以下文件读不出音乐长度，没有添加：\n%1").arg(leftOut.join('\n')),
+            MsgMode::Notice);
+    }
+}
+
+void MusicPage::Mybt_DelMusic_Click() {
+    DeleteGridRows(MSHFlexGrid2, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Music));
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "widgets/message_box.h"
+#include "windows/settings/settings_context.h"
+
+#include <QFrame>
+#include <QStringList>
+#include <functional>
+
+class FlexGrid;
+class MyButton;
+class QLineEdit;
+class QListWidget;
+
+// The break-music libraries page: create and delete libraries (List1), and add or delete
+// the songs of the selected one (grid 2). Every change to the list reloads the running
+// program's library list, so the schedule and the event editor see it at once.
+class MusicPage : public QFrame {
+    Q_OBJECT
+public:
+    MusicPage(SettingsContext& ctx, QWidget* parent);
+
+    // Lists the libraries and selects the first, which shows its songs.
+    void Load();
+
+    void List1_Click();
+    void MyBt_AddGroup_Click();
+    void MyButton3_Click();
+    void Mybt_AddMusic_Click();
+    void Mybt_DelMusic_Click();
+
+    // The file chooser: the files picked, none when cancelled. Tests replace it.
+    std::function<QStringList(QWidget* parent)> ChooseFiles;
+    // Notices and questions (the program's message box). Tests replace it; the grid's
+    // delete question goes through it too.
+    std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
+
+    FlexGrid* Grid() const { return MSHFlexGrid2; }
+
+private:
+    QString SelectedLibrary() const;
+    void ReloadLibraries();
+    void UpdateButtons(bool gridEmpty);
+    // Measures files behind a progress dialog; false when the user cancelled.
+    bool MeasureWithProgress(const QStringList& files, QVector<double>* lengths);
+
+    SettingsContext& ctx_;
+    QLineEdit* Text1 = nullptr;
+    MyButton* MyBt_AddGroup = nullptr;
+    MyButton* MyButton3 = nullptr;
+    QListWidget* List1 = nullptr;
+    FlexGrid* MSHFlexGrid2 = nullptr;
+    MyButton* Mybt_AddMusic = nullptr;
+    MyButton* Mybt_DelMusic = nullptr;
+};
+
+// The filter of the program's music file choosers.
+extern const QString kMusicFileFilter;

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QFrame>
+#include <functional>
+#include <memory>
+
+class Autostart;
+class MyButton;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class Text_TimeBox;
+struct SettingsContext;
+
+// The options page ("基本设置"): the break-music play order, whether the normal/rain mode is
+// remembered, starting with the desktop, starting hidden in the tray, and the daily shutdown
+// time. Nothing is stored before apply; apply stores every option at once and hands play
+// order, shutdown time and start-hidden to the running program.
+class OptionsPage : public QFrame {
+    Q_OBJECT
+public:
+    OptionsPage(SettingsContext& ctx, QWidget* parent = nullptr);
+    ~OptionsPage() override;
+
+    // Shows the stored options; run each time the page is selected. The remember-mode,
+    // start-hidden and shutdown boxes are only ever ticked here, never cleared, so what the
+    // user ticked stays ticked until apply.
+    void Load();
+    // The time box can be edited exactly while the shutdown box is ticked.
+    void Check_ShutDown_Click();
+    // Stores every option, passes three to the running program, and makes or removes the
+    // start-with-the-desktop entry.
+    void MyBt_Apply_Click();
+
+    // Where the start-with-the-desktop entry is made: the session's autostart folder unless
+    // a test sets another. The page does not take ownership.
+    void SetAutostart(Autostart* autostart);
+    // Shows a notice; the program's message box unless a test replaces it.
+    std::function<void(const QString& text)> Notify;
+
+private:
+    void Build();
+    bool SaveOptions();
+    void UpdateAutostart();
+
+    SettingsContext& ctx_;
+    std::unique_ptr<Text_TimeBox> ShutDownTimeBox; // made the first time the page is loaded
+    std::unique_ptr<Autostart> sessionAutostart_;
+    Autostart* autostart_ = nullptr;
+
+    QGroupBox* Frm_setplay = nullptr;
+    QGroupBox* Frm_FinishSet = nullptr;
+    QLabel* Label_PlaySequence = nullptr;
+    QRadioButton* Option_PlaySequence[3] = {};
+    QCheckBox* Check_Replace = nullptr;
+    QCheckBox* Check_StartEndSet = nullptr;
+    QCheckBox* Check_TuoPang = nullptr;
+    QCheckBox* Check_ShutDown = nullptr;
+    QLineEdit* Text_ShutDownTime = nullptr;
+    MyButton* MyBt_Apply = nullptr;
+};

@@ -1,0 +1,172 @@
+#include "windows/settings/replace_page.h"
+
+#include "audio/length_meter.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "store/config_loader.h"
+#include "widgets/art.h"
+#include "widgets/my_button.h"
+#include "windows/settings/music_page.h"
+#include "windows/settings/settings_grid.h"
+
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+const QString kTable = QStringLiteral("替代音乐");
+const QString kTitle = QStringLiteral("温馨提示");
+// 替代音乐's columns in table order: id hidden. The length column is wide enough for
+// "hh:mm:ss" in the program's font (850 twips cut it off).
+const QVector<int> kWidths = {0, 1500, 4750, 1250};
+
+} // namespace
+
+ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Frame(2)"));
+
+    Frame_ReplaceMusic = new QGroupBox(QStringLiteral("添加雨天替代音乐"), this);
+    Frame_ReplaceMusic->setObjectName(QStringLiteral("Frame_ReplaceMusic"));
+    Frame_ReplaceMusic->setGeometry(Px(QRect(120, 240, 7760, 1320)));
+
+    Text_ReplaceName = new QLineEdit(QStringLiteral("输入替代音乐名"), Frame_ReplaceMusic);
+    Text_ReplaceName->setObjectName(QStringLiteral("Text_ReplaceName"));
+    Text_ReplaceName->setGeometry(Px(QRect(240, 360, 2100, 330)));
+    Text_ReplaceName->installEventFilter(this);
+
+    MyBt_ReplaceMusic =
+        MyButton::Create(Frame_ReplaceMusic, QStringLiteral("MyBt_ReplaceMusic"),
+                         QRect(2520, 338, 1215, 375), QStringLiteral("浏览音乐"), 1);
+    Lab_ReplaceMusicLength = new QLabel(QStringLiteral("音乐长度"), Frame_ReplaceMusic);
+    Lab_ReplaceMusicLength->setObjectName(QStringLiteral("Lab_ReplaceMusicLength"));
+    Lab_ReplaceMusicLength->setGeometry(Px(QRect(3900, 375, 1200, 300)));
+    MyBt_AddReplaceMusic =
+        MyButton::Create(Frame_ReplaceMusic, QStringLiteral("MyBt_AddReplaceMusic"),
+                         QRect(6480, 338, 975, 375), QStringLiteral("添加"), 1);
+    Lab_ReplacePath = new QLabel(Frame_ReplaceMusic);
+    Lab_ReplacePath->setObjectName(QStringLiteral("Lab_ReplacePath"));
+    Lab_ReplacePath->setGeometry(Px(QRect(240, 840, 7280, 300)));
+    connect(MyBt_ReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_ReplaceMusic_Click);
+    connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_AddReplaceMusic_Click);
+
+    MSHFlexGrid3 = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
+    MSHFlexGrid3->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
+    MSHFlexGrid3->SetColumnWidths(kWidths);
+    MSHFlexGrid3->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+        return Ask(title, text, mode);
+    };
+    // The Delete key does all the button does, reference clean-up included.
+    connect(MSHFlexGrid3, &FlexGrid::DeleteKeyReleased, this,
+            &ReplacePage::MyBt_DelReplaceMusic_Click);
+
+    MyBt_DelReplaceMusic = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
+                                            QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
+    connect(MyBt_DelReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_DelReplaceMusic_Click);
+    connect(MSHFlexGrid3, &FlexGrid::Reloaded, this,
+            [this](bool empty) { MyBt_DelReplaceMusic->SetEnabled(!empty); });
+    MyBt_DelReplaceMusic->SetEnabled(false);
+
+    ChooseFile = [](QWidget* parent) {
+        return QFileDialog::getOpenFileName(parent, QStringLiteral("选择文件"), QString(),
+                                            kMusicFileFilter);
+    };
+    Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+        return ShowMessage(window(), title, text, mode);
+    };
+}
+
+void ReplacePage::Load() {
+    ctx_.state.Sql(GridIndex::Replace) = {kTable, QString(), QString(), QString()};
+    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+}
+
+void ReplacePage::ReloadReplacements() {
+    QString error;
+    if (!SetReplaceMusicArr(ctx_.vars, ctx_.conn, &error)) {
+        Ask(kTitle, QStringLiteral("无法重新读取替代音乐：%1").arg(error), MsgMode::Notice);
+    }
+}
+
+void ReplacePage::MyBt_ReplaceMusic_Click() {
+    const QString file = ChooseFile(window());
+    if (file.isEmpty()) {
+        return; // the labels keep the file chosen before and its length
+    }
+    const double seconds = LengthMeter::Measure(file);
+    if (seconds < 0) {
+        Ask(kTitle,
+            QStringLiteral("读不出这个文件的音乐长度，请换一个文件：\n%1")
+                .arg(QDir::toNativeSeparators(file)),
+            MsgMode::Notice);
+        return;
+    }
+    Lab_ReplaceMusicLength->setText(LengthToTime(seconds));
+    Lab_ReplacePath->setText(file);
+}
+
+void ReplacePage::MyBt_AddReplaceMusic_Click() {
+    if (Lab_ReplacePath->text().isEmpty()) {
+        Ask(kTitle, QStringLiteral("请为该替代事件选择一个替代音乐吧！"), MsgMode::Notice);
+        MyBt_ReplaceMusic_Click();
+        if (Lab_ReplacePath->text().isEmpty()) {
+            return;
+        }
+    }
+    if (Text_ReplaceName->text().trimmed().isEmpty()) {
+        Text_ReplaceName_LostFocus();
+        return;
+    }
+    qint64 id = 0;
+    QString error;
+    if (!ctx_.conn.AddReplace(Text_ReplaceName->text(), Lab_ReplacePath->text(),
+                              Lab_ReplaceMusicLength->text(), &id, &error)) {
+        Ask(kTitle, QStringLiteral("没有添加替代音乐：%1").arg(error), MsgMode::Notice);
+        return;
+    }
+    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+    MSHFlexGrid3->SelectId(id);
+    ReloadReplacements();
+    Text_ReplaceName->setText(QStringLiteral("请输入替代音乐名"));
+    Lab_ReplacePath->clear();
+}
+
+void ReplacePage::Text_ReplaceName_LostFocus() {
+    if (Text_ReplaceName->text().trimmed().isEmpty()) {
+        Ask(kTitle, QStringLiteral("请输入一个替代事件名称！"), MsgMode::Notice);
+        Text_ReplaceName->setFocus();
+    }
+}
+
+bool ReplacePage::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == Text_ReplaceName && e->type() == QEvent::FocusOut) {
+        // Only a move to another control counts, not the window losing the focus to a
+        // dialog or another program.
+        const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
+        if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason) {
+            Text_ReplaceName_LostFocus();
+        }
+    }
+    return QFrame::eventFilter(watched, e);
+}
+
+void ReplacePage::MyBt_DelReplaceMusic_Click() {
+    const QVector<qint64> ids = MSHFlexGrid3->SelectedIds();
+    if (ids.isEmpty() || MSHFlexGrid3->CurrentId() == 0) {
+        return;
+    }
+    if (!Ask(QStringLiteral("删除提示"), QStringLiteral("真的要删除这些记录吗?"),
+             MsgMode::Confirm)) {
+        return;
+    }
+    QString error;
+    if (!ctx_.conn.DeleteReplacements(ids, &error)) {
+        Ask(QStringLiteral("删除失败"), QStringLiteral("没有删除任何记录：%1").arg(error),
+            MsgMode::Notice);
+        return;
+    }
+    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+    ReloadReplacements();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "widgets/message_box.h"
+#include "windows/settings/settings_context.h"
+
+#include <QFrame>
+#include <functional>
+
+class FlexGrid;
+class MyButton;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+
+// The rain replacement music page: name a replacement, pick its file (its length is
+// measured), add it; grid 3 lists them all and deletes them. Adding and deleting reload the
+// running program's replacement list, so rain mode uses the change at once; deleting also
+// clears the events' references to names no replacement carries any more.
+class ReplacePage : public QFrame {
+    Q_OBJECT
+public:
+    ReplacePage(SettingsContext& ctx, QWidget* parent);
+
+    // Loads grid 3; the boxes above it keep what they hold while the window is open.
+    void Load();
+
+    void MyBt_ReplaceMusic_Click();
+    void MyBt_AddReplaceMusic_Click();
+    void MyBt_DelReplaceMusic_Click();
+    // Leaving the name box empty is refused.
+    void Text_ReplaceName_LostFocus();
+
+    // The file chooser: the file picked, empty when cancelled. Tests replace it.
+    std::function<QString(QWidget* parent)> ChooseFile;
+    // Notices and questions (the program's message box). Tests replace it.
+    std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
+
+    FlexGrid* Grid() const { return MSHFlexGrid3; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void ReloadReplacements();
+
+    SettingsContext& ctx_;
+    QGroupBox* Frame_ReplaceMusic = nullptr;
+    QLineEdit* Text_ReplaceName = nullptr;
+    MyButton* MyBt_ReplaceMusic = nullptr;
+    QLabel* Lab_ReplaceMusicLength = nullptr;
+    QLabel* Lab_ReplacePath = nullptr;
+    MyButton* MyBt_AddReplaceMusic = nullptr;
+    FlexGrid* MSHFlexGrid3 = nullptr;
+    MyButton* MyBt_DelReplaceMusic = nullptr;
+};

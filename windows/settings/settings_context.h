@@ -1,0 +1,16 @@
+#pragma once
+
+#include "windows/settings/settings_state.h"
+
+class Conn;
+class Player;
+struct ProgramVars;
+
+// What every page of the settings window gets: the run-wide settings, the store, the
+// player (to measure and try out music) and the window's remembered state.
+struct SettingsContext {
+    ProgramVars& vars;
+    Conn& conn;
+    Player& player;
+    SettingsState& state;
+};

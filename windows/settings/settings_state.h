@@ -1,0 +1,22 @@
+#pragma once
+
+#include "store/conn.h"
+
+#include <QString>
+
+// The settings grids, by their place in SettingsState::GridSql.
+enum class GridIndex { Week = 0, Music = 1, Replace = 2 };
+
+// What the settings window remembers for the whole run, between its openings. The main
+// window owns the one instance.
+struct SettingsState {
+    // The weekday the week page shows. Empty until the window is first opened, which takes
+    // today's weekday; after that the one last chosen. The schedule does not follow it: it
+    // keeps ProgramVars::CurWeekName, today's weekday.
+    QString WeekName;
+    // The query each grid was last loaded with: the week grid, the library songs, the
+    // replacements. Deletes and the event editor reload a grid with its query.
+    GridQuery GridSql[3];
+
+    GridQuery& Sql(GridIndex grid) { return GridSql[static_cast<int>(grid)]; }
+};

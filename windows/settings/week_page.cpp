@@ -1,0 +1,171 @@
+#include "windows/settings/week_page.h"
+
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "widgets/art.h"
+#include "widgets/my_button.h"
+#include "windows/editor/modify_event.h"
+#include "windows/settings/settings_grid.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QListWidget>
+
+namespace {
+
+const QString kTable = QStringLiteral("作息表");
+const QString kCopyIdle = QStringLiteral("复制到");
+const QString kCopyChoosing = QStringLiteral("确定");
+
+// Widths in twips of 作息表's columns in table order (0 hides, -1 the grid's default).
+const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
+
+GridQuery WeekQuery(const QString& weekName) {
+    return {kTable, QStringLiteral("星期名"), weekName, QStringLiteral("开始时间")};
+}
+
+} // namespace
+
+WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Frame(0)"));
+
+    Combo_Week = new QComboBox(this);
+    Combo_Week->setObjectName(QStringLiteral("Combo_Week"));
+    Combo_Week->addItems(WeekdayNames());
+    Combo_Week->setGeometry(Px(QRect(120, 240, 1500, 330)));
+    Combo_Week->setCurrentIndex(-1);
+    connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::Combo_Week_Click);
+
+    MSHFlexGrid1 = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
+    MSHFlexGrid1->setGeometry(Px(QRect(120, 660, 7760, 3300)));
+    MSHFlexGrid1->SetColumnWidths(kWidths);
+    MSHFlexGrid1->Model()->RowColour = WeekGridRowColour;
+    connect(MSHFlexGrid1, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(MSHFlexGrid1, &FlexGrid::OpenRow, this, &WeekPage::MSHFlexGrid1_DblClick);
+
+    MyBt_AddEvent = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
+                                     QRect(3480, 4080, 975, 375), QStringLiteral("添加"), 1);
+    MyBt_DelEvent = MyButton::Create(this, QStringLiteral("MyBt_DelEvent"),
+                                     QRect(4560, 4080, 975, 375), QStringLiteral("删除"), 1);
+    MyBt_CopyDay = MyButton::Create(this, QStringLiteral("MyBt_CopyDay"),
+                                    QRect(5640, 4080, 975, 375), kCopyIdle, 1);
+    connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::MyBt_AddEvent_Click);
+    connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::MyBt_CopyDay_Click);
+    connect(MSHFlexGrid1, &FlexGrid::Reloaded, this, [this](bool empty) {
+        MyBt_CopyDay->SetEnabled(!empty);
+        MyBt_DelEvent->SetEnabled(!empty);
+    });
+
+    List_SelCopyDay = new QListWidget(this);
+    List_SelCopyDay->setObjectName(QStringLiteral("List_SelCopyDay"));
+    List_SelCopyDay->setSelectionMode(QAbstractItemView::MultiSelection);
+    List_SelCopyDay->setGeometry(Px(QRect(5640, 4080 - 1560, 975, 1560)));
+    List_SelCopyDay->hide();
+    List_SelCopyDay->installEventFilter(this);
+
+    OpenEditor = [this](const QString& weekName, qint64 id) {
+        return ModifyEvent::Edit(ctx_.vars, ctx_.conn, ctx_.player, weekName, id, window());
+    };
+}
+
+void WeekPage::Load() {
+    QString week = ctx_.state.WeekName;
+    if (!WeekdayNames().contains(week)) {
+        week = ctx_.vars.CurWeekName; // the first opening of the run: today's weekday
+    }
+    if (!WeekdayNames().contains(week)) {
+        week = WeekdayName(QDate::currentDate());
+    }
+    const int index = WeekdayNames().indexOf(week);
+    if (Combo_Week->currentIndex() == index) {
+        ShowWeek(week);
+    } else {
+        Combo_Week->setCurrentIndex(index); // runs the weekday change
+    }
+}
+
+void WeekPage::Combo_Week_Click() {
+    if (Combo_Week->currentIndex() >= 0) {
+        ShowWeek(Combo_Week->currentText());
+    }
+}
+
+void WeekPage::ShowWeek(const QString& weekName) {
+    ctx_.state.WeekName = weekName;
+    ctx_.state.Sql(GridIndex::Week) = WeekQuery(weekName);
+    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    List_SelCopyDay->clear();
+    for (const QString& name : WeekdayNames()) {
+        if (name != weekName) {
+            List_SelCopyDay->addItem(name);
+        }
+    }
+}
+
+void WeekPage::MyBt_AddEvent_Click() {
+    AfterEdit(OpenEditor(ctx_.state.WeekName, 0));
+}
+
+void WeekPage::MSHFlexGrid1_DblClick() {
+    const qint64 id = MSHFlexGrid1->CurrentId();
+    if (id != 0) {
+        AfterEdit(OpenEditor(ctx_.state.WeekName, id));
+    }
+}
+
+// A save reloads the grid with the saved row selected; a cancel leaves the grid as it was.
+void WeekPage::AfterEdit(qint64 savedId) {
+    if (savedId == 0) {
+        return;
+    }
+    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    MSHFlexGrid1->SelectId(savedId);
+}
+
+void WeekPage::MyBt_DelEvent_Click() {
+    DeleteGridRows(MSHFlexGrid1, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Week));
+}
+
+void WeekPage::MyBt_CopyDay_Click() {
+    if (MyBt_CopyDay->BtCaption() == kCopyIdle) {
+        MyBt_CopyDay->SetBtCaption(kCopyChoosing);
+        List_SelCopyDay->clearSelection();
+        List_SelCopyDay->show();
+        List_SelCopyDay->raise();
+        List_SelCopyDay->setFocus();
+        return;
+    }
+    List_SelCopyDay->hide();
+    MyBt_CopyDay->SetBtCaption(kCopyIdle);
+    QStringList targets;
+    for (int i = 0; i < List_SelCopyDay->count(); ++i) {
+        if (List_SelCopyDay->item(i)->isSelected()) {
+            targets << List_SelCopyDay->item(i)->text();
+        }
+    }
+    if (targets.isEmpty()) {
+        return;
+    }
+    const QString week = ctx_.state.WeekName;
+    if (!Ask(QStringLiteral("复制到..."),
+             QStringLiteral("确信所选星期的事件与%1一样吗？").arg(week), true)) {
+        return;
+    }
+    QString error;
+    if (!ctx_.conn.CopyDay(week, targets, &error)) {
+        Ask(QStringLiteral("复制失败"),
+            QStringLiteral("没有复制任何事件，所选星期保持原样：%1").arg(error), false);
+    }
+}
+
+bool WeekPage::Ask(const QString& title, const QString& text, bool confirm) {
+    return MSHFlexGrid1->Ask(title, text, confirm ? MsgMode::Confirm : MsgMode::Notice);
+}
+
+bool WeekPage::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == List_SelCopyDay && e->type() == QEvent::FocusOut) {
+        List_SelCopyDay->hide();
+    }
+    return QFrame::eventFilter(watched, e);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QFrame>
+#include <functional>
+
+#include "windows/settings/settings_context.h"
+
+class FlexGrid;
+class MyButton;
+class QComboBox;
+class QListWidget;
+
+// The week page: the events of one weekday in grid 1, with add, modify (double-click or
+// Enter on a row), delete (button or the Delete key), and copying the whole day onto other
+// weekdays. The weekday shown is the page's own (SettingsState::WeekName); the schedule
+// keeps following today's date.
+class WeekPage : public QFrame {
+    Q_OBJECT
+public:
+    WeekPage(SettingsContext& ctx, QWidget* parent);
+
+    // Shows the remembered weekday (today's at the first opening of the run).
+    void Load();
+
+    void Combo_Week_Click();
+    void MyBt_AddEvent_Click();
+    void MSHFlexGrid1_DblClick();
+    void MyBt_DelEvent_Click();
+    void MyBt_CopyDay_Click();
+
+    // Opens the event editor: id 0 adds an event to weekName, any other id modifies that
+    // row. Returns the id of the saved row, or 0 when nothing was saved. Tests replace it.
+    std::function<qint64(const QString& weekName, qint64 id)> OpenEditor;
+
+    FlexGrid* Grid() const { return MSHFlexGrid1; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void ShowWeek(const QString& weekName);
+    void AfterEdit(qint64 savedId);
+    bool Ask(const QString& title, const QString& text, bool confirm);
+
+    SettingsContext& ctx_;
+    QComboBox* Combo_Week = nullptr;
+    FlexGrid* MSHFlexGrid1 = nullptr;
+    MyButton* MyBt_AddEvent = nullptr;
+    MyButton* MyBt_DelEvent = nullptr;
+    MyButton* MyBt_CopyDay = nullptr;
+    QListWidget* List_SelCopyDay = nullptr;
+};
+
