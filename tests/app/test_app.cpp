@@ -98,7 +98,15 @@ private slots:
         first.setProcessEnvironment(Env(runtime.path()));
         first.start(BELVORAN_BIN, {"--database", s.path});
         QVERIFY(first.waitForStarted());
-        QTest::qWait(1500);
+        // Not a fixed wait: under load the first copy may need longer than any guess to
+        // take the lock, and a second copy started before that would be the one running.
+        QString firstLog;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                firstLog += QString::fromUtf8(first.readAllStandardError());
+                return firstLog.contains("Belvoran started");
+            },
+            30000));
         QProcess second;
         second.setProcessEnvironment(Env(runtime.path()));
         second.start(BELVORAN_BIN, {"--database", s.path});
