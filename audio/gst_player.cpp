@@ -3,6 +3,7 @@
 #include "audio/length_meter.h"
 #include "audio/playable_file.h"
 #include "core/play_log.h"
+#include "core/time_text.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -10,6 +11,15 @@
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -22,9 +32,51 @@ constexpr double kMidiGain = 0.8;
 
 std::atomic<bool> gNoAudioReported{false};
 
-qint64 MonotonicNs() {
-    return static_cast<qint64>(g_get_monotonic_time()) * 1000;
+qint64 ClockNs(clockid_t id) {
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+
+// The time of GStreamer's system clock, on which armed starts are scheduled.
+qint64 MonotonicNs() {
+    return ClockNs(CLOCK_MONOTONIC);
+}
+
+// The monotonic clock minus the wall clock now. A thread preempted between the two readings
+// would be off by the time it waited: the reading bracketed most tightly counts.
+qint64 MonotonicMinusWallNs() {
+    qint64 best = std::numeric_limits<qint64>::max();
+    qint64 offset = 0;
+    for (int i = 0; i < 10 && best > 20000; ++i) {
+        const qint64 before = ClockNs(CLOCK_REALTIME);
+        const qint64 mono = MonotonicNs();
+        const qint64 after = ClockNs(CLOCK_REALTIME);
+        if (after - before < best) {
+            best = after - before;
+            offset = mono - before / 2 - after / 2;
+        }
+    }
+    return offset;
+}
+
+// A wall-clock time on the monotonic clock, by the two clocks' offset now: a later step of
+// the wall clock moves the answer.
+qint64 WallToMonotonicNs(const QDateTime& t) {
+    return t.toMSecsSinceEpoch() * 1000000 + MonotonicMinusWallNs();
+}
+
+QDateTime MonotonicToWall(qint64 ns) {
+    const qint64 wall = ns - MonotonicMinusWallNs();
+    return QDateTime::fromMSecsSinceEpoch((wall + 500000) / 1000000);
+}
+
+// An armed start closer than this is started at once: going to PLAYING takes about this long.
+constexpr qint64 kMinLeadNs = 20 * 1000000;
+// A wall-clock step by more than this re-arms a waiting start.
+constexpr qint64 kRearmNs = 1000000;
+// The wall clock is looked at once more this long before an armed start.
+constexpr qint64 kLastCheckNs = 200 * 1000000;
 
 QString SinkDescription() {
     const QByteArray env = qgetenv("BELVORAN_AUDIO_SINK");
@@ -82,6 +134,22 @@ QString SinkNames(GstElement* sink) {
     return names.join(QStringLiteral(", "));
 }
 
+// Asks real-time scheduling for the calling streaming thread, so a busy computer does not
+// delay the sink's wake-up at an armed start. Where the system does not allow it (an
+// ordinary user without an RLIMIT_RTPRIO), the thread stays as it was.
+void RaiseStreamingThread() {
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+// Whether RaiseStreamingThread can succeed: root, or an RLIMIT_RTPRIO that allows it.
+bool RealTimeAllowed() {
+    rlimit limit{};
+    return geteuid() == 0 ||
+           (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= rlim_t(10));
+}
+
 } // namespace
 
 bool GstPlayer::NoAudioOutputReported() {
@@ -96,15 +164,60 @@ void EnsureGstInit() {
     Q_UNUSED(done);
 }
 
+namespace {
+bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info);
+} // namespace
+
 struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
     GstElement* sink = nullptr; // the audio sink, owned by playbin
+    GstPlayer* owner = nullptr;
     quint64 serial = 0;
     QString file;
+    qint64 startNs = -1;    // an armed start's target on the monotonic clock
+    bool announced = false; // PlayStateChange to Playing has been emitted for it
+    bool reported = false;  // FirstSample has been emitted for it
     std::atomic<qint64> playingNs{-1};
     std::atomic<qint64> bufferNs{-1};
     std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
+    // An armed start's target on the monotonic clock: this (the previous) playback's sink
+    // gets nothing that would sound past it. -1: no cut.
+    std::atomic<qint64> cutNs{-1};
 };
+
+namespace {
+
+// Whether the buffer at pad would still be sounding at the pipeline's cut: its end, on the
+// pipeline clock, is past it. The sink plays buffers at their clock time, so dropping these
+// as they arrive ends the sound at the cut, whenever this thread or the main one runs.
+bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
+    const qint64 cut = pipe->cutNs.load();
+    if (cut < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
+        return false;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+        return false;
+    }
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) {
+        return false;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime end = GST_BUFFER_PTS(buffer);
+    if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
+        end += GST_BUFFER_DURATION(buffer);
+    }
+    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
+    gst_event_unref(event);
+    if (!GST_CLOCK_TIME_IS_VALID(running)) {
+        return false;
+    }
+    return qint64(gst_element_get_base_time(pipe->playbin) + running) > cut;
+}
+
+} // namespace
 
 namespace {
 
@@ -120,17 +233,22 @@ struct BusContext {
 
 GstPlayer::GstPlayer(QObject* parent) : Player(parent) {
     EnsureGstInit();
+    promoteTimer_.setSingleShot(true);
+    promoteTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&promoteTimer_, &QTimer::timeout, this, &GstPlayer::Promote);
 }
 
 GstPlayer::~GstPlayer() {
     // Setting NULL joins the streaming threads: no bus message can reach this object later.
     Discard(current_);
     Discard(prepared_);
+    Discard(armedPipe_);
 }
 
 std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file) {
     auto p = std::make_unique<Pipeline>();
     p->serial = nextSerial_++;
+    p->owner = this;
     p->file = file;
     p->playbin = gst_element_factory_make("playbin", nullptr);
     if (!p->playbin) {
@@ -160,13 +278,23 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         if (pad) {
             gst_pad_add_probe(
                 pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                [](GstPad*, GstPadProbeInfo*, gpointer data) -> GstPadProbeReturn {
-                    auto* ns = static_cast<std::atomic<qint64>*>(data);
+                [](GstPad* pad, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
+                    // The pipeline outlives its streaming threads: Discard stops them first.
+                    auto* pipe = static_cast<Pipeline*>(data);
+                    if (PastCut(pipe, pad, info)) {
+                        return GST_PAD_PROBE_DROP;
+                    }
                     qint64 expected = -1;
-                    ns->compare_exchange_strong(expected, MonotonicNs());
+                    if (pipe->bufferNs.compare_exchange_strong(expected, MonotonicNs())) {
+                        GstPlayer* owner = pipe->owner;
+                        const quint64 serial = pipe->serial;
+                        QMetaObject::invokeMethod(
+                            owner, [owner, serial] { owner->OnFirstBuffer(serial); },
+                            Qt::QueuedConnection);
+                    }
                     return GST_PAD_PROBE_OK;
                 },
-                &p->bufferNs, nullptr);
+                p.get(), nullptr);
             gst_object_unref(pad);
         }
         p->sink = sink;
@@ -206,6 +334,15 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
             case GST_MESSAGE_ERROR:
                 c->deliver(c->player, c->serial, gst_message_ref(msg));
                 break;
+            case GST_MESSAGE_STREAM_STATUS: {
+                // Posted from the new streaming thread itself as it starts.
+                GstStreamStatusType type;
+                gst_message_parse_stream_status(msg, &type, nullptr);
+                if (type == GST_STREAM_STATUS_TYPE_ENTER) {
+                    RaiseStreamingThread();
+                }
+                break;
+            }
             default:
                 break;
             }
@@ -229,12 +366,18 @@ void GstPlayer::Discard(std::unique_ptr<Pipeline>& p) {
 }
 
 void GstPlayer::SetFileName(const QString& file) {
+    CancelStart();
     Discard(current_);
     playing_ = false;
     file_ = file;
 }
 
 void GstPlayer::Play() {
+    CancelStart();
+    StartNow();
+}
+
+void GstPlayer::StartNow() {
     if (file_.isEmpty()) {
         return;
     }
@@ -255,6 +398,7 @@ void GstPlayer::Play() {
         return;
     }
     current_->playingNs = -1;
+    current_->startNs = -1;
     playStartNs_ = MonotonicNs();
     playing_ = true;
     // A file whose streams hold no sound (a picture, a video without sound) can leave playbin
@@ -306,6 +450,7 @@ void GstPlayer::EndWithError(const QString& text) {
 }
 
 void GstPlayer::Halt() {
+    CancelStart();
     Discard(current_);
     Discard(prepared_); // nothing is about to play: let go of the sound device
     playing_ = false;
@@ -325,6 +470,172 @@ void GstPlayer::Prepare(const QString& file) {
         // PAUSED prerolls: the file is opened, decoded up to the first buffer and waits at
         // the sink, so PLAYING later starts at once.
         gst_element_set_state(prepared_->playbin, GST_STATE_PAUSED);
+    }
+}
+
+void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
+    if (armed_ && armedFile_ == file && armedTarget_ == target) {
+        if (armedPending_ && armedPipe_) {
+            // The wall clock may have been stepped since arming: follow it.
+            const qint64 ns = WallToMonotonicNs(target);
+            if (std::llabs(ns - armedNs_) > kRearmNs) {
+                armedNs_ = ns;
+                RunArmed();
+            }
+        }
+        return;
+    }
+    CancelStart();
+    armed_ = true;
+    armedPending_ = true;
+    armedFile_ = file;
+    armedTarget_ = target;
+    armedNs_ = WallToMonotonicNs(target);
+    if (CheckPlayableFile(file).isEmpty()) {
+        if (prepared_ && prepared_->file == file) {
+            armedPipe_ = std::move(prepared_);
+        } else {
+            armedPipe_ = MakePipeline(file);
+        }
+    }
+    // Without a pipeline the start at the target plays the file cold, and says why it fails.
+    RunArmed();
+}
+
+void GstPlayer::RunArmed() {
+    const qint64 lead = armedNs_ - MonotonicNs();
+    if (lead < kMinLeadNs) {
+        if (armedPipe_ && armedPipe_->startNs >= 0) {
+            // Already running towards a target the wall clock has jumped past: it is
+            // started like a prepared pipeline, its running time 0 now.
+            gst_element_set_state(armedPipe_->playbin, GST_STATE_PAUSED);
+            gst_element_set_start_time(armedPipe_->playbin, 0);
+            armedPipe_->startNs = -1;
+        }
+        lastCheck_ = false;
+        Promote();
+        return;
+    }
+    // The last look at the wall clock before the target, then the target itself.
+    lastCheck_ = lead > 2 * kLastCheckNs;
+    promoteTimer_.start(static_cast<int>((lastCheck_ ? lead - kLastCheckNs : lead) / 1000000));
+    if (!armedPipe_) {
+        return;
+    }
+    GstElement* playbin = armedPipe_->playbin;
+    armedPipe_->startNs = armedNs_;
+    // PAUSED first: a pipeline already running towards an old target takes the new one.
+    gst_element_set_state(playbin, GST_STATE_PAUSED);
+    GstClock* clock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(playbin), clock);
+    gst_object_unref(clock);
+    // No start time: the pipeline keeps the base time given here, and running time 0, the
+    // file's first sample, falls on the target.
+    gst_element_set_start_time(playbin, GST_CLOCK_TIME_NONE);
+    gst_element_set_base_time(playbin, static_cast<GstClockTime>(armedNs_));
+    gst_element_set_state(playbin, GST_STATE_PLAYING);
+    if (current_) {
+        current_->cutNs = armedNs_; // what plays now falls silent at the target
+    }
+    // The switch-over (Promote) comes on this thread: it ends the previous playback and may
+    // come late, but the first sample does not wait for it.
+}
+
+void GstPlayer::Promote() {
+    if (!armedPending_) {
+        return;
+    }
+    if (lastCheck_) {
+        lastCheck_ = false;
+        const qint64 ns = WallToMonotonicNs(armedTarget_);
+        if (std::llabs(ns - armedNs_) > kRearmNs) {
+            armedNs_ = ns; // the wall clock was stepped: the start follows it
+            RunArmed();
+        } else {
+            promoteTimer_.start(
+                static_cast<int>(std::max<qint64>(0, ns - MonotonicNs()) / 1000000));
+        }
+        return;
+    }
+    promoteTimer_.stop();
+    const qint64 late = armedTarget_.secsTo(QDateTime::currentDateTime());
+    if (late > kLateGraceSeconds) {
+        PlayLog(QStringLiteral("skip  start of %1 at %2: due %3 s ago")
+                    .arg(armedFile_, armedTarget_.toString(QStringLiteral("HH:mm:ss")))
+                    .arg(late));
+        CancelStart();
+        return;
+    }
+    armedPending_ = false;
+    file_ = armedFile_;
+    if (!armedPipe_ || armedPipe_->startNs < 0) {
+        // Not running on the clock (no pipeline, or too close to the target): play now.
+        if (armedPipe_) {
+            Discard(prepared_);
+            prepared_ = std::move(armedPipe_);
+        }
+        StartNow();
+        return;
+    }
+    Discard(current_);
+    current_ = std::move(armedPipe_);
+    playing_ = true;
+    playStartNs_ = current_->startNs;
+    if (current_->playingNs.load() >= 0) {
+        AnnouncePlaying();
+    }
+    ReportFirstSample();
+}
+
+void GstPlayer::CancelStart() {
+    promoteTimer_.stop();
+    if (armedPending_) {
+        Discard(armedPipe_);
+        if (current_) {
+            current_->cutNs = -1; // it plays on
+        }
+    }
+    armed_ = false;
+    armedPending_ = false;
+}
+
+bool GstPlayer::StartArmed(const QString& file, const QDateTime& target) const {
+    return armed_ && armedFile_ == file && armedTarget_ == target;
+}
+
+void GstPlayer::AnnouncePlaying() {
+    if (current_->announced) {
+        return;
+    }
+    current_->announced = true;
+    // Playing: the audio sink has been chosen and has opened its device, or fallen back.
+    if (current_->fallbackSink.load()) {
+        OutputFound(false, QStringLiteral("no sound device could be opened"));
+    } else {
+        OutputFound(true, QStringLiteral("sound reaches %1").arg(SinkNames(current_->sink)));
+    }
+    emit PlayStateChange(Stopped, Playing);
+}
+
+void GstPlayer::ReportFirstSample() {
+    if (!current_ || current_->reported) {
+        return;
+    }
+    const qint64 buffer = current_->bufferNs.load();
+    const qint64 playing = current_->playingNs.load();
+    if (buffer < 0 || playing < 0) {
+        return;
+    }
+    current_->reported = true;
+    // A synchronised sink plays a buffer that came early when the clock reaches its time:
+    // not before the pipeline runs, nor before an armed start's target.
+    const qint64 first = std::max({buffer, playing, current_->startNs});
+    emit FirstSample(current_->file, MonotonicToWall(first));
+}
+
+void GstPlayer::OnFirstBuffer(quint64 serial) {
+    if (current_ && current_->serial == serial) {
+        ReportFirstSample();
     }
 }
 
@@ -390,6 +701,11 @@ bool GstPlayer::CheckOutput() {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     OutputFound(usable, how);
+    if (!RealTimeAllowed()) {
+        PlayLog(QStringLiteral("audio threads run without real-time priority (RLIMIT_RTPRIO "
+                               "is below 10): on a busy computer a bell may start some "
+                               "milliseconds after its second"));
+    }
     return usable;
 }
 
@@ -400,18 +716,19 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
         }
         return;
     }
+    if (armedPipe_ && armedPipe_->serial == serial) {
+        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+            Discard(armedPipe_); // played cold at the target, and fails there with a message
+        }
+        return;
+    }
     if (!current_ || current_->serial != serial) {
         return; // from a pipeline already replaced
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_STATE_CHANGED:
-        // Playing: the audio sink has been chosen and has opened its device, or fallen back.
-        if (current_->fallbackSink.load()) {
-            OutputFound(false, QStringLiteral("no sound device could be opened"));
-        } else {
-            OutputFound(true, QStringLiteral("sound reaches %1").arg(SinkNames(current_->sink)));
-        }
-        emit PlayStateChange(Stopped, Playing);
+        AnnouncePlaying();
+        ReportFirstSample();
         break;
     case GST_MESSAGE_EOS: {
         const QString silent = EndedWithoutSound();
@@ -464,4 +781,8 @@ double GstPlayer::Duration() {
 
 double GstPlayer::MeasureDuration(const QString& file) {
     return LengthMeter::Measure(file);
+}
+
+QString GstPlayer::WhyUnplayable(const QString& file) const {
+    return CheckPlayableFile(file);
 }

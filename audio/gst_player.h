@@ -2,6 +2,8 @@
 
 #include "audio/player.h"
 
+#include <QTimer>
+
 #include <memory>
 
 typedef struct _GstElement GstElement;
@@ -24,9 +26,16 @@ public:
     double Duration() override;
     double MeasureDuration(const QString& file) override;
     void Prepare(const QString& file) override;
+    // The prepared pipeline goes to PLAYING at once, on the system clock with its base time
+    // at target: the sink holds the first sample until the clock reaches target. At target
+    // the pipeline becomes the current one and the previous playback ends.
+    void PlayAt(const QString& file, const QDateTime& target) override;
+    void CancelStart() override;
+    bool StartArmed(const QString& file, const QDateTime& target) const override;
     // Opens the audio sink (state READY: the device is opened, nothing is played) and
     // closes it again.
     bool CheckOutput() override;
+    QString WhyUnplayable(const QString& file) const override;
 
     // Milliseconds from the last Play() to its first buffer reaching the audio sink;
     // -1 until that buffer has arrived.
@@ -37,8 +46,9 @@ public:
     // How long a play may take to start before it counts as failed (default 15 s).
     void SetStartTimeoutMs(int ms) { startTimeoutMs_ = ms; }
 
+    struct Pipeline; // one playbin and what is known about it
+
 private:
-    struct Pipeline;
     std::unique_ptr<Pipeline> MakePipeline(const QString& file);
     void Discard(std::unique_ptr<Pipeline>& p);
     void OnBusMessage(quint64 serial, GstMessage* msg);
@@ -48,10 +58,29 @@ private:
     QString EndedWithoutSound() const;
     // Records what a check or a play found out about the sound output, in the log on change.
     void OutputFound(bool usable, const QString& how);
+    // Plays file_ now, with the prepared pipeline when it is the one.
+    void StartNow();
+    // The armed start's target has come: its pipeline becomes the current one.
+    void Promote();
+    // Sets the armed pipeline's base time to armedNs_ and lets it run.
+    void RunArmed();
+    // Tells FirstSample once the current pipeline's first sample time is known.
+    void ReportFirstSample();
+    void OnFirstBuffer(quint64 serial);
+    // The current pipeline has reached PLAYING: said once per pipeline.
+    void AnnouncePlaying();
 
     QString file_;
     std::unique_ptr<Pipeline> current_;
     std::unique_ptr<Pipeline> prepared_;
+    std::unique_ptr<Pipeline> armedPipe_; // waiting for its target
+    bool armed_ = false;                  // see StartArmed
+    bool armedPending_ = false;           // the armed start's target has not come
+    QString armedFile_;
+    QDateTime armedTarget_;
+    qint64 armedNs_ = 0; // the target on the system clock (monotonic)
+    QTimer promoteTimer_;
+    bool lastCheck_ = false; // the timer's next run looks at the wall clock once more
     bool playing_ = false;
     bool outputChecked_ = false; // whether the log has said anything about the output yet
     quint64 nextSerial_ = 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -27,9 +28,25 @@ public:
     virtual double MeasureDuration(const QString& file) = 0;
     // Optional: get file ready ahead of time so a later Play of it starts without delay.
     virtual void Prepare(const QString& file) { Q_UNUSED(file); }
+    // Makes file the current media from target on: its first sample plays at target on the
+    // wall clock, decided by the audio clock rather than by a wake-up of this thread. What
+    // plays now goes on until then. Calling it again with the same file and target only
+    // follows a step of the wall clock. A target already past starts file at once; a start
+    // found due more than kLateGraceSeconds after its target (the computer slept, the wall
+    // clock jumped) is dropped, as the timetable drops an event missed by that much.
+    // SetFileName, Play, Halt, another PlayAt and CancelStart cancel a start not yet due.
+    virtual void PlayAt(const QString& file, const QDateTime& target) = 0;
+    // Cancels the start armed by PlayAt if its target has not come; nothing of it plays.
+    virtual void CancelStart() = 0;
+    // Whether the last PlayAt was for file at target and nothing has cancelled or replaced it
+    // since (it may be waiting for its second, playing, or already ended).
+    virtual bool StartArmed(const QString& file, const QDateTime& target) const = 0;
     // Checks, without playing anything, whether sound can be heard: a sound device can be
     // opened. Says so in the log; returns the answer, also kept in OutputUsable.
     virtual bool CheckOutput() { return OutputUsable(); }
+    // Why file cannot be played, in words for the log after its name; empty when it may
+    // be played (see CheckPlayableFile).
+    virtual QString WhyUnplayable(const QString& file) const = 0;
 
     // False once a check or a play found no usable sound device; true again as soon as a
     // later play reaches a real device. OutputChanged tells every change.
@@ -50,6 +67,9 @@ signals:
     void Halted();
     // Whether sound can be heard has changed (see OutputUsable).
     void OutputChanged(bool usable);
+    // The first sample of file reached the audio sink, at wall-clock time when (to the
+    // millisecond); for every start, by Play or by PlayAt.
+    void FirstSample(const QString& file, const QDateTime& when);
 
 protected:
     void SetOutputUsable(bool usable) {

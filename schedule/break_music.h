@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -24,7 +25,24 @@ public:
     BreakMusic(ProgramVars& vars, Conn& conn, Player& player, QObject* parent = nullptr);
 
     // Loads the library's songs and plays the first; a library without songs starts nothing.
+    // What PrepareBreakMusic read and drew for library is used, and a first song armed by
+    // ArmBreakMusic is left to start on the audio clock.
     void StartBreakMusic(const QString& library);
+    // Ahead of the event: reads library's songs, draws its play order and gets the first
+    // song ready in the player, so the start does no database or file work.
+    void PrepareBreakMusic(const QString& library);
+    // Arms the first song of library (prepared now if it was not) to start at target on the
+    // audio clock; the current break music ends (its song plays on until target). Calling
+    // it again with the same library and target only follows a step of the wall clock.
+    void ArmBreakMusic(const QString& library, const QDateTime& target);
+    // The first song PrepareBreakMusic or ArmBreakMusic chose for library; "" if none.
+    QString PreparedFirstSong(const QString& library) const {
+        return next_.ready && next_.library == library ? FirstSong() : QString();
+    }
+    // Forgets what was prepared ahead (the timetable has been read again).
+    void ForgetPrepared() { next_ = {}; }
+    // The song playing now (or last), "" before the first.
+    const QString& CurrentFile() const { return currentFile_; }
     // Builds the play order for the loaded songs and sets the position to 0.
     void BuildBreakOrder();
     // Advances by the play order and hands the song to the player.
@@ -38,6 +56,20 @@ public:
     int BreakPos() const { return breakPos_; }
 
 private:
+    // A library read and its play order drawn, ahead of its start.
+    struct Next {
+        QString library;
+        QVector<QString> songs;
+        QVector<int> order{0};
+        QString error;    // the library could not be read
+        QDateTime target; // the first song's armed start, if any
+        bool ready = false;
+    };
+    void LoadNext(const QString& library);
+    QVector<int> DrawOrder(int n);
+    QString FirstSong() const;
+    // Checks a song about to play and logs it (a failure once a break).
+    void NoteSong(const QString& file);
     void OnPlayStateChange(int oldState, int newState);
     void OnPlayerError(const QString& message);
 
@@ -54,4 +86,6 @@ private:
     bool passHadSound_ = false; // a song of the current pass played
     QSet<QString> failedFiles_; // failed this break, and logged
     std::mt19937 rng_;
+    Next next_;
+    QDateTime startTarget_; // the armed start of the current break's first song
 };

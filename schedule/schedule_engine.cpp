@@ -12,6 +12,9 @@ namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
 const QString kNoBells = QStringLiteral("今日无铃声");
+// How far ahead of its second an event's sound is prepared, and its start armed.
+constexpr qint64 kPrepareAheadMs = 2000;
+constexpr qint64 kArmAheadMs = 1000;
 
 } // namespace
 
@@ -24,6 +27,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     mainTimer_.setSingleShot(true);
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
+    connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
 }
 
 void ScheduleEngine::LoadTodayEvents() {
@@ -37,6 +41,7 @@ void ScheduleEngine::LoadTodayEvents() {
     shutdown_.NoteStart(loadedDate_, nowTime_);
     LoadEvents(nowTime_);
     running_ = true;
+    Ahead(now);
     ArmTimer();
 }
 
@@ -57,7 +62,11 @@ void ScheduleEngine::LoadEvents(QString after) {
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
+    // What was prepared may have changed in the store: prepared again, and a start armed
+    // for another event or file is replaced at the next Ahead.
     preparedFile_.clear();
+    preparedId_ = -1;
+    breakMusic_.ForgetPrepared();
     ArmNextEvent();
 }
 
@@ -142,11 +151,13 @@ void ScheduleEngine::FireArmed(const QDateTime& now) {
         firedToday_.insert(nextId_);
         Fire();
     }
+    startArmed_ = false; // what was armed is now this event's playback
     ArmNextEvent();
 }
 
 void ScheduleEngine::StopSchedule() {
     running_ = false;
+    CancelArmedStart();
     mainTimer_.stop();
     SetLabel(kFinished);
 }
@@ -190,15 +201,13 @@ void ScheduleEngine::Tick() {
             if (!armed_) {
                 SetLabel(kFinished);
             }
-        } else if (secToNext_ <= 2 && nextMusic_ != kBreakMusicFile) {
-            const QString file = FileToPlay();
-            if (!file.isEmpty() && file != preparedFile_) {
-                preparedFile_ = file;
-                player_.Prepare(file);
-            }
         }
     } else {
         SetLabel(kFinished);
+    }
+    Ahead(now);
+    if (!fireLine_.isEmpty() && fireTarget_.secsTo(now) > 5) {
+        LogFire(true);
     }
 
     shutdown_.Check(now.date(), nowTime_);
@@ -214,18 +223,122 @@ QString ScheduleEngine::FileToPlay() const {
     return nextMusic_;
 }
 
+QDateTime ScheduleEngine::NextTarget() const {
+    return QDateTime(loadedDate_, QTime(0, 0)).addSecs(TimeTextSeconds(nextTime_));
+}
+
+void ScheduleEngine::Ahead(const QDateTime& now) {
+    if (!running_ || !armed_ || firedToday_.contains(nextId_)) {
+        CancelArmedStart();
+        return;
+    }
+    const QDateTime target = NextTarget();
+    const qint64 ms = now.msecsTo(target);
+    if (ms <= 0) {
+        return; // due: the tick fires it
+    }
+    if (ms > kPrepareAheadMs) {
+        CancelArmedStart();
+        return;
+    }
+    const bool library = nextMusic_ == kBreakMusicFile;
+    // Every event is prepared, also when the event before played the same file: that
+    // playback used its prepared pipeline up.
+    if (preparedId_ != nextId_ || (!library && preparedFile_ != FileToPlay())) {
+        preparedId_ = nextId_;
+        preparedFile_.clear();
+        if (library) {
+            breakMusic_.PrepareBreakMusic(nextEvent_);
+        } else if (!FileToPlay().isEmpty()) {
+            preparedFile_ = FileToPlay();
+            player_.Prepare(preparedFile_);
+        }
+    }
+    if (ms > kArmAheadMs) {
+        CancelArmedStart();
+        return;
+    }
+    if (library) {
+        breakMusic_.ArmBreakMusic(nextEvent_, target);
+    } else {
+        const QString file = FileToPlay();
+        if (file.isEmpty() || !player_.WhyUnplayable(file).isEmpty()) {
+            CancelArmedStart(); // the tick of the second says why nothing plays
+            return;
+        }
+        if (!player_.StartArmed(file, target)) {
+            breakMusic_.End(); // its song plays on until the second, and no song after it
+        }
+        player_.PlayAt(file, target);
+    }
+    startArmed_ = true;
+}
+
+void ScheduleEngine::CancelArmedStart() {
+    if (startArmed_) {
+        startArmed_ = false;
+        player_.CancelStart();
+    }
+}
+
+void ScheduleEngine::OnFirstSample(const QString& file, const QDateTime& when) {
+    sampleFile_ = file;
+    sampleWhen_ = when;
+    LogFire(false);
+}
+
+void ScheduleEngine::LogFire(bool force) {
+    if (fireLine_.isEmpty()) {
+        return;
+    }
+    if (sampleFile_ == fireFile_ && sampleWhen_.isValid() &&
+        sampleWhen_ >= fireTarget_.addMSecs(-500)) {
+        const qint64 late = fireTarget_.msecsTo(sampleWhen_);
+        PlayLog(sampleWhen_, fireLine_ + QStringLiteral(" (first sample at the sink %1%2 ms)")
+                                             .arg(late >= 0 ? QStringLiteral("+") : QString())
+                                             .arg(late));
+    } else if (force) {
+        PlayLog(fireTarget_, fireLine_ + QStringLiteral(" (no sample reached the sink)"));
+    } else {
+        return;
+    }
+    fireLine_.clear();
+}
+
 void ScheduleEngine::Fire() {
     const QDateTime now = clock_.Now();
+    // A play by hand starts now; a timetable event at its own second.
+    const QDateTime target = manual_ ? now : NextTarget();
+    LogFire(true); // the last event's line, if its sample never came
     if (nextMusic_ == kBreakMusicFile) {
-        PlayLog(now, QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_));
+        const QString line =
+            QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_);
+        fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
+        if (fireFile_.isEmpty()) {
+            PlayLog(now, line); // nothing prepared: no song, or no tick ahead of the second
+        } else {
+            fireLine_ = line;
+            fireTarget_ = target;
+            LogFire(false); // before the break's own lines, when its sample has come
+        }
         breakMusic_.StartBreakMusic(nextEvent_);
+        if (!fireLine_.isEmpty() &&
+            (!breakMusic_.BreakPlaying() || breakMusic_.CurrentFile() != fireFile_)) {
+            PlayLog(now, fireLine_); // it started something else, or nothing
+            fireLine_.clear();
+        }
+        LogFire(false);
         return;
     }
     const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
     const QString file = FileToPlay();
     // An ordinary event ends break music before it takes the player.
     breakMusic_.End();
-    player_.SetFileName(file);
+    // Started by the audio clock at the second: the player already has it.
+    const bool started = !file.isEmpty() && player_.StartArmed(file, target);
+    if (!started) {
+        player_.SetFileName(file);
+    }
     if (file.isEmpty()) {
         PlayLog(now,
                 rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
@@ -234,18 +347,24 @@ void ScheduleEngine::Fire() {
                      : QStringLiteral("skip  %1 \"%2\": no music file").arg(nextTime_, nextEvent_));
         return;
     }
-    if (!QFileInfo::exists(file)) {
-        PlayLog(
-            now,
-            QStringLiteral("error %1 \"%2\": %3 does not exist").arg(nextTime_, nextEvent_, file));
+    // One line that says why, instead of a fire line and then the player's error.
+    if (const QString problem = started ? QString() : player_.WhyUnplayable(file);
+        !problem.isEmpty()) {
+        PlayLog(now,
+                QStringLiteral("error %1 \"%2\": %3 %4").arg(nextTime_, nextEvent_, file, problem));
         return;
     }
-    PlayLog(now, QStringLiteral("fire  %1 \"%2\"%3: %4")
-                     .arg(nextTime_, nextEvent_,
-                          rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_)
-                               : QString(),
-                          file));
-    player_.Play();
+    fireLine_ =
+        QStringLiteral("fire  %1 \"%2\"%3: %4")
+            .arg(nextTime_, nextEvent_,
+                 rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_) : QString(),
+                 file);
+    fireFile_ = file;
+    fireTarget_ = target;
+    if (!started) {
+        player_.Play();
+    }
+    LogFire(false);
 }
 
 QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
@@ -273,6 +392,8 @@ void ScheduleEngine::SetRainMode(bool rain) {
         PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(error));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
+    // An event about to start plays the file of the new mode.
+    Ahead(clock_.Now());
 }
 
 void ScheduleEngine::SetLabel(const QString& text) {
@@ -324,7 +445,11 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     nextEvent_ = row.event;
     nextMusic_ = row.musicFile;
     nextReplace_ = row.replace;
+    CancelArmedStart(); // the hand takes the player; the armed event is armed afresh
+    manual_ = true;
     Fire();
+    manual_ = false;
+    preparedId_ = -1;
     nextId_ = id;
     nextTime_ = time;
     nextEvent_ = event;

@@ -20,6 +20,11 @@ class Player;
 // Plays today's timetable: reads the remaining events, arms the next, and on every tick of
 // MainTimer updates the time label, fires the armed event when its second has come, and
 // ends with the daily shutdown check.
+//
+// The sound of an event does not wait for the tick of its second: two seconds ahead its file
+// (or its break-music library's first song) is prepared, and a second ahead its start is
+// armed in the player on the audio clock. The tick of the second only records the event as
+// fired and logs it; the log line carries the time its first sample reached the sink.
 class ScheduleEngine : public QObject {
     Q_OBJECT
 public:
@@ -84,6 +89,15 @@ private:
     void FinishOldDay(const QDateTime& now);
     void FireArmed(const QDateTime& now);
     void Fire();
+    // The armed event's second on the wall clock.
+    QDateTime NextTarget() const;
+    // Prepares the armed event's sound two seconds ahead and arms its start one second
+    // ahead; cancels a start armed earlier that no longer fits.
+    void Ahead(const QDateTime& now);
+    void CancelArmedStart();
+    void OnFirstSample(const QString& file, const QDateTime& when);
+    // Writes the pending fire line once its first sample is known; with force, without.
+    void LogFire(bool force);
     QString FileToPlay() const;
     void SetLabel(const QString& text);
     void ArmTimer();
@@ -112,7 +126,16 @@ private:
     QString nextReplace_;
     int secToNext_ = 0;
     QString labelText_;
-    QString preparedFile_;
+    QString preparedFile_; // prepared for the event preparedId_
+    qint64 preparedId_ = -1;
+    bool startArmed_ = false; // a start armed by this engine and not yet fired
+    bool manual_ = false;     // the fire in progress is a play by hand
+    // The fire line waiting for its event's first sample.
+    QString fireLine_;
+    QString fireFile_;
+    QDateTime fireTarget_;
+    QString sampleFile_; // the last first sample the player reported
+    QDateTime sampleWhen_;
     QString failedLoadAfter_; // null unless the last read of today's events failed
     DayRule dayRule_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day

@@ -207,8 +207,10 @@ QStringList TableColumns(const QString& table) {
 
 const QVector<Migration>& SchemaMigrations() {
     static const QVector<Migration> steps = {
+        // A library's songs are read by group name at every break-music start.
+        {2, {QStringLiteral("CREATE INDEX IF NOT EXISTS 课间音乐_组名 ON 课间音乐 (组名)")}},
         // Version 3: special days, holidays with no bells and make-up days that run another
-        // weekday's timetable. (Version 2 is the break-music library index.)
+        // weekday's timetable.
         {3,
          {QStringLiteral(
              "CREATE TABLE IF NOT EXISTS 特殊日期 (id INTEGER PRIMARY KEY "

@@ -280,6 +280,184 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
 
+    // --- starts on the audio clock ---------------------------------------------------
+    // The sink writes each buffer to a file as it plays it (sync: at its clock time), so
+    // a file still empty when looked at before the target proves nothing played early.
+    void CaptureToFile(const QString& raw) {
+        QFile::remove(raw);
+        qputenv("BELVORAN_AUDIO_SINK",
+                QString("capsfilter caps=audio/x-raw,format=S16LE,rate=44100,channels=2 ! "
+                        "filesink sync=true buffer-mode=unbuffered append=true location=\"%1\"")
+                    .arg(raw)
+                    .toUtf8());
+    }
+    // Watches raw until the wall clock passes until; returns false if a byte was there while
+    // the clock was still before target.
+    bool NothingBefore(const QString& raw, const QDateTime& target, const QDateTime& until) {
+        while (QDateTime::currentDateTime() < until) {
+            const qint64 size = QFileInfo(raw).size();
+            // Looked at before the target, and something was already written: early.
+            if (size > 0 && QDateTime::currentDateTime() < target) {
+                return false;
+            }
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+    void startAtASecondDoesNotPlayEarlier() {
+        const QString raw = Path("at.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy first(&player, &Player::FirstSample);
+        player.Prepare(Media("wav", 3));
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(1500);
+        player.PlayAt(Media("wav", 3), target);
+        QVERIFY(player.StartArmed(Media("wav", 3), target));
+        QVERIFY(NothingBefore(raw, target, target));
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000); // then it plays to the end
+        QVERIFY(FileBytes(raw) == WavData(Media("wav", 3)));
+        QCOMPARE(first.count(), 1);
+        QCOMPARE(first.at(0).at(0).toString(), Media("wav", 3));
+        QVERIFY(first.at(0).at(1).toDateTime() >= target);
+        QVERIFY(player.StartArmed(Media("wav", 3), target)); // its end cancels nothing
+    }
+
+    void unpreparedStartWaitsForItsSecondToo() {
+        const QString raw = Path("cold.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(1200);
+        player.PlayAt(Media("mp3", 3), target);
+        QVERIFY(NothingBefore(raw, target, target));
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QVERIFY(QFileInfo(raw).size() > 0);
+    }
+
+    void repeatedFileIsPreparedAndStartedAgain() {
+        const QString raw = Path("again.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy first(&player, &Player::FirstSample);
+        for (int i = 1; i <= 2; ++i) {
+            player.Prepare(Media("wav", 3));
+            QTest::qWait(200);
+            const QDateTime target = QDateTime::currentDateTime().addMSecs(800);
+            player.PlayAt(Media("wav", 3), target);
+            QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
+            QCOMPARE(first.count(), i);
+            QVERIFY(first.last().at(1).toDateTime() >= target);
+        }
+        QCOMPARE(FileBytes(raw).size(), 2 * WavData(Media("wav", 3)).size());
+    }
+
+    void haltBeforeTheSecondPlaysNothing() {
+        const QString raw = Path("halt.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy first(&player, &Player::FirstSample);
+        player.Prepare(Media("wav", 3));
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
+        player.PlayAt(Media("wav", 3), target);
+        QTest::qWait(400);
+        player.Halt();
+        QVERIFY(!player.StartArmed(Media("wav", 3), target));
+        QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
+        QCOMPARE(QFileInfo(raw).size(), 0);
+        QCOMPARE(states.count(), 0);
+        QCOMPARE(first.count(), 0);
+        QVERIFY(!player.IsPlaying());
+    }
+
+    void anotherFileBeforeTheSecondReplacesTheStart() {
+        const QString raw = Path("other.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy first(&player, &Player::FirstSample);
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
+        player.PlayAt(Media("mp3", 205), target);
+        QTest::qWait(300);
+        // Played at once by someone else (a preview): the armed start is gone for good.
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
+        QCOMPARE(first.count(), 1);
+        QCOMPARE(first.at(0).at(0).toString(), Media("wav", 3));
+        QVERIFY(FileBytes(raw) == WavData(Media("wav", 3)));
+        QVERIFY(!player.IsPlaying());
+    }
+
+    void whatPlaysFallsSilentAtTheArmedSecond() {
+        // Files of one constant sample each, so the capture tells them apart.
+        auto marked = [this](const QString& name, double seconds, qint16 value) {
+            const quint32 frames = quint32(seconds * 44100);
+            QByteArray b("RIFF");
+            auto u32 = [&](quint32 v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+            auto u16 = [&](quint16 v) { b.append(reinterpret_cast<const char*>(&v), 2); };
+            u32(36 + frames * 4);
+            b.append("WAVEfmt ");
+            u32(16), u16(1), u16(2), u32(44100), u32(44100 * 4), u16(4), u16(16);
+            b.append("data");
+            u32(frames * 4);
+            for (quint32 i = 0; i < 2 * frames; ++i) {
+                u16(quint16(value));
+            }
+            QFile f(Path(name));
+            f.open(QIODevice::WriteOnly);
+            f.write(b);
+            return Path(name);
+        };
+        const QString song = marked("song.wav", 10, 3000), bell = marked("bell.wav", 0.5, 1000);
+        const QString raw = Path("cut.raw");
+        CaptureToFile(raw);
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.SetFileName(song);
+        player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(raw).size() > 0, 5000);
+        player.PlayAt(bell, QDateTime::currentDateTime().addMSecs(1200));
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000); // the bell's end
+        const QByteArray bytes = FileBytes(raw);
+        const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+        const int n = bytes.size() / 2;
+        int firstBell = -1, songAfterBell = 0, songBefore = 0;
+        for (int i = 0; i < n; ++i) {
+            if (qAbs(samples[i] - 1000) <= 2 && firstBell < 0) {
+                firstBell = i;
+            }
+            if (qAbs(samples[i] - 3000) <= 2) {
+                (firstBell < 0 ? songBefore : songAfterBell)++;
+            }
+        }
+        QVERIFY(songBefore > 0);
+        QVERIFY(firstBell >= 0);
+        QCOMPARE(songAfterBell, 0);
+    }
+
+    void startWithAPastTargetPlaysAtOnce() {
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        player.PlayAt(Media("wav", 3), QDateTime::currentDateTime().addSecs(-1));
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+    }
+
+    void armedStartOfAnUnplayableFileFailsAtItsSecond() {
+        GstPlayer player;
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy errors(&player, &Player::Error);
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(500);
+        player.PlayAt(Path("notes.wav"), target);
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(QDateTime::currentDateTime() >= target);
+    }
+
     void playsLeaveNoPipelineBehind() {
         QTest::qWait(100); // messages of earlier tests still on their way
         ObjectsLeftAlive objects;

@@ -816,6 +816,238 @@ private slots:
         r.RunUntil(QDateTime(kMonday, QTime(9, 0)));
         QCOMPARE(log.Matching("is not hh:mm:ss").size(), 1);
     }
+
+    // --- starts on the audio clock ------------------------------------------------------
+    void repeatedFileIsPreparedAgainForEveryEvent() {
+        Rig r;
+        const QString bell = r.File("bell.wav");
+        for (const QString t : {"08:00:00", "08:00:02", "08:00:04"}) {
+            r.Event("星期一", t, "bell " + t, bell);
+        }
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 10)));
+        QStringList seen;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "prepare" || c.what == "playat" || c.what == "play") {
+                QCOMPARE(c.file, bell);
+                seen << c.what + " " + c.when.time().toString("HH:mm:ss");
+            }
+        }
+        QCOMPARE(seen, (QStringList{"prepare 07:59:58", "playat 07:59:59", "play 08:00:00",
+                                    "prepare 08:00:00", "playat 08:00:01", "play 08:00:02",
+                                    "prepare 08:00:02", "playat 08:00:03", "play 08:00:04"}));
+    }
+
+    void fireLineCarriesTheFirstSample() {
+        Rig r;
+        PlayLogCapture log;
+        r.Event("星期一", "08:00:00", "上课", r.File("a.wav"));
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 2)));
+        const QStringList fire = log.Matching("fire  08:00:00 \"上课\"");
+        QCOMPARE(fire.size(), 1);
+        QVERIFY2(fire[0].endsWith("(first sample at the sink +0 ms)"), qPrintable(fire[0]));
+    }
+
+    void rainSwitchAfterArmingPlaysTheReplacement() {
+        Rig r;
+        const QString a = r.File("a.wav"), rain = r.File("rain.wav");
+        r.Event("星期一", "08:00:00", "操", a, "雨天操");
+        r.vars.ReplaceMusicArr = {{"雨天操", rain}};
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 59, 59))); // a is armed
+        QVERIFY(r.player.StartArmed(a, QDateTime(kMonday, QTime(8, 0))));
+        r.engine.SetRainMode(true);
+        QVERIFY(r.player.StartArmed(rain, QDateTime(kMonday, QTime(8, 0))));
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), QStringList{rain});
+    }
+
+    void stopBeforeTheSecondPlaysNothing() {
+        Rig r;
+        r.Event("星期一", "08:00:00", "a", r.File("a.wav"));
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 59, 59)));
+        QVERIFY(r.player.StartPending());
+        r.engine.StopSchedule(); // the settings window opens
+        QVERIFY(!r.player.StartPending());
+        r.clock.Advance(1);
+        r.engine.LoadTodayEvents(); // and closes again at the event's second: it has passed
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QVERIFY(r.Plays().isEmpty());
+    }
+
+    void reloadBeforeTheSecondPlaysOnce() {
+        Rig r;
+        const QString a = r.File("a.wav");
+        r.Event("星期一", "08:00:00", "a", a);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 59, 59)));
+        r.engine.StopSchedule();
+        r.engine.LoadTodayEvents(); // back from the settings within the same second
+        QVERIFY(r.player.StartPending());
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), QStringList{a});
+    }
+
+    void haltBeforeTheSecondStillRingsTheBellOnce() {
+        Rig r;
+        const QString a = r.File("a.wav");
+        r.Event("星期一", "08:00:00", "a", a);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(7, 59, 59)));
+        r.player.Halt(); // the stop button stops what plays now, not the timetable
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+        QCOMPARE(r.Plays(), QStringList{a});
+    }
+
+    void breakLibraryFirstSongIsPreparedAndArmed() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Sequential;
+        const QStringList songs = r.Songs("曲库_A", {r.Sound("s1.wav"), r.Sound("s2.wav")});
+        r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 1)));
+        QStringList seen;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "prepare" || c.what == "playat" || c.what == "play") {
+                seen << c.what + " " + QFileInfo(c.file).fileName() + " " +
+                            c.when.time().toString("HH:mm:ss");
+            }
+        }
+        QCOMPARE(seen, (QStringList{"prepare s1.wav 07:59:58", "playat s1.wav 07:59:59",
+                                    "play s1.wav 08:00:00"}));
+        QVERIFY(r.engine.BreakPlaying());
+        r.player.Finish();
+        QCOMPARE(r.Plays(), songs);
+    }
+
+    void songEndingJustBeforeABellStartsNoOther() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Sequential;
+        const QStringList songs = r.Songs("曲库_A", {r.Sound("s1.wav"), r.Sound("s2.wav")});
+        const QString bell = r.File("bell.wav");
+        r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
+        r.Event("星期一", "08:10:00", "上课", bell);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 9, 59))); // the bell is armed
+        r.player.Finish();                               // s1 ends in the last second
+        r.RunUntil(QDateTime(kMonday, QTime(8, 10, 1)));
+        QCOMPARE(r.Plays(), (QStringList{songs[0], bell}));
+        QVERIFY(!r.engine.BreakPlaying());
+    }
+
+    void oneBreakAfterAnotherStartsTheNewLibrary() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Sequential;
+        const QStringList a = r.Songs("曲库_A", {r.Sound("a1.wav"), r.Sound("a2.wav")});
+        const QStringList b = r.Songs("曲库_B", {r.Sound("b1.wav"), r.Sound("b2.wav")});
+        r.Event("星期一", "08:00:00", "曲库_A", kBreakMusicFile);
+        r.Event("星期一", "08:00:05", "曲库_B", kBreakMusicFile);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 6)));
+        QCOMPARE(r.Plays(), (QStringList{a[0], b[0]}));
+        QVERIFY(r.engine.BreakPlaying());
+        r.player.Finish();
+        QCOMPARE(r.Plays(), (QStringList{a[0], b[0], b[1]}));
+    }
+
+    // The real player and clock: events a few seconds from now.
+    void realPlayerPlaysARepeatedFileAtEachSecond() {
+        TempStore store;
+        ProgramVars vars;
+        SystemClock clock;
+        FakePrompt prompt;
+        const QString bell = store.dir.path() + "/bell.wav";
+        QVERIFY(media::Make(bell, 0.5));
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime t1 = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
+                                                         now.time().second()))
+                                 .addSecs(3);
+        const QDateTime t2 = t1.addSecs(2);
+        if (t2.date() != now.date()) {
+            QSKIP("too close to midnight");
+        }
+        for (const QDateTime& t : {t1, t2}) {
+            store.AddEvent({0, WeekdayName(t.date()), "bell", TimeText(t.time()), bell, "00:00:01",
+                            "√", "", "111111"});
+        }
+        GstPlayer player;
+        QSignalSpy first(&player, &Player::FirstSample);
+        PlayLogCapture log;
+        ScheduleEngine engine(vars, *store.conn, clock, player, &prompt);
+        engine.LoadTodayEvents();
+        QTRY_COMPARE_WITH_TIMEOUT(first.count(), 2, 15000);
+        QCOMPARE(first.at(0).at(0).toString(), bell);
+        QVERIFY(first.at(0).at(1).toDateTime() >= t1);
+        QCOMPARE(first.at(1).at(0).toString(), bell);
+        QVERIFY(first.at(1).at(1).toDateTime() >= t2);
+        QTest::qWait(300);
+        QCOMPARE(first.count(), 2);
+        QCOMPARE(log.Matching("first sample at the sink").size(), 2);
+        engine.StopSchedule();
+    }
+
+    void realPlayerRainSwitchBeforeTheSecondPlaysTheReplacement() {
+        TempStore store;
+        ProgramVars vars;
+        SystemClock clock;
+        FakePrompt prompt;
+        const QString a = store.dir.path() + "/a.wav", rain = store.dir.path() + "/rain.wav";
+        QVERIFY(media::Make(a, 0.5) && media::Make(rain, 0.5));
+        vars.ReplaceMusicArr = {{"雨天操", rain}};
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime t = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
+                                                        now.time().second()))
+                                .addSecs(3);
+        if (t.date() != now.date()) {
+            QSKIP("too close to midnight");
+        }
+        store.AddEvent({0, WeekdayName(t.date()), "操", TimeText(t.time()), a, "00:00:01", "√",
+                        "雨天操", "111111"});
+        GstPlayer player;
+        QSignalSpy first(&player, &Player::FirstSample);
+        ScheduleEngine engine(vars, *store.conn, clock, player, &prompt);
+        engine.LoadTodayEvents();
+        QTRY_VERIFY_WITH_TIMEOUT(player.StartArmed(a, t), 5000); // prepared and armed
+        engine.SetRainMode(true);
+        QVERIFY(player.StartArmed(rain, t));
+        QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, 10000);
+        QCOMPARE(first.at(0).at(0).toString(), rain);
+        QTest::qWait(1000);
+        QCOMPARE(first.count(), 1);
+        engine.StopSchedule();
+    }
+
+    void anUnplayableFileIsOneErrorLineThatSaysWhy() {
+        Rig r;
+        PlayLogCapture log;
+        r.player.realFileCheck = true;
+        const QString text = r.File("notes.mp3");
+        {
+            QFile f(text);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("these are the minutes of the staff meeting, not a song\n");
+        }
+        r.Event("星期一", "08:00:00", "广播", text);
+        r.At(kMonday, QTime(7, 59, 55));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 2)));
+        QVERIFY(r.Plays().isEmpty());
+        QVERIFY(log.Matching("fire").isEmpty());
+        const QStringList errors = log.Matching("error 08:00:00 \"广播\"");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains("not a sound file"), qPrintable(errors.first()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEngine)

@@ -409,7 +409,45 @@ private slots:
         QSqlQuery q(s.conn->Database());
         QVERIFY(q.exec("PRAGMA user_version") && q.next());
         QCOMPARE(q.value(0).toInt(), SchemaMigrations().last().to);
+        QCOMPARE(s.conn->SchemaVersion(), SchemaMigrations().last().to);
         QVERIFY(s.conn->Created());
+    }
+
+    void version1FileGetsTheLibraryIndexOnce() {
+        TempStore s;
+        QVERIFY(s.AddSong("曲库_A", "/m/a.mp3", "00:01:00") > 0);
+        s.Raw("DROP INDEX 课间音乐_组名"); // as a file written before the index was kept
+        s.Raw("PRAGMA user_version=1");
+        s.conn.reset();
+        QString error;
+        auto conn = Conn::Open(s.path, &error);
+        QVERIFY2(conn, qPrintable(error));
+        QCOMPARE(conn->SchemaVersion(), SchemaMigrations().last().to);
+        QSqlQuery q(conn->Database());
+        QVERIFY(q.exec("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
+                       "tbl_name = '课间音乐' AND sql IS NOT NULL") &&
+                q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        // A library's songs are found through it, not by reading the whole table.
+        QVERIFY(q.exec("EXPLAIN QUERY PLAN SELECT * FROM 课间音乐 WHERE 组名 = '曲库_A'"));
+        QStringList plan;
+        while (q.next()) {
+            plan << q.value(3).toString();
+        }
+        QVERIFY2(plan.join(' ').contains("INDEX 课间音乐_组名"), qPrintable(plan.join(' ')));
+        q.finish();
+        QVector<SongRow> rows;
+        QVERIFY(conn->LibrarySongs("曲库_A", &rows));
+        QCOMPARE(rows.size(), 1);
+        conn.reset();
+
+        // Opened again at the current version: nothing is written.
+        const QByteArray before = FileBytes(s.path);
+        conn = Conn::Open(s.path, &error);
+        QVERIFY2(conn, qPrintable(error));
+        QCOMPARE(conn->SchemaVersion(), SchemaMigrations().last().to);
+        conn.reset();
+        QCOMPARE(FileBytes(s.path), before);
     }
 
     void olderFileIsUpgradedOnceInATransaction() {

@@ -1,58 +1,111 @@
 #pragma once
 
+#include "audio/playable_file.h"
 #include "audio/player.h"
 #include "core/clock.h"
+#include "core/time_text.h"
 #include "schedule/shutdown_check.h"
 #include "system/power_off.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QStringList>
 #include <functional>
 #include <utility>
 
-// A clock the test moves by hand.
+// A clock the test moves by hand. Whatever follows it (a fake player's armed start) is told
+// of every move through moved.
 class FakeClock : public Clock {
 public:
     explicit FakeClock(QDateTime t = QDateTime(QDate(2026, 12, 7), QTime(7, 0))) : now_(t) {}
     QDateTime Now() const override { return now_; }
-    void Set(const QDateTime& t) { now_ = t; }
-    void Set(const QTime& t) { now_ = QDateTime(now_.date(), t); }
-    void Advance(int seconds) { now_ = now_.addSecs(seconds); }
+    void Set(const QDateTime& t) { Move(t); }
+    void Set(const QTime& t) { Move(QDateTime(now_.date(), t)); }
+    void Advance(int seconds) { Move(now_.addSecs(seconds)); }
+
+    std::function<void()> moved;
 
 private:
+    void Move(const QDateTime& t) {
+        now_ = t;
+        if (moved) {
+            moved();
+        }
+    }
     QDateTime now_;
 };
 
-// A player that records what it is asked to do; the test ends songs with Finish().
+// A player that records what it is asked to do; the test ends songs with Finish(). A start
+// armed by PlayAt plays (recorded as "play") when the fake clock reaches its target, as the
+// audio clock would start it, whatever the engine's ticks do.
 class FakePlayer : public Player {
 public:
     struct Call {
-        QString what; // "play", "halt", "set", "prepare"
+        QString what; // "play", "halt", "set", "prepare", "playat", "cancel"
         QString file;
         QDateTime when;
     };
 
-    explicit FakePlayer(const Clock* clock = nullptr) : clock_(clock) {}
+    explicit FakePlayer(FakeClock* clock = nullptr) : clock_(clock) {
+        if (clock_) {
+            clock_->moved = [this] { StartIfDue(); };
+        }
+    }
+    ~FakePlayer() override {
+        if (clock_) {
+            clock_->moved = nullptr;
+        }
+    }
 
     void SetFileName(const QString& file) override {
+        Disarm();
         file_ = file;
         playing_ = false;
         Record(QStringLiteral("set"), file);
     }
     QString FileName() const override { return file_; }
     void Play() override {
-        playing_ = !file_.isEmpty();
-        Record(QStringLiteral("play"), file_);
-        if (playing_) {
-            plays << file_;
-            emit PlayStateChange(Stopped, Playing);
-        }
+        Disarm();
+        Start();
     }
     void Halt() override {
+        Disarm();
         playing_ = false;
         Record(QStringLiteral("halt"), file_);
         emit Halted();
     }
+    void PlayAt(const QString& file, const QDateTime& target) override {
+        if (armed_ && armedFile_ == file && armedTarget_ == target) {
+            return;
+        }
+        Disarm();
+        Record(QStringLiteral("playat"), file);
+        armed_ = true;
+        pending_ = true;
+        armedFile_ = file;
+        armedTarget_ = target;
+        StartIfDue();
+    }
+    void CancelStart() override {
+        if (pending_) {
+            Record(QStringLiteral("cancel"), armedFile_);
+        }
+        Disarm();
+    }
+    // Test files are empty stand-ins: only a missing one is refused, unless a test asks for
+    // the real check.
+    QString WhyUnplayable(const QString& file) const override {
+        if (realFileCheck) {
+            return CheckPlayableFile(file);
+        }
+        return QFileInfo::exists(file) ? QString() : QStringLiteral("does not exist");
+    }
+    bool realFileCheck = false;
+    bool StartArmed(const QString& file, const QDateTime& target) const override {
+        return armed_ && armedFile_ == file && armedTarget_ == target;
+    }
+    // Whether a start armed by PlayAt is waiting for its target.
+    bool StartPending() const { return pending_; }
     double Duration() override { return MeasureDuration(file_); }
     double MeasureDuration(const QString& file) override { return durations.value(file, -1.0); }
     void Prepare(const QString& file) override { Record(QStringLiteral("prepare"), file); }
@@ -82,7 +135,35 @@ private:
     void Record(const QString& what, const QString& file) {
         calls.push_back({what, file, clock_ ? clock_->Now() : QDateTime()});
     }
-    const Clock* clock_;
+    void Start() {
+        playing_ = !file_.isEmpty();
+        Record(QStringLiteral("play"), file_);
+        if (playing_) {
+            plays << file_;
+            emit PlayStateChange(Stopped, Playing);
+            emit FirstSample(file_, clock_ ? clock_->Now() : QDateTime::currentDateTime());
+        }
+    }
+    void StartIfDue() {
+        if (pending_ && (!clock_ || clock_->Now() >= armedTarget_)) {
+            pending_ = false;
+            if (clock_ && armedTarget_.secsTo(clock_->Now()) > kLateGraceSeconds) {
+                armed_ = false; // due long ago: dropped
+                return;
+            }
+            file_ = armedFile_;
+            Start();
+        }
+    }
+    void Disarm() {
+        armed_ = false;
+        pending_ = false;
+    }
+    FakeClock* clock_;
+    bool armed_ = false;   // the last PlayAt, not cancelled or replaced since
+    bool pending_ = false; // ... and waiting for its target
+    QString armedFile_;
+    QDateTime armedTarget_;
     QString file_;
     bool playing_ = false;
 };

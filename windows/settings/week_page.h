@@ -50,4 +50,3 @@ private:
     MyButton* MyBt_CopyDay = nullptr;
     QListWidget* List_SelCopyDay = nullptr;
 };
-

@@ -1,0 +1,291 @@
+// How late the first sample of each event reaches the sink, behind its wall-clock second.
+// Runs events 2 s apart through the real engine, store and player. The sink is a udpsink to a
+// local socket; the kernel stamps every datagram as it arrives (SO_TIMESTAMPNS), so the
+// figures do not depend on this process's own wake-ups. Each sound file holds one constant
+// sample value, so every datagram says which file it came from.
+//   build/bench/bench_start [idle|busy|both] [events per kind, default 30]
+// "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error. The
+// player's streaming threads run real-time where the system allows it (root, or an
+// RLIMIT_RTPRIO of 10 or more); the first line says which. Run by an ordinary user with
+// an RLIMIT_RTPRIO of 0 to see the figures without.
+#include "audio/gst_player.h"
+#include "core/clock.h"
+#include "core/program_vars.h"
+#include "core/time_text.h"
+#include "schedule/schedule_engine.h"
+#include "store/conn.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+// A mono 16-bit WAV file whose every sample is value.
+bool MakeMarkedWav(const QString& path, double seconds, qint16 value) {
+    const quint32 samples = static_cast<quint32>(seconds * kRate);
+    const quint32 data = samples * 2;
+    QByteArray b;
+    auto u32 = [&](quint32 v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](quint16 v) { b.append(reinterpret_cast<const char*>(&v), 2); };
+    b.append("RIFF");
+    u32(36 + data);
+    b.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(kRate);
+    u32(kRate * 2);
+    u16(2);
+    u16(16);
+    b.append("data");
+    u32(data);
+    for (quint32 i = 0; i < samples; ++i) {
+        u16(static_cast<quint16>(value));
+    }
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(b) == b.size();
+}
+
+struct Datagram {
+    qint64 ns; // CLOCK_REALTIME, stamped by the kernel
+    int sample;
+};
+
+// Receives the sink's datagrams on a thread of its own.
+class Receiver {
+public:
+    Receiver() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+        int size = 8 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        timeval tv{0, 200000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Receiver() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    int Port() const { return port_; }
+    std::vector<Datagram> Take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(got_, {});
+    }
+
+private:
+    void Run() {
+        std::vector<char> buf(1 << 16);
+        char control[256];
+        while (!stop_) {
+            iovec iov{buf.data(), buf.size()};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            const ssize_t n = ::recvmsg(fd_, &msg, 0);
+            if (n < 2) {
+                continue;
+            }
+            qint64 ns = -1;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec ts;
+                    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                    ns = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+                }
+            }
+            qint16 sample;
+            std::memcpy(&sample, buf.data(), 2);
+            std::lock_guard<std::mutex> lock(mutex_);
+            got_.push_back({ns, sample});
+        }
+    }
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<Datagram> got_;
+};
+
+struct Planned {
+    int kind; // 0 same file, 1 alternating files, 2 break music's first song
+    qint64 targetNs;
+    int marker;
+};
+
+const char* kKinds[] = {"same file repeated", "alternating files", "break music, first song"};
+
+double Pick(std::vector<double> v, double q) {
+    if (v.empty()) {
+        return -1;
+    }
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5));
+    return v[i];
+}
+
+// One run of 3 × perKind events, 2 s apart; prints a table row per kind.
+void RunOnce(const char* label, int perKind, Receiver& receiver) {
+    QTemporaryDir dir;
+    QString error;
+    std::unique_ptr<Conn> conn = Conn::Open(dir.path() + "/Music.db", &error);
+    if (!conn) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return;
+    }
+    const QString bell = dir.path() + "/bell.wav";
+    const QString a = dir.path() + "/a.wav";
+    const QString b = dir.path() + "/b.wav";
+    const QString filler = dir.path() + "/filler.wav";
+    MakeMarkedWav(bell, 0.3, 1000);
+    MakeMarkedWav(a, 0.3, 1500);
+    MakeMarkedWav(b, 0.3, 2000);
+    MakeMarkedWav(filler, 3, 200); // still playing at the next event's second
+
+    SystemClock clock;
+    const QDateTime start =
+        QDateTime(clock.Now().date(), QTime(clock.Now().time().hour(), clock.Now().time().minute(),
+                                            clock.Now().time().second()))
+            .addSecs(6);
+    if (start.addSecs(6 * perKind + 10).date() != start.date()) {
+        std::fprintf(stderr, "too close to midnight; run again later\n");
+        return;
+    }
+    const QString week = WeekdayName(start.date());
+    std::vector<Planned> plan;
+    for (int i = 0; i < 3 * perKind; ++i) {
+        const QDateTime at = start.addSecs(2 * i);
+        EventRow r{0, week, QStringLiteral("e%1").arg(i), TimeText(at.time()), {}, {}, "√", {}, {}};
+        const int kind = i / perKind;
+        const int k = i % perKind;
+        int marker = 0;
+        if (kind == 0) {
+            r.musicFile = bell;
+            marker = 1000;
+        } else if (kind == 1) {
+            r.musicFile = k % 2 ? b : a;
+            marker = k % 2 ? 2000 : 1500;
+        } else {
+            // A library of its own per event: its first song is told apart from the last's.
+            marker = 3000 + 50 * k;
+            const QString first = dir.path() + QStringLiteral("/first%1.wav").arg(k);
+            MakeMarkedWav(first, 0.3, static_cast<qint16>(marker));
+            r.musicFile = kBreakMusicFile;
+            r.event = QStringLiteral("曲库_%1").arg(k);
+            qint64 id = 0;
+            conn->AddSong(r.event, first, "00:00:01", &id);
+            conn->AddSong(r.event, filler, "00:00:01", &id);
+        }
+        qint64 id = 0;
+        conn->AddEvent(r, &id);
+        plan.push_back({kind, at.toMSecsSinceEpoch() * 1000000, marker});
+    }
+
+    ProgramVars vars;
+    vars.PlayOrder = PlayOrder::Sequential;
+    GstPlayer player;
+    ScheduleEngine engine(vars, *conn, clock, player, nullptr);
+    engine.LoadTodayEvents();
+    receiver.Take();
+    QTimer::singleShot(6000 + 2000 * 3 * perKind + 1500, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    engine.StopSchedule();
+    player.Halt();
+    const std::vector<Datagram> got = receiver.Take();
+
+    std::vector<double> late[3];
+    int missing[3] = {0, 0, 0};
+    int overlap[3] = {0, 0, 0}; // events during whose first 250 ms another file still sounded
+    for (const Planned& p : plan) {
+        if (std::any_of(got.begin(), got.end(), [&](const Datagram& d) {
+                return d.ns > p.targetNs + 2000000 && d.ns < p.targetNs + 250000000 &&
+                       std::abs(d.sample - p.marker) > 2;
+            })) {
+            ++overlap[p.kind];
+        }
+        auto it = std::find_if(got.begin(), got.end(), [&](const Datagram& d) {
+            return d.ns >= p.targetNs - 900000000 && d.ns < p.targetNs + 1500000000 &&
+                   std::abs(d.sample - p.marker) <= 2;
+        });
+        if (it == got.end()) {
+            ++missing[p.kind];
+        } else {
+            late[p.kind].push_back((it->ns - p.targetNs) / 1e6);
+        }
+    }
+    for (int kind = 0; kind < 3; ++kind) {
+        std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5d %7d\n", label, kKinds[kind],
+                    Pick(late[kind], 0.5), Pick(late[kind], 0.99), Pick(late[kind], 1.0),
+                    Pick(late[kind], 0.0), missing[kind], overlap[kind]);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("both");
+    const int perKind = argc > 2 ? std::max(2, atoi(argv[2])) : 30;
+    Receiver receiver;
+    qputenv(
+        "BELVORAN_AUDIO_SINK",
+        QStringLiteral("udpsink host=127.0.0.1 port=%1 sync=true").arg(receiver.Port()).toUtf8());
+    EnsureGstInit();
+
+    rlimit rt{};
+    const bool realTime =
+        geteuid() == 0 || (getrlimit(RLIMIT_RTPRIO, &rt) == 0 && rt.rlim_cur >= rlim_t(10));
+    std::printf("first sample at the sink behind the event's second, ms (%d events 2 s apart; "
+                "streaming threads %s)\n",
+                3 * perKind, realTime ? "real-time" : "not real-time");
+    std::printf("%-5s %-24s %8s %8s %8s %6s %5s %7s\n", "load", "events", "p50", "p99", "max",
+                "min", "lost", "overlap");
+    if (mode == "idle" || mode == "both") {
+        RunOnce("idle", perKind, receiver);
+    }
+    if (mode == "busy" || mode == "both") {
+        QProcess stress;
+        stress.start(QStringLiteral("stress-ng"),
+                     {QStringLiteral("--cpu"), QStringLiteral("2"), QStringLiteral("--quiet")});
+        if (!stress.waitForStarted()) {
+            std::fprintf(stderr, "stress-ng did not start\n");
+            return 1;
+        }
+        RunOnce("busy", perKind, receiver);
+        stress.terminate();
+        stress.waitForFinished(5000);
+    }
+    return 0;
+}
