@@ -8,8 +8,8 @@
 #include <QVector>
 
 #include "schedule/break_music.h"
+#include "schedule/day_rule.h"
 #include "schedule/shutdown_check.h"
-#include "schedule/special_day.h"
 #include "store/conn.h"
 
 struct ProgramVars;

@@ -182,7 +182,7 @@ public:
     // Every song of every library in id order.
     bool AllSongs(QVector<SongRow>* rows, QString* error = nullptr);
 
-    // --- 特殊日期: holidays and make-up days (store/special_days.cpp)
+    // --- 特殊日期: holidays and make-up days (store/holidays.cpp)
     // Every special day, in date order.
     bool SpecialDays(QVector<SpecialDayRow>* rows, QString* error = nullptr);
     // The special days of one date: none or one.

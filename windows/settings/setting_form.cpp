@@ -3,10 +3,10 @@
 #include "core/program_vars.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/settings/holidays_page.h"
 #include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
 #include "windows/settings/replace_page.h"
-#include "windows/settings/special_days_page.h"
 #include "windows/settings/week_page.h"
 
 namespace {

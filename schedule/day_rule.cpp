@@ -1,4 +1,4 @@
-#include "schedule/special_day.h"
+#include "schedule/day_rule.h"
 
 #include "core/time_text.h"
 

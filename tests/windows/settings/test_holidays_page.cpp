@@ -7,10 +7,10 @@
 #include "widgets/art.h"
 #include "widgets/my_button.h"
 #include "widgets/ui_font.h"
+#include "windows/settings/holidays_page.h"
 #include "windows/settings/menu_layout.h"
 #include "windows/settings/setting_form.h"
 #include "windows/settings/settings_context.h"
-#include "windows/settings/special_days_page.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -324,4 +324,4 @@ private slots:
 };
 
 QTEST_MAIN(TestSpecialDaysPage)
-#include "test_special_days_page.moc"
+#include "test_holidays_page.moc"

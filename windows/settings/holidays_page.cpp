@@ -1,4 +1,4 @@
-#include "windows/settings/special_days_page.h"
+#include "windows/settings/holidays_page.h"
 
 #include "core/time_text.h"
 #include "schedule/holiday_calendar.h"

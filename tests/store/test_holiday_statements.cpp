@@ -185,4 +185,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSpecialDayStatements)
-#include "test_special_day_statements.moc"
+#include "test_holiday_statements.moc"

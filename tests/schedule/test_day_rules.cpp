@@ -3,8 +3,8 @@
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "schedule/day_rule.h"
 #include "schedule/schedule_engine.h"
-#include "schedule/special_day.h"
 #include "store/config_loader.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
@@ -328,4 +328,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSpecialDays)
-#include "test_special_days.moc"
+#include "test_day_rules.moc"
