@@ -9,3 +9,6 @@ enum class PlayOrder { Sequential = 0, RepeatOne = 1, Random = 2 };
 inline PlayOrder PlayOrderFromStored(int n) {
     return n <= 0 ? PlayOrder::Sequential : n == 1 ? PlayOrder::RepeatOne : PlayOrder::Random;
 }
+
+// 播放记录.结果: what became of one event of the timetable.
+enum class PlayOutcome { Fired = 0, Skipped = 1, Missed = 2, Failed = 3 };

@@ -28,6 +28,14 @@ class Player;
 class ScheduleEngine : public QObject {
     Q_OBJECT
 public:
+    // One of today's events whose sound cannot be played, as found when the day was read.
+    struct FileProblem {
+        QString time;   // the event's "hh:mm:ss"
+        QString event;  // 事件
+        QString file;   // the file it would play
+        QString reason; // why it cannot, in the log's words ("does not exist")
+    };
+
     ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                    ShutdownPrompt* prompt, QObject* parent = nullptr);
 
@@ -75,8 +83,17 @@ public:
     ShutdownCheck& Shutdown() { return shutdown_; }
     QTimer* MainTimer() { return &mainTimer_; }
 
+    // Today's events that cannot be played, from the last check (when the day was read,
+    // and every few minutes after); empty when all is well.
+    const QVector<FileProblem>& TodayProblems() const { return problems_; }
+
 signals:
     void LabelChanged(const QString& text);
+    // One outcome of the timetable: an event fired (with its first sample's lateness once
+    // known), skipped, missed or failed. Emitted after the fire, never before it.
+    void Recorded(const PlayRecordRow& record);
+    // TodayProblems() changed.
+    void TodayProblemsChanged();
 
 private:
     void LoadEvents(QString after); // by value: callers pass failedLoadAfter_
@@ -138,5 +155,6 @@ private:
     QDateTime sampleWhen_;
     QString failedLoadAfter_; // null unless the last read of today's events failed
     DayRule dayRule_;
+    QVector<FileProblem> problems_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day
 };

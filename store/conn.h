@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/rows.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
