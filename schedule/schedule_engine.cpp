@@ -465,3 +465,24 @@ bool ScheduleEngine::TodayTimetable(QVector<EventRow>* rows, QString* error) {
                              : WeekdayName(clock_.Now().date());
     return conn_.TodayEvents(week, QString(""), rows, error);
 }
+
+bool ScheduleEngine::DueWithin(int seconds, QVector<EventRow>* rows, QString* error) {
+    const QDateTime now = clock_.Now();
+    QVector<SpecialDayRow> special;
+    if (!conn_.SpecialDaysOn(now.date().toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
+        return false;
+    }
+    const DayRule rule = RuleForDate(now.date(), special);
+    rows->clear();
+    QVector<EventRow> remaining;
+    if (!rule.bells || !conn_.TodayEvents(rule.weekName, TimeText(now.time()), &remaining, error)) {
+        return !rule.bells;
+    }
+    const int limit = now.time().msecsSinceStartOfDay() / 1000 + seconds;
+    for (const EventRow& r : remaining) {
+        if (IsTimeText(r.startTime) && TimeTextSeconds(r.startTime) <= limit) {
+            rows->push_back(r);
+        }
+    }
+    return true;
+}

@@ -83,6 +83,9 @@ public:
     ShutdownCheck& Shutdown() { return shutdown_; }
     QTimer* MainTimer() { return &mainTimer_; }
 
+    // Today's events, as the store holds them now, that are due within the next seconds:
+    // what will not ring while the schedule is paused (the settings window is open).
+    bool DueWithin(int seconds, QVector<EventRow>* rows, QString* error = nullptr);
     // Today's events that cannot be played, from the last check (when the day was read,
     // and every few minutes after); empty when all is well.
     const QVector<FileProblem>& TodayProblems() const { return problems_; }
