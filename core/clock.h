@@ -8,9 +8,13 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime Now() const = 0;
+    // The same instant in milliseconds since the epoch: what the schedule compares, since
+    // it needs no time-zone conversion.
+    virtual qint64 NowMs() const { return Now().toMSecsSinceEpoch(); }
 };
 
 class SystemClock : public Clock {
 public:
     QDateTime Now() const override { return QDateTime::currentDateTime(); }
+    qint64 NowMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
 };

@@ -7,6 +7,9 @@
 #include "core/time_text.h"
 
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -15,6 +18,11 @@ const QString kNoBells = QStringLiteral("今日无铃声");
 // How far ahead of its second an event's sound is prepared, and its start armed.
 constexpr qint64 kPrepareAheadMs = 2000;
 constexpr qint64 kArmAheadMs = 1000;
+
+// An instant as the log and the windows show it: local time.
+QDateTime Stamp(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms);
+}
 
 } // namespace
 
@@ -28,37 +36,58 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
     connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
+    connect(&fileCheck_, &QFutureWatcherBase::finished, this, &ScheduleEngine::OnFilesChecked);
+}
+
+ScheduleEngine::~ScheduleEngine() {
+    fileCheck_.waitForFinished(); // it reads through the player
 }
 
 void ScheduleEngine::LoadTodayEvents() {
-    const QDateTime now = clock_.Now();
-    nowTime_ = TimeText(now.time());
-    if (now.date() != loadedDate_) {
-        firedToday_.clear();
-        loggedBadRows_.clear();
+    const qint64 now = clock_.NowMs();
+    const bool newDay = !day_.Contains(now);
+    if (newDay && pausedAtMs_ >= 0) {
+        ReportMissedWhilePaused(now); // what the old day still held
     }
-    loadedDate_ = now.date();
-    shutdown_.NoteStart(loadedDate_, nowTime_);
-    LoadEvents(nowTime_);
+    if (newDay) {
+        EnterDay(now);
+    }
+    nowTime_ = SecondsToTime(day_.SecondsAt(now));
+    shutdown_.NoteStart(day_.Date(), nowTime_);
+    LoadEvents();
+    if (pausedAtMs_ >= 0) {
+        ReportMissedWhilePaused(now);
+        pausedAtMs_ = -1;
+    }
+    ArmFrom(now);
     running_ = true;
+    CheckTodayFiles();
     Ahead(now);
     ArmTimer();
 }
 
-void ScheduleEngine::LoadEvents(QString after) {
+void ScheduleEngine::EnterDay(qint64 now) {
+    day_ = LocalDay(QDateTime::fromMSecsSinceEpoch(now).date());
+    firedToday_.clear();
+    loggedBadRows_.clear();
+    loggedProblems_.clear();
+    zoneCheckedMs_ = now;
+}
+
+void ScheduleEngine::LoadEvents() {
     // The schedule always follows the weekday of the date it runs on.
-    vars_.CurWeekName = WeekdayName(loadedDate_);
+    vars_.CurWeekName = WeekdayName(day_.Date());
     // A store that cannot be read now (locked by another program) is tried again from the
     // next ticks on, rather than leaving the day silent.
-    failedLoadAfter_.clear();
     QString error;
-    if (!ReadDay(after, &error)) {
+    failedLoad_ = !ReadDay(&error);
+    if (failedLoad_) {
         todayEvents_.clear();
-        failedLoadAfter_ = after;
-        PlayLog(clock_.Now(),
+        PlayLog(Stamp(clock_.NowMs()),
                 QStringLiteral("error cannot read today's events (trying again): %1").arg(error));
     }
     DropBadRows();
+    ComputeTargets();
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
@@ -67,30 +96,32 @@ void ScheduleEngine::LoadEvents(QString after) {
     preparedFile_.clear();
     preparedId_ = -1;
     breakMusic_.ForgetPrepared();
-    ArmNextEvent();
 }
 
-bool ScheduleEngine::ReadDay(const QString& after, QString* error) {
+bool ScheduleEngine::ReadDay(QString* error) {
     // A special day runs another weekday's events, or none; any other date its own.
-    dayRule_ = RuleForDate(loadedDate_, {}); // until the store answers
+    const QDate date = day_.Date();
+    dayRule_ = RuleForDate(date, {}); // until the store answers
     QVector<SpecialDayRow> special;
-    if (!conn_.SpecialDaysOn(loadedDate_.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
+    if (!conn_.SpecialDaysOn(date.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
         return false;
     }
-    dayRule_ = RuleForDate(loadedDate_, special);
-    if (dayRule_.special && ruleLoggedDate_ != loadedDate_) {
-        ruleLoggedDate_ = loadedDate_;
-        PlayLog(clock_.Now(), DayRuleLogLine(loadedDate_, dayRule_));
+    dayRule_ = RuleForDate(date, special);
+    if (dayRule_.special && ruleLoggedDate_ != date) {
+        ruleLoggedDate_ = date;
+        PlayLog(Stamp(clock_.NowMs()), DayRuleLogLine(date, dayRule_));
     }
     todayEvents_.clear();
-    return !dayRule_.bells || conn_.TodayEvents(dayRule_.weekName, after, &todayEvents_, error);
+    return !dayRule_.bells || conn_.DayEvents(dayRule_.weekName, &todayEvents_, error);
 }
 
 void ScheduleEngine::DropBadRows() {
     // Said when the day is read, not hours later when the schedule reaches the row.
     todayEvents_.removeIf([this](const EventRow& r) {
         QString problem;
-        if (!IsTimeText(r.startTime)) {
+        if (r.startTime.isNull()) {
+            problem = QStringLiteral("it has no start time");
+        } else if (!IsTimeText(r.startTime)) {
             problem = QStringLiteral("the start time \"%1\" is not hh:mm:ss").arg(r.startTime);
         } else if (r.musicFile.isNull()) {
             problem = QStringLiteral("it has no music file");
@@ -100,62 +131,134 @@ void ScheduleEngine::DropBadRows() {
         if (problem.isEmpty()) {
             return false;
         }
-        if (!loggedBadRows_.contains(r.id)) {
-            loggedBadRows_.insert(r.id);
-            PlayLog(clock_.Now(),
+        const QString key = FiredKey(r.id, r.startTime);
+        if (!loggedBadRows_.contains(key)) {
+            loggedBadRows_.insert(key);
+            PlayLog(Stamp(clock_.NowMs()),
                     QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
         }
         return true;
     });
+    // Null start times sort first in the store; the rest are in time order already.
+}
+
+void ScheduleEngine::ComputeTargets() {
+    targets_.resize(todayEvents_.size());
+    for (int i = 0; i < todayEvents_.size(); ++i) {
+        const int seconds = TimeTextSeconds(todayEvents_[i].startTime);
+        targets_[i] = day_.InstantOf(seconds);
+        if (day_.InGap(seconds) && !loggedBadRows_.contains(QStringLiteral("gap%1").arg(i))) {
+            loggedBadRows_.insert(QStringLiteral("gap%1").arg(i));
+            PlayLog(Stamp(clock_.NowMs()),
+                    QStringLiteral("event %1 \"%2\": the clock skips %1 today (daylight saving); "
+                                   "it rings when the clock resumes, at %3")
+                        .arg(todayEvents_[i].startTime, todayEvents_[i].event,
+                             SecondsToTime(day_.SecondsAt(targets_[i]))));
+        }
+    }
+}
+
+void ScheduleEngine::ArmFrom(qint64 now) {
+    nextIndex_ = 0;
+    while (nextIndex_ < targets_.size() && targets_[nextIndex_] <= now) {
+        ++nextIndex_; // only events strictly later than now
+    }
+    ArmNextEvent();
 }
 
 void ScheduleEngine::ArmNextEvent() {
     armed_ = false;
-    if (nextIndex_ < todayEvents_.size()) {
-        const EventRow& r = todayEvents_[nextIndex_++];
-        nextId_ = r.id;
-        nextTime_ = r.startTime;
-        nextEvent_ = r.event;
-        nextMusic_ = r.musicFile;
-        nextReplace_ = r.replace; // Null reads as no replacement
-        armed_ = true;
+    if (nextIndex_ >= todayEvents_.size()) {
+        nextTime_ = QStringLiteral("00:00:00");
         return;
     }
-    nextTime_ = QStringLiteral("00:00:00");
+    // Rows due at one second all belong to it: the last row takes the player, at the
+    // second, and the others are logged as replaced by it.
+    groupStart_ = nextIndex_;
+    nextTargetMs_ = targets_[nextIndex_];
+    while (nextIndex_ + 1 < targets_.size() && targets_[nextIndex_ + 1] == nextTargetMs_) {
+        ++nextIndex_;
+    }
+    const EventRow& r = todayEvents_[nextIndex_++];
+    nextId_ = r.id;
+    nextTime_ = r.startTime;
+    nextEvent_ = r.event;
+    nextMusic_ = r.musicFile;
+    nextReplace_ = r.replace; // Null reads as no replacement
+    armed_ = true;
 }
 
-void ScheduleEngine::FinishOldDay(const QDateTime& now) {
-    if (!armed_) {
+void ScheduleEngine::CheckZone(qint64 now) {
+    if (qAbs(now - zoneCheckedMs_) < 60000) {
         return;
     }
-    const int late =
-        24 * 3600 - TimeTextSeconds(nextTime_) + now.time().msecsSinceStartOfDay() / 1000;
-    if (late <= kLateGraceSeconds) {
+    zoneCheckedMs_ = now;
+    if (day_.StillAgreesAt(now)) {
+        return;
+    }
+    // The administrator changed the time zone: the same times of day are other instants.
+    const QDate date = day_.Date();
+    day_ = LocalDay(date);
+    PlayLog(Stamp(now), QStringLiteral("the time zone changed: today's events are read again"));
+    LoadEvents();
+    ArmFrom(now);
+}
+
+void ScheduleEngine::ReportMissedWhilePaused(qint64 now) {
+    const QString reason =
+        pauseReason_.isEmpty() ? QStringLiteral("the schedule was paused") : pauseReason_;
+    for (int i = 0; i < todayEvents_.size(); ++i) {
+        const EventRow& r = todayEvents_[i];
+        if (targets_[i] > pausedAtMs_ && targets_[i] <= now &&
+            !firedToday_.contains(FiredKey(r.id, r.startTime))) {
+            Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r), reason);
+        }
+    }
+}
+
+void ScheduleEngine::FinishOldDay(qint64 now) {
+    if (armed_ && (now - nextTargetMs_) / 1000 <= kLateGraceSeconds) {
         FireArmed(now);
     }
     // Whatever else the old day still held is past for good.
     while (armed_) {
-        PlayLog(
-            now,
-            QStringLiteral("skip  %1 \"%2\": missed (the day ended)").arg(nextTime_, nextEvent_));
-        ArmNextEvent();
+        MissArmed(QStringLiteral("the day ended"));
     }
 }
 
-void ScheduleEngine::FireArmed(const QDateTime& now) {
-    if (firedToday_.contains(nextId_)) {
+void ScheduleEngine::MissArmed(const QString& reason) {
+    for (int i = groupStart_; i < nextIndex_; ++i) {
+        const EventRow& r = todayEvents_[i];
+        Report(PlayOutcome::Missed, clock_.NowMs(), r.startTime, r.event, FileToPlay(r), reason);
+    }
+    ArmNextEvent();
+}
+
+void ScheduleEngine::FireArmed(qint64 now) {
+    for (int i = groupStart_; i < nextIndex_ - 1; ++i) {
+        const EventRow& r = todayEvents_[i];
+        firedToday_.insert(FiredKey(r.id, r.startTime));
+        Report(PlayOutcome::Skipped, now, r.startTime, r.event, FileToPlay(r),
+               QStringLiteral("replaced by \"%1\" at the same second").arg(nextEvent_));
+    }
+    const QString key = FiredKey(nextId_, nextTime_);
+    if (firedToday_.contains(key)) {
         // The clock was set back: what already rang today does not ring again.
-        PlayLog(now,
-                QStringLiteral("skip  %1 \"%2\": already played today").arg(nextTime_, nextEvent_));
+        Report(PlayOutcome::Skipped, now, nextTime_, nextEvent_, FileToPlay(),
+               QStringLiteral("already played today"));
     } else {
-        firedToday_.insert(nextId_);
+        firedToday_.insert(key);
         Fire();
     }
     startArmed_ = false; // what was armed is now this event's playback
     ArmNextEvent();
 }
 
-void ScheduleEngine::StopSchedule() {
+void ScheduleEngine::StopSchedule(const QString& why) {
+    if (running_) {
+        pausedAtMs_ = clock_.NowMs();
+        pauseReason_ = why;
+    }
     running_ = false;
     CancelArmedStart();
     mainTimer_.stop();
@@ -166,37 +269,43 @@ void ScheduleEngine::Tick() {
     if (!running_) {
         return;
     }
-    const QDateTime now = clock_.Now();
-    if (now.date() != loadedDate_) {
+    const qint64 now = clock_.NowMs();
+    if (!day_.Contains(now)) {
         FinishOldDay(now);
         // A new day: its own weekday's timetable, from midnight on.
-        loadedDate_ = now.date();
-        firedToday_.clear();
-        loggedBadRows_.clear();
-        LoadEvents(QStringLiteral(""));
-        PlayLog(now, QStringLiteral("new day %1 (%2): %3 events")
-                         .arg(loadedDate_.toString(Qt::ISODate), vars_.CurWeekName)
-                         .arg(todayEvents_.size()));
+        EnterDay(now);
+        LoadEvents();
+        ArmNextEvent();
+        CheckTodayFiles();
+        PlayLog(Stamp(now), QStringLiteral("new day %1 (%2): %3 events")
+                                .arg(day_.Date().toString(Qt::ISODate), vars_.CurWeekName)
+                                .arg(todayEvents_.size()));
+    } else {
+        CheckZone(now);
     }
-    nowTime_ = TimeText(now.time());
-    if (!failedLoadAfter_.isNull() && now.time().second() % 5 == 0) {
-        LoadEvents(failedLoadAfter_);
-        if (failedLoadAfter_.isNull()) {
-            PlayLog(now, QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
+    const int nowSeconds = day_.SecondsAt(now);
+    nowTime_ = SecondsToTime(nowSeconds);
+    if (failedLoad_ && nowSeconds % 5 == 0) {
+        LoadEvents();
+        ArmFrom(now - 1000); // what fell due this second still plays
+        if (!failedLoad_) {
+            PlayLog(Stamp(now), QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
+            CheckTodayFiles();
         }
+    }
+    if (!problems_.isEmpty() && (now - filesCheckedMs_ >= 5 * 60 * 1000 || now < filesCheckedMs_)) {
+        CheckTodayFiles(); // a file put back is noticed within minutes
     }
 
     // Events long overdue are not played late, one after another.
-    while (armed_ && TimeTextSeconds(nowTime_) - TimeTextSeconds(nextTime_) > kLateGraceSeconds) {
-        PlayLog(now, QStringLiteral("skip  %1 \"%2\": missed (the clock reached %3)")
-                         .arg(nextTime_, nextEvent_, nowTime_));
-        ArmNextEvent();
+    while (armed_ && (now - nextTargetMs_) / 1000 > kLateGraceSeconds) {
+        MissArmed(QStringLiteral("the clock reached %1").arg(nowTime_));
     }
 
     if (armed_) {
-        secToNext_ = TimeTextSeconds(nextTime_) - TimeTextSeconds(nowTime_);
+        secToNext_ = int(nextTargetMs_ / 1000 - (now >= 0 ? now / 1000 : (now - 999) / 1000));
         SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
-        if (nowTime_ >= nextTime_) {
+        if (now >= nextTargetMs_) {
             FireArmed(now);
             if (!armed_) {
                 SetLabel(kFinished);
@@ -206,14 +315,25 @@ void ScheduleEngine::Tick() {
         SetLabel(kFinished);
     }
     Ahead(now);
-    if (!fireLine_.isEmpty() && fireTarget_.secsTo(now) > 5) {
+    if (!fireLine_.isEmpty() && fireTarget_.msecsTo(Stamp(now)) > 5000) {
         LogFire(true);
     }
 
-    shutdown_.Check(now.date(), nowTime_);
+    shutdown_.Check(day_.Date(), nowTime_);
     if (running_) {
         ArmTimer();
     }
+}
+
+qint64 ScheduleEngine::NextWakeMs() const {
+    qint64 wake = day_.EndMs();
+    if (armed_) {
+        wake = qMin(wake, nextTargetMs_ - kPrepareAheadMs);
+    }
+    if (!fireLine_.isEmpty()) {
+        wake = qMin(wake, fireTarget_.toMSecsSinceEpoch() + 5001);
+    }
+    return wake;
 }
 
 QString ScheduleEngine::FileToPlay() const {
@@ -223,17 +343,23 @@ QString ScheduleEngine::FileToPlay() const {
     return nextMusic_;
 }
 
-QDateTime ScheduleEngine::NextTarget() const {
-    return QDateTime(loadedDate_, QTime(0, 0)).addSecs(TimeTextSeconds(nextTime_));
+QString ScheduleEngine::FileToPlay(const EventRow& row) const {
+    if (!row.replace.isEmpty() && vars_.RainMode) {
+        return GetReplaceMusic(row.replace);
+    }
+    return row.musicFile;
 }
 
-void ScheduleEngine::Ahead(const QDateTime& now) {
-    if (!running_ || !armed_ || firedToday_.contains(nextId_)) {
+QDateTime ScheduleEngine::Target() const {
+    return QDateTime::fromMSecsSinceEpoch(nextTargetMs_, Qt::UTC);
+}
+
+void ScheduleEngine::Ahead(qint64 now) {
+    if (!running_ || !armed_ || firedToday_.contains(FiredKey(nextId_, nextTime_))) {
         CancelArmedStart();
         return;
     }
-    const QDateTime target = NextTarget();
-    const qint64 ms = now.msecsTo(target);
+    const qint64 ms = nextTargetMs_ - now;
     if (ms <= 0) {
         return; // due: the tick fires it
     }
@@ -258,6 +384,7 @@ void ScheduleEngine::Ahead(const QDateTime& now) {
         CancelArmedStart();
         return;
     }
+    const QDateTime target = Target();
     if (library) {
         breakMusic_.ArmBreakMusic(nextEvent_, target);
     } else {
@@ -294,38 +421,84 @@ void ScheduleEngine::LogFire(bool force) {
     if (sampleFile_ == fireFile_ && sampleWhen_.isValid() &&
         sampleWhen_ >= fireTarget_.addMSecs(-500)) {
         const qint64 late = fireTarget_.msecsTo(sampleWhen_);
-        PlayLog(sampleWhen_, fireLine_ + QStringLiteral(" (first sample at the sink %1%2 ms)")
-                                             .arg(late >= 0 ? QStringLiteral("+") : QString())
-                                             .arg(late));
+        // Without a sound device the sink's clock says nothing about what was heard.
+        const QString how = player_.OutputUsable()
+                                ? QStringLiteral(" (first sample at the sink %1%2 ms)")
+                                      .arg(late >= 0 ? QStringLiteral("+") : QString())
+                                      .arg(late)
+                                : QStringLiteral(" (no sound output)");
+        PlayLog(sampleWhen_.toLocalTime(), fireLine_ + how);
+        fireRecord_.lateMs = player_.OutputUsable() ? int(late) : -1;
+        if (!player_.OutputUsable()) {
+            fireRecord_.reason = QStringLiteral("no sound output");
+        }
     } else if (force) {
-        PlayLog(fireTarget_, fireLine_ + QStringLiteral(" (no sample reached the sink)"));
+        PlayLog(fireTarget_.toLocalTime(),
+                fireLine_ + QStringLiteral(" (no sample reached the sink)"));
+        fireRecord_.reason = QStringLiteral("no sample reached the sink");
     } else {
         return;
     }
     fireLine_.clear();
+    emit Recorded(fireRecord_);
+}
+
+void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
+                            const QString& event, const QString& file, const QString& reason,
+                            int lateMs) {
+    QString line;
+    switch (outcome) {
+    case PlayOutcome::Fired:
+        line = QStringLiteral("fire  %1 \"%2\": %3").arg(time, event, file);
+        break;
+    case PlayOutcome::Skipped:
+        line = QStringLiteral("skip  %1 \"%2\": %3").arg(time, event, reason);
+        break;
+    case PlayOutcome::Missed:
+        line = QStringLiteral("missed %1 \"%2\": %3").arg(time, event, reason);
+        break;
+    case PlayOutcome::Failed:
+        line = QStringLiteral("error %1 \"%2\": %3 %4").arg(time, event, file, reason);
+        break;
+    }
+    PlayLog(Stamp(at), line);
+    emit Recorded(
+        {0, day_.Date().toString(Qt::ISODate), time, event, file, outcome, lateMs, reason});
 }
 
 void ScheduleEngine::Fire() {
-    const QDateTime now = clock_.Now();
+    const qint64 nowMs = clock_.NowMs();
     // A play by hand starts now; a timetable event at its own second.
-    const QDateTime target = manual_ ? now : NextTarget();
+    const QDateTime target = manual_ ? Stamp(nowMs) : Target();
+    const QString byHand = manual_ ? QStringLiteral("played now by hand") : QString();
     LogFire(true); // the last event's line, if its sample never came
+    fireRecord_ = {0,         day_.Date().toString(Qt::ISODate),
+                   nextTime_, nextEvent_,
+                   QString(), PlayOutcome::Fired,
+                   -1,        byHand};
     if (nextMusic_ == kBreakMusicFile) {
         const QString line =
             QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_);
         fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
-        if (fireFile_.isEmpty()) {
-            PlayLog(now, line); // nothing prepared: no song, or no tick ahead of the second
-        } else {
+        fireRecord_.file = fireFile_;
+        if (!fireFile_.isEmpty()) {
             fireLine_ = line;
             fireTarget_ = target;
             LogFire(false); // before the break's own lines, when its sample has come
         }
         breakMusic_.StartBreakMusic(nextEvent_);
-        if (!fireLine_.isEmpty() &&
-            (!breakMusic_.BreakPlaying() || breakMusic_.CurrentFile() != fireFile_)) {
-            PlayLog(now, fireLine_); // it started something else, or nothing
+        if (!breakMusic_.BreakPlaying()) {
             fireLine_.clear();
+            Report(PlayOutcome::Failed, nowMs, nextTime_, nextEvent_, fireFile_,
+                   QStringLiteral("break music: no song of the library could be played"));
+            return;
+        }
+        if (fireFile_.isEmpty() || breakMusic_.CurrentFile() != fireFile_) {
+            // Nothing prepared (no tick ahead of the second), or it started another song.
+            fireLine_.clear();
+            fireRecord_.file = breakMusic_.CurrentFile();
+            PlayLog(Stamp(nowMs), line);
+            emit Recorded(fireRecord_);
         }
         LogFire(false);
         return;
@@ -340,18 +513,15 @@ void ScheduleEngine::Fire() {
         player_.SetFileName(file);
     }
     if (file.isEmpty()) {
-        PlayLog(now,
-                rain ? QStringLiteral("skip  %1 \"%2\": rain mode, no replacement named "
-                                      "\"%3\"")
-                           .arg(nextTime_, nextEvent_, nextReplace_)
-                     : QStringLiteral("skip  %1 \"%2\": no music file").arg(nextTime_, nextEvent_));
+        Report(PlayOutcome::Skipped, nowMs, nextTime_, nextEvent_, file,
+               rain ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(nextReplace_)
+                    : QStringLiteral("no music file"));
         return;
     }
     // One line that says why, instead of a fire line and then the player's error.
     if (const QString problem = started ? QString() : player_.WhyUnplayable(file);
         !problem.isEmpty()) {
-        PlayLog(now,
-                QStringLiteral("error %1 \"%2\": %3 %4").arg(nextTime_, nextEvent_, file, problem));
+        Report(PlayOutcome::Failed, nowMs, nextTime_, nextEvent_, file, problem);
         return;
     }
     fireLine_ =
@@ -361,10 +531,103 @@ void ScheduleEngine::Fire() {
                  file);
     fireFile_ = file;
     fireTarget_ = target;
+    fireRecord_.file = file;
     if (!started) {
         player_.Play();
     }
     LogFire(false);
+}
+
+void ScheduleEngine::CheckTodayFiles() {
+    filesCheckedMs_ = clock_.NowMs();
+    if (fileCheck_.isRunning()) {
+        // One check at a time, so the one the destructor waits for is the only one.
+        recheckFiles_ = true;
+        return;
+    }
+    recheckFiles_ = false;
+    // What each event would play is gathered here; reading the files happens in the pool,
+    // so a slow disk never holds up a tick.
+    struct Item {
+        FileProblem problem; // reason filled in by the check
+        QStringList songs;   // a break-music library's songs: a problem only if none plays
+    };
+    QVector<Item> items;
+    for (const EventRow& r : todayEvents_) {
+        Item item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
+        if (r.musicFile == kBreakMusicFile) {
+            QVector<SongRow> songs;
+            if (!conn_.LibrarySongs(r.event, &songs)) {
+                continue; // the store is busy: the next check sees it
+            }
+            for (const SongRow& s : songs) {
+                item.songs << s.file;
+            }
+            item.problem.file = r.event;
+            if (item.songs.isEmpty()) {
+                item.problem.reason = QStringLiteral("break-music library has no songs");
+            }
+        } else if (item.problem.file.isEmpty()) {
+            item.problem.reason =
+                (!r.replace.isEmpty() && vars_.RainMode)
+                    ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(r.replace)
+                    : QStringLiteral("no music file");
+        }
+        items.push_back(item);
+    }
+    const Player* player = &player_;
+    fileCheck_.setFuture(QtConcurrent::run([items, player] {
+        QVector<FileProblem> found;
+        for (const Item& item : items) {
+            FileProblem p = item.problem;
+            if (p.reason.isEmpty() && !item.songs.isEmpty()) {
+                const bool anyPlays =
+                    std::any_of(item.songs.begin(), item.songs.end(), [player](const QString& f) {
+                        return player->WhyUnplayable(f).isEmpty();
+                    });
+                if (!anyPlays) {
+                    p.reason = QStringLiteral("no song of the break-music library can be played");
+                }
+            } else if (p.reason.isEmpty()) {
+                p.reason = player->WhyUnplayable(p.file);
+            }
+            if (!p.reason.isEmpty()) {
+                found.push_back(p);
+            }
+        }
+        return found;
+    }));
+}
+
+void ScheduleEngine::OnFilesChecked() {
+    if (recheckFiles_) {
+        CheckTodayFiles(); // the day changed while it ran: its answer is out of date
+        return;
+    }
+    const QVector<FileProblem> found = fileCheck_.result();
+    for (const FileProblem& p : found) {
+        const QString key = p.time + p.event + p.file + p.reason;
+        if (!loggedProblems_.contains(key)) {
+            loggedProblems_.insert(key);
+            PlayLog(Stamp(clock_.NowMs()), QStringLiteral("warn  %1 \"%2\" cannot be played: %3 %4")
+                                               .arg(p.time, p.event, p.file, p.reason));
+        }
+    }
+    const bool changed = found.size() != problems_.size() ||
+                         !std::equal(found.begin(), found.end(), problems_.begin(),
+                                     [](const FileProblem& a, const FileProblem& b) {
+                                         return a.time == b.time && a.event == b.event &&
+                                                a.file == b.file && a.reason == b.reason;
+                                     });
+    problems_ = found;
+    if (changed) {
+        emit TodayProblemsChanged();
+    }
+}
+
+QString ScheduleEngine::FiredKey(qint64 id, const QString& time) {
+    // A moved event is a new bell; the same event at the same time never rings twice.
+    return QString::number(id) + QLatin1Char('@') + time;
 }
 
 QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
@@ -393,7 +656,7 @@ void ScheduleEngine::SetRainMode(bool rain) {
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
     // An event about to start plays the file of the new mode.
-    Ahead(clock_.Now());
+    Ahead(clock_.NowMs());
 }
 
 void ScheduleEngine::SetLabel(const QString& text) {
@@ -411,7 +674,7 @@ void ScheduleEngine::ArmTimer() {
     }
     // Wake a few milliseconds after the next wall-clock second, so a due event starts
     // within milliseconds of its second rather than up to a second late.
-    const int ms = 1000 - clock_.Now().time().msec() + 3;
+    const int ms = 1000 - int(clock_.NowMs() % 1000) + 3;
     mainTimer_.start(ms);
 }
 
@@ -439,6 +702,7 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     // as it would at its second; then the armed event is put back as it was.
     const qint64 id = nextId_;
     const QString time = nextTime_, event = nextEvent_, music = nextMusic_, replace = nextReplace_;
+    const qint64 target = nextTargetMs_;
     const bool armed = armed_;
     nextId_ = row.id;
     nextTime_ = row.startTime;
@@ -455,6 +719,7 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     nextEvent_ = event;
     nextMusic_ = music;
     nextReplace_ = replace;
+    nextTargetMs_ = target;
     armed_ = armed;
     return true;
 }

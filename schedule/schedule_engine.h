@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -9,6 +10,7 @@
 
 #include "schedule/break_music.h"
 #include "schedule/day_rule.h"
+#include "schedule/local_day.h"
 #include "schedule/shutdown_check.h"
 #include "store/conn.h"
 
@@ -38,11 +40,13 @@ public:
 
     ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                    ShutdownPrompt* prompt, QObject* parent = nullptr);
+    ~ScheduleEngine() override;
 
     // Reads today's events later than now, arms the first and starts the timer.
     void LoadTodayEvents();
-    // Stops the timer; the label reads "播放已结束".
-    void StopSchedule();
+    // Stops the timer; the label reads "播放已结束". why says what paused the schedule: the
+    // events that pass before the next LoadTodayEvents are logged as missed with it.
+    void StopSchedule(const QString& why = QString());
     // One tick. MainTimer calls it just after each wall-clock second; tests call it directly.
     void Tick();
     // The time-label click: toggles clock and countdown and stores the choice.
@@ -68,6 +72,9 @@ public:
 
     // Tests drive Tick by hand: with false the real timer is never armed.
     void SetTimerDriven(bool on) { timerDriven_ = on; }
+    // The next instant at which a tick can do more than refresh the label: two seconds
+    // before the armed event, or the end of the day. A simulation may jump there.
+    qint64 NextWakeMs() const;
 
     bool Running() const { return running_; }
     bool Armed() const { return armed_; }
@@ -99,28 +106,46 @@ signals:
     void TodayProblemsChanged();
 
 private:
-    void LoadEvents(QString after); // by value: callers pass failedLoadAfter_
-    // Reads the day's rule and the events it runs later than after.
-    bool ReadDay(const QString& after, QString* error);
+    // A new date on the clock (or the zone changed the day's shape): the day's instants.
+    void EnterDay(qint64 now);
+    void LoadEvents();
+    // Reads the day's rule and every event it runs.
+    bool ReadDay(QString* error);
     // Drops the rows the schedule cannot play, logging each once a day.
     void DropBadRows();
+    void ComputeTargets();
+    // Arms the first event due later than now.
+    void ArmFrom(qint64 now);
+    // Arms the next row; rows sharing its second are armed together, the last one sounding.
     void ArmNextEvent();
+    void CheckZone(qint64 now);
+    // Events due between the pause and now, which the paused schedule did not play.
+    void ReportMissedWhilePaused(qint64 now);
     // The old day's armed event when midnight passes: fired within the grace, else missed.
-    void FinishOldDay(const QDateTime& now);
-    void FireArmed(const QDateTime& now);
+    void FinishOldDay(qint64 now);
+    // Every row of the armed second is past for good.
+    void MissArmed(const QString& reason);
+    void FireArmed(qint64 now);
     void Fire();
-    // The armed event's second on the wall clock.
-    QDateTime NextTarget() const;
     // Prepares the armed event's sound two seconds ahead and arms its start one second
     // ahead; cancels a start armed earlier that no longer fits.
-    void Ahead(const QDateTime& now);
+    void Ahead(qint64 now);
     void CancelArmedStart();
     void OnFirstSample(const QString& file, const QDateTime& when);
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
+    // One outcome of the day's timetable: its log line and its record.
+    void Report(PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
+                const QString& file, const QString& reason, int lateMs = -1);
     QString FileToPlay() const;
+    QString FileToPlay(const EventRow& row) const;
+    // Checks, off this thread, that the sound of each of today's events can be played.
+    void CheckTodayFiles();
+    void OnFilesChecked();
     void SetLabel(const QString& text);
     void ArmTimer();
+    static QString FiredKey(qint64 id, const QString& time);
+    QDateTime Target() const; // the armed second, for the player
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -133,12 +158,18 @@ private:
 
     bool running_ = false;
     bool armed_ = false;
-    QDate loadedDate_;
-    QVector<EventRow> todayEvents_;
-    int nextIndex_ = 0; // the row after the armed one
+    LocalDay day_;
+    QVector<EventRow> todayEvents_; // the day's playable rows in start-time order
+    QVector<qint64> targets_;       // the instant of each
+    int nextIndex_ = 0;             // the row after the armed one
+    int groupStart_ = 0;            // the first row sharing the armed second
     qint64 nextId_ = 0;
-    QSet<qint64> firedToday_;    // events fired on loadedDate_: never twice a day
-    QSet<qint64> loggedBadRows_; // rows already logged as unplayable on loadedDate_
+    qint64 nextTargetMs_ = 0;
+    QSet<QString> firedToday_;    // events (id and start time) fired on the day: never twice
+    QSet<QString> loggedBadRows_; // rows already logged as unplayable on the day
+    qint64 zoneCheckedMs_ = 0;
+    qint64 pausedAtMs_ = -1; // when StopSchedule paused the schedule, -1 while it runs
+    QString pauseReason_;
     QString nowTime_;
     QString nextTime_ = QStringLiteral("00:00:00");
     QString nextEvent_;
@@ -150,14 +181,19 @@ private:
     qint64 preparedId_ = -1;
     bool startArmed_ = false; // a start armed by this engine and not yet fired
     bool manual_ = false;     // the fire in progress is a play by hand
-    // The fire line waiting for its event's first sample.
+    // The fire line waiting for its event's first sample, and its record.
     QString fireLine_;
     QString fireFile_;
     QDateTime fireTarget_;
+    PlayRecordRow fireRecord_;
     QString sampleFile_; // the last first sample the player reported
     QDateTime sampleWhen_;
-    QString failedLoadAfter_; // null unless the last read of today's events failed
+    bool failedLoad_ = false; // the last read of today's events failed: tried again
     DayRule dayRule_;
-    QVector<FileProblem> problems_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day
+    QVector<FileProblem> problems_;
+    QFutureWatcher<QVector<FileProblem>> fileCheck_;
+    QSet<QString> loggedProblems_; // problems already logged on the day
+    qint64 filesCheckedMs_ = 0;
+    bool recheckFiles_ = false; // asked for while a check ran
 };

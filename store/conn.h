@@ -133,6 +133,9 @@ public:
     // after, in start-time order.
     bool TodayEvents(const QString& weekName, const QString& after, QVector<EventRow>* rows,
                      QString* error = nullptr);
+    // Every event of the weekday flagged "√", whatever its start time holds (Null and
+    // malformed ones too, so the schedule can say what it cannot play), in start-time order.
+    bool DayEvents(const QString& weekName, QVector<EventRow>* rows, QString* error = nullptr);
     bool AddEvent(const EventRow& row, qint64* id, QString* error = nullptr);
     // Every weekday's events whose 事件 is the library name (they play that library).
     bool DeleteLibraryEvents(const QString& library, QString* error = nullptr);

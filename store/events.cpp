@@ -34,6 +34,13 @@ bool Conn::TodayEvents(const QString& weekName, const QString& after, QVector<Ev
                   {weekName, after}, rows, ReadEvent, error);
 }
 
+bool Conn::DayEvents(const QString& weekName, QVector<EventRow>* rows, QString* error) {
+    return Select(QStringLiteral("SELECT %1 FROM 作息表 WHERE 是否播放='√' AND 星期名=? "
+                                 "ORDER BY 开始时间, id")
+                      .arg(kEventColumns),
+                  {weekName}, rows, ReadEvent, error);
+}
+
 bool Conn::AddEvent(const EventRow& r, qint64* id, QString* error) {
     return Insert(QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
                                  "是否播放, 替代音乐, 播放区域) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),

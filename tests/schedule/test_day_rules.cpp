@@ -6,10 +6,13 @@
 #include "schedule/day_rule.h"
 #include "schedule/schedule_engine.h"
 #include "store/config_loader.h"
+#include "support/engine_rig.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
 
 #include <QtTest>
+
+#include <ctime>
 
 namespace {
 
@@ -17,58 +20,7 @@ const QDate kMonday(2026, 12, 7);
 const QDate kWednesday = kMonday.addDays(2);
 const QDate kSaturday = kMonday.addDays(5);
 
-struct Rig {
-    Rig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
-        engine.SetTimerDriven(false);
-    }
-    QString File(const QString& name) {
-        const QString path = store.dir.path() + "/" + name;
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        return path;
-    }
-    qint64 Event(const QString& week, const QString& start, const QString& name,
-                 const QString& file, const QString& replace = "") {
-        return store.AddEvent({0, week, name, start, file, "00:00:05", "√", replace, "111111"});
-    }
-    // Every weekday (Sunday too) rings one bell of its own at 08:00 and 15:00.
-    void WeekOfBells() {
-        for (const QString& week : WeekdayNames()) {
-            const QString f = File(week + ".wav");
-            Event(week, "08:00:00", week + "早", f);
-            Event(week, "15:00:00", week + "午", f);
-        }
-    }
-    QString Bell(const QString& week) const { return store.dir.path() + "/" + week + ".wav"; }
-    void Special(const QString& date, const QString& kind, const QString& note = "") {
-        QString error;
-        QVERIFY2(store.conn->AddSpecialDays({{0, date, kind, note}}, &error), qPrintable(error));
-    }
-    void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
-    void RunUntil(const QDateTime& end) {
-        while (clock.Now() < end) {
-            clock.Advance(1);
-            engine.Tick();
-        }
-    }
-    // What played, as "yyyy-MM-dd hh:mm:ss file".
-    QStringList Played() const {
-        QStringList out;
-        for (const auto& c : player.calls) {
-            if (c.what == "play") {
-                out << c.when.toString("yyyy-MM-dd hh:mm:ss ") + QFileInfo(c.file).fileName();
-            }
-        }
-        return out;
-    }
-
-    TempStore store;
-    ProgramVars vars;
-    FakeClock clock;
-    FakePlayer player;
-    FakePrompt prompt;
-    ScheduleEngine engine;
-};
+using Rig = EngineRig;
 
 } // namespace
 
@@ -76,6 +28,114 @@ class TestSpecialDays : public QObject {
     Q_OBJECT
 
 private slots:
+    // A zone with daylight saving, for every test here: the dates they use are ordinary
+    // days in it, and the year and the change days need it.
+    void initTestCase() {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QVERIFY(!QDateTime(QDate(2027, 3, 28), QTime(2, 30)).isValid());
+    }
+
+    // --- daylight saving ----------------------------------------------------------------
+    // Both change days, ticking every second: each bell rings once, at the instant the
+    // clock shows its time; one in the skipped hour rings as the clock resumes at 03:00,
+    // one in the repeated hour at its first occurrence; the countdown counts real seconds.
+    void daylightSavingDaysRingEachBellOnceAtItsTime() {
+        Rig r;
+        PlayLogCapture log;
+        for (const QString& t : {"01:30:00", "02:30:00", "03:30:00", "08:00:00"}) {
+            r.Event("星期日", t, t, r.File(QString(t).replace(':', "") + ".wav"));
+        }
+        const QDate autumn(2026, 10, 25), spring(2027, 3, 28);
+        for (const QDate& d : {autumn, spring}) {
+            r.At(d.addDays(-1), QTime(23, 59, 50));
+            r.engine.LoadTodayEvents();
+            r.vars.ShowClock = false;
+            r.RunUntil(d == spring ? QDateTime(d, QTime(1, 59, 58)) : QDateTime(d, QTime(1, 0)));
+            if (d == spring) {
+                QCOMPARE(r.engine.LabelText(), QString("00:00:02")); // 02:30 rings at 03:00
+            }
+            r.RunUntil(QDateTime(d, QTime(9, 0)));
+            r.engine.StopSchedule();
+        }
+        QStringList got;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                got << c.when.toUTC().toString("MM-dd hh:mm:ss ") + QFileInfo(c.file).baseName();
+            }
+        }
+        QCOMPARE(got, (QStringList{"10-24 23:30:00 013000", "10-25 00:30:00 023000",
+                                   "10-25 02:30:00 033000", "10-25 07:00:00 080000",
+                                   "03-28 00:30:00 013000", "03-28 01:00:00 023000",
+                                   "03-28 01:30:00 033000", "03-28 06:00:00 080000"}));
+        QCOMPARE(log.Matching("the clock skips 02:30:00 today").size(), 1);
+    }
+
+    // 2026-09-01 to 2027-07-15: forty bells every weekday, break music, the National Day
+    // holiday week with its two make-up days, the winter holiday, both daylight-saving
+    // changes. Every bell rings once, at its second, on each day it belongs to.
+    void aSchoolYear() {
+        Rig r;
+        PlayLogCapture log; // the year's lines stay out of the test output
+        r.Songs("曲库_课间", {r.File("song1.mp3"), r.File("song2.mp3")});
+        QHash<QString, QVector<QPair<QTime, QString>>> week;
+        const QStringList days = WeekdayNames();
+        for (int d = 1; d <= 5; ++d) {
+            const QString bell = r.File(days[d] + ".wav");
+            for (int i = 0; i < 40; ++i) {
+                const QTime t = QTime(7, 0).addSecs(i * 20 * 60 + (i % 3) * 5);
+                const bool brk = i == 10;
+                r.Event(days[d], TimeText(t), brk ? "曲库_课间" : QString("铃%1").arg(i),
+                        brk ? kBreakMusicFile : bell);
+                week[days[d]].push_back({t, brk ? r.store.dir.path() + "/song1.mp3" : bell});
+            }
+        }
+        const QString night = r.File("星期日.wav");
+        for (const QString& t : {"02:30:00", "20:00:00"}) {
+            r.Event(days[0], t, "周日" + QString(t), night);
+            week[days[0]].push_back({QTime::fromString(t), night});
+        }
+        for (int i = 1; i <= 7; ++i) {
+            r.Special(QString("2026-10-0%1").arg(i), kNoBellsKind, "国庆节");
+        }
+        r.Special("2026-09-27", "星期一", "调休");
+        r.Special("2026-10-10", "星期五", "调休");
+        for (QDate d(2027, 1, 25); d <= QDate(2027, 2, 19); d = d.addDays(1)) {
+            r.Special(d.toString(Qt::ISODate), kNoBellsKind, "寒假");
+        }
+
+        const QDate first(2026, 9, 1), last(2027, 7, 15);
+        QStringList expected;
+        for (QDate d = first; d <= last; d = d.addDays(1)) {
+            DayRule rule = RuleForDate(d, {});
+            QVector<SpecialDayRow> special;
+            QVERIFY(r.store.conn->SpecialDaysOn(d.toString(Qt::ISODate), &special));
+            rule = RuleForDate(d, special);
+            for (const auto& [t, file] :
+                 rule.bells ? week.value(rule.weekName) : QVector<QPair<QTime, QString>>{}) {
+                QDateTime at(d, t);
+                if (!at.isValid()) {
+                    at = QDateTime(d, QTime(3, 0)); // the spring change's skipped hour
+                }
+                expected << at.toString(Qt::ISODate) + " " + QFileInfo(file).fileName();
+            }
+        }
+        QVERIFY(expected.size() > 8000);
+
+        r.At(first, QTime(6, 0));
+        r.engine.LoadTodayEvents();
+        r.FastForward(QDateTime(last, QTime(23, 0)));
+        QStringList got;
+        for (const auto& c : r.player.calls) {
+            if (c.what == "play") {
+                got << c.when.toString(Qt::ISODate) + " " + QFileInfo(c.file).fileName();
+            }
+        }
+        QCOMPARE(got.size(), expected.size());
+        QCOMPARE(got, expected);
+        QCOMPARE(log.Matching("missed").size(), 0);
+    }
+
     // --- the rule of a date -----------------------------------------------------------
     void anOrdinaryDateRunsItsOwnWeekday() {
         const DayRule rule = RuleForDate(kWednesday, {{1, "2026-12-10", kNoBellsKind, "x"}});

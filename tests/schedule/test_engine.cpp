@@ -5,6 +5,7 @@
 #include "core/time_text.h"
 #include "schedule/schedule_engine.h"
 #include "store/config_loader.h"
+#include "support/engine_rig.h"
 #include "support/fakes.h"
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -15,52 +16,7 @@
 namespace {
 
 // A store, program variables, clock, player and engine wired together.
-struct Rig {
-    Rig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
-        engine.SetTimerDriven(false);
-    }
-    // Makes an (empty) file the engine can see; returns its path.
-    QString File(const QString& name) {
-        const QString path = store.dir.path() + "/" + name;
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        return path;
-    }
-    qint64 Event(const QString& week, const QString& start, const QString& name,
-                 const QString& file, const QString& replace = "", const QString& flag = "√") {
-        return store.AddEvent({0, week, name, start, file, "00:00:05", flag, replace, "111111"});
-    }
-    void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
-    // Ticks once a second until the clock reaches end (inclusive).
-    void RunUntil(const QDateTime& end) {
-        while (clock.Now() < end) {
-            clock.Advance(1);
-            engine.Tick();
-        }
-    }
-    QStringList Plays() const { return player.plays; }
-    // A short real sound file, which the check before each break song accepts.
-    QString Sound(const QString& name) {
-        const QString path = store.dir.path() + "/" + name;
-        if (!media::Make(path, 0.2)) {
-            qFatal("cannot make %s", qPrintable(path));
-        }
-        return path;
-    }
-    QStringList Songs(const QString& library, const QStringList& files) {
-        for (const QString& f : files) {
-            store.AddSong(library, f, "00:03:00");
-        }
-        return files;
-    }
-
-    TempStore store;
-    ProgramVars vars;
-    FakeClock clock;
-    FakePlayer player;
-    FakePrompt prompt;
-    ScheduleEngine engine;
-};
+using Rig = EngineRig;
 
 const QDate kMonday(2026, 12, 7);
 
@@ -244,23 +200,23 @@ private slots:
         QCOMPARE(r.Plays(), QStringList{r.store.dir.path() + "/b.wav"});
     }
 
-    void sameSecondEventsFireOneTickApart() {
+    // Two rows at one second: the later row sounds, at the second itself, and the earlier
+    // one is in the log and the record as replaced by it.
+    void sameSecondEventsTheLaterRowPlaysAtTheSecond() {
         Rig r;
+        PlayLogCapture log;
+        QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
         const QString a = r.File("a.wav"), b = r.File("b.wav");
         r.Event("星期一", "08:00:00", "first", a);
         r.Event("星期一", "08:00:00", "second", b);
-        r.At(kMonday, QTime(7, 59, 58));
+        r.At(kMonday, QTime(7, 59, 50));
         r.engine.LoadTodayEvents();
         r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
-        QCOMPARE(r.Plays(), (QStringList{a, b}));
-        QVector<QDateTime> when;
-        for (const auto& c : r.player.calls) {
-            if (c.what == "play") {
-                when << c.when;
-            }
-        }
-        QCOMPARE(when[0].time(), QTime(8, 0, 0));
-        QCOMPARE(when[1].time(), QTime(8, 0, 1));
+        QCOMPARE(r.Played(), QStringList{"2026-12-07 08:00:00 b.wav"});
+        QCOMPARE(log.Matching("skip  08:00:00 \"first\": replaced by \"second\"").size(), 1);
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[0][0].value<PlayRecordRow>().outcome, PlayOutcome::Skipped);
+        QCOMPARE(records[1][0].value<PlayRecordRow>().event, QString("second"));
     }
 
     void stoppedScheduleSkipsPassedEvents() {
@@ -741,7 +697,7 @@ private slots:
         r.At(kMonday.addDays(1), QTime(0, 5)); // asleep over midnight
         r.engine.Tick();
         QVERIFY(r.Plays().isEmpty());
-        QCOMPARE(log.Matching("\"last\": missed").size(), 1);
+        QCOMPARE(log.Matching("missed 23:59:59 \"last\": the day ended").size(), 1);
     }
 
     void newDayStartsAtMidnight() {
@@ -808,13 +764,90 @@ private slots:
         PlayLogCapture log;
         r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
                     "('星期一', '晚自习', '8:00:00', '/x.wav', '√')");
+        // Rows a filter on the time would never have shown: no time, a leading blank.
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', '午休', NULL, '/x.wav', '√')");
+        r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
+                    "('星期一', '早操', ' 06:00:00', '/x.wav', '√')");
         r.Event("星期一", "07:30:00", "早读", r.File("a.wav"));
         r.At(kMonday, QTime(7, 0));
         r.engine.LoadTodayEvents();
         QCOMPARE(log.Matching("\"8:00:00\" is not hh:mm:ss").size(), 1);
+        QCOMPARE(log.Matching("\"午休\": it has no start time").size(), 1);
+        QCOMPARE(log.Matching("\"早操\": the start time \" 06:00:00\"").size(), 1);
         r.engine.LoadTodayEvents(); // another activation: said already
         r.RunUntil(QDateTime(kMonday, QTime(9, 0)));
-        QCOMPARE(log.Matching("is not hh:mm:ss").size(), 1);
+        QCOMPARE(log.Matching("is not hh:mm:ss").size(), 2);
+        QCOMPARE(r.Plays().size(), 1);
+    }
+
+    // --- nothing goes unseen -------------------------------------------------------------
+    // A morning: a bell rings and is moved later in the settings (it rings again at its new
+    // time), a missing file fails, and a bell falls while the settings window is open. Each
+    // is one log line and one record; the missed one is said once, on return.
+    void aMorningIsRecordedAndNothingIsLostSilently() {
+        Rig r;
+        PlayLogCapture log;
+        QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+        const QString bell = r.File("bell.wav");
+        const qint64 moved = r.Event("星期一", "08:00:00", "上课", bell);
+        r.Event("星期一", "08:30:00", "广播", r.store.dir.path() + "/gone.wav");
+        r.Event("星期一", "10:00:00", "课间操", bell);
+        r.At(kMonday, QTime(7, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
+
+        EventRow row;
+        QVERIFY(r.store.conn->EventById(moved, &row));
+        row.startTime = "09:00:00";
+        QVERIFY(r.store.conn->UpdateEvent(row));
+        r.engine.StopSchedule("the settings window was open");
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(9, 58)));
+        r.engine.StopSchedule("the settings window was open");
+        r.At(kMonday, QTime(10, 5));
+        r.engine.LoadTodayEvents();
+        r.engine.LoadTodayEvents(); // a second activation says nothing again
+        r.RunUntil(QDateTime(kMonday, QTime(10, 6)));
+
+        QCOMPARE(r.Played(),
+                 (QStringList{"2026-12-07 08:00:00 bell.wav", "2026-12-07 09:00:00 bell.wav"}));
+        QCOMPARE(log.Matching("already played").size(), 0);
+        QCOMPARE(log.Matching("missed 10:00:00 \"课间操\": the settings window was open").size(),
+                 1);
+        QStringList got;
+        for (const auto& args : records) {
+            const auto rec = args[0].value<PlayRecordRow>();
+            QCOMPARE(rec.date, QString("2026-12-07"));
+            got << QString("%1 %2 %3 %4")
+                       .arg(rec.time)
+                       .arg(int(rec.outcome))
+                       .arg(rec.lateMs)
+                       .arg(rec.reason);
+        }
+        QCOMPARE(got, (QStringList{"08:00:00 0 0 ", "08:30:00 3 -1 does not exist", "09:00:00 0 0 ",
+                                   "10:00:00 2 -1 the settings window was open"}));
+    }
+
+    // Files that cannot play are found when the day is read, not at their second, and the
+    // warning goes once they are put right.
+    void unplayableSoundsOfTheDayAreFoundWhenItIsRead() {
+        Rig r;
+        QSignalSpy changed(&r.engine, &ScheduleEngine::TodayProblemsChanged);
+        const QString gone = r.store.dir.path() + "/gone.wav";
+        r.Event("星期一", "09:00:00", "上课", gone);
+        r.Event("星期一", "10:00:00", "曲库_空", kBreakMusicFile);
+        r.Event("星期一", "11:00:00", "下课", r.File("ok.wav"));
+        r.At(kMonday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QTRY_COMPARE(r.engine.TodayProblems().size(), 2);
+        QCOMPARE(r.engine.TodayProblems()[0].reason, QString("does not exist"));
+        QCOMPARE(r.engine.TodayProblems()[1].reason, QString("break-music library has no songs"));
+        r.File("gone.wav");
+        r.Songs("曲库_空", {r.File("song.mp3")});
+        r.RunUntil(QDateTime(kMonday, QTime(7, 5, 1)));
+        QTRY_VERIFY(r.engine.TodayProblems().isEmpty());
+        QCOMPARE(changed.size(), 2);
     }
 
     // --- starts on the audio clock ------------------------------------------------------

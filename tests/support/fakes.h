@@ -14,25 +14,30 @@
 #include <utility>
 
 // A clock the test moves by hand. Whatever follows it (a fake player's armed start) is told
-// of every move through moved.
+// of every move through moved. It keeps the instant as a number, so moving it converts
+// nothing through the time zone.
 class FakeClock : public Clock {
 public:
-    explicit FakeClock(QDateTime t = QDateTime(QDate(2026, 12, 7), QTime(7, 0))) : now_(t) {}
-    QDateTime Now() const override { return now_; }
-    void Set(const QDateTime& t) { Move(t); }
-    void Set(const QTime& t) { Move(QDateTime(now_.date(), t)); }
-    void Advance(int seconds) { Move(now_.addSecs(seconds)); }
+    explicit FakeClock(QDateTime t = QDateTime(QDate(2026, 12, 7), QTime(7, 0)))
+        : ms_(t.toMSecsSinceEpoch()) {}
+    QDateTime Now() const override { return QDateTime::fromMSecsSinceEpoch(ms_); }
+    qint64 NowMs() const override { return ms_; }
+    void Set(const QDateTime& t) { Move(t.toMSecsSinceEpoch()); }
+    void Set(const QTime& t) { Set(QDateTime(Now().date(), t)); }
+    void SetMs(qint64 ms) { Move(ms); }
+    void Advance(int seconds) { Move(ms_ + qint64(seconds) * 1000); }
+    void AdvanceMs(qint64 ms) { Move(ms_ + ms); }
 
     std::function<void()> moved;
 
 private:
-    void Move(const QDateTime& t) {
-        now_ = t;
+    void Move(qint64 ms) {
+        ms_ = ms;
         if (moved) {
             moved();
         }
     }
-    QDateTime now_;
+    qint64 ms_;
 };
 
 // A player that records what it is asked to do; the test ends songs with Finish(). A start
@@ -84,6 +89,7 @@ public:
         pending_ = true;
         armedFile_ = file;
         armedTarget_ = target;
+        armedTargetMs_ = target.toMSecsSinceEpoch();
         StartIfDue();
     }
     void CancelStart() override {
@@ -145,9 +151,9 @@ private:
         }
     }
     void StartIfDue() {
-        if (pending_ && (!clock_ || clock_->Now() >= armedTarget_)) {
+        if (pending_ && (!clock_ || clock_->NowMs() >= armedTargetMs_)) {
             pending_ = false;
-            if (clock_ && armedTarget_.secsTo(clock_->Now()) > kLateGraceSeconds) {
+            if (clock_ && clock_->NowMs() - armedTargetMs_ > kLateGraceSeconds * 1000) {
                 armed_ = false; // due long ago: dropped
                 return;
             }
@@ -164,6 +170,7 @@ private:
     bool pending_ = false; // ... and waiting for its target
     QString armedFile_;
     QDateTime armedTarget_;
+    qint64 armedTargetMs_ = 0;
     QString file_;
     bool playing_ = false;
 };

@@ -261,7 +261,7 @@ void MainForm::Exit() {
 
 void MainForm::MyButton1_Click() {
     player_.Halt();
-    engine_.StopSchedule();
+    engine_.StopSchedule(QStringLiteral("the settings window was open"));
     {
         SettingForm settings(vars_, conn_, player_, settings_, this);
         settings.exec();
@@ -312,7 +312,8 @@ void MainForm::CheckDeactivated() {
     // a pop-up menu, the shutdown countdown or a hidden main window does not.
     if (now && now != this && !qobject_cast<QMenu*>(now) && !KeepsScheduleRunning(now) &&
         isVisible()) {
-        engine_.StopSchedule();
+        engine_.StopSchedule(
+            QStringLiteral("the window \"%1\" was in front").arg(now->windowTitle()));
     }
 }
 
