@@ -54,6 +54,9 @@ void ScheduleEngine::LoadTodayEvents() {
     }
     nowTime_ = SecondsToTime(day_.SecondsAt(now));
     shutdown_.NoteStart(day_.Date(), nowTime_);
+    if (pausedAtMs_ >= 0 && day_.Contains(pausedAtMs_)) {
+        shutdown_.NoteResume(day_.Date(), SecondsToTime(day_.SecondsAt(pausedAtMs_)), nowTime_);
+    }
     LoadEvents();
     if (pausedAtMs_ >= 0) {
         ReportMissedWhilePaused(now);
@@ -315,7 +318,7 @@ void ScheduleEngine::Tick() {
         SetLabel(kFinished);
     }
     Ahead(now);
-    if (!fireLine_.isEmpty() && fireTarget_.msecsTo(Stamp(now)) > 5000) {
+    if (!fireLine_.isEmpty() && now - fireTarget_.toMSecsSinceEpoch() > 5000) {
         LogFire(true);
     }
 
@@ -469,7 +472,7 @@ void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
 void ScheduleEngine::Fire() {
     const qint64 nowMs = clock_.NowMs();
     // A play by hand starts now; a timetable event at its own second.
-    const QDateTime target = manual_ ? Stamp(nowMs) : Target();
+    const QDateTime target = manual_ ? QDateTime::fromMSecsSinceEpoch(nowMs, Qt::UTC) : Target();
     const QString byHand = manual_ ? QStringLiteral("played now by hand") : QString();
     LogFire(true); // the last event's line, if its sample never came
     fireRecord_ = {0,         day_.Date().toString(Qt::ISODate),

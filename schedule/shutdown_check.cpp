@@ -24,7 +24,8 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
     // A computer switched on in the evening, or woken long after the shutdown time, must not
     // power off a few seconds later.
     const bool startedAfter = today == startDate_ && at < startTime_;
-    if (startedAfter || TimeTextSeconds(nowTime) - TimeTextSeconds(at) > kLateGraceSeconds) {
+    const bool late = TimeTextSeconds(nowTime) - TimeTextSeconds(at) > kLateGraceSeconds;
+    if (startedAfter || (late && overdueAllowedOn_ != today)) {
         settledOn_ = today;
         PlayLog(QStringLiteral("shutdown %1 skipped: %2")
                     .arg(at, startedAfter
@@ -53,5 +54,13 @@ void ShutdownCheck::NoteStart(const QDate& today, const QString& nowTime) {
     if (!startDate_.isValid()) {
         startDate_ = today;
         startTime_ = nowTime;
+    }
+}
+
+void ShutdownCheck::NoteResume(const QDate& today, const QString& pausedAt,
+                               const QString& nowTime) {
+    const QString& at = vars_.ShutDownTime;
+    if (IsTimeText(at) && pausedAt < at && at < nowTime) {
+        overdueAllowedOn_ = today;
     }
 }

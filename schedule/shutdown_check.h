@@ -29,6 +29,10 @@ public:
     void Check(const QDate& today, const QString& nowTime);
     // Called whenever the schedule starts; the first call is the program's start.
     void NoteStart(const QDate& today, const QString& nowTime);
+    // The schedule resumes after one of the program's own windows held it since pausedAt
+    // (today): a shutdown time passed meanwhile still opens the countdown, however late,
+    // since the administrator is at the screen to cancel it.
+    void NoteResume(const QDate& today, const QString& pausedAt, const QString& nowTime);
 
     bool CancelledToday(const QDate& today) const { return cancelledOn_ == today; }
     bool BoxOpen() const { return boxOpen_; }
@@ -40,8 +44,9 @@ private:
     // Lets a countdown that closes after this check is gone find that out.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     QDate cancelledOn_;
-    QDate settledOn_; // the day's shutdown is settled: under way, started late, or missed
-    QDate startDate_; // when the program started
+    QDate settledOn_;        // the day's shutdown is settled: under way, started late, or missed
+    QDate overdueAllowedOn_; // the shutdown time passed while the schedule was paused
+    QDate startDate_;        // when the program started
     QString startTime_;
     QString warnedBadTime_;
 };
