@@ -48,20 +48,24 @@ bool HasVbrHeader(const QString& path) {
     return head.contains("Xing") || head.contains("Info") || head.contains("VBRI");
 }
 
-// A format-1 MIDI file: a tempo track (tempo `first` microseconds a quarter, then `second`
-// from the third quarter on) and a note track of four quarters.
-QByteArray TempoChangingMidi(const char* first, const char* second) {
+// A format-1 MIDI file: a tempo track of the given events (hex) and a note track of four
+// quarters.
+QByteArray TwoTrackMidi(const QByteArray& tempoEvents) {
     auto track = [](const QByteArray& events) {
         const quint32 n = events.size();
         return QByteArray("MTrk") + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + events;
     };
-    const QByteArray tempo =
-        QByteArray::fromHex(QByteArray("00FF5103") + first + "8740FF5103" + second + "00FF2F00");
+    const QByteArray tempo = QByteArray::fromHex(tempoEvents + "00FF2F00");
     const QByteArray notes = QByteArray::fromHex("00C000"
                                                  "00903C64"
                                                  "8F00803C40" // note off at 1920
                                                  "00FF2F00");
     return QByteArray::fromHex("4D546864000000060001000201E0") + track(tempo) + track(notes);
+}
+
+// Tempo `first` microseconds a quarter, then `second` from the third quarter on.
+QByteArray TempoChangingMidi(const char* first, const char* second) {
+    return TwoTrackMidi(QByteArray("00FF5103") + first + "8740FF5103" + second);
 }
 
 } // namespace
@@ -114,6 +118,9 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("faster") << TempoChangingMidi("0F4240", "03D090");
         QTest::newRow("slower") << TempoChangingMidi("03D090", "0F4240");
+        // The only tempo (600 a minute) comes at pulse 1800, after the notes began: it
+        // times the whole file (0.40 s), not 120 a minute until then (1.875 s).
+        QTest::newRow("tempo after the first notes") << TwoTrackMidi("8E08FF51030186A0");
     }
     void midiTempoChangesAreTimedAsPlaybackTimesThem() {
         QFETCH(QByteArray, bytes);

@@ -380,6 +380,24 @@ private slots:
         QVERIFY(firsts.size() > 1); // each start reseeds
     }
 
+    // Every order of three songs comes up about as often as the others (a shuffle that
+    // always moves each song would only ever give two of the six).
+    void randomOrdersAreEquallyLikely() {
+        Rig r;
+        r.vars.PlayOrder = PlayOrder::Random;
+        r.Songs("曲库_R", {r.File("a.mp3"), r.File("b.mp3"), r.File("c.mp3")});
+        r.engine.Break().StartBreakMusic("曲库_R");
+        QHash<QVector<int>, int> seen;
+        for (int draw = 0; draw < 6000; ++draw) {
+            r.engine.Break().BuildBreakOrder();
+            ++seen[r.engine.Break().BreakOrder()];
+        }
+        QCOMPARE(seen.size(), 6);
+        for (const int n : seen) {
+            QVERIFY2(n > 800 && n < 1200, qPrintable(QString::number(n))); // 1000 expected
+        }
+    }
+
     void breakMusicFromTheTimetable() {
         Rig r;
         r.vars.PlayOrder = PlayOrder::Sequential;

@@ -108,6 +108,14 @@ private slots:
         QCOMPARE(DesktopExecValue({arg}), written);
     }
 
+    // Each character the desktop-entry format reserves forces quoting on its own.
+    void eachReservedCharacterAloneIsQuoted() {
+        for (const QChar c : QStringLiteral(" \t\n\"'\\><~|&;$*?#()`")) {
+            const QString written = DesktopExecValue({QStringLiteral("/srv/a") + c + "b"});
+            QVERIFY2(written.startsWith('"') && written.endsWith('"'), qPrintable(written));
+        }
+    }
+
     void startArgumentsNameOnlyAnotherDatabase() {
         QCOMPARE(StartArguments("/home/a/.local/share/Belvoran/Music.db",
                                 "/home/a/.local/share/Belvoran/Music.db"),
