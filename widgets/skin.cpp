@@ -7,6 +7,7 @@
 #include "widgets/my_button.h"
 #include "widgets/round_form.h"
 
+#include <QGroupBox>
 #include <QWidget>
 
 Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
@@ -50,4 +51,15 @@ void Skin::Preamble(QWidget* window) {
 void Skin::StretchBackground(QWidget* window) {
     Img0->setGeometry(0, 0, window->width(), window->height());
     Img0->setPixmap(Art(QStringLiteral("background"), window->size()));
+}
+
+void FlatFrames(QWidget* root, const QColor& back) {
+    const QString style =
+        QStringLiteral("QGroupBox { background-color: %1; border: 1px solid %2; "
+                       "border-radius: 3px; margin-top: 0.7em; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }")
+            .arg(back.name(), back.darker(125).name());
+    for (QGroupBox* box : root->findChildren<QGroupBox*>()) {
+        box->setStyleSheet(style);
+    }
 }

@@ -24,3 +24,8 @@ struct Skin {
     // Stretches the background over the client area again (on resize).
     void StretchBackground(QWidget* window);
 };
+
+// Draws every group box inside root as a plain line around a panel of exactly back. The
+// platform style shades a group box's inside a few steps darker than its colour, which
+// shows as patches beside labels and boxes painted in back.
+void FlatFrames(QWidget* root, const QColor& back);

@@ -8,6 +8,7 @@
 #include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
+#include "widgets/skin.h"
 #include "widgets/text_time_box.h"
 #include "widgets/ui_font.h"
 
@@ -221,6 +222,14 @@ void ModifyEvent::BuildControls() {
         });
     }
     connect(List1, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
+    // A click on a zone's name ticks it too, not only one on its small box.
+    List1->viewport()->installEventFilter(this);
+    connect(List1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        if (item == zonePressed_ && item->checkState() == zonePressedState_) {
+            item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        }
+        zonePressed_ = nullptr;
+    });
 }
 
 bool ModifyEvent::Load() {
@@ -313,6 +322,7 @@ void ModifyEvent::ColourPanels() {
         w->setPalette(pal);
         w->setAutoFillBackground(true);
     }
+    FlatFrames(this, back);
 }
 
 void ModifyEvent::RebuildZoneLabel() {
@@ -451,7 +461,10 @@ void ModifyEvent::List1_LostFocus() {
 
 bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type == QEvent::FocusOut && watched == List1) {
+    if (type == QEvent::MouseButtonPress && watched == List1->viewport()) {
+        zonePressed_ = List1->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        zonePressedState_ = zonePressed_ ? zonePressed_->checkState() : Qt::Unchecked;
+    } else if (type == QEvent::FocusOut && watched == List1) {
         List1_LostFocus();
     } else if (type == QEvent::FocusOut &&
                (watched == Combo_EventName || watched == Combo_EventName->lineEdit())) {
@@ -488,7 +501,9 @@ void ModifyEvent::MyButton1_Click() {
     if (Measuring()) {
         return;
     }
-    if (Combo_EventName->currentText().trimmed().isEmpty()) {
+    // The prompt the box opens with is never a name.
+    const QString name = Combo_EventName->currentText().trimmed();
+    if (name.isEmpty() || name == kNamePrompt) {
         Notify(QStringLiteral("请输入或选择一个事件名称！"));
         Combo_EventName->setFocus(Qt::OtherFocusReason);
         return;

@@ -12,6 +12,7 @@ class Player;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QListWidgetItem;
 class QLineEdit;
 class QListWidget;
 class Text_TimeBox;
@@ -129,6 +130,8 @@ private:
     QCheckBox* Check2 = nullptr;
     QComboBox* Combo1 = nullptr;
     QGroupBox* Frame2 = nullptr;
+    QListWidgetItem* zonePressed_ = nullptr; // the zone a press in the list landed on
+    Qt::CheckState zonePressedState_ = Qt::Unchecked;
     QLabel* Lab_Partition = nullptr;
     MyButton* MyButton3 = nullptr;
     QListWidget* List1 = nullptr;

@@ -8,6 +8,7 @@
 #include "widgets/art.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
+#include "widgets/skin.h"
 #include "widgets/text_time_box.h"
 #include "windows/settings/settings_context.h"
 
@@ -99,6 +100,7 @@ void OptionsPage::Build() {
     MyBt_Apply = MyButton::Create(this, QStringLiteral("MyBt_Apply"), {6360, 4200, 1400, 450},
                                   QStringLiteral("应用"));
     connect(MyBt_Apply, &MyButton::Click, this, &OptionsPage::MyBt_Apply_Click);
+    FlatFrames(this, pal.color(QPalette::Window));
 }
 
 void OptionsPage::Load() {

@@ -212,6 +212,11 @@ private slots:
         QVERIFY(r.Find("Frame1")->isEnabled());
         QCOMPARE(r.Path(), QString());
         QCOMPARE(r.Length(), QString("00:00:00"));
+        // The prompt is not a name: 确定 asks for one and writes nothing.
+        r.ChooseMusic(media_->shortWav);
+        r.Click("MyButton1");
+        QCOMPARE(r.messages, QStringList{"请输入或选择一个事件名称！"});
+        QCOMPARE(r.RowCount(), 1);
 
         r.Name()->setEditText("下课铃");
         r.Find<QLineEdit>("Text_Time")->setText("10:15:00");
@@ -298,6 +303,10 @@ private slots:
         QVERIFY(r.Find("Frame1")->isEnabled());
         QCOMPARE(r.Path(), QString());
         r.chosen.clear(); // the user cancels the file dialog
+        r.Click("MyButton1");
+        QCOMPARE(r.messages, QStringList{"请输入或选择一个事件名称！"}); // the prompt is no name
+        r.Name()->setEditText("曲库_已删除");
+        r.messages.clear();
         r.Click("MyButton1");
         QCOMPARE(r.messages, QStringList{"还未设置播放曲目，请选择播放曲目！"});
         QCOMPARE(r.chooserCalls, 1);
@@ -419,6 +428,47 @@ private slots:
         QCOMPARE(r.Row(id).zones, QString("000000"));
         r.Open(id);
         QCOMPARE(r.Find<QLabel>("Lab_Partition")->text(), QString("无◎000000"));
+    }
+
+    // Zones picked as a person does: a click on a zone's name or its box, and the space
+    // bar, each tick or untick it once; the label and the store follow.
+    void zonesPickedWithTheMouseAndKeyboardAreSaved() {
+        Rig r;
+        r.Open(0);
+        auto* list = r.Find<QListWidget>("List1");
+        r.Click("MyButton3");
+        QTRY_VERIFY(list->hasFocus());
+        auto clickAt = [&](int row, bool onBox) {
+            const QRect rect = list->visualItemRect(list->item(row));
+            const QPoint at = onBox ? QPoint(rect.left() + rect.height() / 2, rect.center().y())
+                                    : QPoint(rect.right() - 10, rect.center().y());
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        clickAt(1, false); // 教学楼二 off
+        clickAt(3, true);  // 寝室楼一 off
+        list->setCurrentRow(4);
+        QTest::keyClick(list, Qt::Key_Space); // 寝室楼二 off
+        QCOMPARE(ListCode(list), QString("101001"));
+        r.Find("Text_Time")->setFocus(); // leaving the list
+        QTRY_COMPARE(r.Find<QLabel>("Lab_Partition")->text(),
+                     QString(" 教学楼一 教学楼三 操场◎101001"));
+        r.Name()->setEditText("分区");
+        r.ChooseMusic(media_->shortWav);
+        r.Click("MyButton1");
+        QCOMPARE(r.Row(r.dialog->SavedId()).zones, QString("101001"));
+    }
+
+    // The frames are one flat colour with the panels inside them, not shaded patches.
+    void framesAreTheColourOfTheirPanels() {
+        Rig r;
+        r.Open(0);
+        const QImage shot = r.dialog->grab().toImage();
+        for (const char* name : {"Frame1", "Frame2"}) {
+            QWidget* frame = r.Find(name);
+            const QPoint inside =
+                frame->mapTo(r.dialog.get(), QPoint(frame->width() - 6, frame->height() - 6));
+            QCOMPARE(shot.pixelColor(inside), QColor(245, 245, 255));
+        }
     }
 
     void choosingMusicSetsPathAndLength() {
