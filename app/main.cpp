@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
     SingleInstance instance;
     switch (instance.TryLock()) {
     case SingleInstance::HeldByAnother:
-        return 0; // another copy runs: leave it alone, silently
+        // Another copy runs: it shows its window, as a desktop program started again does.
+        instance.AskToShow();
+        return 0;
     case SingleInstance::Unavailable:
         PlayLog(QStringLiteral("error cannot make sure only one copy runs (%1: %2); running anyway")
                     .arg(SingleInstance::DefaultLockPath(), instance.ErrorText()));
@@ -91,6 +93,11 @@ int main(int argc, char** argv) {
     ProgramVars vars;
     vars.CurWeekName = WeekdayName(QDate::currentDate());
     const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
+    // Two copies on one database (started with other runtime folders) would ring it twice.
+    const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);
+    if (databaseLock == SingleInstance::HeldByAnother) {
+        return Fail(QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(path));
+    }
     QString error;
     std::unique_ptr<Conn> conn = Conn::Open(path, &error);
     if (!conn) {
@@ -106,6 +113,13 @@ int main(int argc, char** argv) {
 
     Application run(std::move(conn), std::move(vars));
     MainForm& window = run.Window();
+    if (databaseLock == SingleInstance::Unavailable) {
+        instance.TryLockDatabase(path); // its folder was made just now
+    }
+    instance.ListenForShow([&window] {
+        PlayLog(QStringLiteral("shown: the program was started again"));
+        window.Menu_Show_Click();
+    });
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         window.move(area.center() - window.rect().center());

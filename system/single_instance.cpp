@@ -1,12 +1,79 @@
 #include "system/single_instance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+const QByteArray kShow = QByteArrayLiteral("show\n");
+
+} // namespace
 
 SingleInstance::SingleInstance(const QString& lockPath)
-    : lock_(std::make_unique<QLockFile>(lockPath.isEmpty() ? DefaultLockPath() : lockPath)) {
+    : lockPath_(lockPath.isEmpty() ? DefaultLockPath() : lockPath),
+      lock_(std::make_unique<QLockFile>(lockPath_)) {
     // A lock left by a crashed copy is taken over at once, not after the default 30 s.
     lock_->setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+SingleInstance::Result SingleInstance::TryLockDatabase(const QString& path) {
+    databaseLock_ = std::make_unique<QLockFile>(QFileInfo(path).absoluteFilePath() + ".lock");
+    databaseLock_->setStaleLockTime(0);
+    if (databaseLock_->tryLock(0)) {
+        return Acquired;
+    }
+    return databaseLock_->error() == QLockFile::LockFailedError ? HeldByAnother : Unavailable;
+}
+
+QString SingleInstance::SocketPath() const {
+    return lockPath_ + QStringLiteral(".socket");
+}
+
+bool SingleInstance::AskToShow() {
+    // The running copy may hold the lock a moment before it listens.
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        QLocalSocket socket;
+        socket.connectToServer(SocketPath());
+        if (socket.waitForConnected(1000)) {
+            socket.write(kShow);
+            if (socket.waitForBytesWritten(1000) && socket.waitForReadyRead(2000)) {
+                return true;
+            }
+        }
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+bool SingleInstance::ListenForShow(std::function<void()> show) {
+    server_ = std::make_unique<QLocalServer>();
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(SocketPath()); // left by a copy that crashed; we hold the lock
+    if (!server_->listen(SocketPath())) {
+        return false;
+    }
+    QObject::connect(
+        server_.get(), &QLocalServer::newConnection, server_.get(), [server = server_.get(), show] {
+            while (QLocalSocket* socket = server->nextPendingConnection()) {
+                QObject::connect(socket, &QLocalSocket::disconnected, socket,
+                                 &QObject::deleteLater);
+                QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show] {
+                    if (socket->readAll().contains("show")) {
+                        socket->write("ok\n");
+                        show();
+                    }
+                });
+            }
+        });
+    return true;
 }
 
 QString SingleInstance::DefaultLockPath() {

@@ -2,21 +2,41 @@
 
 #include <QLockFile>
 #include <QString>
+#include <functional>
 #include <memory>
 
-// Holds the per-user lock that keeps a second copy of the program from running.
+class QLocalServer;
+
+// Holds the per-user lock that keeps a second copy of the program from running, and the
+// lock beside the database, which keeps two copies from ringing one timetable even where
+// they do not share a runtime folder. A later start asks the running copy, through a local
+// socket beside the per-user lock, to show its window.
 class SingleInstance {
 public:
     // lockPath empty: the runtime folder + "/belvoran.lock".
     explicit SingleInstance(const QString& lockPath = QString());
+    ~SingleInstance();
     enum Result { Acquired, HeldByAnother, Unavailable };
     // Acquired: this process holds the lock. HeldByAnother: another copy runs.
     // Unavailable: the lock file cannot be made (a broken runtime folder); the caller runs
     // anyway rather than leave the school without bells.
     Result TryLock();
+    // The same for the database at path: a lock file beside it (path + ".lock").
+    Result TryLockDatabase(const QString& path);
     QString ErrorText() const;
     static QString DefaultLockPath();
 
+    // Asks the copy holding the lock to show its window; false when none answered within
+    // a few seconds.
+    bool AskToShow();
+    // From now on, every later start's request calls show. Needs the lock.
+    bool ListenForShow(std::function<void()> show);
+
 private:
+    QString SocketPath() const;
+
+    QString lockPath_;
+    std::unique_ptr<QLockFile> databaseLock_;
+    std::unique_ptr<QLocalServer> server_;
     std::unique_ptr<QLockFile> lock_;
 };

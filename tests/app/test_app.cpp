@@ -91,7 +91,7 @@ private slots:
         QVERIFY2(!log.contains(own), qPrintable(log)); // rain mode played the replacement
     }
 
-    void secondCopyLeavesTheFirstAlone() {
+    void secondCopyShowsTheFirstAndLeavesItRunning() {
         TempStore s;
         s.conn.reset();
         QProcess first;
@@ -110,9 +110,24 @@ private slots:
         QProcess second;
         second.setProcessEnvironment(Env(runtime.path()));
         second.start(BELVORAN_BIN, {"--database", s.path});
-        QVERIFY(second.waitForFinished(5000));
+        QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(second.readAllStandardError().isEmpty()); // silently
+        // The first copy shows its window instead.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                firstLog += QString::fromUtf8(first.readAllStandardError());
+                return firstLog.contains("shown: the program was started again");
+            },
+            10000));
+        // Another runtime folder, the same database: refused, naming it.
+        QTemporaryDir otherRuntime;
+        QProcess third;
+        third.setProcessEnvironment(Env(otherRuntime.path()));
+        third.start(BELVORAN_BIN, {"--database", s.path});
+        QVERIFY(third.waitForFinished(10000));
+        QCOMPARE(third.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(third.readAllStandardError()).contains(s.path));
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
