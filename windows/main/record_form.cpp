@@ -12,8 +12,9 @@
 
 namespace {
 
-// The client area, in twips: 10500 × 6300 (700 × 420 pixels).
-constexpr int kClientW = 10500, kClientH = 6300;
+// The client area, in twips: 12000 × 6600 (800 × 440 pixels). The window's rounded region
+// cuts about 27 pixels off each side: the controls keep kMargin inside.
+constexpr int kClientW = 12000, kClientH = 6600, kMargin = 480;
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 const QColor kFailureColour(200, 30, 30);
 
@@ -66,28 +67,29 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
     SetKeepsScheduleRunning(this);
 
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165),
-                        QRect(kClientW - 600, 150, 300, 270));
+                        QRect(kClientW - 855, 180, 300, 270));
 
     auto* dateCaption = new QLabel(QStringLiteral("日期："), this);
     dateCaption->setObjectName(QStringLiteral("Lab_Date"));
-    dateCaption->setGeometry(Px(QRect(300, 690, 900, 360)));
+    dateCaption->setGeometry(Px(QRect(kMargin, 690, 900, 360)));
     Date_Record = new QDateEdit(this);
     Date_Record->setObjectName(QStringLiteral("Date_Record"));
     Date_Record->setCalendarPopup(true);
     Date_Record->setDisplayFormat(kDateFormat);
     Date_Record->setDateRange(OldestKept(conn_, today), today);
     Date_Record->setDate(today);
-    Date_Record->setGeometry(Px(QRect(1200, 660, 2100, 420)));
+    Date_Record->setGeometry(Px(QRect(kMargin + 900, 660, 2100, 420)));
     Date_Record->setToolTip(QStringLiteral("记录保留最近 60 天"));
     connect(Date_Record, &QDateEdit::dateChanged, this, &RecordForm::ShowDate);
 
     Lab_RecordCount = new QLabel(this);
     Lab_RecordCount->setObjectName(QStringLiteral("Lab_RecordCount"));
-    Lab_RecordCount->setGeometry(Px(QRect(3600, 690, kClientW - 3900, 360)));
+    Lab_RecordCount->setGeometry(
+        Px(QRect(kMargin + 3300, 690, kClientW - 2 * kMargin - 3300, 360)));
 
     Grid_Records = new QTableWidget(0, kColumnCount, this);
     Grid_Records->setObjectName(QStringLiteral("Grid_Records"));
-    Grid_Records->setGeometry(Px(QRect(300, 1200, kClientW - 600, 4350)));
+    Grid_Records->setGeometry(Px(QRect(kMargin, 1200, kClientW - 2 * kMargin, 4650)));
     Grid_Records->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("事件"),
                                              QStringLiteral("结果"), QStringLiteral("延迟"),
                                              QStringLiteral("原因"), QStringLiteral("音乐文件")});
@@ -97,15 +99,15 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
     Grid_Records->setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name
     Grid_Records->verticalHeader()->hide();
     Grid_Records->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    const int widths[] = {70, 110, 50, 64, 180};
+    const int widths[] = {70, 110, 48, 60, 230};
     for (int c = 0; c < kFile; ++c) {
         Grid_Records->setColumnWidth(c, widths[c]);
     }
     Grid_Records->horizontalHeader()->setStretchLastSection(true);
 
-    MyButton_Close =
-        MyButton::Create(this, QStringLiteral("MyButton_Close"),
-                         QRect(kClientW - 1320, 5700, 975, 375), QStringLiteral("关闭"), 1);
+    MyButton_Close = MyButton::Create(this, QStringLiteral("MyButton_Close"),
+                                      QRect(kClientW - kMargin - 975, 6000, 975, 375),
+                                      QStringLiteral("关闭"), 1);
     connect(MyButton_Close, &MyButton::Click, this, &QDialog::close);
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::close);
 
