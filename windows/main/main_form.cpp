@@ -92,9 +92,9 @@ void MainForm::BuildMenu() {
     Menu_Stop->setObjectName(QStringLiteral("Menu_Stop"));
     Menu_PlayNow = NotifyMenu_->addAction(QStringLiteral("立即播放…"));
     Menu_PlayNow->setObjectName(QStringLiteral("Menu_PlayNow"));
-    connect(Menu_Stop, &QAction::triggered, this, &MainForm::Menu_Stop_Click);
     Menu_Records = NotifyMenu_->addAction(QStringLiteral("今日记录"));
     Menu_Records->setObjectName(QStringLiteral("Menu_Records"));
+    connect(Menu_Stop, &QAction::triggered, this, &MainForm::Menu_Stop_Click);
     connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::Menu_PlayNow_Click);
     connect(Menu_Records, &QAction::triggered, this, &MainForm::Menu_Records_Click);
     ChoosePlayNow = [this](const QVector<EventRow>& events) {
