@@ -1,7 +1,28 @@
 #include "app/application.h"
 
+#include "core/play_log.h"
+
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     : vars_(std::move(vars)), conn_(std::move(conn)), prompt_(powerOff_, nullptr),
-      engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_) {
+      engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_),
+      records_(conn_->Path()) {
     player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
+    PruneRecords();
+    // Queued to the writer's thread: the bell that was just rung waits for nothing.
+    QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);
+    QObject::connect(&records_, &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
+}
+
+void Application::PruneRecords() {
+    int removed = 0;
+    QString error;
+    if (!conn_->PrunePlayRecords(clock_.Now().date(), kRecordDays, &removed, &error)) {
+        PlayLog(QStringLiteral("cannot remove the play records older than %1 days: %2")
+                    .arg(kRecordDays)
+                    .arg(error));
+    } else if (removed > 0) {
+        PlayLog(QStringLiteral("removed %1 play records older than %2 days")
+                    .arg(removed)
+                    .arg(kRecordDays));
+    }
 }

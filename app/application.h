@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
+#include "store/record_writer.h"
 #include "system/power_off.h"
 #include "widgets/message_box.h"
 #include "windows/main/main_form.h"
@@ -12,16 +13,22 @@
 #include <memory>
 
 // One run of the program: it owns the store, the player and the schedule engine, and
-// wires them to the main window, which only shows and drives them.
+// wires them to the main window, which only shows and drives them. What became of each
+// event goes to the store's record through a writer of its own.
 class Application {
 public:
     // Takes the opened store and the settings already loaded from it.
     Application(std::unique_ptr<Conn> conn, ProgramVars vars);
 
+    // Records are kept this many days back from today (and today's).
+    static constexpr int kRecordDays = 60;
+
     MainForm& Window() { return window_; }
     ScheduleEngine& Engine() { return engine_; }
 
 private:
+    void PruneRecords();
+
     ProgramVars vars_;
     std::unique_ptr<Conn> conn_;
     SystemClock clock_;
@@ -30,4 +37,5 @@ private:
     MessageBoxShutdownPrompt prompt_;
     ScheduleEngine engine_;
     MainForm window_;
+    RecordWriter records_;
 };

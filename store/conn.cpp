@@ -215,6 +215,12 @@ const QVector<Migration>& SchemaMigrations() {
          {QStringLiteral(
              "CREATE TABLE IF NOT EXISTS 特殊日期 (id INTEGER PRIMARY KEY "
              "AUTOINCREMENT, 日期 TEXT NOT NULL UNIQUE, 类型 TEXT NOT NULL, 备注 TEXT)")}},
+        // Version 4: what became of every event, read by date in the records window.
+        {4,
+         {QStringLiteral("CREATE TABLE IF NOT EXISTS 播放记录 (id INTEGER PRIMARY KEY "
+                         "AUTOINCREMENT, 日期 TEXT NOT NULL, 时间 TEXT NOT NULL, 事件 TEXT, "
+                         "音乐文件 TEXT, 结果 INTEGER NOT NULL, 延迟毫秒 INTEGER, 原因 TEXT)"),
+          QStringLiteral("CREATE INDEX IF NOT EXISTS 播放记录_日期 ON 播放记录 (日期, 时间)")}},
     };
     return steps;
 }

@@ -2,6 +2,7 @@
 
 #include "store/rows.h"
 
+#include <QDate>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -206,6 +207,17 @@ public:
     // Deletes replacement rows by id and, in the same transaction, clears the replacement of
     // every event naming one that no remaining row carries.
     bool DeleteReplacements(const QVector<qint64>& ids, QString* error = nullptr);
+
+    // --- 播放记录: what became of each event, kept for the records window (store/records.cpp)
+    bool AddPlayRecord(const PlayRecordRow& row, qint64* id = nullptr, QString* error = nullptr);
+    // The records of one date "yyyy-MM-dd", in time order.
+    bool PlayRecordsOn(const QString& date, QVector<PlayRecordRow>* rows, QString* error = nullptr);
+    // The dates that have records, oldest first.
+    bool PlayRecordDates(QStringList* dates, QString* error = nullptr);
+    // Deletes the records more than keepDays days older than today; *removed (when given)
+    // says how many went.
+    bool PrunePlayRecords(const QDate& today, int keepDays, int* removed = nullptr,
+                          QString* error = nullptr);
 
 private:
     friend class Transaction;

@@ -13,18 +13,23 @@
 #include "widgets/tray_icon.h"
 #include "widgets/ui_font.h"
 #include "windows/main/play_now_dialog.h"
+#include "windows/main/record_form.h"
 #include "windows/settings/setting_form.h"
 
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDate>
 #include <QMouseEvent>
 #include <QTimer>
 
 namespace {
 
 const QString kNoOutputText = QStringLiteral("无法输出声音");
+const QString kProblemsText = QStringLiteral("今日有 %1 个铃声无法播放");
+// While the settings window is open the schedule is stopped: bells due this soon are named.
+constexpr int kDueWarningSeconds = 120;
 
 // The client area: 6300 × 3600 twips.
 constexpr int kClientW = 6300, kClientH = 3600;
@@ -51,6 +56,9 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
     connect(&player_, &Player::OutputChanged, this, &MainForm::ShowOutputState);
     ShowOutputState(player_.OutputUsable());
+    connect(&engine_, &ScheduleEngine::TodayProblemsChanged, this,
+            [this] { ShowFileProblems(engine_.TodayProblems()); });
+    ShowFileProblems(engine_.TodayProblems());
     // The menu marks follow the loaded mode.
     Menu_Mode_Rain->setChecked(vars_.RainMode);
     Menu_Mode_Normal->setChecked(!vars_.RainMode);
@@ -84,8 +92,11 @@ void MainForm::BuildMenu() {
     Menu_Stop->setObjectName(QStringLiteral("Menu_Stop"));
     Menu_PlayNow = NotifyMenu_->addAction(QStringLiteral("立即播放…"));
     Menu_PlayNow->setObjectName(QStringLiteral("Menu_PlayNow"));
+    Menu_Records = NotifyMenu_->addAction(QStringLiteral("今日记录"));
+    Menu_Records->setObjectName(QStringLiteral("Menu_Records"));
     connect(Menu_Stop, &QAction::triggered, this, &MainForm::Menu_Stop_Click);
     connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::Menu_PlayNow_Click);
+    connect(Menu_Records, &QAction::triggered, this, &MainForm::Menu_Records_Click);
     ChoosePlayNow = [this](const QVector<EventRow>& events) {
         return PlayNowDialog::Choose(events, this);
     };
@@ -161,6 +172,16 @@ void MainForm::BuildControls() {
     Lab_Warning->adjustSize();
     Lab_Warning->move(Px(480), Px(kClientH - 150) - Lab_Warning->height());
     Lab_Warning->hide();
+    Lab_Problems = new QLabel(this);
+    Lab_Problems->setObjectName(QStringLiteral("Lab_Problems"));
+    Lab_Problems->setStyleSheet(Lab_Warning->styleSheet());
+    Lab_Problems->setFont(warningFont);
+    Lab_Problems->hide();
+
+    MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
+                                    QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
+    MyBt_Records->setToolTip(QStringLiteral("今天（及最近 60 天）每个铃声的播放结果"));
+    connect(MyBt_Records, &MyButton::Click, this, &MainForm::Menu_Records_Click);
 
     skin_.ImgTitle->lower();
     skin_.Img0->lower();
@@ -247,6 +268,9 @@ void MainForm::Exit() {
     }
     exiting_ = true;
     PlayLog(QStringLiteral("Belvoran ends"));
+    if (records_) {
+        records_->close(); // it reads the store, which closes below
+    }
     engine_.StopSchedule();
     player_.Halt();
     RemoveTrayIcon(tray_);
@@ -264,6 +288,10 @@ void MainForm::MyButton1_Click() {
     engine_.StopSchedule(QStringLiteral("the settings window was open"));
     {
         SettingForm settings(vars_, conn_, player_, settings_, this);
+        settings.SetDueSoon([this] {
+            QVector<EventRow> due;
+            return engine_.DueWithin(kDueWarningSeconds, &due) ? due : QVector<EventRow>();
+        });
         settings.exec();
     }
     // Back from the settings: read today's events afresh, as the activation does.
@@ -350,9 +378,62 @@ void MainForm::closeEvent(QCloseEvent* e) {
 }
 
 void MainForm::ShowOutputState(bool usable) {
+    outputUsable_ = usable;
     Lab_Warning->setVisible(!usable);
-    if (tray_) {
-        tray_->setToolTip(usable ? QStringLiteral("Belvoran")
-                                 : QStringLiteral("Belvoran\n") + kNoOutputText);
+    LayoutWarnings();
+    ShowTrayTip();
+}
+
+void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems) {
+    problemCount_ = problems.size();
+    QStringList lines;
+    for (const ScheduleEngine::FileProblem& p : problems) {
+        lines << QStringLiteral("%1 %2：%3 %4").arg(p.time, p.event, p.file, p.reason);
+    }
+    Lab_Problems->setText(kProblemsText.arg(problemCount_));
+    Lab_Problems->setToolTip(lines.join(QLatin1Char('\n')));
+    Lab_Problems->adjustSize();
+    Lab_Problems->setVisible(problemCount_ > 0);
+    LayoutWarnings();
+    ShowTrayTip();
+}
+
+void MainForm::LayoutWarnings() {
+    int bottom = Px(kClientH - 150);
+    for (QLabel* line : {Lab_Problems, Lab_Warning}) {
+        if (!line->isHidden()) {
+            line->move(Px(480), bottom - line->height());
+            bottom -= line->height();
+        }
+    }
+}
+
+void MainForm::ShowTrayTip() {
+    if (!tray_) {
+        return;
+    }
+    QString tip = QStringLiteral("Belvoran");
+    if (!outputUsable_) {
+        tip += QLatin1Char('\n') + kNoOutputText;
+    }
+    if (problemCount_ > 0) {
+        tip += QLatin1Char('\n') + kProblemsText.arg(problemCount_);
+    }
+    tray_->setToolTip(tip);
+}
+
+void MainForm::Menu_Records_Click() {
+    if (!records_) {
+        records_ = new RecordForm(conn_, QDate::currentDate(), this);
+        records_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    records_->show();
+    records_->raise();
+    records_->activateWindow();
+}
+
+void MainForm::RecordsChanged() {
+    if (records_) {
+        records_->Reload();
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <functional>
@@ -13,6 +14,7 @@
 class Conn;
 class MyButton;
 class Player;
+class RecordForm;
 struct ProgramVars;
 
 // The program's main window: the clock or countdown, the settings button, the tray icon
@@ -43,6 +45,14 @@ public:
     void Menu_PlayNow_Click();
     // Asks which of today's events to play now: the id, or 0 for none. Tests replace it.
     std::function<qint64(const QVector<EventRow>& events)> ChoosePlayNow;
+    // "今日记录" (the tray menu and the button): today's records in a window of their own,
+    // brought to the front if it is open already.
+    void Menu_Records_Click();
+    // A record has been written: an open records window reads its day again.
+    void RecordsChanged();
+    // Today's events that cannot be played: "今日有 N 个铃声无法播放" here and in the tray
+    // tip, each event in the line's tip; nothing when problems is empty.
+    void ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems);
     // "退出程序" and "×": music stops, the tray icon goes, the store is closed.
     void Exit();
     // "进入设置": halts the player, stops the schedule, opens the settings modally.
@@ -75,6 +85,10 @@ private:
     void ShowMenuStates(bool visible);
     // Shows whether sound can be heard: the warning line and the tray tip.
     void ShowOutputState(bool usable);
+    // The warning lines from the bottom up, the longer one on the bottom line, where it
+    // passes under the settings button.
+    void LayoutWarnings();
+    void ShowTrayTip();
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -87,7 +101,9 @@ private:
     QLabel* Picture1 = nullptr;
     QLabel* ImgIcon = nullptr;
     QLabel* Lab_version = nullptr;
-    QLabel* Lab_Warning = nullptr; // "无法输出声音" while no sound device can be opened
+    QLabel* Lab_Warning = nullptr;  // "无法输出声音" while no sound device can be opened
+    QLabel* Lab_Problems = nullptr; // "今日有 N 个铃声无法播放"
+    MyButton* MyBt_Records = nullptr;
     MyButton* MyButton1 = nullptr;
     MyButton* MyButton_Hide = nullptr;
     QMenu* NotifyMenu_ = nullptr;
@@ -97,10 +113,14 @@ private:
     QAction* Menu_Hide = nullptr;
     QAction* Menu_Stop = nullptr;
     QAction* Menu_PlayNow = nullptr;
+    QAction* Menu_Records = nullptr;
     QAction* Menu_Exit = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QPointer<RecordForm> records_;
 
     bool trayAvailable_ = false;
     bool firstActivation_ = true;
     bool exiting_ = false;
+    bool outputUsable_ = true;
+    int problemCount_ = 0;
 };

@@ -58,6 +58,7 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     Lab_FrameCaption = new QLabel(this);
     Lab_FrameCaption->setObjectName(QStringLiteral("Lab_FrameCaption"));
     skin_.Preamble(this);
+    BuildDueWarning();
 
     curMenu_ = 0;
     curGroup_ = 0;
@@ -81,6 +82,51 @@ HostedPage SettingForm::MakePage(int index) {
     default:
         return Host(new SpecialDaysPage(ctx_, this));
     }
+}
+
+void SettingForm::BuildDueWarning() {
+    Lab_DueWarning = new QLabel(this);
+    Lab_DueWarning->setObjectName(QStringLiteral("Lab_DueWarning"));
+    // Over the drag handle, which still moves the window through it.
+    Lab_DueWarning->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Dark red on a yellow ground: red alone is lost on the blue strip.
+    Lab_DueWarning->setStyleSheet(QStringLiteral("color: rgb(170, 20, 20); background: rgb(255, "
+                                                 "236, 140); border-radius: 3px; padding: 1px 6px; "
+                                                 "font-weight: bold;"));
+    Lab_DueWarning->hide();
+    dueTimer_ = new QTimer(this);
+    dueTimer_->setObjectName(QStringLiteral("Timer_Due"));
+    dueTimer_->setInterval(1000);
+    connect(dueTimer_, &QTimer::timeout, this, &SettingForm::ShowDueSoon);
+}
+
+void SettingForm::SetDueSoon(std::function<QVector<EventRow>()> dueSoon) {
+    dueSoon_ = std::move(dueSoon);
+    ShowDueSoon();
+    dueTimer_->start();
+}
+
+void SettingForm::ShowDueSoon() {
+    const QVector<EventRow> due = dueSoon_ ? dueSoon_() : QVector<EventRow>();
+    if (due.isEmpty()) {
+        Lab_DueWarning->hide();
+        return;
+    }
+    QString what = QStringLiteral("%1 %2").arg(due[0].startTime, due[0].event);
+    if (due.size() > 1) {
+        what += QStringLiteral(" 等 %1 个铃声").arg(due.size());
+    }
+    // Between the window's title and the close button, a long event name shortened.
+    Lab_DueWarning->ensurePolished(); // the style sheet's bold font measures the text
+    const int left = skin_.Lab_FormTitle->geometry().right() + 24;
+    const int right = Px(kCloseButton.left()) - 12;
+    const QString text = QStringLiteral("%1 将不会播放，请先关闭设置").arg(what);
+    Lab_DueWarning->setText(
+        Lab_DueWarning->fontMetrics().elidedText(text, Qt::ElideMiddle, right - left - 16));
+    Lab_DueWarning->adjustSize();
+    Lab_DueWarning->move(right - Lab_DueWarning->width(), (Px(495) - Lab_DueWarning->height()) / 2);
+    Lab_DueWarning->show();
+    Lab_DueWarning->raise();
 }
 
 void SettingForm::BuildMenu() {

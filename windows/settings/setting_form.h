@@ -3,8 +3,10 @@
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QTimer>
 #include <functional>
 
+#include "store/conn.h"
 #include "widgets/skin.h"
 #include "windows/settings/menu_layout.h"
 #include "windows/settings/settings_context.h"
@@ -46,12 +48,20 @@ public:
     // The accordion's geometry for the open heading, in twips.
     MenuLayoutInput MenuGeometry() const;
 
+    // The schedule is stopped while this window is open: dueSoon gives the events that are
+    // due so soon they will not ring, and the title strip names them, asked again every
+    // second ("10:00:00 上课 将不会播放，请先关闭设置"); nothing while none is due.
+    void SetDueSoon(std::function<QVector<EventRow>()> dueSoon);
+    // Asks dueSoon and shows the answer in the title strip (the timer's tick).
+    void ShowDueSoon();
+
 protected:
     void showEvent(QShowEvent* e) override;
 
 private:
     HostedPage MakePage(int index);
     void BuildMenu();
+    void BuildDueWarning();
     void LayoutMenu();
 
     SettingsContext ctx_;
@@ -62,5 +72,8 @@ private:
     MyButton* MenuGroup_[kPageCount] = {};
     QFrame* Shape_ListButton = nullptr;
     QLabel* Lab_FrameCaption = nullptr;
+    QLabel* Lab_DueWarning = nullptr;
+    QTimer* dueTimer_ = nullptr;
+    std::function<QVector<EventRow>()> dueSoon_;
     HostedPage pages_[kPageCount];
 };

@@ -55,8 +55,15 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     }
     const QVector<QVariant>& row = data_.rows[index.row()];
     switch (role) {
+    case Qt::ToolTipRole:
+        if (RowTip) {
+            const QString tip = RowTip(*this, index.row());
+            if (!tip.isEmpty()) {
+                return tip;
+            }
+        }
+        [[fallthrough]]; // the whole text of a cell too narrow for it
     case Qt::DisplayRole:
-    case Qt::ToolTipRole: // the whole text of a cell too narrow for it
         return index.column() < row.size() ? row[index.column()] : QVariant();
     case Qt::BackgroundRole:
         if (RowColour) {

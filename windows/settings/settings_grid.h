@@ -30,6 +30,8 @@ public:
 
     // The background of a row; an invalid colour keeps the grid's own.
     std::function<QColor(const GridModel&, int row)> RowColour;
+    // The tip of every cell of a row; empty: each cell's tip is its whole text.
+    std::function<QString(const GridModel&, int row)> RowTip;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,7 +1,10 @@
 #include "windows/settings/week_page.h"
 
+#include "audio/player.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "schedule/break_music.h"
+#include "store/conn.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
 #include "windows/editor/modify_event.h"
@@ -16,6 +19,8 @@ namespace {
 const QString kTable = QStringLiteral("作息表");
 const QString kCopyIdle = QStringLiteral("复制到");
 const QString kCopyChoosing = QStringLiteral("确定");
+const QString kPlayFlag = QStringLiteral("√");
+const QColor kProblemColour(255, 150, 150);
 
 // Widths in twips of 作息表's columns in table order (0 hides, -1 the grid's default).
 const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
@@ -39,7 +44,17 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     MSHFlexGrid1 = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
     MSHFlexGrid1->setGeometry(Px(QRect(120, 660, 7760, 3300)));
     MSHFlexGrid1->SetColumnWidths(kWidths);
-    MSHFlexGrid1->Model()->RowColour = WeekGridRowColour;
+    // Red: a row that is to ring but cannot; its tip says why.
+    MSHFlexGrid1->Model()->RowColour = [this](const GridModel& m, int row) {
+        if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
+            m.Cell(row, QStringLiteral("是否播放")) == kPlayFlag) {
+            return kProblemColour;
+        }
+        return WeekGridRowColour(m, row);
+    };
+    MSHFlexGrid1->Model()->RowTip = [this](const GridModel&, int row) {
+        return row < rowProblems_.size() ? rowProblems_[row] : QString();
+    };
     connect(MSHFlexGrid1, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
     connect(MSHFlexGrid1, &FlexGrid::OpenRow, this, &WeekPage::MSHFlexGrid1_DblClick);
 
@@ -55,6 +70,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     connect(MSHFlexGrid1, &FlexGrid::Reloaded, this, [this](bool empty) {
         MyBt_CopyDay->SetEnabled(!empty);
         MyBt_DelEvent->SetEnabled(!empty);
+        CheckRows();
     });
 
     List_SelCopyDay = new QListWidget(this);
@@ -70,6 +86,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
 }
 
 void WeekPage::Load() {
+    fileChecks_.clear(); // a file may have been put right meanwhile
     QString week = ctx_.state.WeekName;
     if (!WeekdayNames().contains(week)) {
         week = ctx_.vars.CurWeekName; // the first opening of the run: today's weekday
@@ -101,6 +118,40 @@ void WeekPage::ShowWeek(const QString& weekName) {
             List_SelCopyDay->addItem(name);
         }
     }
+}
+
+void WeekPage::CheckRows() {
+    const GridModel& m = *MSHFlexGrid1->Model();
+    QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
+    rowProblems_.clear();
+    for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {
+        rowProblems_ << RowProblem(m.Cell(row, QStringLiteral("开始时间")),
+                                   m.Cell(row, QStringLiteral("事件")),
+                                   m.Cell(row, QStringLiteral("音乐文件")), &libraryHasSongs);
+    }
+    MSHFlexGrid1->viewport()->update();
+}
+
+QString WeekPage::RowProblem(const QString& start, const QString& event, const QString& file,
+                             QHash<QString, bool>* libraryHasSongs) {
+    if (!IsTimeText(start)) {
+        return QStringLiteral("开始时间“%1”不是 hh:mm:ss 形式的时间，这个事件不会播放").arg(start);
+    }
+    if (file == kBreakMusicFile) {
+        if (!libraryHasSongs->contains(event)) {
+            QVector<SongRow> songs;
+            // A library that cannot be read now is not called empty.
+            (*libraryHasSongs)[event] = !ctx_.conn.LibrarySongs(event, &songs) || !songs.isEmpty();
+        }
+        return libraryHasSongs->value(event)
+                   ? QString()
+                   : QStringLiteral("课间音乐曲库“%1”中没有歌曲，这个事件不会播放").arg(event);
+    }
+    auto checked = fileChecks_.find(file);
+    if (checked == fileChecks_.end()) {
+        checked = fileChecks_.insert(file, ctx_.player.WhyUnplayable(file));
+    }
+    return checked->isEmpty() ? QString() : QStringLiteral("无法播放：%1 %2").arg(file, *checked);
 }
 
 void WeekPage::MyBt_AddEvent_Click() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFrame>
+#include <QHash>
+#include <QVector>
 #include <functional>
 
 #include "windows/settings/settings_context.h"
@@ -39,6 +41,12 @@ protected:
 
 private:
     void ShowWeek(const QString& weekName);
+    // Finds, for every row shown, why it would not ring (see RowProblem).
+    void CheckRows();
+    // Why an event would not ring: a start time that is not "hh:mm:ss", a file the player
+    // cannot play, a break-music library without songs; "" when nothing is wrong.
+    QString RowProblem(const QString& start, const QString& event, const QString& file,
+                       QHash<QString, bool>* libraryHasSongs);
     void AfterEdit(qint64 savedId);
     bool Ask(const QString& title, const QString& text, bool confirm);
 
@@ -49,4 +57,8 @@ private:
     MyButton* MyBt_DelEvent = nullptr;
     MyButton* MyBt_CopyDay = nullptr;
     QListWidget* List_SelCopyDay = nullptr;
+    QVector<QString> rowProblems_; // by grid row
+    // Why each file cannot be played ("" when it can), checked once: a long grid is read
+    // at every weekday change, and a check reads the file. Forgotten when the page is shown.
+    QHash<QString, QString> fileChecks_;
 };

@@ -7,11 +7,14 @@
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "windows/main/main_form.h"
+#include "windows/settings/setting_form.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDialog>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -216,19 +219,86 @@ private slots:
         QVERIFY(r.form->isVisible());
     }
 
-    void noSoundOutputIsShownInTheWindowAndTheTrayTip() {
+    void noSoundAndUnplayableBellsAreShownInTheWindowAndTheTrayTip() {
         Rig r;
         r.ShowAndActivate();
         auto* warning = r.form->findChild<QLabel*>("Lab_Warning");
-        QVERIFY(warning);
+        auto* problems = r.form->findChild<QLabel*>("Lab_Problems");
+        QVERIFY(warning && problems);
         QVERIFY(!warning->isVisible());
         r.player.SetOutput(false); // the start-up check found no sound device
         QVERIFY(warning->isVisible());
         QCOMPARE(warning->text(), QString("无法输出声音"));
         QVERIFY(r.form->TrayIcon()->toolTip().contains("无法输出声音"));
-        r.player.SetOutput(true); // a later play reached a real device
-        QVERIFY(!warning->isVisible());
+        r.form->ShowFileProblems({{"08:30:00", "上课", "/m/gone.wav", "does not exist"},
+                                  {"09:30:00", "下课", "/m/x.txt", "is not a sound file"}});
+        QVERIFY(warning->isVisible() && problems->isVisible());
+        QCOMPARE(problems->text(), QString("今日有 2 个铃声无法播放"));
+        QVERIFY(problems->toolTip().contains("08:30:00 上课：/m/gone.wav does not exist"));
+        QVERIFY(!warning->geometry().intersects(problems->geometry()));
+        QVERIFY(r.form->rect().contains(problems->geometry()));
+        QCOMPARE(r.form->TrayIcon()->toolTip(),
+                 QString("Belvoran\n无法输出声音\n今日有 2 个铃声无法播放"));
+        r.player.SetOutput(true);             // a later play reached a real device
+        emit r.engine.TodayProblemsChanged(); // the engine's check: all well
+        QVERIFY(!warning->isVisible() && !problems->isVisible());
         QCOMPARE(r.form->TrayIcon()->toolTip(), QString("Belvoran"));
+    }
+
+    void recordsOpenFromButtonAndMenuWithFailuresInRedForAnyKeptDay() {
+        Rig r;
+        const QDate today = QDate::currentDate(), before = today.addDays(-30);
+        const QString day = today.toString("yyyy-MM-dd");
+        Conn& c = *r.store.conn;
+        c.AddPlayRecord({0, day, "08:00:00", "早读", "/m/a.wav", PlayOutcome::Fired, 4, ""});
+        c.AddPlayRecord({0, day, "07:00:00", "起床", "/m/b.wav", PlayOutcome::Failed, -1, "gone"});
+        c.AddPlayRecord({0, before.toString("yyyy-MM-dd"), "09:00:00", "上课", "/m/c.wav",
+                         PlayOutcome::Missed, -1, "asleep"});
+        r.ShowAndActivate();
+        QTest::mouseClick(r.form->findChild<QWidget*>("MyBt_Records"), Qt::LeftButton);
+        auto* dialog = r.form->findChild<QDialog*>("RecordForm");
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(KeepsScheduleRunning(dialog));
+        auto* grid = dialog->findChild<QTableWidget*>("Grid_Records");
+        const QColor red(200, 30, 30);
+        QCOMPARE(grid->rowCount(), 2);
+        QCOMPARE(grid->item(0, 2)->text() + grid->item(0, 4)->text(), QString("失败gone"));
+        QCOMPARE(grid->item(1, 0)->text() + grid->item(1, 3)->text(), QString("08:00:004 ms"));
+        QCOMPARE(grid->item(0, 1)->foreground().color(), red);
+        QVERIFY(grid->item(1, 1)->foreground().color() != red);
+        // A record written meanwhile shows; the menu brings up the same window.
+        c.AddPlayRecord({0, day, "09:00:00", "上课", "/m/c.wav", PlayOutcome::Skipped, -1, ""});
+        r.form->RecordsChanged();
+        QCOMPARE(grid->rowCount(), 3);
+        r.Action("Menu_Records")->trigger();
+        QCOMPARE(r.form->findChildren<QDialog*>("RecordForm").size(), 1);
+        auto* date = dialog->findChild<QDateEdit*>("Date_Record");
+        date->setDate(before);
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->item(0, 2)->text(), QString("错过"));
+        QCOMPARE(grid->item(0, 0)->foreground().color(), red);
+        r.form->Exit(); // the window goes before the store it reads
+        QTRY_VERIFY(!r.form->findChild<QDialog*>("RecordForm"));
+    }
+
+    void settingsTitleNamesTheBellThatWillNotRingWithinTwoMinutes() {
+        Rig r;
+        r.AddToday("08:01:30", "上课");
+        r.AddToday("08:05:00", "later");
+        r.ShowAndActivate();
+        QStringList shown;
+        bool polled = false;
+        OnNextModal([&](QWidget* w) {
+            auto* due = w->findChild<QLabel*>("Lab_DueWarning");
+            shown << (due->isVisible() ? due->text() : "");
+            r.clock.Set(QTime(8, 2, 0)); // past it; the next is three minutes off
+            static_cast<SettingForm*>(w)->ShowDueSoon();
+            shown << (due->isVisible() ? due->text() : "");
+            polled = w->findChild<QTimer*>("Timer_Due")->isActive();
+        });
+        r.form->MyButton1_Click();
+        QCOMPARE(shown, (QStringList{"08:01:30 上课 将不会播放，请先关闭设置", ""}));
+        QVERIFY(polled);
     }
 
     void labelClickTogglesAndStores() {

@@ -72,7 +72,8 @@ private slots:
                 texts << a->text();
             }
         }
-        QCOMPARE(texts, QStringList({"显示窗口", "隐藏窗口", "停止播放", "立即播放…", "退出程序"}));
+        QCOMPARE(texts, QStringList({"显示窗口", "隐藏窗口", "停止播放", "立即播放…", "今日记录",
+                                     "退出程序"}));
     }
 
     void stopEndsBreakMusicAndTheNextBellStillRings() {

@@ -21,6 +21,16 @@ namespace {
 
 const QColor kGreen(204, 255, 153);
 const QColor kGrey(192, 192, 192);
+const QColor kRed(255, 150, 150);
+
+// Counts the file checks: a long grid must not check each file at every reload.
+struct CountingPlayer : FakePlayer {
+    QString WhyUnplayable(const QString& file) const override {
+        ++checks;
+        return FakePlayer::WhyUnplayable(file);
+    }
+    mutable int checks = 0;
+};
 
 struct Question {
     QString title, text;
@@ -97,7 +107,7 @@ struct Rig {
 
     TempStore store;
     ProgramVars vars;
-    FakePlayer player;
+    CountingPlayer player;
     SettingsState state;
     std::unique_ptr<SettingForm> form;
     QVector<Question> questions;
@@ -201,17 +211,39 @@ private slots:
         QVERIFY(r.Button("MyBt_DelEvent")->Enabled());
     }
 
-    void rowColoursFollowBreakMusicAndThePlayFlag() {
+    void rowColoursFollowBreakMusicThePlayFlagAndWhatCannotRing() {
         Rig r;
-        r.Add("星期三", "bell", "08:00:00");
+        const QString bell = r.store.dir.path() + "/bell.wav";
+        QFile(bell).open(QIODevice::WriteOnly); // the fake player plays any file that exists
+        r.store.AddSong("曲库_轻音乐", bell, "00:00:05");
+        r.Add("星期三", "bell", "08:00:00", bell);
         r.Add("星期三", "曲库_轻音乐", "09:00:00", "课间音乐曲库");
         r.Add("星期三", "off", "10:00:00", "/m/x.wav", "");
         r.Add("星期三", "曲库_关", "11:00:00", "课间音乐曲库", "");
+        r.Add("星期三", "gone", "12:00:00", "/m/gone.wav");
+        r.Add("星期三", "曲库_空", "13:00:00", "课间音乐曲库");
+        r.Add("星期三", "typo", "14:0:00", bell);
+        r.Add("星期三", "gone again", "15:00:00", "/m/gone.wav");
         r.Open();
         QVERIFY(!r.Colour(0).isValid());
         QCOMPARE(r.Colour(1), kGreen);
         QCOMPARE(r.Colour(2), kGrey);
         QCOMPARE(r.Colour(3), kGrey); // grey wins
+        for (int row : {4, 5, 6, 7}) {
+            QCOMPARE(r.Colour(row), kRed);
+        }
+        auto tip = [&](int row) {
+            return r.Grid()->model()->index(row, 4).data(Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(0), bell); // a cell's own text
+        QVERIFY(tip(4).contains("/m/gone.wav does not exist"));
+        QVERIFY(tip(5).contains("曲库_空") && tip(5).contains("没有歌曲"));
+        QVERIFY(tip(6).contains("14:0:00") && tip(6).contains("hh:mm:ss"));
+        // Each file was checked once; another weekday and back checks nothing again.
+        QCOMPARE(r.player.checks, 3);
+        r.ChooseWeek("星期四");
+        r.ChooseWeek("星期三");
+        QCOMPARE(r.player.checks, 3);
         QCOMPARE(WeekRowColour("/m/a.wav", "√"), QColor());
         QCOMPARE(WeekRowColour("课间音乐曲库", "√"), kGreen);
         QCOMPARE(WeekRowColour("/m/a.wav", QString()), kGrey);
