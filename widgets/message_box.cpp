@@ -56,6 +56,11 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOff* powerOff, QWidget* parent)
         }
     });
     connect(MyButton2, &MyButton::Click, this, &QDialog::reject);
+    connect(MyButton2, &MyButton::KeyPress, this, [this](int key) {
+        if (key == 13) {
+            reject();
+        }
+    });
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(&Timer1, &QTimer::timeout, this, &MessageBox::CountdownStep);
     onPoweredOff = [] { QCoreApplication::exit(0); };
@@ -81,8 +86,8 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOff* powerOff, QWidget* parent)
 
 void MessageBox::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
-    // Enter confirms: OK has the focus.
-    MyButton1->setFocus(Qt::ActiveWindowFocusReason);
+    // Enter confirms: OK has the focus, unless the question says otherwise.
+    (cancelByDefault ? MyButton2 : MyButton1)->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void MessageBox::done(int result) {

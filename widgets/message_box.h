@@ -38,6 +38,8 @@ public:
     bool PoweredOff() const { return poweredOff_; }
     // Runs after an accepted power-off; ends the program unless a test replaces it.
     std::function<void()> onPoweredOff;
+    // The focus starts on 取消, so Enter does not confirm (a question whose yes is costly).
+    bool cancelByDefault = false;
 
     QLabel* Label1 = nullptr;
     QLabel* Image1 = nullptr;

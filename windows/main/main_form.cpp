@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDate>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -100,6 +101,16 @@ void MainForm::BuildMenu() {
     ChoosePlayNow = [this](const QVector<EventRow>& events) {
         return PlayNowDialog::Choose(events, this);
     };
+    ConfirmExit = [this] {
+        MsgBlock msg{QStringLiteral("退出程序"),
+                     QStringLiteral("退出后将不再按时播放铃声。确定退出吗？"), MsgMode::Confirm,
+                     false};
+        MessageBox box(msg, nullptr, this);
+        SetKeepsScheduleRunning(&box); // the bells ring on while the question waits
+        box.cancelByDefault = true;
+        box.exec();
+        return msg.MsgResult;
+    };
     NotifyMenu_->addSeparator();
     Menu_Exit = NotifyMenu_->addAction(QStringLiteral("退出程序"));
     Menu_Exit->setObjectName(QStringLiteral("Menu_Exit"));
@@ -108,7 +119,7 @@ void MainForm::BuildMenu() {
     connect(Menu_Mode_Rain, &QAction::triggered, this, &MainForm::Menu_Mode_Rain_Click);
     connect(Menu_Show, &QAction::triggered, this, &MainForm::Menu_Show_Click);
     connect(Menu_Hide, &QAction::triggered, this, &MainForm::Menu_Hide_Click);
-    connect(Menu_Exit, &QAction::triggered, this, &MainForm::Exit);
+    connect(Menu_Exit, &QAction::triggered, this, &MainForm::AskExit);
 }
 
 void MainForm::BuildControls() {
@@ -132,7 +143,7 @@ void MainForm::BuildControls() {
     MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
     MyButton_Hide->setFocusPolicy(Qt::NoFocus);
     connect(MyButton_Hide, &MyButton::Click, this, &MainForm::Menu_Hide_Click);
-    connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::Exit);
+    connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::AskExit);
 
     Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
     Lab_ShowTime->setObjectName(QStringLiteral("Lab_ShowTime"));
@@ -262,6 +273,13 @@ void MainForm::Menu_PlayNow_Click() {
     }
 }
 
+void MainForm::AskExit() {
+    if (exiting_ || (ConfirmExit && !ConfirmExit())) {
+        return;
+    }
+    Exit();
+}
+
 void MainForm::Exit() {
     if (exiting_) {
         return;
@@ -372,9 +390,14 @@ bool MainForm::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void MainForm::closeEvent(QCloseEvent* e) {
-    // A window manager's close (Alt+F4) ends the program the same way as "×".
-    e->accept();
-    Exit();
+    // A window manager's close (Alt+F4) asks as "×" does; the session's end does not.
+    if (exiting_ || qApp->isSavingSession()) {
+        e->accept();
+        Exit();
+        return;
+    }
+    e->ignore();
+    AskExit();
 }
 
 void MainForm::ShowOutputState(bool usable) {

@@ -53,7 +53,13 @@ public:
     // Today's events that cannot be played: "今日有 N 个铃声无法播放" here and in the tray
     // tip, each event in the line's tip; nothing when problems is empty.
     void ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems);
-    // "退出程序" and "×": music stops, the tray icon goes, the store is closed.
+    // "退出程序" and "×": asks first (the bells stop for good), then Exit.
+    void AskExit();
+    // Whether to end the program; by default a question whose focus is on 取消, behind
+    // which the schedule keeps running. Tests replace it.
+    std::function<bool()> ConfirmExit;
+    // Music stops, the tray icon goes, the store is closed. The daily shutdown and the end
+    // of the session come here without a question.
     void Exit();
     // "进入设置": halts the player, stops the schedule, opens the settings modally.
     void MyButton1_Click();

@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
+#include "widgets/my_button.h"
 #include "windows/main/main_form.h"
 #include "windows/settings/setting_form.h"
 
@@ -336,11 +337,43 @@ private slots:
         QVERIFY(!r.Action("Menu_Mode_Normal")->isChecked());
     }
 
+    // The real question: the schedule runs on behind it, and Enter means 取消.
+    void exitQuestionDefaultsToCancelAndKeepsTheSchedule() {
+        Rig r;
+        r.ShowAndActivate();
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->Label1->text(), QString("退出后将不再按时播放铃声。确定退出吗？"));
+            QVERIFY(KeepsScheduleRunning(box));
+            QTRY_VERIFY(box->MyButton2->hasFocus());
+            QTest::keyClick(box->MyButton2, Qt::Key_Return);
+            checked = true;
+        });
+        r.Action("Menu_Exit")->trigger();
+        QVERIFY(checked);
+        QVERIFY(!r.exited);
+    }
+
     void exitStopsMusicRemovesIconClosesStore() {
         Rig r;
         r.ShowAndActivate();
         r.player.SetFileName("/music/song.mp3");
         r.player.Play();
+        // "×" asks first: 取消 leaves everything running.
+        int asked = 0;
+        bool answer = false;
+        r.form->ConfirmExit = [&] {
+            ++asked;
+            return answer;
+        };
+        QTest::mouseClick(r.form->findChild<QWidget*>("yButton_Close"), Qt::LeftButton);
+        r.Action("Menu_Exit")->trigger();
+        QCOMPARE(asked, 2);
+        QVERIFY(!r.exited);
+        QVERIFY(r.player.IsPlaying());
+        answer = true;
         QTest::mouseClick(r.form->findChild<QWidget*>("yButton_Close"), Qt::LeftButton);
         QVERIFY(r.exited);
         QVERIFY(!r.player.IsPlaying());
