@@ -3,6 +3,7 @@
 #include "audio/player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
+#include "core/reason_text.h"
 #include "core/time_text.h"
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
@@ -407,8 +408,13 @@ void ModifyEvent::MeasureDone() {
     }
     const double seconds = watcher_.result();
     if (seconds < 0) {
-        PlayLog(QStringLiteral("error editor: cannot read the length of %1").arg(file));
-        Notify(QStringLiteral("对不起，您的声卡安装不正确或系统不支持音频驱动，不能加载！"));
+        // Say what is wrong with this file: the sound card is rarely the cause.
+        const QString why = player_.WhyUnplayable(file);
+        PlayLog(QStringLiteral("error editor: cannot read the length of %1 %2").arg(file, why));
+        Notify(QStringLiteral("无法使用文件“%1”：%2")
+                   .arg(file, why.isEmpty()
+                                  ? QStringLiteral("无法读取它的长度，它可能已损坏或不是声音文件")
+                                  : ReasonForPeople(why)));
         return;
     }
     Lab_length->setText(LengthToTime(seconds));

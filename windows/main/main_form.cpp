@@ -3,6 +3,7 @@
 #include "audio/player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
+#include "core/reason_text.h"
 #include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
@@ -411,7 +412,8 @@ void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& prob
     problemCount_ = problems.size();
     QStringList lines;
     for (const ScheduleEngine::FileProblem& p : problems) {
-        lines << QStringLiteral("%1 %2：%3 %4").arg(p.time, p.event, p.file, p.reason);
+        lines << QStringLiteral("%1 %2：%3 %4")
+                     .arg(p.time, p.event, p.file, ReasonForPeople(p.reason));
     }
     Lab_Problems->setText(kProblemsText.arg(problemCount_));
     Lab_Problems->setToolTip(lines.join(QLatin1Char('\n')));

@@ -1,5 +1,7 @@
 #include "windows/main/record_form.h"
 
+#include "core/reason_text.h"
+
 #include "widgets/art.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
@@ -142,7 +144,8 @@ void RecordForm::Fill(const QVector<PlayRecordRow>& rows) {
         const int row = Grid_Records->rowCount();
         Grid_Records->insertRow(row);
         const QString texts[kColumnCount] = {
-            r.time, r.event, OutcomeText(r.outcome), LateText(r.lateMs), r.reason, r.file};
+            r.time, r.event, OutcomeText(r.outcome), LateText(r.lateMs), ReasonForPeople(r.reason),
+            r.file};
         for (int c = 0; c < kColumnCount; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);
             item->setToolTip(texts[c]); // the whole text of a cell too narrow for it

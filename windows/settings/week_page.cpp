@@ -199,15 +199,21 @@ void WeekPage::MyBt_CopyDay_Click() {
         return;
     }
     const QString week = ctx_.state.WeekName;
+    // The question names what will be lost: the targets' own events are replaced.
+    const QString days = targets.join(QStringLiteral("、"));
     if (!Ask(QStringLiteral("复制到..."),
-             QStringLiteral("确信所选星期的事件与%1一样吗？").arg(week), true)) {
+             QStringLiteral("%1 的全部事件将被 %2 的事件替换。确定复制吗？").arg(days, week),
+             true)) {
         return;
     }
     QString error;
     if (!ctx_.conn.CopyDay(week, targets, &error)) {
         Ask(QStringLiteral("复制失败"),
             QStringLiteral("没有复制任何事件，所选星期保持原样：%1").arg(error), false);
+        return;
     }
+    Ask(QStringLiteral("复制完成"), QStringLiteral("%1 的事件已复制到 %2。").arg(week, days),
+        false);
 }
 
 bool WeekPage::Ask(const QString& title, const QString& text, bool confirm) {

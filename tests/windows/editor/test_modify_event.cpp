@@ -485,8 +485,8 @@ private slots:
         const qint64 id = r.AddEvent("铃", media_->shortWav, "00:00:01");
         r.Open(id);
         r.ChooseMusic(media_->broken);
-        QCOMPARE(r.messages,
-                 QStringList{"对不起，您的声卡安装不正确或系统不支持音频驱动，不能加载！"});
+        // The message names the file and what is wrong with it, not the sound card.
+        QCOMPARE(r.messages, QStringList{"无法使用文件“" + media_->broken + "”：不是声音文件"});
         QCOMPARE(r.Path(), media_->shortWav);
         QCOMPARE(r.Length(), QString("00:00:01"));
     }

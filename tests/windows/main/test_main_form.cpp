@@ -235,7 +235,7 @@ private slots:
                                   {"09:30:00", "下课", "/m/x.txt", "is not a sound file"}});
         QVERIFY(warning->isVisible() && problems->isVisible());
         QCOMPARE(problems->text(), QString("今日有 2 个铃声无法播放"));
-        QVERIFY(problems->toolTip().contains("08:30:00 上课：/m/gone.wav does not exist"));
+        QVERIFY(problems->toolTip().contains("08:30:00 上课：/m/gone.wav 文件不存在"));
         QVERIFY(!warning->geometry().intersects(problems->geometry()));
         QVERIFY(r.form->rect().contains(problems->geometry()));
         QCOMPARE(r.form->TrayIcon()->toolTip(),

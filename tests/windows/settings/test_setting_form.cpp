@@ -407,10 +407,13 @@ private slots:
         QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(copy->BtCaption(), QString("复制到"));
         QVERIFY(r.List()->isHidden());
-        QCOMPARE(r.questions.size(), 1);
+        QCOMPARE(r.questions.size(), 2);
         QCOMPARE(r.questions[0].title, QString("复制到..."));
-        QCOMPARE(r.questions[0].text, QString("确信所选星期的事件与星期一一样吗？"));
+        QCOMPARE(r.questions[0].text,
+                 QString("星期二、星期六 的全部事件将被 星期一 的事件替换。确定复制吗？"));
         QCOMPARE(r.questions[0].mode, MsgMode::Confirm);
+        QCOMPARE(r.questions[1].text, QString("星期一 的事件已复制到 星期二、星期六。"));
+        QCOMPARE(r.questions[1].mode, MsgMode::Notice);
         const QStringList monday = r.Names("星期一");
         QCOMPARE(monday.size(), 3);
         QCOMPARE(r.Names("星期二"), monday);
