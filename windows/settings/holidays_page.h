@@ -50,8 +50,9 @@ protected:
 
 private:
     void Build();
-    // Stores rows, first asking before dates that are special already change.
-    bool Store(const QVector<SpecialDayRow>& rows);
+    // Stores rows after one confirmation: of what question says (when given), and of the
+    // dates that are special already and change.
+    bool Store(const QVector<SpecialDayRow>& rows, const QString& question = QString());
 
     SettingsContext& ctx_;
     QVector<SpecialDayRow> shown_;
