@@ -5,6 +5,7 @@
 #include <memory>
 
 class Autostart;
+struct ConfigRow;
 class MyButton;
 class QCheckBox;
 class QGroupBox;
@@ -42,8 +43,10 @@ public:
 
 private:
     void Build();
-    bool SaveOptions();
-    void UpdateAutostart();
+    // Stores the options shown; false, with a notice, when they cannot be.
+    bool SaveOptions(ConfigRow* stored);
+    // Makes or removes the entry as the box says; false, with a notice, when that fails.
+    bool UpdateAutostart();
 
     SettingsContext& ctx_;
     std::unique_ptr<Text_TimeBox> ShutDownTimeBox; // made the first time the page is loaded
