@@ -32,7 +32,8 @@ public:
     // The time box can be edited exactly while the shutdown box is ticked.
     void Check_ShutDown_Click();
     // Stores every option, passes three to the running program, and makes or removes the
-    // start-with-the-desktop entry.
+    // start-with-the-desktop entry; when that fails, the box and the store say what the
+    // desktop will do (the entry there or not) and a notice says why.
     void MyBt_Apply_Click();
 
     // Where the start-with-the-desktop entry is made: the session's autostart folder unless
