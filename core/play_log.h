@@ -5,7 +5,9 @@
 #include <QStringList>
 
 // The play log: one line on standard error per fired, skipped or failed event, with the
-// date and time to the millisecond, readable with journalctl or in a terminal.
+// date and time to the millisecond, readable with journalctl or in a terminal. Control
+// characters and line separators in a message are escaped ("\n", "\u001b"), and so is the
+// backslash ("\\"), so that every message stays one line.
 void PlayLog(const QString& message);
 void PlayLog(const QDateTime& when, const QString& message);
 

@@ -3,8 +3,11 @@
 #include <QDate>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
 #include <libical/ical.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -70,7 +73,9 @@ struct EventLines {
 };
 
 struct Reading {
-    QString error; // the first error, with its line
+    QDate earliest, latest; // the days a school's calendar may hold
+    QSet<qint64> days;      // the distinct days so far, as Julian day numbers
+    QString error;          // the first error, with its line
     void Fail(int line, const QString& what) {
         if (error.isEmpty()) {
             error = QStringLiteral("第 %1 行：%2").arg(line).arg(what);
@@ -80,6 +85,34 @@ struct Reading {
 
 QDate DateOf(const icaltimetype& t) {
     return QDate(t.year, t.month, t.day);
+}
+
+QString DateText(const icaltimetype& t) {
+    return QString::asprintf("%04d%02d%02d", t.year, t.month, t.day);
+}
+
+// The note as the page's note box would take it: at most kMaxSpecialDayNote characters,
+// never half a surrogate pair.
+QString NoteOf(const char* summary) {
+    QString note = summary ? QString::fromUtf8(summary).trimmed() : QString();
+    if (note.size() > kMaxSpecialDayNote) {
+        note.truncate(note.at(kMaxSpecialDayNote - 1).isHighSurrogate() ? kMaxSpecialDayNote - 1
+                                                                        : kMaxSpecialDayNote);
+    }
+    return note;
+}
+
+// Checks that the event's days lie within the years a school's calendar covers.
+bool WithinYears(const QDate& first, int count, int line, Reading* r) {
+    const QDate last = first.addDays(count - 1);
+    if (first >= r->earliest && last <= r->latest) {
+        return true;
+    }
+    r->Fail(line,
+            QStringLiteral("日期 %1 离今天超过 %2 年，不像是学校的校历")
+                .arg((first < r->earliest ? first : last).toString(QStringLiteral("yyyy-MM-dd")))
+                .arg(kCalendarYears));
+    return false;
 }
 
 // The days of one VEVENT, or an error naming its line.
@@ -103,17 +136,25 @@ void ReadEvent(icalcomponent* event, const EventLines& at, Reading* r,
     }
     const icaltimetype s = icalproperty_get_dtstart(start);
     const QDate first = DateOf(s);
-    if (!icaltime_is_date(s) || !first.isValid()) {
+    if (!icaltime_is_date(s)) {
         r->Fail(line("DTSTART"),
                 QStringLiteral("不是全天事件：开始须是日期，如 DTSTART;VALUE=DATE:20261001"));
+        return;
+    }
+    if (!first.isValid()) {
+        r->Fail(line("DTSTART"), QStringLiteral("开始日期 %1 不存在").arg(DateText(s)));
         return;
     }
     int count = 1;
     if (icalproperty* end = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
         const icaltimetype e = icalproperty_get_dtend(end);
-        if (!icaltime_is_date(e) || !DateOf(e).isValid()) {
+        if (!icaltime_is_date(e)) {
             r->Fail(line("DTEND"), QStringLiteral("不是全天事件：结束须是日期，如 "
                                                   "DTEND;VALUE=DATE:20261008"));
+            return;
+        }
+        if (!DateOf(e).isValid()) {
+            r->Fail(line("DTEND"), QStringLiteral("结束日期 %1 不存在").arg(DateText(e)));
             return;
         }
         count = static_cast<int>(first.daysTo(DateOf(e))); // DTEND is the day after
@@ -123,7 +164,7 @@ void ReadEvent(icalcomponent* event, const EventLines& at, Reading* r,
             r->Fail(line("DURATION"), QStringLiteral("持续时间须是整天数，如 DURATION:P7D"));
             return;
         }
-        count = static_cast<int>(dur.weeks * 7 + dur.days);
+        count = static_cast<int>(std::min<qint64>(qint64(dur.weeks) * 7 + dur.days, kMaxDays + 1));
     }
     if (count < 1) {
         r->Fail(line("DTEND"), QStringLiteral("结束日期不晚于开始日期"));
@@ -133,11 +174,20 @@ void ReadEvent(icalcomponent* event, const EventLines& at, Reading* r,
         r->Fail(at.begin, QStringLiteral("一个假期长于 %1 天").arg(kMaxDays));
         return;
     }
-    const char* summary = icalcomponent_get_summary(event);
-    const QString note = summary ? QString::fromUtf8(summary).trimmed() : QString();
+    if (!WithinYears(first, count, at.begin, r)) {
+        return;
+    }
+    const QString note = NoteOf(icalcomponent_get_summary(event));
     for (int i = 0; i < count; ++i) {
-        days->push_back(
-            {0, first.addDays(i).toString(QStringLiteral("yyyy-MM-dd")), kNoBellsKind, note});
+        const QDate day = first.addDays(i);
+        if (!r->days.contains(day.toJulianDay())) {
+            r->days.insert(day.toJulianDay());
+            days->push_back({0, day.toString(QStringLiteral("yyyy-MM-dd")), kNoBellsKind, note});
+        }
+    }
+    if (r->days.size() > kMaxCalendarDays) {
+        r->Fail(at.begin,
+                QStringLiteral("日历中的日期超过 %1 天，不像是学校的校历").arg(kMaxCalendarDays));
     }
 }
 
@@ -203,8 +253,11 @@ QVector<icalcomponent*> Parse(const QVector<ContentLine>& lines, QVector<EventLi
 
 } // namespace
 
-bool ReadHolidayCalendar(const QByteArray& text, QVector<SpecialDayRow>* days, QString* error) {
+bool ReadHolidayCalendar(const QByteArray& text, const QDate& today, QVector<SpecialDayRow>* days,
+                         QString* error) {
     Reading r;
+    r.earliest = today.addYears(-kCalendarYears);
+    r.latest = today.addYears(kCalendarYears);
     QVector<EventLines> eventLines;
     const QVector<ContentLine> lines = ContentLines(text);
     const QVector<icalcomponent*> roots = Parse(lines, &eventLines, &r);
@@ -238,7 +291,8 @@ bool ReadHolidayCalendar(const QByteArray& text, QVector<SpecialDayRow>* days, Q
     return true;
 }
 
-bool ReadHolidayCalendarFile(const QString& path, QVector<SpecialDayRow>* days, QString* error) {
+bool ReadHolidayCalendarFile(const QString& path, const QDate& today, QVector<SpecialDayRow>* days,
+                             QString* error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         return Failed(error, QStringLiteral("无法打开 %1：%2").arg(path, f.errorString()));
@@ -246,5 +300,5 @@ bool ReadHolidayCalendarFile(const QString& path, QVector<SpecialDayRow>* days, 
     if (f.size() > kMaxFileBytes) {
         return Failed(error, QStringLiteral("%1 太大，不是节假日日历").arg(path));
     }
-    return ReadHolidayCalendar(f.readAll(), days, error);
+    return ReadHolidayCalendar(f.readAll(), today, days, error);
 }

@@ -13,6 +13,8 @@
 #include <QVariant>
 
 #include <fcntl.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -314,13 +316,83 @@ bool CreateAtomically(const QString& path, const QVector<Migration>& migrations,
 
 } // namespace
 
+namespace {
+
+// Less free space than this where the store lives: a failed write is taken for a full disk.
+constexpr qint64 kFullDiskBytes = 128 * 1024;
+
+// The folder or file system that holds path refuses writing: its mount is read-only, or this
+// user may not write there.
+bool Unwritable(const QByteArray& path) {
+    struct statvfs fs {};
+    return (::statvfs(path.constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) ||
+           ::access(path.constData(), W_OK) != 0;
+}
+
+// /proc and /sys hold files made up by the kernel as they are read.
+bool OnKernelFileSystem(const QByteArray& folder) {
+    struct statfs fs {};
+    constexpr long kProc = 0x9fa0, kSys = 0x62656572;
+    return ::statfs(folder.constData(), &fs) == 0 && (fs.f_type == kProc || fs.f_type == kSys);
+}
+
+// Why opening or creating the store at path failed, in the administrator's terms, when the
+// file system shows it; else "" and the database's own text stands.
+QString Diagnose(const QString& path) {
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    const QByteArray f = QFile::encodeName(folder);
+    if (info.exists() && !info.isFile()) {
+        return info.isDir() ? QStringLiteral("这是一个文件夹，不是数据库文件")
+                            : QStringLiteral("这不是普通文件（而是设备、管道或套接字）");
+    }
+    if (OnKernelFileSystem(f)) {
+        return QStringLiteral("这不是普通文件：%1 是系统内核提供的虚拟文件夹，不能存放数据")
+            .arg(folder);
+    }
+    if (!QFileInfo(folder).isDir()) {
+        return QStringLiteral("文件夹 %1 不存在，也无法建立").arg(folder);
+    }
+    if (Unwritable(f)) {
+        return QStringLiteral("文件夹 %1 不可写入（只读的磁盘，或没有写入权限）；数据库需要在"
+                              "同一文件夹里建立它的日志文件 %2-wal 和 %2-shm")
+            .arg(folder, info.fileName());
+    }
+    if (info.exists() && Unwritable(QFile::encodeName(path))) {
+        return QStringLiteral("文件是只读的（没有写入权限）");
+    }
+    struct statvfs fs {};
+    if (::statvfs(f.constData(), &fs) == 0 &&
+        static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize) < kFullDiskBytes) {
+        return QStringLiteral("磁盘已满：%1 所在的磁盘只剩 %2 KB 可用空间")
+            .arg(folder)
+            .arg(static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize) / 1024);
+    }
+    return {};
+}
+
+// The reasons CheckVersion1 and OpenExisting give about what a readable file holds.
+bool IsVerdict(const QString& reason) {
+    return reason.startsWith(QStringLiteral("这不是 Belvoran")) ||
+           reason.startsWith(QStringLiteral("数据库来自更新版本")) ||
+           reason.startsWith(QStringLiteral("表 config"));
+}
+
+} // namespace
+
 std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
                                  const QVector<Migration>& migrations) {
     const QString name = QStringLiteral("belvoran-") + QUuid::createUuid().toString();
     auto fail = [&](const QString& reason) {
         QSqlDatabase::removeDatabase(name);
+        // A verdict on the file's content stands alone; the database's own words for a fault
+        // of the file system ("unable to open database file") get the cause the folder shows.
+        const QString why = IsVerdict(reason) ? QString() : Diagnose(path);
+        const QString text = why.isEmpty()      ? reason
+                             : reason.isEmpty() ? why
+                                                : QStringLiteral("%1（%2）").arg(why, reason);
         if (error) {
-            *error = QStringLiteral("无法打开数据库 %1：%2").arg(path, reason);
+            *error = QStringLiteral("无法打开数据库 %1：%2").arg(path, text);
         }
         return std::unique_ptr<Conn>();
     };
@@ -332,7 +404,7 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         return fail(reason);
     }
     if (!create && !info.isFile()) {
-        return fail(QStringLiteral("这不是一个文件"));
+        return fail(QString()); // Diagnose says what it is
     }
     if (!create && !info.isReadable()) {
         return fail(QStringLiteral("没有读取权限"));
@@ -348,7 +420,9 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         } else if (OpenExisting(db, migrations, &version, &reason)) {
             QSqlQuery q(db);
             q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-            return std::unique_ptr<Conn>(new Conn(db, path, create, version));
+            std::unique_ptr<Conn> conn(new Conn(db, path, create, version));
+            conn->NoteLog();
+            return conn;
         }
         db.close();
     }
@@ -371,12 +445,12 @@ bool Conn::Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QSt
 
 bool Conn::Exec(const QString& sql, const QVariantList& values, QString* error) {
     QSqlQuery q;
-    return Run(&q, sql, values, error);
+    return (transactions_ > 0 || KeepLocks(error)) && Run(&q, sql, values, error);
 }
 
 bool Conn::Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error) {
     QSqlQuery q;
-    if (!Run(&q, sql, values, error)) {
+    if ((transactions_ == 0 && !KeepLocks(error)) || !Run(&q, sql, values, error)) {
         return false;
     }
     if (id) {

@@ -129,6 +129,17 @@ public:
     bool IsOpen() const;
     QSqlDatabase Database() const;
 
+    // Whether SQLite still holds its locks on the file. They are POSIX record locks, which
+    // belong to the process: closing any descriptor of the store's files, as a file dialog
+    // that reads the files it lists does, drops them all, and the next program to open the
+    // store (sqlite3, say) then deletes the write-ahead log this connection still writes to.
+    bool HoldsLocks() const;
+    // Run after anything that may have opened the store's files (every file dialog), and by
+    // every change before it writes: when the locks are gone, logs it and opens the store
+    // again, so that changes go to the file others see, never to a deleted log. False, with
+    // the reason, when the store cannot be opened again.
+    bool KeepLocks(QString* error = nullptr);
+
     // --- 作息表: the weekly timetable (store/events.cpp)
     // Today's remaining events: flagged "√", of the weekday, starting strictly later than
     // after, in start-time order.
@@ -231,8 +242,13 @@ private:
     bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
                 QString* error);
 
+    // Notes which write-ahead log the connection uses, to tell when another program deleted it.
+    void NoteLog();
+
     QString connectionName_;
     QString path_;
+    quint64 logInode_ = 0;
+    int transactions_ = 0; // open Transaction objects: no reopening under them
     bool created_ = false;
     int version_ = 1;
 };

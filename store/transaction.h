@@ -19,6 +19,7 @@ public:
     bool Commit(QString* error = nullptr);
 
 private:
+    Conn* conn_ = nullptr; // the store whose locks Begin checks, when made from one
     QSqlDatabase db_;
     bool active_ = false;
 };

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -93,6 +94,11 @@ bool XdgAutostart::Remove(QString* error) {
 
 bool XdgAutostart::IsPresent() const {
     return QFileInfo::exists(EntryPath());
+}
+
+QString AutostartProgram(const QString& running) {
+    const QString installed = QStandardPaths::findExecutable(QStringLiteral("belvoran"));
+    return installed.isEmpty() ? running : installed;
 }
 
 QStringList StartArguments(const QString& database, const QString& defaultDatabase) {

@@ -38,6 +38,11 @@ private:
     QStringList arguments_;
 };
 
+// The program the desktop should start: the installed `belvoran` found on PATH when there is
+// one, so that ticking the box in a copy run from its build folder starts the installed
+// program; else running (the absolute path of this program).
+QString AutostartProgram(const QString& running);
+
 // The arguments the autostarted program needs to open the same store: "--database PATH"
 // (absolute) when database is not the default one, else none.
 QStringList StartArguments(const QString& database, const QString& defaultDatabase);

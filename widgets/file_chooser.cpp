@@ -1,5 +1,8 @@
 #include "widgets/file_chooser.h"
 
+#include "store/conn.h"
+#include "widgets/message_box.h"
+
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -59,7 +62,7 @@ QFileDialog* NewOpenFileDialog(QWidget* parent, const QString& caption, const QS
 namespace {
 
 QStringList Run(QWidget* parent, const QString& caption, const QString& filter,
-                QFileDialog::FileMode mode) {
+                QFileDialog::FileMode mode, Conn& store) {
     QPointer<QFileDialog> dialog = NewOpenFileDialog(parent, caption, filter);
     dialog->setFileMode(mode);
     QStringList chosen;
@@ -67,16 +70,22 @@ QStringList Run(QWidget* parent, const QString& caption, const QString& filter,
         chosen = dialog->selectedFiles();
     }
     delete dialog.data();
+    QString error;
+    if (!store.KeepLocks(&error)) {
+        ShowMessage(parent, caption, error, MsgMode::Notice);
+    }
     return chosen;
 }
 
 } // namespace
 
-QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter) {
-    const QStringList files = Run(parent, caption, filter, QFileDialog::ExistingFile);
+QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter,
+                       Conn& store) {
+    const QStringList files = Run(parent, caption, filter, QFileDialog::ExistingFile, store);
     return files.isEmpty() ? QString() : files.first();
 }
 
-QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter) {
-    return Run(parent, caption, filter, QFileDialog::ExistingFiles);
+QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter,
+                            Conn& store) {
+    return Run(parent, caption, filter, QFileDialog::ExistingFiles, store);
 }

@@ -3,10 +3,12 @@
 #include <QString>
 #include <QStringList>
 
+class Conn;
 class QFileDialog;
 class QWidget;
 
-// Open-file dialogs for choosing music. They never open the files they list.
+// The program's open-file dialogs (music, holiday calendars). They never open the files they
+// list, and every program dialog that lists a folder is one of them.
 //
 // The stock dialog reads the first bytes of every file in the folder it shows to guess its
 // type. Opening and closing a file that way releases every lock this process holds on it,
@@ -14,13 +16,15 @@ class QWidget;
 // folder that holds the database therefore silently dropped SQLite's locks; the next program
 // that opened the database (sqlite3, say) then took the write-ahead log for abandoned and
 // deleted it, and every later change lived only in a deleted file, lost if the program was
-// killed or the computer powered off.
+// killed or the computer powered off. Once a dialog closes, the store is checked all the same
+// (Conn::KeepLocks): whatever else dropped its locks, it is opened again before it is used.
 
 // Asks for one file; the empty text when cancelled.
-QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter);
+QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter, Conn& store);
 
 // Asks for one or more files; empty when cancelled.
-QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter);
+QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter,
+                            Conn& store);
 
 // The dialog both use, not yet shown (owned by `parent`, or by the caller when it is null).
 QFileDialog* NewOpenFileDialog(QWidget* parent, const QString& caption, const QString& filter);

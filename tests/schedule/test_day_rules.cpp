@@ -162,10 +162,32 @@ private slots:
                  QString("special day 2026-12-12 调休: the timetable of 星期一"));
     }
 
-    void aRowOfUnknownKindIsIgnored() {
-        const DayRule rule = RuleForDate(kSaturday, {{1, "2026-12-12", "周一", ""}});
-        QVERIFY(!rule.special);
-        QCOMPARE(rule.weekName, QString("星期六"));
+    // Rows written by other tools: the schedule ignores exactly those it can say why of.
+    void rowsTheScheduleCannotUseAreFlaggedAndIgnored() {
+        const std::pair<SpecialDayRow, QString> rows[] = {
+            {{1, "2026-12-12", "星期八", ""},
+             "the kind \"星期八\" is neither 无铃声 nor a weekday"},
+            {{2, "2026-12-12", "无铃声 ", ""}, "the kind \"无铃声 \" has blanks around it"},
+            {{3, "2026-12-12 ", "星期一", ""}, "the date \"2026-12-12 \" has blanks around it"},
+            {{4, "2026-2-30", "星期一", ""}, "the date \"2026-2-30\" is not a real date"},
+            {{5, "2026-02-30", "星期一", ""}, "the date \"2026-02-30\" is not a real date"}};
+        for (const auto& [row, why] : rows) {
+            QVERIFY2(SpecialDayProblem(row).startsWith(why), qPrintable(SpecialDayProblem(row)));
+            const DayRule rule = RuleForDate(kSaturday, {row});
+            QVERIFY(!rule.special);
+            QCOMPARE(rule.weekName, QString("星期六"));
+        }
+        QCOMPARE(SpecialDayProblem({6, "2026-12-12", "星期一", ""}), QString());
+    }
+
+    // A note (a file name too) with a line break stays on its one log line.
+    void aLineBreakInANoteStaysOnItsLogLine() {
+        Rig r;
+        r.Special("2026-12-09", kNoBellsKind, "运动会\n下午补课");
+        PlayLogCapture log;
+        r.At(kWednesday, QTime(7, 0));
+        r.engine.LoadTodayEvents();
+        QCOMPARE(log.Matching("special day 2026-12-09 运动会\\n下午补课: no bells").size(), 1);
     }
 
     // --- the engine -------------------------------------------------------------------

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QProcess>
+#include <QScopeGuard>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 class TestStore : public QObject {
@@ -517,6 +520,58 @@ private slots:
             QVERIFY(tx.Commit());
         }
         QCOMPARE(s.LibrarySongs("曲库_A").size(), 1);
+    }
+
+    // A descriptor of the store's files closed elsewhere in the process (a file dialog)
+    // drops SQLite's locks, and sqlite3 then deletes the log: the next change opens the store
+    // again and lands where other programs read it.
+    void lostLocksAreNoticedAndChangesStillReachTheFile() {
+        TempStore s;
+        const auto sqlite3 = [&](const QString& sql) {
+            QProcess p;
+            p.start("sqlite3", {s.path, sql});
+            p.waitForFinished();
+            return p.readAllStandardOutput().trimmed();
+        };
+        QVERIFY(s.AddSong("曲库_A", "/m/a.mp3", "00:01:00") > 0);
+        QVERIFY(QFile(s.path).open(QIODevice::ReadOnly));
+        QVERIFY(QFile(s.path + "-shm").open(QIODevice::ReadOnly));
+        QVERIFY(!s.conn->HoldsLocks());
+        QCOMPARE(sqlite3("SELECT count(*) FROM 课间音乐"), QByteArray("1"));
+        QVERIFY(!QFile::exists(s.path + "-wal"));
+        QVERIFY(s.AddSong("曲库_B", "/m/b.mp3", "00:01:00") > 0);
+        QVERIFY(s.conn->HoldsLocks());
+        QCOMPARE(sqlite3("SELECT group_concat(组名) FROM 课间音乐"), QByteArray("曲库_A,曲库_B"));
+    }
+
+    // Start-up failures name the file and the cause in the administrator's terms.
+    void openFailuresSayWhy() {
+        QString error;
+        QVERIFY(!Conn::Open("/proc/version", &error));
+        QVERIFY2(error.contains("/proc/version：这不是普通文件"), qPrintable(error));
+        QTemporaryDir ro, full;
+        const auto mount = [](const QTemporaryDir& d, unsigned long flags, const char* options) {
+            return ::mount("tmpfs", QFile::encodeName(d.path()).constData(), "tmpfs", flags,
+                           options) == 0;
+        };
+        if (::geteuid() != 0 || !mount(ro, 0, "size=1m") || !mount(full, 0, "size=64k")) {
+            QSKIP("a read-only folder and a full disk need root, to mount small file systems");
+        }
+        const auto unmount = qScopeGuard([&] {
+            for (const QTemporaryDir* d : {&ro, &full}) {
+                ::umount2(QFile::encodeName(d->path()).constData(), MNT_DETACH);
+            }
+        });
+        QVERIFY(Conn::Open(ro.path() + "/Music.db", &error));
+        QVERIFY(mount(ro, MS_REMOUNT | MS_RDONLY, nullptr));
+        QVERIFY(!Conn::Open(ro.path() + "/Music.db", &error));
+        QVERIFY2(error.contains("文件夹 " + ro.path() + " 不可写入"), qPrintable(error));
+        QFile filler(full.path() + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+        }
+        QVERIFY(!Conn::Open(full.path() + "/Music.db", &error));
+        QVERIFY2(error.contains("磁盘已满"), qPrintable(error));
     }
 
     void failedStatementSaysWhy() {

@@ -1,15 +1,16 @@
 #include "windows/settings/holidays_page.h"
 
 #include "core/time_text.h"
+#include "schedule/day_rule.h"
 #include "schedule/holiday_calendar.h"
 #include "widgets/art.h"
+#include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "windows/settings/settings_context.h"
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,12 +19,16 @@
 #include <QSet>
 #include <QTableWidget>
 
+#include <algorithm>
+
 namespace {
 
 // A range added at once is a holiday, not a year of them.
 constexpr int kMaxRangeDays = 366;
 const QColor kPastText(150, 150, 150);
 const QColor kPastBack(232, 232, 236);
+// A row the schedule ignores (written by another tool): red, its reason in place of its kind.
+const QColor kInvalidText(200, 0, 0);
 
 template <typename W> W* Place(QWidget* parent, const QString& name, const QRect& twips) {
     auto* w = new W(parent);
@@ -48,8 +53,8 @@ SpecialDaysPage::SpecialDaysPage(SettingsContext& ctx, QWidget* parent)
         ShowMessage(this, QStringLiteral("特殊日期"), text, MsgMode::Notice);
     };
     ChooseIcsFile = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("导入节假日日历"), QString(),
-                                            QStringLiteral("iCalendar 日历 (*.ics);;所有文件 (*)"));
+        return ChooseOpenFile(this, QStringLiteral("导入节假日日历"),
+                              QStringLiteral("iCalendar 日历 (*.ics);;所有文件 (*)"), ctx_.conn);
     };
     Today = [] { return QDate::currentDate(); };
     Build();
@@ -97,7 +102,7 @@ void SpecialDaysPage::Build() {
     }
     Text_Note = Place<QLineEdit>(Frm_AddDay, QStringLiteral("Text_Note"), {5820, 330, 1560, 330});
     Text_Note->setPlaceholderText(QStringLiteral("备注，如 国庆节"));
-    Text_Note->setMaxLength(100);
+    Text_Note->setMaxLength(kMaxSpecialDayNote);
     MyBt_AddDay = MyButton::Create(Frm_AddDay, QStringLiteral("MyBt_AddDay"),
                                    {5980, 735, 1400, 360}, QStringLiteral("添加"));
 
@@ -133,14 +138,20 @@ void SpecialDaysPage::Load() {
     Grid_SpecialDays->clearContents();
     Grid_SpecialDays->setRowCount(rows.size());
     for (int i = 0; i < rows.size(); ++i) {
-        const QString texts[3] = {rows[i].date, KindText(rows[i].kind), rows[i].note};
+        const QString problem = SpecialDayProblemText(rows[i]);
+        const QString kind =
+            problem.isEmpty() ? KindText(rows[i].kind) : QStringLiteral("无效：%1").arg(problem);
+        const QString texts[3] = {rows[i].date, kind, rows[i].note};
         for (int c = 0; c < 3; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);
-            if (rows[i].date < today) {
+            if (!problem.isEmpty()) {
+                item->setForeground(kInvalidText);
+                item->setToolTip(QStringLiteral("无效，作息不按这一行：%1").arg(problem));
+            } else if (rows[i].date < today) {
                 item->setForeground(kPastText);
                 item->setBackground(kPastBack);
             }
-            if (c == 2) {
+            if (c == 2 && problem.isEmpty()) {
                 item->setToolTip(texts[c]);
             }
             Grid_SpecialDays->setItem(i, c, item);
@@ -166,7 +177,7 @@ QVector<qint64> SpecialDaysPage::ShownIds() const {
     return ids;
 }
 
-bool SpecialDaysPage::Store(const QVector<SpecialDayRow>& rows) {
+bool SpecialDaysPage::Store(const QVector<SpecialDayRow>& rows, const QString& question) {
     QSet<QString> already;
     for (const SpecialDayRow& r : shown_) {
         already.insert(r.date);
@@ -175,8 +186,17 @@ bool SpecialDaysPage::Store(const QVector<SpecialDayRow>& rows) {
     for (const SpecialDayRow& r : rows) {
         replaced += already.contains(r.date) ? 1 : 0;
     }
-    if (replaced > 0 &&
-        !Ask(QStringLiteral("其中 %1 天已是特殊日期，要用新的设置替换吗？").arg(replaced))) {
+    QString text;
+    if (!question.isEmpty()) {
+        text = question +
+               (replaced > 0
+                    ? QStringLiteral("\n其中 %1 天已是特殊日期，将换成新的设置。").arg(replaced)
+                    : QString()) +
+               QStringLiteral("\n继续吗？");
+    } else if (replaced > 0) {
+        text = QStringLiteral("其中 %1 天已是特殊日期，要用新的设置替换吗？").arg(replaced);
+    }
+    if (!text.isEmpty() && !Ask(text)) {
         return false;
     }
     QString error;
@@ -236,11 +256,19 @@ void SpecialDaysPage::MyBt_ImportIcs_Click() {
     }
     QVector<SpecialDayRow> rows;
     QString error;
-    if (!ReadHolidayCalendarFile(path, &rows, &error)) {
+    if (!ReadHolidayCalendarFile(path, Today(), &rows, &error)) {
         Notify(QStringLiteral("没有导入任何日期。%1 有错误：%2").arg(path, error));
         return;
     }
-    if (Store(rows)) {
+    // Shown before anything is written: a file meant for another school or decade is seen.
+    const auto [first, last] = std::minmax_element(
+        rows.begin(), rows.end(),
+        [](const SpecialDayRow& a, const SpecialDayRow& b) { return a.date < b.date; });
+    const QString question = QStringLiteral("将从 %1 导入 %2 天无铃声的日期，从 %3 到 %4。")
+                                 .arg(path)
+                                 .arg(rows.size())
+                                 .arg(first->date, last->date);
+    if (Store(rows, question)) {
         Notify(QStringLiteral("已从 %1 导入 %2 天无铃声的日期。").arg(path).arg(rows.size()));
     }
 }

@@ -20,7 +20,8 @@ struct SettingsContext;
 // another weekday's timetable, in date order, days already past greyed. A day or a range of
 // days is added with its kind and note, selected days are deleted after a confirmation, and
 // a holiday list is imported from an iCalendar file. Every change is stored at once; the
-// schedule follows it from its next activation or midnight.
+// schedule follows it from its next activation or midnight. Rows the schedule cannot use
+// (written by another tool) are shown in red as invalid, with the reason.
 class SpecialDaysPage : public QFrame {
     Q_OBJECT
 public:
@@ -32,7 +33,9 @@ public:
     void MyBt_AddDay_Click();
     // Deletes the selected days after the confirmation box.
     void MyBt_DeleteDay_Click();
-    // Imports the holidays of an iCalendar file: all of them, or none when it has an error.
+    // Imports the holidays of an iCalendar file: all of them, or none when it has an error or
+    // the user declines the confirmation, which shows the number of days and the first and
+    // last of them.
     void MyBt_ImportIcs_Click();
 
     // The ids of the days shown, in grid order.
@@ -50,8 +53,9 @@ protected:
 
 private:
     void Build();
-    // Stores rows, first asking before dates that are special already change.
-    bool Store(const QVector<SpecialDayRow>& rows);
+    // Stores rows after one confirmation: of what question says (when given), and of the
+    // dates that are special already and change.
+    bool Store(const QVector<SpecialDayRow>& rows, const QString& question = QString());
 
     SettingsContext& ctx_;
     QVector<SpecialDayRow> shown_;

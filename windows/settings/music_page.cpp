@@ -72,8 +72,8 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::Mybt_AddMusic_Click);
     connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
 
-    ChooseFiles = [](QWidget* parent) {
-        return ChooseOpenFiles(parent, QStringLiteral("选择文件"), kMusicFileFilter);
+    ChooseFiles = [this](QWidget* parent) {
+        return ChooseOpenFiles(parent, QStringLiteral("选择文件"), kMusicFileFilter, ctx_.conn);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);

@@ -41,10 +41,9 @@ QCheckBox* Check(QWidget* parent, const QString& name, const QRect& twips, const
 OptionsPage::OptionsPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(3)"));
     Build();
-    // The running program's own entry: its absolute path, and its store when that is not
-    // the default one.
+    // The installed program (else this one), and this store when it is not the default one.
     sessionAutostart_ =
-        std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath(),
+        std::make_unique<XdgAutostart>(AutostartProgram(QCoreApplication::applicationFilePath()),
                                        StartArguments(ctx_.conn.Path(), Conn::DefaultPath()));
     autostart_ = sessionAutostart_.get();
     Notify = [this](const QString& text) {
@@ -137,13 +136,27 @@ void OptionsPage::Check_ShutDown_Click() {
 }
 
 void OptionsPage::MyBt_Apply_Click() {
-    if (!SaveOptions()) {
+    ConfigRow options;
+    if (!SaveOptions(&options)) {
         return;
     }
-    UpdateAutostart();
+    if (UpdateAutostart()) {
+        return;
+    }
+    // The store says what the desktop will do: without its entry the program does not start
+    // with it, whatever the box said.
+    const bool present = autostart_->IsPresent();
+    Check_StartEndSet->setChecked(present);
+    if (present != options.startWithSystem) {
+        options.startWithSystem = present;
+        QString error;
+        if (!ctx_.conn.WriteOptions(options, &error)) {
+            Notify(QStringLiteral("无法保存设置：%1").arg(error));
+        }
+    }
 }
 
-bool OptionsPage::SaveOptions() {
+bool OptionsPage::SaveOptions(ConfigRow* stored) {
     ConfigRow options;
     for (int i = 0; i < 3; ++i) {
         if (Option_PlaySequence[i]->isChecked()) {
@@ -172,15 +185,17 @@ bool OptionsPage::SaveOptions() {
     ctx_.vars.PlayOrder = PlayOrderFromStored(options.playOrder);
     ctx_.vars.ShutDownTime = options.shutDownTime;
     ctx_.vars.MinToTray = options.minToTray;
+    *stored = options;
     return true;
 }
 
-void OptionsPage::UpdateAutostart() {
+bool OptionsPage::UpdateAutostart() {
     QString error;
-    const bool done =
-        Check_StartEndSet->isChecked() ? autostart_->Add(&error) : autostart_->Remove(&error);
-    if (!done) {
-        // The options are stored already; only the desktop entry is missing or left behind.
-        Notify(QStringLiteral("设置已保存，但%1").arg(error));
+    const bool wanted = Check_StartEndSet->isChecked();
+    if (wanted ? autostart_->Add(&error) : autostart_->Remove(&error)) {
+        return true;
     }
+    Notify(QStringLiteral("其他设置已保存，但“开机后自动运行”没能%1：%2")
+               .arg(wanted ? QStringLiteral("打开") : QStringLiteral("关闭"), error));
+    return false;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 class Autostart;
+struct ConfigRow;
 class MyButton;
 class QCheckBox;
 class QGroupBox;
@@ -31,7 +32,8 @@ public:
     // The time box can be edited exactly while the shutdown box is ticked.
     void Check_ShutDown_Click();
     // Stores every option, passes three to the running program, and makes or removes the
-    // start-with-the-desktop entry.
+    // start-with-the-desktop entry; when that fails, the box and the store say what the
+    // desktop will do (the entry there or not) and a notice says why.
     void MyBt_Apply_Click();
 
     // Where the start-with-the-desktop entry is made: the session's autostart folder unless
@@ -42,8 +44,10 @@ public:
 
 private:
     void Build();
-    bool SaveOptions();
-    void UpdateAutostart();
+    // Stores the options shown; false, with a notice, when they cannot be.
+    bool SaveOptions(ConfigRow* stored);
+    // Makes or removes the entry as the box says; false, with a notice, when that fails.
+    bool UpdateAutostart();
 
     SettingsContext& ctx_;
     std::unique_ptr<Text_TimeBox> ShutDownTimeBox; // made the first time the page is loaded

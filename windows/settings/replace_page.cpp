@@ -70,8 +70,8 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
             [this](bool empty) { MyBt_DelReplaceMusic->SetEnabled(!empty); });
     MyBt_DelReplaceMusic->SetEnabled(false);
 
-    ChooseFile = [](QWidget* parent) {
-        return ChooseOpenFile(parent, QStringLiteral("选择文件"), kMusicFileFilter);
+    ChooseFile = [this](QWidget* parent) {
+        return ChooseOpenFile(parent, QStringLiteral("选择文件"), kMusicFileFilter, ctx_.conn);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);

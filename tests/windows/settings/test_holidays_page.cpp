@@ -204,6 +204,20 @@ private slots:
         QVERIFY(!grey(2));
     }
 
+    // Rows another tool wrote, which the schedule ignores, are shown as invalid.
+    void rowsTheScheduleIgnoresAreMarkedInvalid() {
+        Rig r;
+        r.store.Raw("INSERT INTO 特殊日期 (日期, 类型, 备注) VALUES ('2026-10-01', '星期八', ''), "
+                    "('2026-10-02 ', '无铃声', ''), ('2026-10-03', '无铃声', '')");
+        r.page.Load();
+        QCOMPARE(r.Rows(), QStringList({"2026-10-01|无效：类型“星期八”既不是无铃声也不是星期几|",
+                                        "2026-10-02 |无效：日期“2026-10-02 ”前后有空格|",
+                                        "2026-10-03|无铃声|"}));
+        QCOMPARE(r.Grid()->item(0, 0)->foreground().color(), QColor(200, 0, 0));
+        QVERIFY(r.Grid()->item(1, 2)->toolTip().contains("前后有空格"));
+        QVERIFY(r.Grid()->item(2, 1)->foreground().color() != QColor(200, 0, 0));
+    }
+
     void importingAHolidayCalendarAddsItsRanges() {
         Rig r;
         r.icsFile =
@@ -212,6 +226,13 @@ private slots:
                                     "DTEND;VALUE=DATE:20261008", "SUMMARY:国庆节", "END:VEVENT",
                                     "BEGIN:VEVENT", "DTSTART;VALUE=DATE:20270101", "SUMMARY:元旦",
                                     "END:VEVENT", "END:VCALENDAR"});
+        r.answer = false; // what will be imported is shown first, and nothing is written
+        r.Click("MyBt_ImportIcs");
+        QVERIFY(r.Stored().isEmpty());
+        QCOMPARE(r.asked.size(), 1);
+        QVERIFY2(r.asked[0].contains("8 天") && r.asked[0].contains("从 2026-10-01 到 2027-01-01"),
+                 qPrintable(r.asked[0]));
+        r.answer = true;
         r.Click("MyBt_ImportIcs");
         QCOMPARE(r.Stored().size(), 8);
         QCOMPARE(r.Rows().first(), QString("2026-10-01|无铃声|国庆节"));

@@ -279,6 +279,20 @@ private slots:
         QVERIFY(rig.notices.isEmpty());
     }
 
+    // Ticked in a copy run from its build folder, the entry starts the installed program.
+    void theEntryStartsTheInstalledProgramWhenThereIsOne() {
+        const QString installed = xdg->path() + "/bin/belvoran";
+        QVERIFY(WriteRecorder(installed));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(xdg->path() + "/bin:") + path);
+        Rig rig;
+        qputenv("PATH", path);
+        rig.page.Load();
+        rig.Click(rig.Box("Check_StartEndSet"));
+        rig.Apply();
+        QCOMPARE(ExecArgv(EntryPath()).value(0), installed);
+    }
+
     void aProgramPathWithBlanksIsStartedRight() {
         Rig rig;
         const QString program = xdg->path() + "/Belvoran for school/bin dir/belvoran 4.2";
@@ -293,7 +307,7 @@ private slots:
                  (QStringList{program, "--database", rig.store.path}));
     }
 
-    void anUnwritableAutostartFolderGivesANoticeAndTheOptionsAreStored() {
+    void anUnwritableAutostartFolderGivesANoticeAndStoresAutostartOff() {
         Rig rig;
         const QString folder = xdg->path() + "/config/autostart";
         if (geteuid() == 0) {
@@ -314,7 +328,9 @@ private slots:
         QVERIFY2(rig.notices[0].contains(geteuid() == 0 ? "Not a directory" : "Permission denied"),
                  qPrintable(rig.notices[0]));
         QCOMPARE(rig.Stored().playOrder, 1);
-        QVERIFY(rig.Stored().startWithSystem);
+        // Without its entry the program does not start with the desktop: the store says so.
+        QVERIFY(!rig.Stored().startWithSystem);
+        QVERIFY(!rig.Box("Check_StartEndSet")->isChecked());
         QCOMPARE(rig.vars.PlayOrder, PlayOrder::RepeatOne);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
