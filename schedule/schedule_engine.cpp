@@ -110,12 +110,32 @@ bool ScheduleEngine::ReadDay(QString* error) {
         return false;
     }
     dayRule_ = RuleForDate(date, special);
+    LogBadSpecialDays();
     if (dayRule_.special && ruleLoggedDate_ != date) {
         ruleLoggedDate_ = date;
         PlayLog(Stamp(clock_.NowMs()), DayRuleLogLine(date, dayRule_));
     }
     todayEvents_.clear();
     return !dayRule_.bells || conn_.DayEvents(dayRule_.weekName, &todayEvents_, error);
+}
+
+void ScheduleEngine::LogBadSpecialDays() {
+    // A special day the schedule cannot use is ignored: said once a day, since the page
+    // lists it and the administrator would otherwise trust it.
+    QVector<SpecialDayRow> all;
+    if (!conn_.SpecialDays(&all)) {
+        return; // the day's own read reports a store that cannot be read
+    }
+    for (const SpecialDayRow& row : all) {
+        const QString problem = SpecialDayProblem(row);
+        const QString key = QStringLiteral("special %1").arg(row.id);
+        if (!problem.isEmpty() && !loggedBadRows_.contains(key)) {
+            loggedBadRows_.insert(key);
+            PlayLog(Stamp(clock_.NowMs()), QStringLiteral("skip  special day id %1 \"%2\": %3")
+                                               .arg(row.id)
+                                               .arg(row.date, problem));
+        }
+    }
 }
 
 void ScheduleEngine::DropBadRows() {

@@ -113,6 +113,7 @@ private:
     bool ReadDay(QString* error);
     // Drops the rows the schedule cannot play, logging each once a day.
     void DropBadRows();
+    void LogBadSpecialDays();
     void ComputeTargets();
     // Arms the first event due later than now.
     void ArmFrom(qint64 now);

@@ -811,15 +811,22 @@ private slots:
                     "('星期一', '午休', NULL, '/x.wav', '√')");
         r.store.Raw("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 是否播放) VALUES "
                     "('星期一', '早操', ' 06:00:00', '/x.wav', '√')");
+        // Special days the schedule cannot use: an unknown kind, an impossible date, and
+        // today's date with a blank after it.
+        r.store.Raw("INSERT INTO 特殊日期 (日期, 类型, 备注) VALUES ('2026-12-08', '星期八', ''), "
+                    "('2026-02-30', '无铃声', ''), ('2026-12-07 ', '无铃声', '')");
         r.Event("星期一", "07:30:00", "早读", r.File("a.wav"));
         r.At(kMonday, QTime(7, 0));
         r.engine.LoadTodayEvents();
+        QCOMPARE(log.Matching("skip  special day").size(), 3);
+        QVERIFY(r.engine.TodayRule().bells);
         QCOMPARE(log.Matching("\"8:00:00\" is not hh:mm:ss").size(), 1);
         QCOMPARE(log.Matching("\"午休\": it has no start time").size(), 1);
         QCOMPARE(log.Matching("\"早操\": the start time \" 06:00:00\"").size(), 1);
         r.engine.LoadTodayEvents(); // another activation: said already
         r.RunUntil(QDateTime(kMonday, QTime(9, 0)));
         QCOMPARE(log.Matching("is not hh:mm:ss").size(), 2);
+        QCOMPARE(log.Matching("skip  special day").size(), 3);
         QCOMPARE(r.Plays().size(), 1);
     }
 
