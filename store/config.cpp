@@ -130,3 +130,19 @@ bool Conn::WriteOptions(const ConfigRow& row, QString* error) {
     // Without its row nothing was stored, which must not pass for success.
     return q.numRowsAffected() > 0 || Failed(error, kNoConfigRow);
 }
+
+bool Conn::LastFolder(QString* folder, QString* error) {
+    QVector<QString> rows;
+    if (!Select(
+            QStringLiteral("SELECT coalesce(值, '') FROM 记忆 WHERE 名称='上次目录'"), {}, &rows,
+            [](const QSqlQuery& q) { return q.value(0).toString(); }, error)) {
+        return false;
+    }
+    *folder = rows.value(0);
+    return true;
+}
+
+bool Conn::SetLastFolder(const QString& folder, QString* error) {
+    return Exec(QStringLiteral("INSERT OR REPLACE INTO 记忆 (名称, 值) VALUES ('上次目录', ?)"),
+                {folder}, error);
+}

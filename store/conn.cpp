@@ -223,6 +223,9 @@ const QVector<Migration>& SchemaMigrations() {
                          "AUTOINCREMENT, 日期 TEXT NOT NULL, 时间 TEXT NOT NULL, 事件 TEXT, "
                          "音乐文件 TEXT, 结果 INTEGER NOT NULL, 延迟毫秒 INTEGER, 原因 TEXT)"),
           QStringLiteral("CREATE INDEX IF NOT EXISTS 播放记录_日期 ON 播放记录 (日期, 时间)")}},
+        // Version 5: small things the windows remember by name, such as the folder the file
+        // dialogs open in.
+        {5, {QStringLiteral("CREATE TABLE IF NOT EXISTS 记忆 (名称 TEXT PRIMARY KEY, 值 TEXT)")}},
     };
     return steps;
 }

@@ -185,6 +185,9 @@ public:
     // Deletes a library: its events on every weekday, its songs and its entry in the list,
     // all or nothing.
     bool DeleteLibrary(const QString& library, QString* error = nullptr);
+    // The folder of the file last chosen in a file dialog; "" when none was.
+    bool LastFolder(QString* folder, QString* error = nullptr);
+    bool SetLastFolder(const QString& folder, QString* error = nullptr);
     // Stores the options of the options page from row: 播放顺序, 记住替代音乐, 开机启动, 最小化
     // and 关机时间; the other columns keep their values.
     bool WriteOptions(const ConfigRow& row, QString* error = nullptr);

@@ -1,5 +1,7 @@
 #include "widgets/file_chooser.h"
 
+#include "audio/formats.h"
+
 #include "store/conn.h"
 #include "widgets/message_box.h"
 
@@ -65,6 +67,10 @@ QStringList Run(QWidget* parent, const QString& caption, const QString& filter,
                 QFileDialog::FileMode mode, Conn& store) {
     QPointer<QFileDialog> dialog = NewOpenFileDialog(parent, caption, filter);
     dialog->setFileMode(mode);
+    QString folder;
+    if (store.LastFolder(&folder) && !folder.isEmpty() && QFileInfo(folder).isDir()) {
+        dialog->setDirectory(folder);
+    }
     QStringList chosen;
     if (dialog->exec() == QDialog::Accepted && dialog) {
         chosen = dialog->selectedFiles();
@@ -74,10 +80,25 @@ QStringList Run(QWidget* parent, const QString& caption, const QString& filter,
     if (!store.KeepLocks(&error)) {
         ShowMessage(parent, caption, error, MsgMode::Notice);
     }
+    if (!chosen.isEmpty()) {
+        store.SetLastFolder(QFileInfo(chosen.first()).absolutePath()); // a convenience only
+    }
     return chosen;
 }
 
 } // namespace
+
+QString MusicFileFilter() {
+    QString all = QStringLiteral("*.wav *.mp3 *.mid *.wma *.ogg *.flac");
+    QString extra;
+    for (const QString& e : ExtraSoundEndings()) {
+        all += QStringLiteral(" *.") + e;
+        extra += QStringLiteral(";;%1文件 (*.%2)").arg(e.toUpper(), e);
+    }
+    return QStringLiteral("所有音乐文件 (%1);;mp3文件 (*.mp3);;wma文件 (*.wma);;Wav文件 (*.wav);;"
+                          "MID文件 (*.mid)%2")
+        .arg(all, extra);
+}
 
 QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter,
                        Conn& store) {

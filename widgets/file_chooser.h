@@ -19,6 +19,13 @@ class QWidget;
 // killed or the computer powered off. Once a dialog closes, the store is checked all the same
 // (Conn::KeepLocks): whatever else dropped its locks, it is opened again before it is used.
 
+// The music dialogs' filter: the program's own formats and those the installed GStreamer
+// plays as well (.oga, .opus, .m4a).
+QString MusicFileFilter();
+
+// Each dialog opens in the folder of the file last chosen in any of them (kept in the
+// store), and remembers the folder of what it chose.
+
 // Asks for one file; the empty text when cancelled.
 QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter, Conn& store);
 

@@ -104,7 +104,7 @@ ModifyEvent::ModifyEvent(ProgramVars& vars, Conn& conn, Player& player, const QS
     setFont(f);
 
     ChooseMusic = [this] {
-        return ChooseOpenFile(this, QStringLiteral("选择播放曲目"), kMusicFilter, conn_);
+        return ChooseOpenFile(this, QStringLiteral("选择播放曲目"), MusicFileFilter(), conn_);
     };
     Notify = [this](const QString& text) {
         ShowMessage(isVisible() ? this : parentWidget(), kTitle, text, MsgMode::Notice);

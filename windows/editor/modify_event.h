@@ -33,9 +33,6 @@ public:
     static inline const QString kZeroLength = QStringLiteral("00:00:00");
     static inline const QString kListen = QStringLiteral("试听");
     static inline const QString kStop = QStringLiteral("停止");
-    static inline const QString kMusicFilter = QStringLiteral(
-        "所有音乐文件 (*.wav *.mp3 *.mid *.wma *.ogg *.flac);;mp3文件 (*.mp3);;wma文件 "
-        "(*.wma);;Wav文件 (*.wav);;MID文件 (*.mid)");
     // The six play zones in code order.
     static const QStringList& Zones();
 

@@ -16,10 +16,6 @@
 #include <QListWidget>
 #include <QProgressDialog>
 
-const QString kMusicFileFilter = QStringLiteral(
-    "所有音乐文件 (*.wav *.mp3 *.mid *.wma *.ogg *.flac);;mp3文件 (*.mp3);;wma文件 (*.wma);;"
-    "Wav文件 (*.wav);;MID文件 (*.mid)");
-
 namespace {
 
 const QString kTable = QStringLiteral("课间音乐");
@@ -73,7 +69,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
 
     ChooseFiles = [this](QWidget* parent) {
-        return ChooseOpenFiles(parent, QStringLiteral("选择文件"), kMusicFileFilter, ctx_.conn);
+        return ChooseOpenFiles(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);

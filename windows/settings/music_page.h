@@ -53,6 +53,3 @@ private:
     MyButton* Mybt_AddMusic = nullptr;
     MyButton* Mybt_DelMusic = nullptr;
 };
-
-// The filter of the program's music file choosers.
-extern const QString kMusicFileFilter;

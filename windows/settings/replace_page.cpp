@@ -7,7 +7,6 @@
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/my_button.h"
-#include "windows/settings/music_page.h"
 #include "windows/settings/settings_grid.h"
 
 #include <QDir>
@@ -71,7 +70,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     MyBt_DelReplaceMusic->SetEnabled(false);
 
     ChooseFile = [this](QWidget* parent) {
-        return ChooseOpenFile(parent, QStringLiteral("选择文件"), kMusicFileFilter, ctx_.conn);
+        return ChooseOpenFile(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
     };
     Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return ShowMessage(window(), title, text, mode);

@@ -4,6 +4,7 @@
 #include "core/program_vars.h"
 #include "support/fakes.h"
 #include "support/temp_store.h"
+#include "widgets/file_chooser.h"
 #include "windows/editor/modify_event.h"
 #include "windows/settings/holidays_page.h"
 #include "windows/settings/music_page.h"
@@ -99,6 +100,29 @@ private slots:
         QCOMPARE(read(watch, event, sizeof event), ssize_t(-1)); // no open to read
         close(watch);
         QVERIFY(conn.HoldsLocks());
+    }
+
+    // The dialogs open where the last file was chosen, as the store remembers it (also
+    // after a restart), and offer what GStreamer plays here.
+    void dialogsOpenInTheFolderTheStoreRemembers() {
+        QVERIFY(store_->conn->SetLastFolder(elsewhere_.path()));
+        QString opened, filter;
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [&, timer] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                opened = d->directory().absolutePath();
+                filter = d->nameFilters().first();
+                timer->deleteLater();
+                d->reject();
+            }
+        });
+        timer->start(20);
+        ChooseOpenFiles(nullptr, "选择文件", MusicFileFilter(), *store_->conn);
+        QCOMPARE(opened, elsewhere_.path());
+        QVERIFY(filter.contains("*.opus") && filter.contains("*.m4a") && filter.contains("*.oga"));
+        QString folder;
+        QVERIFY(store_->conn->LastFolder(&folder));
+        QCOMPARE(folder, elsewhere_.path()); // a cancelled dialog leaves it
     }
 };
 

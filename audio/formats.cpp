@@ -1,0 +1,32 @@
+#include "audio/formats.h"
+
+#include "audio/gst_player.h"
+
+#include <gst/gst.h>
+
+namespace {
+
+bool Has(const char* factory) {
+    GstElementFactory* f = gst_element_factory_find(factory);
+    if (f) {
+        gst_object_unref(f);
+    }
+    return f != nullptr;
+}
+
+} // namespace
+
+QStringList ExtraSoundEndings() {
+    EnsureGstInit();
+    QStringList endings;
+    if (Has("oggdemux") && Has("vorbisdec")) {
+        endings << QStringLiteral("oga");
+    }
+    if (Has("oggdemux") && Has("opusdec")) {
+        endings << QStringLiteral("opus");
+    }
+    if (Has("qtdemux") && (Has("avdec_aac") || Has("faad") || Has("fdkaacdec"))) {
+        endings << QStringLiteral("m4a");
+    }
+    return endings;
+}
