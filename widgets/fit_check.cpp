@@ -117,7 +117,7 @@ QStringList ClippedParts(QWidget* window) {
         for (QWidget* p = w->parentWidget(); p != window; p = p->parentWidget()) {
             inner = inner || qobject_cast<QAbstractScrollArea*>(p) || qobject_cast<QComboBox*>(p);
         }
-        if (w->isWindow() || !w->isVisibleTo(window) || inner ||
+        if (w->window() != window || !w->isVisibleTo(window) || inner ||
             kSpanning.contains(w->objectName())) {
             continue;
         }
