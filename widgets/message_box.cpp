@@ -5,9 +5,11 @@
 #include "system/power_off.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "widgets/round_form.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <algorithm>
 
 namespace {
 
@@ -69,7 +71,7 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOff* powerOff, QWidget* parent)
     skin_.Preamble(this);
     skin_.Lab_FormTitle->setText(msg_.MsgTitle);
     skin_.Lab_FormTitle->adjustSize();
-    Label1->setText(msg_.MsgText);
+    SetText(msg_.MsgText);
     msg_.MsgResult = false;
     if (msg_.MsgMode == MsgMode::Notice) {
         MyButton2->hide();
@@ -79,9 +81,25 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOff* powerOff, QWidget* parent)
     if (msg_.MsgMode == MsgMode::Shutdown) {
         SecondsLeft = 5;
         Timer1.start();
-        Label1->setText(QString::number(SecondsLeft) + kCountdownText);
+        SetText(QString::number(SecondsLeft) + kCountdownText);
     }
     QApplication::beep();
+}
+
+void MessageBox::SetText(const QString& text) {
+    Label1->setText(text);
+    // The box grows downwards to show the whole text, never below its designed size.
+    const int grow = std::max(0, Label1->heightForWidth(Label1->width()) - Label1->height());
+    if (grow == 0) {
+        return;
+    }
+    Label1->resize(Label1->width(), Label1->height() + grow);
+    for (QWidget* button : {static_cast<QWidget*>(MyButton1), static_cast<QWidget*>(MyButton2)}) {
+        button->move(button->x(), button->y() + grow);
+    }
+    setFixedSize(width(), height() + grow);
+    skin_.StretchBackground(this);
+    MakeRoundForm(this);
 }
 
 void MessageBox::showEvent(QShowEvent* e) {
@@ -102,7 +120,7 @@ void MessageBox::Confirm() {
 
 void MessageBox::CountdownStep() {
     SecondsLeft -= 1;
-    Label1->setText(QString::number(SecondsLeft) + kCountdownText);
+    SetText(QString::number(SecondsLeft) + kCountdownText);
     if (SecondsLeft > 0) {
         return;
     }
@@ -119,7 +137,7 @@ void MessageBox::CountdownStep() {
     }
     // Refused or unreachable: say so and keep running, so the bells keep ringing.
     PlayLog(QStringLiteral("error power-off failed: %1").arg(reason));
-    Label1->setText(QStringLiteral("无法关闭计算机：%1").arg(reason));
+    SetText(QStringLiteral("无法关闭计算机：%1").arg(reason));
     MyButton2->hide();
     QTimer::singleShot(kRefusalNoticeSeconds * 1000, this, &QDialog::reject);
 }

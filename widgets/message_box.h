@@ -56,6 +56,8 @@ protected:
 private:
     void CountdownStep();
     void Confirm();
+    // Shows text in Label1, growing the box to fit it.
+    void SetText(const QString& text);
 
     MsgBlock& msg_;
     PowerOff* powerOff_;

@@ -3,6 +3,7 @@
 #include "widgets/ui_font.h"
 
 #include "widgets/art.h"
+#include "widgets/fit_check.h"
 #include "widgets/move_form.h"
 #include "widgets/my_button.h"
 #include "widgets/round_form.h"
@@ -46,6 +47,7 @@ void Skin::Preamble(QWidget* window) {
     Lab_FormTitle->setText(window->windowTitle());
     Lab_FormTitle->adjustSize();
     Img0->lower();
+    WatchClipping(window);
 }
 
 void Skin::StretchBackground(QWidget* window) {

@@ -249,8 +249,7 @@ bool ModifyEvent::Load() {
         Check1->setChecked(!row->playFlag.isEmpty());
         Text_Time->setText(row->startTime);
         if (row->musicFile != kLibraryFile) {
-            Lab_path->setText(row->musicFile);
-            Lab_path->setToolTip(row->musicFile);
+            ShowPath(row->musicFile);
             Lab_length->setText(row->musicLength);
         }
         Check2->setChecked(!row->replace.isEmpty());
@@ -418,8 +417,16 @@ void ModifyEvent::MeasureDone() {
         return;
     }
     Lab_length->setText(LengthToTime(seconds));
+    ShowPath(file);
+}
+
+void ModifyEvent::ShowPath(const QString& file) {
     Lab_path->setText(file);
     Lab_path->setToolTip(file);
+    // A path too long for the label shows its end, so the file name stays in sight.
+    const bool fits = Lab_path->fontMetrics().horizontalAdvance(file) <=
+                      Lab_path->contentsRect().width() - 2 * Lab_path->margin();
+    Lab_path->setAlignment((fits ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
 }
 
 void ModifyEvent::MyBt_trylisten_Click() {

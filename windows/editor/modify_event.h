@@ -86,6 +86,7 @@ private:
     void LoadName(const EventRow* row);
     void LoadReplacements(const EventRow* row);
     void LoadZones(const QString& code);
+    void ShowPath(const QString& file);
     void ColourPanels();
     void RebuildZoneLabel();
     void ChooseMusicStep();

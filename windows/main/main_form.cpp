@@ -125,7 +125,7 @@ void MainForm::BuildMenu() {
 
 void MainForm::BuildControls() {
     skin_ =
-        Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5580, 150, 330, 270));
+        Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5430, 150, 330, 270));
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -134,13 +134,13 @@ void MainForm::BuildControls() {
 
     ImgIcon = new QLabel(this);
     ImgIcon->setObjectName(QStringLiteral("ImgIcon"));
-    ImgIcon->setGeometry(Px(495), Px(120), 20, 20);
+    ImgIcon->setGeometry(Px(495), Px(150), 20, 20);
     ImgIcon->setToolTip(QStringLiteral("托盘菜单"));
     ImgIcon->setCursor(Qt::PointingHandCursor);
     ImgIcon->installEventFilter(this);
 
     MyButton_Hide = MyButton::Create(this, QStringLiteral("MyButton_Hide"),
-                                     QRect(5220, 150, 330, 270), QStringLiteral("↓"), 1);
+                                     QRect(5070, 150, 330, 270), QStringLiteral("↓"), 1);
     MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
     MyButton_Hide->setFocusPolicy(Qt::NoFocus);
     connect(MyButton_Hide, &MyButton::Click, this, &MainForm::Menu_Hide_Click);

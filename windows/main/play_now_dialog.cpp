@@ -11,7 +11,8 @@
 
 namespace {
 
-// The client area, in twips: 5400 × 4200.
+// The client area, in twips: 5400 × 4200. The region cuts 27 pixels off each side, so
+// controls keep 480 twips (32 pixels) in.
 constexpr int kClientW = 5400, kClientH = 4200;
 
 QString RowText(const EventRow& r) {
@@ -35,10 +36,14 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) :
     SetKeepsScheduleRunning(this);
 
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165),
-                        QRect(kClientW - 600, 150, 300, 270));
+                        QRect(kClientW - 780, 150, 300, 270));
     List_TodayEvents = new QListWidget(this);
     List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
-    List_TodayEvents->setGeometry(Px(QRect(300, 650, kClientW - 600, 2800)));
+    List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 2800)));
+    // A long name wraps inside the list rather than running past its edge.
+    List_TodayEvents->setWordWrap(true);
+    List_TodayEvents->setResizeMode(QListView::Adjust);
+    List_TodayEvents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const EventRow& r : events) {
         auto* item = new QListWidgetItem(RowText(r), List_TodayEvents);
         item->setData(Qt::UserRole, r.id);
@@ -53,10 +58,10 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) :
 
     MyButton_Play =
         MyButton::Create(this, QStringLiteral("MyButton_Play"),
-                         QRect(kClientW - 2460, 3600, 975, 375), QStringLiteral("播放"), 2);
+                         QRect(kClientW - 2595, 3600, 975, 375), QStringLiteral("播放"), 2);
     MyButton_Cancel =
         MyButton::Create(this, QStringLiteral("MyButton_Cancel"),
-                         QRect(kClientW - 1320, 3600, 975, 375), QStringLiteral("取消"), 1);
+                         QRect(kClientW - 1455, 3600, 975, 375), QStringLiteral("取消"), 1);
     MyButton_Play->SetEnabled(!events.isEmpty());
 
     connect(MyButton_Play, &MyButton::Click, this, &PlayNowDialog::MyButton_Play_Click);

@@ -48,6 +48,10 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(Px(QRect(120, 1320, 1575, 1320)));
+    // A long library name wraps inside the narrow list rather than running past its edge.
+    List1->setWordWrap(true);
+    List1->setResizeMode(QListView::Adjust);
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(List1, &QListWidget::currentRowChanged, this, &MusicPage::List1_Click);
 
     MSHFlexGrid2 = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);

@@ -55,14 +55,13 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     }
     const QVector<QVariant>& row = data_.rows[index.row()];
     switch (role) {
-    case Qt::ToolTipRole:
-        if (RowTip) {
-            const QString tip = RowTip(*this, index.row());
-            if (!tip.isEmpty()) {
-                return tip;
-            }
-        }
-        [[fallthrough]]; // the whole text of a cell too narrow for it
+    case Qt::ToolTipRole: {
+        // The whole text of a cell too narrow for it, then what is wrong with its row.
+        const QString cell =
+            index.column() < row.size() ? row[index.column()].toString() : QString();
+        const QString tip = RowTip ? RowTip(*this, index.row()) : QString();
+        return tip.isEmpty() || cell.isEmpty() ? cell + tip : cell + QLatin1Char('\n') + tip;
+    }
     case Qt::DisplayRole:
         return index.column() < row.size() ? row[index.column()] : QVariant();
     case Qt::BackgroundRole:
