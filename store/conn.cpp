@@ -1,4 +1,5 @@
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include "store/transaction.h"
 
@@ -119,7 +120,7 @@ bool Migrate(QSqlDatabase& db, int from, const QVector<Migration>& migrations, Q
         if (m.to <= from) {
             continue;
         }
-        Transaction tx(db);
+        Transaction tx(db.connectionName());
         if (!tx.Begin(reason)) {
             return false;
         }
@@ -149,7 +150,7 @@ bool CreateSchema(QSqlDatabase& db, const QVector<Migration>& migrations, QStrin
     }
     q.finish(); // the pragma answers with a row: done with it before the transaction
     {
-        Transaction tx(db);
+        Transaction tx(db.connectionName());
         if (!tx.Begin(reason) || !CreateVersion1(db, reason) ||
             !q.exec(QStringLiteral("PRAGMA user_version=1"))) {
             if (reason && reason->isEmpty()) {
@@ -219,7 +220,7 @@ const QVector<Migration>& SchemaMigrations() {
     return steps;
 }
 
-Conn::Conn(QSqlDatabase db, QString path, bool created, int version)
+Conn::Conn(const QSqlDatabase& db, QString path, bool created, int version)
     : connectionName_(db.connectionName()), path_(std::move(path)), created_(created),
       version_(version) {}
 

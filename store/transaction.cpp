@@ -2,19 +2,29 @@
 
 #include "store/conn.h"
 
+#include <QSqlDatabase>
 #include <QSqlError>
 
-Transaction::Transaction(Conn& conn) : db_(conn.Database()) {}
+namespace {
+
+QSqlDatabase Database(const QString& connection) {
+    return QSqlDatabase::database(connection, false);
+}
+
+} // namespace
+
+Transaction::Transaction(Conn& conn) : connection_(conn.ConnectionName()) {}
 
 Transaction::~Transaction() {
     if (active_) {
-        db_.rollback();
+        Database(connection_).rollback();
     }
 }
 
 bool Transaction::Begin(QString* error) {
-    if (!db_.transaction()) {
-        return Failed(error, db_.lastError().text());
+    QSqlDatabase db = Database(connection_);
+    if (!db.transaction()) {
+        return Failed(error, db.lastError().text());
     }
     active_ = true;
     return true;
@@ -24,8 +34,9 @@ bool Transaction::Commit(QString* error) {
     if (!active_) {
         return Failed(error, QStringLiteral("no transaction is open"));
     }
-    if (!db_.commit()) {
-        return Failed(error, db_.lastError().text()); // the destructor rolls back
+    QSqlDatabase db = Database(connection_);
+    if (!db.commit()) {
+        return Failed(error, db.lastError().text()); // the destructor rolls back
     }
     active_ = false;
     return true;

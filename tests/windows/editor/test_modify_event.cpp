@@ -101,7 +101,7 @@ template <typename P = GstPlayer> struct Rig {
         return row;
     }
     int RowCount() {
-        QSqlQuery q(store.conn->Database());
+        QSqlQuery q(Db(*store.conn));
         q.exec("SELECT count(*) FROM 作息表");
         q.next();
         return q.value(0).toInt();
