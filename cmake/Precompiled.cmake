@@ -1,5 +1,5 @@
-# Precompiled headers: Qt and GStreamer are most of every unit's parse time. One set serves
-# every library and program, one more (with QtTest) every test; the targets reuse them, so
+# Precompiled headers: Qt and GStreamer are most of every unit's parse time. Two sets serve
+# the libraries and programs, one more (with QtTest) every test; the targets reuse them, so
 # each is compiled once per build. GCC takes a precompiled header only when the macros it
 # mentions are defined alike, so the owner targets carry the same Qt defines as their users
 # (CMake adds -Winvalid-pch: a header set that does not fit says so in the build log).
@@ -13,16 +13,20 @@ if(BELVORAN_PCH AND CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
         ${CMAKE_CXX_COMPILER_LAUNCHER})
 endif()
 
-set(BELVORAN_PCH_HEADERS
+# Two sets for the libraries and programs: without Gui and Widgets for what does not link
+# them (QApplication's header would change what qApp means there), and with them.
+set(BELVORAN_PCH_CORE_HEADERS
     <algorithm> <functional> <memory> <vector>
     <QByteArray> <QCoreApplication> <QDate> <QDateTime> <QDir> <QElapsedTimer> <QFile>
     <QFileInfo> <QHash> <QObject> <QPointer> <QSet> <QStandardPaths> <QString> <QStringList>
     <QTime> <QTimer> <QVariant> <QVector>
-    <QColor> <QCursor> <QIcon> <QKeyEvent> <QMouseEvent> <QPainter> <QPixmap>
-    <QApplication> <QCheckBox> <QComboBox> <QDialog> <QFrame> <QGroupBox> <QHeaderView>
-    <QLabel> <QLineEdit> <QListWidget> <QMenu> <QMessageBox> <QTableWidget> <QWidget>
     <QSqlDatabase> <QSqlQuery>
     <gst/gst.h>)
+set(BELVORAN_PCH_GUI_HEADERS
+    <QColor> <QCursor> <QIcon> <QKeyEvent> <QMouseEvent> <QPainter> <QPixmap>
+    <QApplication> <QCheckBox> <QComboBox> <QDialog> <QFrame> <QGroupBox> <QHeaderView>
+    <QLabel> <QLineEdit> <QListWidget> <QMenu> <QMessageBox> <QTableWidget> <QWidget>)
+set(BELVORAN_PCH_HEADERS ${BELVORAN_PCH_CORE_HEADERS} ${BELVORAN_PCH_GUI_HEADERS})
 
 # Gives target the include folders of libs without their macros and options.
 function(belvoran_pch_include_dirs target)
@@ -36,17 +40,29 @@ if(BELVORAN_PCH)
     # GStreamer's flags bring -pthread (_REENTRANT, which the C library's headers read) to
     # the units that use it; with it everywhere one header set fits every unit.
     add_compile_options(-pthread)
-    add_library(belvoran_pch STATIC ${CMAKE_CURRENT_LIST_DIR}/pch.cpp)
     # Qt Core's macros only, as every user has them; the other headers by their folders, so
-    # that no macro a user lacks (QT_GUI_LIB, _REENTRANT) is defined here.
-    target_link_libraries(belvoran_pch PRIVATE Qt6::Core)
-    belvoran_pch_include_dirs(belvoran_pch Qt6::Widgets Qt6::Sql PkgConfig::GST)
-    target_precompile_headers(belvoran_pch PRIVATE ${BELVORAN_PCH_HEADERS})
+    # that no macro a user lacks (QT_GUI_LIB) is defined here.
+    add_library(belvoran_pch_core STATIC ${CMAKE_CURRENT_LIST_DIR}/pch.cpp)
+    target_link_libraries(belvoran_pch_core PRIVATE Qt6::Core)
+    belvoran_pch_include_dirs(belvoran_pch_core Qt6::Sql PkgConfig::GST)
+    target_precompile_headers(belvoran_pch_core PRIVATE ${BELVORAN_PCH_CORE_HEADERS})
+    add_library(belvoran_pch_gui STATIC ${CMAKE_CURRENT_LIST_DIR}/pch.cpp)
+    target_link_libraries(belvoran_pch_gui PRIVATE Qt6::Core)
+    belvoran_pch_include_dirs(belvoran_pch_gui Qt6::Widgets Qt6::Sql PkgConfig::GST)
+    target_precompile_headers(belvoran_pch_gui PRIVATE ${BELVORAN_PCH_HEADERS})
 endif()
 
-# Every library and program target in dir and below reuses belvoran_pch (the tests have
-# their own, see tests/CMakeLists.txt).
-function(belvoran_reuse_pch dir)
+# AUTOMOC's mocs_compilation.cpp is empty where the sources include their moc output: loading
+# a header set of hundreds of megabytes costs it far more than the few moc files it may hold.
+function(belvoran_pch_skip_mocs target)
+    get_target_property(bin ${target} BINARY_DIR)
+    set_source_files_properties(${bin}/${target}_autogen/mocs_compilation.cpp
+                                TARGET_DIRECTORY ${target} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+endfunction()
+
+# Every library and program target in dir and below without a header set of its own reuses
+# pch (the tests have their own, see tests/CMakeLists.txt).
+function(belvoran_reuse_pch dir pch)
     if(NOT BELVORAN_PCH)
         return()
     endif()
@@ -55,14 +71,14 @@ function(belvoran_reuse_pch dir)
         get_target_property(type ${t} TYPE)
         get_target_property(own ${t} PRECOMPILE_HEADERS)
         get_target_property(reuse ${t} PRECOMPILE_HEADERS_REUSE_FROM)
-        if(NOT t STREQUAL "belvoran_pch" AND (type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "EXECUTABLE")
-           AND NOT own AND NOT reuse)
-            target_precompile_headers(${t} REUSE_FROM belvoran_pch)
+        if((type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "EXECUTABLE") AND NOT own AND NOT reuse)
+            target_precompile_headers(${t} REUSE_FROM ${pch})
+            belvoran_pch_skip_mocs(${t})
         endif()
     endforeach()
     get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
     foreach(d IN LISTS subdirs)
-        belvoran_reuse_pch(${d})
+        belvoran_reuse_pch(${d} ${pch})
     endforeach()
 endfunction()
 
