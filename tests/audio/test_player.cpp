@@ -184,8 +184,8 @@ private slots:
         QSignalSpy halted(&player, &Player::Halted);
         player.SetFileName(Media("wav", 205));
         player.Play();
-        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000);                  // playing
-        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000); // sound flows
+        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000);                   // playing
+        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000); // sound flows
         player.Halt();
         QCOMPARE(halted.count(), 1);
         QVERIFY(Settle());
@@ -203,7 +203,7 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         player.SetFileName(Media("mp3", 205));
         player.Play();
-        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
         player.SetFileName(QString());
         QVERIFY(Settle());
         QCOMPARE(CountStops(states), 0);
@@ -484,7 +484,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 6, 20000);
             player.SetFileName(Media("wav", 205)); // and one still playing when it goes
             player.Play();
-            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
         }
         // Messages still queued for the player hold objects until they are dropped.
         QVERIFY(Settle());
