@@ -775,6 +775,19 @@ double GstPlayer::FirstBufferLatencyMs() const {
     return (std::max(buffer, playing) - playStartNs_) / 1e6;
 }
 
+bool GstPlayer::Prerolled(const QString& file) const {
+    for (const Pipeline* p : {prepared_.get(), armedPipe_.get()}) {
+        GstState state = GST_STATE_NULL;
+        // A zero timeout only looks: an unfinished state change answers ASYNC.
+        if (p && p->file == file &&
+            gst_element_get_state(p->playbin, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS &&
+            state >= GST_STATE_PAUSED) {
+            return true;
+        }
+    }
+    return false;
+}
+
 double GstPlayer::Duration() {
     return MeasureDuration(file_);
 }

@@ -41,6 +41,9 @@ public:
     // -1 until that buffer has arrived.
     double FirstBufferLatencyMs() const;
     bool IsPlaying() const { return playing_; }
+    // Whether a prepared or armed pipeline of file holds its first sample at the sink, so
+    // its start needs no more decoding (tests and benchmarks wait for it).
+    bool Prerolled(const QString& file) const;
     // Whether this process has found that no sound device can be opened (said in the log).
     static bool NoAudioOutputReported();
     // How long a play may take to start before it counts as failed (default 15 s).

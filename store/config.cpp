@@ -1,6 +1,7 @@
 // Statements on config, the one row of options.
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/statement.h"
 #include "store/transaction.h"
 
 #include <QSqlQuery>

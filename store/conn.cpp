@@ -1,4 +1,5 @@
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include "store/transaction.h"
 
@@ -121,7 +122,7 @@ bool Migrate(QSqlDatabase& db, int from, const QVector<Migration>& migrations, Q
         if (m.to <= from) {
             continue;
         }
-        Transaction tx(db);
+        Transaction tx(db.connectionName());
         if (!tx.Begin(reason)) {
             return false;
         }
@@ -151,7 +152,7 @@ bool CreateSchema(QSqlDatabase& db, const QVector<Migration>& migrations, QStrin
     }
     q.finish(); // the pragma answers with a row: done with it before the transaction
     {
-        Transaction tx(db);
+        Transaction tx(db.connectionName());
         if (!tx.Begin(reason) || !CreateVersion1(db, reason) ||
             !q.exec(QStringLiteral("PRAGMA user_version=1"))) {
             if (reason && reason->isEmpty()) {
@@ -230,7 +231,7 @@ const QVector<Migration>& SchemaMigrations() {
     return steps;
 }
 
-Conn::Conn(QSqlDatabase db, QString path, bool created, int version)
+Conn::Conn(const QSqlDatabase& db, QString path, bool created, int version)
     : connectionName_(db.connectionName()), path_(std::move(path)), created_(created),
       version_(version) {}
 

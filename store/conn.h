@@ -3,97 +3,17 @@
 #include "store/rows.h"
 
 #include <QDate>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVector>
 #include <memory>
 
-// One play event of the weekly timetable (table 作息表). Text fields keep SQL Null as a
-// null QString so the schedule can tell a missing value from an empty one.
-struct EventRow {
-    qint64 id = 0;
-    QString weekName;    // 星期名
-    QString event;       // 事件
-    QString startTime;   // 开始时间 "hh:mm:ss"
-    QString musicFile;   // 音乐文件, or the break-music pseudo file
-    QString musicLength; // 音乐总长
-    QString playFlag;    // 是否播放: "√" plays
-    QString replace;     // 替代音乐: a replacement name or empty
-    QString zones;       // 播放区域
-};
-
-// The single config row, with the defaults a Null value stands for.
-struct ConfigRow {
-    int playOrder = 0;                                 // 播放顺序
-    QString libraryList;                               // 课间音乐, "" when Null
-    QString shutDownTime = QStringLiteral("00:00:00"); // 关机时间
-    bool rememberRain = false;                         // 记住替代音乐
-    bool rainMode = false;                             // 替代音乐
-    bool minToTray = false;                            // 最小化
-    bool showClock = true;                             // 倒计时
-    bool startWithSystem = false;                      // 开机启动
-};
-
-// One rain-day replacement (table 替代音乐).
-struct ReplaceRow {
-    qint64 id = 0;
-    QString name;   // 替代名称
-    QString file;   // 音乐文件
-    QString length; // 音乐总长
-};
-
-// One break-music song (table 课间音乐).
-struct SongRow {
-    qint64 id = 0;
-    QString group;  // 组名
-    QString file;   // 音乐文件
-    QString length; // 音乐总长
-};
-
-// One special day (table 特殊日期): a date on which the weekly timetable does not run as
-// usual. kind is kNoBellsKind, or the weekday name ("星期一" … "星期日") whose timetable the
-// date runs instead of its own.
-struct SpecialDayRow {
-    qint64 id = 0;
-    QString date; // 日期 "yyyy-MM-dd"
-    QString kind; // 类型
-    QString note; // 备注
-    bool operator==(const SpecialDayRow&) const = default;
-};
-
-// The kind of a day with no bells at all.
-inline const QString kNoBellsKind = QStringLiteral("无铃声");
-
-// What a settings grid shows: the rows of one of the program's tables, optionally only those
-// whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
-// their grids this way; the store checks the names against the tables' own columns and binds
-// the value, so no text a user typed ever becomes part of a statement.
-struct GridQuery {
-    QString table;
-    QString filterColumn; // empty: every row of the table
-    QString filterValue;
-    QString orderBy; // empty: by id alone
-    bool IsEmpty() const { return table.isEmpty(); }
-    bool operator==(const GridQuery&) const = default;
-};
-
-// The result of a grid query: every column of the table in table order, and the rows.
-struct GridData {
-    QStringList columns;
-    QVector<QVector<QVariant>> rows;
-};
+class QSqlDatabase;
+class QSqlQuery;
 
 // The columns of one of the program's tables in table order; empty for any other name.
 QStringList TableColumns(const QString& table);
-
-// One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
-// a transaction, when a file of an older version is opened.
-struct Migration {
-    int to;
-    QStringList statements;
-};
 
 // The migration steps of this program, oldest first. Version 1 is the original four tables.
 const QVector<Migration>& SchemaMigrations();
@@ -127,7 +47,9 @@ public:
     // Closes the connection at the program's end; statements after it fail.
     void Close();
     bool IsOpen() const;
-    QSqlDatabase Database() const;
+    // The name of the Qt SQL connection to the file, for tests that look at it with
+    // statements of their own (QSqlDatabase::database(name)).
+    const QString& ConnectionName() const { return connectionName_; }
 
     // Whether SQLite still holds its locks on the file. They are POSIX record locks, which
     // belong to the process: closing any descriptor of the store's files, as a file dialog
@@ -234,13 +156,14 @@ public:
                           QString* error = nullptr);
 
 private:
-    friend class Transaction;
-    Conn(QSqlDatabase db, QString path, bool created, int version);
+    friend class Transaction; // counts itself in transactions_
+    Conn(const QSqlDatabase& db, QString path, bool created, int version);
+    QSqlDatabase Database() const;
     // Prepares sql into q, binds values in order and runs it; false (with the reason) on failure.
     bool Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error);
     bool Exec(const QString& sql, const QVariantList& values, QString* error);
     bool Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error);
-    // Runs a SELECT and hands every result row to read.
+    // Runs a SELECT and hands every result row to read (defined in store/statement.h).
     template <typename Row, typename Read>
     bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
                 QString* error);
@@ -256,24 +179,5 @@ private:
     int version_ = 1;
 };
 
-// Reads column i as text, keeping SQL Null as a null QString.
-QString ColumnText(const QSqlQuery& q, int i);
-// A value to write: the program writes the empty text, never Null.
-QVariant NotNull(const QString& s);
 // Fills *error (when given) with reason and returns false: the store's one failure path.
 bool Failed(QString* error, const QString& reason);
-
-template <typename Row, typename Read>
-bool Conn::Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
-                  QString* error) {
-    QSqlQuery q;
-    if (!Run(&q, sql, values, error)) {
-        return false;
-    }
-    QVector<Row> result;
-    while (q.next()) {
-        result.push_back(read(q));
-    }
-    *rows = std::move(result);
-    return true;
-}

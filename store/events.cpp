@@ -1,5 +1,6 @@
 // Statements on 作息表, the weekly timetable.
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include "store/transaction.h"
 

@@ -1,5 +1,6 @@
 // Statements on 特殊日期, the holidays and make-up days.
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include "core/time_text.h"
 #include "store/transaction.h"

@@ -1,5 +1,6 @@
 // Statements on 替代音乐, the rain-day replacements.
 #include "store/conn.h"
+#include "store/statement.h"
 #include "store/transaction.h"
 
 #include <QSet>

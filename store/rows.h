@@ -3,6 +3,9 @@
 #include "core/enums.h"
 
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
 
 // One line of today's record (table 播放记录): what became of one event at its second.
 struct PlayRecordRow {
@@ -14,4 +17,86 @@ struct PlayRecordRow {
     PlayOutcome outcome = PlayOutcome::Fired; // 结果
     int lateMs = -1; // 延迟毫秒: first sample behind the second; -1: unknown
     QString reason;  // 原因: why it was skipped, missed or failed
+};
+
+// One play event of the weekly timetable (table 作息表). Text fields keep SQL Null as a
+// null QString so the schedule can tell a missing value from an empty one.
+struct EventRow {
+    qint64 id = 0;
+    QString weekName;    // 星期名
+    QString event;       // 事件
+    QString startTime;   // 开始时间 "hh:mm:ss"
+    QString musicFile;   // 音乐文件, or the break-music pseudo file
+    QString musicLength; // 音乐总长
+    QString playFlag;    // 是否播放: "√" plays
+    QString replace;     // 替代音乐: a replacement name or empty
+    QString zones;       // 播放区域
+};
+
+// The single config row, with the defaults a Null value stands for.
+struct ConfigRow {
+    int playOrder = 0;                                 // 播放顺序
+    QString libraryList;                               // 课间音乐, "" when Null
+    QString shutDownTime = QStringLiteral("00:00:00"); // 关机时间
+    bool rememberRain = false;                         // 记住替代音乐
+    bool rainMode = false;                             // 替代音乐
+    bool minToTray = false;                            // 最小化
+    bool showClock = true;                             // 倒计时
+    bool startWithSystem = false;                      // 开机启动
+};
+
+// One rain-day replacement (table 替代音乐).
+struct ReplaceRow {
+    qint64 id = 0;
+    QString name;   // 替代名称
+    QString file;   // 音乐文件
+    QString length; // 音乐总长
+};
+
+// One break-music song (table 课间音乐).
+struct SongRow {
+    qint64 id = 0;
+    QString group;  // 组名
+    QString file;   // 音乐文件
+    QString length; // 音乐总长
+};
+
+// One special day (table 特殊日期): a date on which the weekly timetable does not run as
+// usual. kind is kNoBellsKind, or the weekday name ("星期一" … "星期日") whose timetable the
+// date runs instead of its own.
+struct SpecialDayRow {
+    qint64 id = 0;
+    QString date; // 日期 "yyyy-MM-dd"
+    QString kind; // 类型
+    QString note; // 备注
+    bool operator==(const SpecialDayRow&) const = default;
+};
+
+// The kind of a day with no bells at all.
+inline const QString kNoBellsKind = QStringLiteral("无铃声");
+
+// What a settings grid shows: the rows of one of the program's tables, optionally only those
+// whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
+// their grids this way; the store checks the names against the tables' own columns and binds
+// the value, so no text a user typed ever becomes part of a statement.
+struct GridQuery {
+    QString table;
+    QString filterColumn; // empty: every row of the table
+    QString filterValue;
+    QString orderBy; // empty: by id alone
+    bool IsEmpty() const { return table.isEmpty(); }
+    bool operator==(const GridQuery&) const = default;
+};
+
+// The result of a grid query: every column of the table in table order, and the rows.
+struct GridData {
+    QStringList columns;
+    QVector<QVector<QVariant>> rows;
+};
+
+// One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
+// a transaction, when a file of an older version is opened.
+struct Migration {
+    int to;
+    QStringList statements;
 };

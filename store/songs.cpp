@@ -1,5 +1,6 @@
 // Statements on 课间音乐, the break-music library songs.
 #include "store/conn.h"
+#include "store/statement.h"
 #include "store/transaction.h"
 
 #include <QSqlQuery>

@@ -2,15 +2,24 @@
 
 #include "store/conn.h"
 
+#include <QSqlDatabase>
 #include <QSqlError>
 
-Transaction::Transaction(Conn& conn) : conn_(&conn), db_(conn.Database()) {
+namespace {
+
+QSqlDatabase Database(const QString& connection) {
+    return QSqlDatabase::database(connection, false);
+}
+
+} // namespace
+
+Transaction::Transaction(Conn& conn) : conn_(&conn), connection_(conn.ConnectionName()) {
     ++conn_->transactions_;
 }
 
 Transaction::~Transaction() {
     if (active_) {
-        db_.rollback();
+        Database(connection_).rollback();
     }
     if (conn_) {
         --conn_->transactions_;
@@ -22,8 +31,12 @@ bool Transaction::Begin(QString* error) {
     if (conn_ && conn_->transactions_ == 1 && !conn_->KeepLocks(error)) {
         return false;
     }
-    if (!db_.transaction()) {
-        return Failed(error, db_.lastError().text());
+    if (conn_) {
+        connection_ = conn_->ConnectionName(); // reopened under another name, perhaps
+    }
+    QSqlDatabase db = Database(connection_);
+    if (!db.transaction()) {
+        return Failed(error, db.lastError().text());
     }
     active_ = true;
     return true;
@@ -33,8 +46,9 @@ bool Transaction::Commit(QString* error) {
     if (!active_) {
         return Failed(error, QStringLiteral("no transaction is open"));
     }
-    if (!db_.commit()) {
-        return Failed(error, db_.lastError().text()); // the destructor rolls back
+    QSqlDatabase db = Database(connection_);
+    if (!db.commit()) {
+        return Failed(error, db.lastError().text()); // the destructor rolls back
     }
     active_ = false;
     return true;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSqlDatabase>
 #include <QString>
 
 class Conn;
@@ -10,7 +9,8 @@ class Conn;
 class Transaction {
 public:
     explicit Transaction(Conn& conn);
-    explicit Transaction(QSqlDatabase db) : db_(std::move(db)) {}
+    // On a Qt SQL connection by name: the store's own set-up, before a Conn exists.
+    explicit Transaction(QString connectionName) : connection_(std::move(connectionName)) {}
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -20,6 +20,6 @@ public:
 
 private:
     Conn* conn_ = nullptr; // the store whose locks Begin checks, when made from one
-    QSqlDatabase db_;
+    QString connection_;
     bool active_ = false;
 };

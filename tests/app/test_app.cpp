@@ -74,10 +74,18 @@ private slots:
         app.setProcessEnvironment(Env(runtime.path()));
         app.start(BELVORAN_BIN, {"--database", s.path});
         QVERIFY(app.waitForStarted());
-        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(start)) + 6000);
+        // Until both events have fired: the second one's line ends the wait.
+        QString log;
+        const QString second = QString(" fire  %1 ").arg(t2);
+        (void)QTest::qWaitFor(
+            [&] {
+                log += QString::fromUtf8(app.readAllStandardError());
+                return log.contains(second) && log.indexOf('\n', log.indexOf(second)) > 0;
+            },
+            int(QDateTime::currentDateTime().msecsTo(start)) + 30000);
         app.terminate();
         QVERIFY(app.waitForFinished(5000));
-        const QString log = QString::fromUtf8(app.readAllStandardError());
+        log += QString::fromUtf8(app.readAllStandardError());
 
         for (const auto& [at, file] : {std::pair{t1, bell}, std::pair{t2, rain}}) {
             const QRegularExpression line(

@@ -4,6 +4,7 @@
 #include "core/time_text.h"
 #include "support/log_capture.h"
 #include "support/media.h"
+#include "support/settle.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -171,7 +172,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 0);
         QVERIFY(!player.IsPlaying());
-        QTest::qWait(200);
+        // The stop discarded the pipeline, joining its threads: all it sent is queued.
+        QVERIFY(Settle());
         QCOMPARE(CountStops(states), 1); // once, not again
     }
 
@@ -182,11 +184,11 @@ private slots:
         QSignalSpy halted(&player, &Player::Halted);
         player.SetFileName(Media("wav", 205));
         player.Play();
-        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000); // playing
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000);                   // playing
+        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000); // sound flows
         player.Halt();
         QCOMPARE(halted.count(), 1);
-        QTest::qWait(500);
+        QVERIFY(Settle());
         QCOMPARE(CountStops(states), 0);
 
         qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
@@ -201,12 +203,12 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         player.SetFileName(Media("mp3", 205));
         player.Play();
-        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
         player.SetFileName(QString());
-        QTest::qWait(300);
+        QVERIFY(Settle());
         QCOMPARE(CountStops(states), 0);
         player.Play(); // an empty name plays nothing
-        QTest::qWait(200);
+        QVERIFY(Settle());
         QVERIFY(!player.IsPlaying());
     }
 
@@ -228,7 +230,7 @@ private slots:
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 1);
-        QTest::qWait(200);
+        QVERIFY(Settle());
         QCOMPARE(CountStops(states), 1);
     }
 
@@ -274,7 +276,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         player.Prepare(Media("mp3", 3));
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("mp3", 3)), 10000);
         player.SetFileName(Media("mp3", 3));
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
@@ -300,7 +302,7 @@ private slots:
             if (size > 0 && QDateTime::currentDateTime() < target) {
                 return false;
             }
-            QTest::qWait(5);
+            QTest::qWait(5); // real time is the point: the file is watched until a second
         }
         return true;
     }
@@ -344,7 +346,7 @@ private slots:
         QSignalSpy first(&player, &Player::FirstSample);
         for (int i = 1; i <= 2; ++i) {
             player.Prepare(Media("wav", 3));
-            QTest::qWait(200);
+            QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("wav", 3)), 10000);
             const QDateTime target = QDateTime::currentDateTime().addMSecs(800);
             player.PlayAt(Media("wav", 3), target);
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
@@ -363,9 +365,11 @@ private slots:
         player.Prepare(Media("wav", 3));
         const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
         player.PlayAt(Media("wav", 3), target);
-        QTest::qWait(400);
+        // Halted while its first sample waits at the sink for the second.
+        QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("wav", 3)), 10000);
         player.Halt();
         QVERIFY(!player.StartArmed(Media("wav", 3), target));
+        // Real time is the point: nothing may sound when the second comes.
         QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
         QCOMPARE(QFileInfo(raw).size(), 0);
         QCOMPARE(states.count(), 0);
@@ -381,11 +385,12 @@ private slots:
         QSignalSpy first(&player, &Player::FirstSample);
         const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
         player.PlayAt(Media("mp3", 205), target);
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("mp3", 205)), 10000);
         // Played at once by someone else (a preview): the armed start is gone for good.
         player.SetFileName(Media("wav", 3));
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        // Real time is the point: the replaced start must not sound when its second comes.
         QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
         QCOMPARE(first.count(), 1);
         QCOMPARE(first.at(0).at(0).toString(), Media("wav", 3));
@@ -462,7 +467,7 @@ private slots:
     }
 
     void playsLeaveNoPipelineBehind() {
-        QTest::qWait(100); // messages of earlier tests still on their way
+        QVERIFY(Settle()); // messages of earlier tests still on their way
         ObjectsLeftAlive objects;
         QVERIFY2(objects.Tracking(), "the leaks tracer is not running");
         {
@@ -479,9 +484,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 6, 20000);
             player.SetFileName(Media("wav", 205)); // and one still playing when it goes
             player.Play();
-            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
         }
-        QTest::qWait(100);
+        // Messages still queued for the player hold objects until they are dropped.
+        QVERIFY(Settle());
         const QHash<QString, int> alive = objects.Count();
         for (const QString type : {"GstPlayBin", "GstVolume", "GstPad", "GstMessage"}) {
             QVERIFY2(alive.value(type) <= 0,
@@ -547,7 +553,7 @@ private slots:
         QSignalSpy errors(&player, &Player::Error);
         for (int i = 1; i <= 2; ++i) {
             player.Prepare(Path("silent.wav"));
-            QTest::qWait(100);
+            QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Path("silent.wav")), 10000);
             player.SetFileName(Path("silent.wav"));
             player.Play();
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);

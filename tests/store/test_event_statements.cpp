@@ -67,7 +67,7 @@ private slots:
         QString error;
         QVERIFY(!s.conn->UpdateEvent(changed, &error));
         QVERIFY2(error.contains("不存在"), qPrintable(error));
-        QSqlQuery q(s.conn->Database());
+        QSqlQuery q(Db(*s.conn));
         QVERIFY(q.exec("SELECT count(*) FROM 作息表"));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 0);

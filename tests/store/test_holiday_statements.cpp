@@ -26,7 +26,7 @@ QStringList Texts(const QVector<SpecialDayRow>& rows) {
 }
 
 int Count(Conn& conn, const QString& table) {
-    QSqlQuery q(conn.Database());
+    QSqlQuery q(Db(conn));
     if (!q.exec(QString("SELECT count(*) FROM %1").arg(table)) || !q.next()) {
         return -1;
     }
@@ -57,7 +57,7 @@ private slots:
         auto conn = Conn::Open(s.path, &error);
         QVERIFY2(conn, qPrintable(error));
         QCOMPARE(conn->SchemaVersion(), SchemaMigrations().last().to);
-        QVERIFY(conn->Database().tables().contains("特殊日期"));
+        QVERIFY(Db(*conn).tables().contains("特殊日期"));
         QCOMPARE(Count(*conn, "作息表"), 5);
         QCOMPARE(Count(*conn, "课间音乐"), 1);
         QCOMPARE(Count(*conn, "替代音乐"), 1);
@@ -147,7 +147,7 @@ private slots:
             {{0, "2026-09-30", kNoBellsKind, "好的一天"}, {0, date, kind, ""}}, &error));
         QVERIFY2(error.contains(expect), qPrintable(error));
         QVERIFY(Days(*s.conn).isEmpty());
-        QVERIFY(s.conn->Database().tables().contains("作息表"));
+        QVERIFY(Db(*s.conn).tables().contains("作息表"));
     }
 
     void aFailureHalfWayAddsNothing() {

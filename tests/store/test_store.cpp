@@ -43,7 +43,7 @@ private slots:
             {"替代音乐", {"id", "替代名称", "音乐文件", "音乐总长"}},
         };
         for (const auto& [table, columns] : expected) {
-            QSqlQuery q(conn->Database());
+            QSqlQuery q(Db(*conn));
             QVERIFY(q.exec("SELECT * FROM " + table));
             QStringList got;
             for (int i = 0; i < q.record().count(); ++i) {
@@ -52,7 +52,7 @@ private slots:
             QCOMPARE(got, columns);
         }
 
-        QSqlQuery q(conn->Database());
+        QSqlQuery q(Db(*conn));
         QVERIFY(q.exec("SELECT count(*) FROM config"));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
@@ -409,7 +409,7 @@ private slots:
     // --- schema versions and transactions ----------------------------------------------
     void newFileRecordsItsVersion() {
         TempStore s;
-        QSqlQuery q(s.conn->Database());
+        QSqlQuery q(Db(*s.conn));
         QVERIFY(q.exec("PRAGMA user_version") && q.next());
         QCOMPARE(q.value(0).toInt(), SchemaMigrations().last().to);
         QCOMPARE(s.conn->SchemaVersion(), SchemaMigrations().last().to);
@@ -426,7 +426,7 @@ private slots:
         auto conn = Conn::Open(s.path, &error);
         QVERIFY2(conn, qPrintable(error));
         QCOMPARE(conn->SchemaVersion(), SchemaMigrations().last().to);
-        QSqlQuery q(conn->Database());
+        QSqlQuery q(Db(*conn));
         QVERIFY(q.exec("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
                        "tbl_name = '课间音乐' AND sql IS NOT NULL") &&
                 q.next());
@@ -470,7 +470,7 @@ private slots:
         conn.reset();
         conn = Conn::Open(s.path, &error, steps); // a second open finds nothing to do
         QVERIFY2(conn, qPrintable(error));
-        QSqlQuery q(conn->Database());
+        QSqlQuery q(Db(*conn));
         QVERIFY(q.exec("SELECT count(*) FROM 测试") && q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QVERIFY(q.exec("PRAGMA user_version") && q.next());
@@ -491,7 +491,7 @@ private slots:
         auto conn = Conn::Open(s.path, &error);
         QVERIFY2(conn, qPrintable(error));
         QCOMPARE(conn->SchemaVersion(), current);
-        QVERIFY(!conn->Database().tables().contains("半成品"));
+        QVERIFY(!Db(*conn).tables().contains("半成品"));
     }
 
     void newerFileIsRefusedUntouched() {

@@ -58,10 +58,7 @@ inline QStringList LaunchedArgv(const QString& entry, const QString& outFile) {
     // The launcher starts the program without waiting for it; the recorder renames its
     // file into place when it has written every argument.
     QFile f(outFile);
-    for (int i = 0; i < 1200 && !f.exists(); ++i) {
-        QTest::qWait(50);
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (!QTest::qWaitFor([&] { return f.exists(); }, 60000) || !f.open(QIODevice::ReadOnly)) {
         return {};
     }
     QStringList argv = QString::fromUtf8(f.readAll()).split(QChar(0));

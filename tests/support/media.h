@@ -3,10 +3,15 @@
 // Test media made at test time with GStreamer encoders (and a MIDI file written by hand).
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <gst/gst.h>
+#include <unistd.h>
 
 namespace media {
 
@@ -32,6 +37,36 @@ inline bool Run(const QString& description) {
     return ok;
 }
 
+// Encoding a long tone takes seconds of CPU, and the same pipeline always gives the same
+// bytes: each is encoded once per user and machine and copied from there after that. encode
+// writes the file it is given, whose name ends like path's.
+template <typename Encode> bool Cached(const QString& path, const QString& recipe, Encode encode) {
+    const QString dir =
+        QDir::tempPath() + QStringLiteral("/belvoran-test-media-%1").arg(::getuid());
+    const QString name =
+        QString::fromLatin1(
+            QCryptographicHash::hash(recipe.toUtf8(), QCryptographicHash::Sha1).toHex()) +
+        QLatin1Char('.') + QFileInfo(path).suffix();
+    const QString cached = dir + QLatin1Char('/') + name;
+    if (!QFileInfo::exists(cached)) {
+        // Made under a name of this process, then renamed: a parallel test never sees half.
+        const QString part =
+            QStringLiteral("%1/%2-%3.%4")
+                .arg(dir)
+                .arg(QCoreApplication::applicationPid())
+                .arg(name.section(QLatin1Char('.'), 0, 0), QFileInfo(path).suffix());
+        if (!QDir().mkpath(dir) || !encode(part)) {
+            QFile::remove(part);
+            return false;
+        }
+        if (!QFile::rename(part, cached)) {
+            QFile::remove(part); // made meanwhile by another test, with the same bytes
+        }
+    }
+    QFile::remove(path);
+    return QFile::copy(cached, path);
+}
+
 // A sine tone of whole tenths of a second at 44.1 kHz, 16-bit stereo, in the format of
 // the file's ending: wav, mp3, wma, ogg, flac.
 inline bool Tone(const QString& path, double seconds) {
@@ -54,9 +89,11 @@ inline bool Tone(const QString& path, double seconds) {
     } else {
         return false;
     }
-    QString quoted = path;
-    quoted.replace("\"", "\\\"");
-    return Run(src + enc + " ! filesink location=\"" + quoted + "\"");
+    return Cached(path, src + enc, [&](const QString& file) {
+        QString quoted = file;
+        quoted.replace("\"", "\\\"");
+        return Run(src + enc + " ! filesink location=\"" + quoted + "\"");
+    });
 }
 
 // A standard MIDI file holding one note for the given seconds at 120 beats a minute.
@@ -94,19 +131,20 @@ inline bool Midi(const QString& path, double seconds) {
 inline bool VbrMp3(const QString& path, double seconds) {
     const int buffers = static_cast<int>(seconds * 10 + 0.5);
     const int quiet = buffers / 5;
-    QString quoted = path;
-    quoted.replace("\"", "\\\"");
     const QString caps = "audio/x-raw,rate=44100,channels=2,format=S16LE";
-    return Run(QStringLiteral("concat name=c ! audioconvert ! lamemp3enc target=quality "
-                              "quality=2 ! filesink location=\"%1\" "
-                              "audiotestsrc wave=sine volume=0.05 num-buffers=%2 "
-                              "samplesperbuffer=4410 ! %4 ! c. "
-                              "audiotestsrc wave=white-noise num-buffers=%3 samplesperbuffer=4410 "
-                              "! %4 ! c.")
-                   .arg(quoted)
-                   .arg(quiet)
-                   .arg(buffers - quiet)
-                   .arg(caps));
+    const QString pipeline =
+        QStringLiteral("concat name=c ! audioconvert ! lamemp3enc target=quality "
+                       "quality=2 ! filesink location=\"%1\" "
+                       "audiotestsrc wave=sine volume=0.05 num-buffers=%2 "
+                       "samplesperbuffer=4410 ! %4 ! c. "
+                       "audiotestsrc wave=white-noise num-buffers=%3 samplesperbuffer=4410 "
+                       "! %4 ! c.");
+    return Cached(path, pipeline.arg("").arg(quiet).arg(buffers - quiet).arg(caps),
+                  [&](const QString& file) {
+                      QString quoted = file;
+                      quoted.replace("\"", "\\\"");
+                      return Run(pipeline.arg(quoted).arg(quiet).arg(buffers - quiet).arg(caps));
+                  });
 }
 
 inline bool Make(const QString& path, double seconds) {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "store/conn.h"
+#include "support/raw_sql.h"
 
 #include <QFile>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -19,7 +19,7 @@ struct TempStore {
     }
     // Runs one raw statement (tests use it to plant data the program never writes).
     void Raw(const QString& sql) {
-        QSqlQuery q(conn->Database());
+        QSqlQuery q(Db(*conn));
         if (!q.exec(sql)) {
             qFatal("raw statement failed: %s", qPrintable(sql));
         }

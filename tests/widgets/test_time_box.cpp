@@ -1,4 +1,5 @@
 // The masked time box driven through a real QLineEdit.
+#include "support/settle.h"
 #include "widgets/text_time_box.h"
 
 #include <QApplication>
@@ -237,7 +238,8 @@ private slots:
         });
         closer.start(10);
         other->setFocus();
-        QTest::qWait(100);
+        QTRY_VERIFY(other->hasFocus());
+        QVERIFY(Settle()); // the check on leaving runs from the event loop
         QVERIFY(!shown);
         QCOMPARE(edit->text(), QString("ab:cd:ef"));
     }

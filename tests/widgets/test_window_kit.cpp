@@ -1,5 +1,6 @@
 // The image button, the message box with its shutdown countdown, and the skin helpers.
 #include "support/fakes.h"
+#include "support/settle.h"
 #include "widgets/button_layout.h"
 #include "widgets/message_box.h"
 #include "widgets/move_form.h"
@@ -80,8 +81,8 @@ private slots:
         QTest::mouseMove(&b, QPoint(10, 10));
         QTRY_VERIFY(b.Hovering());
         QCOMPARE(b.BorderColor(), MyButton::kBorderHover);
-        QTest::qWait(310); // two ticks without movement
-        QTRY_VERIFY_WITH_TIMEOUT(!b.Hovering(), 200);
+        // Real time is the point: two ticks (310 ms) without movement, and a margin.
+        QTRY_VERIFY_WITH_TIMEOUT(!b.Hovering(), 510);
         QCOMPARE(b.BorderColor(), MyButton::kBorderNormal);
         QVERIFY(!b.HoverTimer()->isActive()); // no polling while idle
     }
@@ -205,8 +206,8 @@ private slots:
         box.onPoweredOff = [&] { ended = true; };
         QCOMPARE(box.Label1->text(), QString("5 秒后将关闭计算机!"));
         box.open();
-        QTest::qWait(3100);
-        QCOMPARE(power.calls, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(box.Label1->text(), QString("1 秒后将关闭计算机!"), 10000);
+        QCOMPARE(power.calls, 0); // not before the fifth tick
         QTRY_COMPARE_WITH_TIMEOUT(power.calls, 1, 4000);
         QCOMPARE(box.Label1->text(), QString("0 秒后将关闭计算机!"));
         QVERIFY(ended);
@@ -221,10 +222,10 @@ private slots:
             MessageBox box(vars, &power);
             box.onPoweredOff = [] { QFAIL("must not end"); };
             box.open();
-            QTest::qWait(1100);
+            QTRY_COMPARE_WITH_TIMEOUT(box.Label1->text(), QString("4 秒后将关闭计算机!"), 5000);
             QTest::mouseClick(box.findChild<MyButton*>(name), Qt::LeftButton);
             QVERIFY(!box.isVisible());
-            QTest::qWait(100);
+            QVERIFY(Settle());
             QVERIFY(!box.Timer1.isActive());
         }
         QCOMPARE(power.calls, 0);

@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "store/conn.h"
 #include "support/media.h"
+#include "support/settle.h"
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
@@ -101,7 +102,7 @@ template <typename P = GstPlayer> struct Rig {
         return row;
     }
     int RowCount() {
-        QSqlQuery q(store.conn->Database());
+        QSqlQuery q(Db(*store.conn));
         q.exec("SELECT count(*) FROM 作息表");
         q.next();
         return q.value(0).toInt();
@@ -731,14 +732,16 @@ private slots:
         // Going to cancel with an empty name does not complain.
         r.Name()->setEditText("");
         r.Find("MyButton2")->setFocus();
-        QTest::qWait(50);
+        QTRY_VERIFY(r.Find("MyButton2")->hasFocus());
+        QVERIFY(Settle()); // the check on leaving runs from the event loop
         QCOMPARE(r.messages.size(), 1);
         r.Name()->setFocus();
         QTRY_VERIFY(r.Name()->hasFocus());
         // The prompt itself is a name like any other.
         r.Name()->setEditText("请输入播放事件名");
         r.Find("Text_Time")->setFocus();
-        QTest::qWait(50);
+        QTRY_VERIFY(r.Find("Text_Time")->hasFocus());
+        QVERIFY(Settle());
         QCOMPARE(r.messages.size(), 1);
     }
 

@@ -4,6 +4,7 @@
 #include "core/time_text.h"
 #include "store/conn.h"
 #include "support/fakes.h"
+#include "support/settle.h"
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
@@ -167,7 +168,7 @@ private slots:
         r.AddToday("09:00:00", "first");
         r.ShowAndActivate();
         QApplication::setActiveWindow(nullptr); // another application in front
-        QTest::qWait(20);
+        QVERIFY(Settle());                      // the deactivation is judged from the event loop
         QVERIFY(r.form->Engine().Running());
         r.AddToday("08:10:00", "added with sqlite3");
         QApplication::setActiveWindow(r.form.get());
@@ -201,7 +202,7 @@ private slots:
         QWidget* box = prompt.OpenBox();
         QApplication::setActiveWindow(box);
         QVERIFY(QTest::qWaitForWindowActive(box));
-        QTest::qWait(50); // the deactivation is judged once the change is complete
+        QVERIFY(Settle()); // the deactivation is judged once the change is complete
         QVERIFY(r.form->Engine().Running());
         box->close();
     }
@@ -392,7 +393,7 @@ private slots:
         QVERIFY(r.form->Engine().Running());
         r.form->Menu_Show_Click();
         QVERIFY(r.form->isVisible());
-        QTest::qWait(100);
+        QVERIFY(Settle());
         QVERIFY(r.form->isVisible()); // stays shown: only the first activation hides
     }
 

@@ -8,6 +8,7 @@
 #include "schedule/break_music.h"
 #include "support/fakes.h"
 #include "support/media.h"
+#include "support/settle.h"
 #include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "widgets/ui_font.h"
@@ -185,7 +186,7 @@ private slots:
         PlayNowDialog dialog(events);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::qWait(300);
+        QVERIFY(Settle()); // layouts and repaints still queued
         QVERIFY(dialog.grab().save(path));
     }
 };

@@ -3,6 +3,7 @@
 // imports nothing and names the line); and its entry in the settings window's accordion.
 #include "core/program_vars.h"
 #include "support/fakes.h"
+#include "support/settle.h"
 #include "support/temp_store.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -339,7 +340,7 @@ private slots:
         form.MenuGroup_Click(4);
         page->findChild<QLineEdit*>("Text_Note")->setText("运动会");
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::qWait(400);
+        QVERIFY(Settle()); // layouts and repaints still queued
         QVERIFY(form.grab().save(file));
     }
 };

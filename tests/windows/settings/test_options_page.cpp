@@ -6,6 +6,7 @@
 #include "support/desktop_entry.h"
 #include "support/fake_autostart.h"
 #include "support/fakes.h"
+#include "support/settle.h"
 #include "support/temp_store.h"
 #include "system/autostart.h"
 #include "widgets/message_box.h"
@@ -405,7 +406,7 @@ private slots:
         rig.store.Raw("UPDATE config SET 播放顺序 = 2, 关机时间 = '17:30:00', 最小化 = 1");
         rig.page.Load();
         QVERIFY(QTest::qWaitForWindowExposed(&rig.page));
-        QTest::qWait(300);
+        QVERIFY(Settle()); // layouts and repaints still queued
         QVERIFY(rig.page.grab().save(file));
     }
 };
