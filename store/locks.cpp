@@ -1,5 +1,6 @@
 // The store's file locks: noticing that this process lost them, and opening the store again.
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include "core/play_log.h"
 

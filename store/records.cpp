@@ -1,5 +1,6 @@
 // Statements on 播放记录, what became of each event of the timetable.
 #include "store/conn.h"
+#include "store/statement.h"
 
 #include <QSqlQuery>
 
