@@ -101,15 +101,22 @@ void ScheduleEngine::LoadEvents() {
     breakMusic_.ForgetPrepared();
 }
 
-bool ScheduleEngine::ReadDay(QString* error) {
-    // A special day runs another weekday's events, or none; any other date its own.
-    const QDate date = day_.Date();
-    dayRule_ = RuleForDate(date, {}); // until the store answers
+bool ScheduleEngine::ReadRule(const QDate& date, DayRule* rule, QString* error) {
     QVector<SpecialDayRow> special;
     if (!conn_.SpecialDaysOn(date.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
         return false;
     }
-    dayRule_ = RuleForDate(date, special);
+    *rule = RuleForDate(date, special);
+    return true;
+}
+
+bool ScheduleEngine::ReadDay(QString* error) {
+    // A special day runs another weekday's events, or none; any other date its own.
+    const QDate date = day_.Date();
+    dayRule_ = RuleForDate(date, {}); // until the store answers
+    if (!ReadRule(date, &dayRule_, error)) {
+        return false;
+    }
     LogBadSpecialDays();
     if (dayRule_.special && ruleLoggedDate_ != date) {
         ruleLoggedDate_ = date;
@@ -360,10 +367,10 @@ qint64 ScheduleEngine::NextWakeMs() const {
 }
 
 QString ScheduleEngine::FileToPlay() const {
-    if (!nextReplace_.isEmpty() && vars_.RainMode) {
-        return GetReplaceMusic(nextReplace_);
-    }
-    return nextMusic_;
+    EventRow armed;
+    armed.musicFile = nextMusic_;
+    armed.replace = nextReplace_;
+    return FileToPlay(armed);
 }
 
 QString ScheduleEngine::FileToPlay(const EventRow& row) const {
@@ -756,11 +763,10 @@ bool ScheduleEngine::TodayTimetable(QVector<EventRow>* rows, QString* error) {
 
 bool ScheduleEngine::DueWithin(int seconds, QVector<EventRow>* rows, QString* error) {
     const QDateTime now = clock_.Now();
-    QVector<SpecialDayRow> special;
-    if (!conn_.SpecialDaysOn(now.date().toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
+    DayRule rule;
+    if (!ReadRule(now.date(), &rule, error)) {
         return false;
     }
-    const DayRule rule = RuleForDate(now.date(), special);
     rows->clear();
     QVector<EventRow> remaining;
     if (!rule.bells || !conn_.TodayEvents(rule.weekName, TimeText(now.time()), &remaining, error)) {

@@ -109,6 +109,8 @@ private:
     // A new date on the clock (or the zone changed the day's shape): the day's instants.
     void EnterDay(qint64 now);
     void LoadEvents();
+    // The rule of date, as the store's special days decide it.
+    bool ReadRule(const QDate& date, DayRule* rule, QString* error);
     // Reads the day's rule and every event it runs.
     bool ReadDay(QString* error);
     // Drops the rows the schedule cannot play, logging each once a day.
