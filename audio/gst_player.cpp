@@ -2,6 +2,7 @@
 
 #include "audio/length_meter.h"
 #include "audio/playable_file.h"
+#include "audio/realtime_threads.h"
 #include "audio/wake_clock.h"
 #include "core/play_log.h"
 #include "core/time_text.h"
@@ -13,9 +14,6 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -133,22 +131,6 @@ QString SinkNames(GstElement* sink) {
     g_value_unset(&item);
     gst_iterator_free(it);
     return names.join(QStringLiteral(", "));
-}
-
-// Asks real-time scheduling for the calling streaming thread, so a busy computer does not
-// delay the sink's wake-up at an armed start. Where the system does not allow it (an
-// ordinary user without an RLIMIT_RTPRIO), the thread stays as it was.
-void RaiseStreamingThread() {
-    sched_param param{};
-    param.sched_priority = 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-}
-
-// Whether RaiseStreamingThread can succeed: root, or an RLIMIT_RTPRIO that allows it.
-bool RealTimeAllowed() {
-    rlimit limit{};
-    return geteuid() == 0 ||
-           (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= rlim_t(10));
 }
 
 } // namespace
@@ -374,7 +356,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
                 GstStreamStatusType type;
                 gst_message_parse_stream_status(msg, &type, nullptr);
                 if (type == GST_STREAM_STATUS_TYPE_ENTER) {
-                    RaiseStreamingThread();
+                    realtime::RaiseThisThread();
                 }
                 break;
             }
@@ -744,11 +726,7 @@ bool GstPlayer::CheckOutput() {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     OutputFound(usable, how);
-    if (!RealTimeAllowed()) {
-        PlayLog(QStringLiteral("audio threads run without real-time priority (RLIMIT_RTPRIO "
-                               "is below 10): on a busy computer a bell may start some "
-                               "milliseconds after its second"));
-    }
+    realtime::Start();
     return usable;
 }
 

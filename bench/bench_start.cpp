@@ -6,8 +6,8 @@
 //   build/bench/bench_start [idle|busy|both] [events per kind, default 30]
 // "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error. The
 // player's streaming threads run real-time where the system allows it (root, or an
-// RLIMIT_RTPRIO of 10 or more); the first line says which. Run by an ordinary user with
-// an RLIMIT_RTPRIO of 0 to see the figures without.
+// RLIMIT_RTPRIO of 10 or more), or through RealtimeKit; the log says which.
+// bench/start_unprivileged.sh runs it as an ordinary user, with RealtimeKit and without.
 #include "audio/gst_player.h"
 #include "core/clock.h"
 #include "core/program_vars.h"
@@ -284,7 +284,9 @@ int main(int argc, char** argv) {
         geteuid() == 0 || (getrlimit(RLIMIT_RTPRIO, &rt) == 0 && rt.rlim_cur >= rlim_t(10));
     std::printf("first sample at the sink behind the event's second, ms (%d events 2 s apart; "
                 "streaming threads %s)\n",
-                3 * perKind, realTime ? "real-time" : "not real-time");
+                3 * perKind,
+                realTime ? "real-time by the process's own limit"
+                         : "real-time only through RealtimeKit, as the log says");
     // "log error": the largest difference between the time the log gives a first sample
     // (to the millisecond) and the kernel's stamp of it.
     std::printf("%-5s %-24s %8s %8s %8s %6s %5s %7s %9s\n", "load", "events", "p50", "p99", "max",
