@@ -18,16 +18,11 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("课间音乐");
 const QString kTitle = QStringLiteral("温馨提示");
 const QString kLibraryPrefix = QStringLiteral("曲库_");
-// 课间音乐's columns in table order: id and 组名 hidden. The length column is wide enough
+// The songs' columns in table order: id and library hidden. The length column is wide enough
 // for "hh:mm:ss" in the program's font (900 twips cut it off).
 const QVector<int> kWidths = {0, 0, 4650, 1250};
-
-GridQuery LibraryQuery(const QString& library) {
-    return {kTable, QStringLiteral("组名"), library, QString()};
-}
 
 } // namespace
 
@@ -85,7 +80,7 @@ void MusicPage::Load() {
     List1->clear();
     Mybt_AddMusic->SetEnabled(false);
     if (ctx_.vars.ClassMusicArr.isEmpty()) {
-        ctx_.state.Sql(GridIndex::Music) = {kTable, QString(), QString(), QString()};
+        ctx_.state.Sql(GridIndex::Music) = GridQuery::AllSongs();
         ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
         return;
     }
@@ -104,7 +99,7 @@ void MusicPage::List1_Click() {
     if (library.isNull()) {
         return;
     }
-    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
+    ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
     Mybt_AddMusic->SetEnabled(true);
     ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
@@ -221,7 +216,7 @@ void MusicPage::Mybt_AddMusic_Click() {
         Ask(kTitle, QStringLiteral("没有添加任何音乐：%1").arg(error), MsgMode::Notice);
         return;
     }
-    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
+    ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
     ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
     if (!leftOut.isEmpty()) {
         Ask(kTitle,
@@ -231,5 +226,5 @@ void MusicPage::Mybt_AddMusic_Click() {
 }
 
 void MusicPage::Mybt_DelMusic_Click() {
-    DeleteGridRows(MSHFlexGrid2, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Music));
+    DeleteGridRows(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }

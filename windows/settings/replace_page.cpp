@@ -17,9 +17,8 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("替代音乐");
 const QString kTitle = QStringLiteral("温馨提示");
-// 替代音乐's columns in table order: id hidden. The length column is wide enough for
+// The replacements' columns in table order: id hidden. The length column is wide enough for
 // "hh:mm:ss" in the program's font (850 twips cut it off).
 const QVector<int> kWidths = {0, 1500, 4750, 1250};
 
@@ -78,7 +77,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
 }
 
 void ReplacePage::Load() {
-    ctx_.state.Sql(GridIndex::Replace) = {kTable, QString(), QString(), QString()};
+    ctx_.state.Sql(GridIndex::Replace) = GridQuery::Replacements();
     ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
 }
 

@@ -16,18 +16,12 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("作息表");
 const QString kCopyIdle = QStringLiteral("复制到");
 const QString kCopyChoosing = QStringLiteral("确定");
-const QString kPlayFlag = QStringLiteral("√");
 const QColor kProblemColour(255, 150, 150);
 
-// Widths in twips of 作息表's columns in table order (0 hides, -1 the grid's default).
+// Widths in twips of the events' columns in table order (0 hides, -1 the grid's default).
 const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
-
-GridQuery WeekQuery(const QString& weekName) {
-    return {kTable, QStringLiteral("星期名"), weekName, QStringLiteral("开始时间")};
-}
 
 } // namespace
 
@@ -47,7 +41,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     // Red: a row that is to ring but cannot; its tip says why.
     MSHFlexGrid1->Model()->RowColour = [this](const GridModel& m, int row) {
         if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
-            m.Cell(row, QStringLiteral("是否播放")) == kPlayFlag) {
+            GridEvent(m.Data(), row).playFlag == kPlayFlag) {
             return kProblemColour;
         }
         return WeekGridRowColour(m, row);
@@ -110,7 +104,7 @@ void WeekPage::Combo_Week_Click() {
 
 void WeekPage::ShowWeek(const QString& weekName) {
     ctx_.state.WeekName = weekName;
-    ctx_.state.Sql(GridIndex::Week) = WeekQuery(weekName);
+    ctx_.state.Sql(GridIndex::Week) = GridQuery::WeekDay(weekName);
     ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
     List_SelCopyDay->clear();
     for (const QString& name : WeekdayNames()) {
@@ -125,9 +119,8 @@ void WeekPage::CheckRows() {
     QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
     rowProblems_.clear();
     for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {
-        rowProblems_ << RowProblem(m.Cell(row, QStringLiteral("开始时间")),
-                                   m.Cell(row, QStringLiteral("事件")),
-                                   m.Cell(row, QStringLiteral("音乐文件")), &libraryHasSongs);
+        const EventRow event = GridEvent(m.Data(), row);
+        rowProblems_ << RowProblem(event.startTime, event.event, event.musicFile, &libraryHasSongs);
     }
     MSHFlexGrid1->viewport()->update();
 }
@@ -175,7 +168,7 @@ void WeekPage::AfterEdit(qint64 savedId) {
 }
 
 void WeekPage::MyBt_DelEvent_Click() {
-    DeleteGridRows(MSHFlexGrid1, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Week));
+    DeleteGridRows(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
 }
 
 void WeekPage::MyBt_CopyDay_Click() {
