@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "core/reason_text.h"
 #include "core/time_text.h"
+#include "schedule/break_music.h"
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
@@ -146,14 +147,14 @@ void ModifyEvent::BuildControls() {
     connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
             &ModifyEvent::Combo_EventName_Click);
 
-    Lab_StartTime =
-        MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), QStringLiteral("开始时间"));
+    const QString startCaption = QStringLiteral("开始时间"); // caption
+    Lab_StartTime = MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), startCaption);
     Text_Time = new QLineEdit(this);
     Text_Time->setObjectName(QStringLiteral("Text_Time"));
     Text_Time->move(Px(1560), Px(1200));
     Text_Time->setText(kZeroLength);
 
-    Check1 = new QCheckBox(QStringLiteral("是否播放"), this);
+    Check1 = new QCheckBox(QStringLiteral("是否播放"), this); // caption
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->move(Px(2880), Px(1185));
     Check1->setChecked(true);
@@ -180,7 +181,7 @@ void ModifyEvent::BuildControls() {
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
 
-    Frame2 = new QGroupBox(QStringLiteral("播放区域"), Frame1);
+    Frame2 = new QGroupBox(QStringLiteral("播放区域"), Frame1); // caption
     Frame2->setObjectName(QStringLiteral("Frame2"));
     Frame2->setGeometry(Px(QRect(180, 1740, 5640, 1140)));
     Lab_Partition = MakeLabel(Frame2, "Lab_Partition", QRect(150, 480, 4920, 315), QString());
@@ -248,7 +249,7 @@ bool ModifyEvent::Load() {
     if (row) {
         Check1->setChecked(!row->playFlag.isEmpty());
         Text_Time->setText(row->startTime);
-        if (row->musicFile != kLibraryFile) {
+        if (row->musicFile != kBreakMusicFile) {
             ShowPath(row->musicFile);
             Lab_length->setText(row->musicLength);
         }
@@ -263,7 +264,7 @@ bool ModifyEvent::Load() {
 void ModifyEvent::LoadName(const EventRow* row) {
     Combo_EventName->blockSignals(true);
     Combo_EventName->clear();
-    const bool library = row && row->musicFile == kLibraryFile;
+    const bool library = row && row->musicFile == kBreakMusicFile;
     Combo_EventName->addItem(row && !library ? row->event : kNamePrompt);
     Combo_EventName->setCurrentIndex(0);
     Combo_EventName->blockSignals(false);
@@ -555,9 +556,9 @@ bool ModifyEvent::Save(QString* error) {
     row.event = Combo_EventName->currentText();
     row.startTime = Text_Time->text();
     // The labels keep what the user chose, so a failed save leaves the input as it was.
-    row.musicFile = library ? kLibraryFile : Lab_path->text();
+    row.musicFile = library ? kBreakMusicFile : Lab_path->text();
     row.musicLength = library ? kZeroLength : Lab_length->text();
-    row.playFlag = Check1->isChecked() ? QStringLiteral("√") : QString();
+    row.playFlag = Check1->isChecked() ? kPlayFlag : QString();
     row.replace = Check2->isChecked() ? Combo1->currentText() : QString();
     row.zones = zoneCode_;
     if (IsAddMode()) {

@@ -29,7 +29,6 @@ public:
     static inline const QString kAddCaption = QStringLiteral("添加播放事件");
     static inline const QString kModifyCaption = QStringLiteral("修改播放事件");
     static inline const QString kNamePrompt = QStringLiteral("请输入播放事件名");
-    static inline const QString kLibraryFile = QStringLiteral("课间音乐曲库");
     static inline const QString kZeroLength = QStringLiteral("00:00:00");
     static inline const QString kListen = QStringLiteral("试听");
     static inline const QString kStop = QStringLiteral("停止");
