@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         ModifyEvent modify(vars, *store.conn, player, QStringLiteral("星期一"), id);
         modify.Load();
         Shoot(modify, out + "/editor-modify.png");
-        modify.MyButton3_Click();
+        modify.ShowZoneList();
         Shoot(modify, out + "/editor-zones.png");
     }
     {
