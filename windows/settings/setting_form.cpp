@@ -167,7 +167,7 @@ MenuLayoutInput SettingForm::MenuGeometry() const {
 void SettingForm::LayoutMenu() {
     const MenuLayoutResult r = LayoutMenuPositions(MenuGeometry());
     Shape_ListButton->setGeometry(Px(QRect(kMenuLeft, r.drawerTop, kMenuWidth, kDrawerHeight)));
-    Menu_[1]->move(Px(kMenuLeft), Px(r.menu1Top));
+    Menu_[1]->move(Px(kMenuLeft), Px(r.secondMenuTop));
     for (MyButton* b : MenuGroup_) {
         b->hide();
     }

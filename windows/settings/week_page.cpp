@@ -35,22 +35,22 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     Combo_Week->setCurrentIndex(-1);
     connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::Combo_Week_Click);
 
-    MSHFlexGrid1 = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
-    MSHFlexGrid1->setGeometry(Px(QRect(120, 660, 7760, 3300)));
-    MSHFlexGrid1->SetColumnWidths(kWidths);
+    weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
+    weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
+    weekGrid_->SetColumnWidths(kWidths);
     // Red: a row that is to ring but cannot; its tip says why.
-    MSHFlexGrid1->Model()->RowColour = [this](const GridModel& m, int row) {
+    weekGrid_->Model()->RowColour = [this](const GridModel& m, int row) {
         if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
             GridEvent(m.Data(), row).playFlag == kPlayFlag) {
             return kProblemColour;
         }
         return WeekGridRowColour(m, row);
     };
-    MSHFlexGrid1->Model()->RowTip = [this](const GridModel&, int row) {
+    weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
         return row < rowProblems_.size() ? rowProblems_[row] : QString();
     };
-    connect(MSHFlexGrid1, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
-    connect(MSHFlexGrid1, &FlexGrid::OpenRow, this, &WeekPage::MSHFlexGrid1_DblClick);
+    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
 
     MyBt_AddEvent = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
                                      QRect(3480, 4080, 975, 375), QStringLiteral("添加"), 1);
@@ -61,7 +61,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::MyBt_AddEvent_Click);
     connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::MyBt_DelEvent_Click);
     connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::MyBt_CopyDay_Click);
-    connect(MSHFlexGrid1, &FlexGrid::Reloaded, this, [this](bool empty) {
+    connect(weekGrid_, &FlexGrid::Reloaded, this, [this](bool empty) {
         MyBt_CopyDay->SetEnabled(!empty);
         MyBt_DelEvent->SetEnabled(!empty);
         CheckRows();
@@ -105,7 +105,7 @@ void WeekPage::Combo_Week_Click() {
 void WeekPage::ShowWeek(const QString& weekName) {
     ctx_.state.WeekName = weekName;
     ctx_.state.Sql(GridIndex::Week) = GridQuery::WeekDay(weekName);
-    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    ReFleshGrid(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
     List_SelCopyDay->clear();
     for (const QString& name : WeekdayNames()) {
         if (name != weekName) {
@@ -115,14 +115,14 @@ void WeekPage::ShowWeek(const QString& weekName) {
 }
 
 void WeekPage::CheckRows() {
-    const GridModel& m = *MSHFlexGrid1->Model();
+    const GridModel& m = *weekGrid_->Model();
     QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
     rowProblems_.clear();
     for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {
         const EventRow event = GridEvent(m.Data(), row);
         rowProblems_ << RowProblem(event.startTime, event.event, event.musicFile, &libraryHasSongs);
     }
-    MSHFlexGrid1->viewport()->update();
+    weekGrid_->viewport()->update();
 }
 
 QString WeekPage::RowProblem(const QString& start, const QString& event, const QString& file,
@@ -151,8 +151,8 @@ void WeekPage::MyBt_AddEvent_Click() {
     AfterEdit(OpenEditor(ctx_.state.WeekName, 0));
 }
 
-void WeekPage::MSHFlexGrid1_DblClick() {
-    const qint64 id = MSHFlexGrid1->CurrentId();
+void WeekPage::EditCurrentEvent() {
+    const qint64 id = weekGrid_->CurrentId();
     if (id != 0) {
         AfterEdit(OpenEditor(ctx_.state.WeekName, id));
     }
@@ -163,12 +163,12 @@ void WeekPage::AfterEdit(qint64 savedId) {
     if (savedId == 0) {
         return;
     }
-    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
-    MSHFlexGrid1->SelectId(savedId);
+    ReFleshGrid(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    weekGrid_->SelectId(savedId);
 }
 
 void WeekPage::MyBt_DelEvent_Click() {
-    DeleteGridRows(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    DeleteGridRows(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
 }
 
 void WeekPage::MyBt_CopyDay_Click() {
@@ -210,7 +210,7 @@ void WeekPage::MyBt_CopyDay_Click() {
 }
 
 bool WeekPage::Ask(const QString& title, const QString& text, bool confirm) {
-    return MSHFlexGrid1->Ask(title, text, confirm ? MsgMode::Confirm : MsgMode::Notice);
+    return weekGrid_->Ask(title, text, confirm ? MsgMode::Confirm : MsgMode::Notice);
 }
 
 bool WeekPage::eventFilter(QObject* watched, QEvent* e) {

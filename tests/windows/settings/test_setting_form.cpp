@@ -512,13 +512,13 @@ private slots:
         in.entrySize = 1050;
         const MenuLayoutResult open0 = LayoutMenuPositions(in);
         QCOMPARE(open0.drawerTop, 1140);
-        QCOMPARE(open0.menu1Top, 1140 + 3950 - 50);
+        QCOMPARE(open0.secondMenuTop, 1140 + 3950 - 50);
         QCOMPARE(open0.firstEntry, 0);
         QCOMPARE(open0.entries,
                  QVector<QPoint>({{755, 1340}, {755, 1340 + 1250}, {755, 1340 + 2500}}));
         in.curMenu = 1;
         const MenuLayoutResult open1 = LayoutMenuPositions(in);
-        QCOMPARE(open1.menu1Top, 700 + 450 - 10); // right under heading 0
+        QCOMPARE(open1.secondMenuTop, 700 + 450 - 10); // right under heading 0
         QCOMPARE(open1.drawerTop, 450 * 2 + 700 - 10);
         QCOMPARE(open1.firstEntry, 3);
         QCOMPARE(open1.entries, QVector<QPoint>({{755, 1590 + 200}}));
