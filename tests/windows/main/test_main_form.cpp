@@ -134,7 +134,7 @@ private slots:
         CloseNextModal();
         r.player.SetFileName("/music/playing.mp3");
         r.player.Play();
-        r.form->MyButton1_Click(); // halts, stops, opens the settings modally
+        r.form->OpenSettings(); // halts, stops, opens the settings modally
         QVERIFY(!r.player.IsPlaying());
         QCOMPARE(r.form->Engine().NextEvent(), QString("added in the settings"));
         QVERIFY(r.form->Engine().Running());
@@ -155,9 +155,9 @@ private slots:
             }
         };
         OnNextModal(look);
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         OnNextModal(look);
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         QCOMPARE(shown, QStringList({today, other}));
         QCOMPARE(r.vars.CurWeekName, today);
         QCOMPARE(r.form->Engine().NextEvent(), QString("today's bell"));
@@ -298,7 +298,7 @@ private slots:
             shown << (due->isVisible() ? due->text() : "");
             polled = w->findChild<QTimer*>("Timer_Due")->isActive();
         });
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         QCOMPARE(shown, (QStringList{"08:01:30 上课 将不会播放，请先关闭设置", ""}));
         QVERIFY(polled);
     }
