@@ -86,7 +86,7 @@ void WeekPage::Load() {
         week = ctx_.vars.CurWeekName; // the first opening of the run: today's weekday
     }
     if (!WeekdayNames().contains(week)) {
-        week = WeekdayName(QDate::currentDate());
+        week = WeekdayName(ctx_.clock.Now().date());
     }
     const int index = WeekdayNames().indexOf(week);
     if (Combo_Week->currentIndex() == index) {
