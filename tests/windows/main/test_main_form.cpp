@@ -3,9 +3,8 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "store/conn.h"
-#include "support/fakes.h"
+#include "support/engine_rig.h"
 #include "support/settle.h"
-#include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "windows/main/main_form.h"
@@ -22,9 +21,8 @@
 
 namespace {
 
-struct Rig {
-    explicit Rig(bool minToTray = false, bool tray = true)
-        : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
+struct Rig : EngineRig {
+    explicit Rig(bool minToTray = false, bool tray = true) {
         vars.MinToTray = minToTray;
         clock.Set(QDateTime(QDate::currentDate(), QTime(8, 0)));
         form = std::make_unique<MainForm>(vars, *store.conn, player, engine);
@@ -42,12 +40,6 @@ struct Rig {
                                store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
     }
 
-    TempStore store;
-    ProgramVars vars;
-    FakeClock clock;
-    FakePlayer player;
-    FakePrompt prompt;
-    ScheduleEngine engine;
     std::unique_ptr<MainForm> form;
     bool exited = false;
 };
