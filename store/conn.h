@@ -96,7 +96,7 @@ public:
     // to weekName is refused.
     bool CopyDay(const QString& weekName, const QStringList& targets, QString* error = nullptr);
 
-    // --- the settings grids, on any of the tables (store/grids.cpp)
+    // --- the settings grids, by their named queries (store/grids.cpp)
     bool GridRows(const GridQuery& query, GridData* data, QString* error = nullptr);
     // Deletes the rows with these ids from the table the grid shows in one transaction: all
     // of them or, on failure, none.
