@@ -148,8 +148,11 @@ private:
         if (!rttime) {
             return false;
         }
-        const rlim_t hard = rlim_t(std::max<gint64>(g_variant_get_int64(rttime), 1000));
+        rlim_t hard = rlim_t(std::max<gint64>(g_variant_get_int64(rttime), 1000));
         g_variant_unref(rttime);
+        if (rlimit now{}; getrlimit(RLIMIT_RTTIME, &now) == 0 && now.rlim_max < hard) {
+            hard = now.rlim_max; // a limit may be lowered, never raised again
+        }
         const rlimit limit{hard / 2, hard};
         if (priority_ < 1 || setrlimit(RLIMIT_RTTIME, &limit) != 0) {
             *why = priority_ < 1 ? QStringLiteral("it allows no real-time priority")
