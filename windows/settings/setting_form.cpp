@@ -124,7 +124,10 @@ void SettingForm::ShowDueSoon() {
     Lab_DueWarning->setText(
         Lab_DueWarning->fontMetrics().elidedText(text, Qt::ElideMiddle, right - left - 16));
     Lab_DueWarning->adjustSize();
-    Lab_DueWarning->move(right - Lab_DueWarning->width(), (Px(495) - Lab_DueWarning->height()) / 2);
+    // Centred in the part of the title strip the window's rounded shape shows.
+    const int top = mask().isEmpty() ? 0 : mask().boundingRect().top();
+    Lab_DueWarning->move(right - Lab_DueWarning->width(),
+                         top + (Px(495) - top - Lab_DueWarning->height()) / 2);
     Lab_DueWarning->show();
     Lab_DueWarning->raise();
 }

@@ -60,6 +60,10 @@ private slots:
                           Walk(new MessageBox(notice, nullptr, &main));
         SettingsState state;
         SettingForm settings(vars, *store.conn, player, state, &main);
+        settings.SetDueSoon([] {
+            return QVector<EventRow>{
+                {0, "星期一", "全校广播体操（雨天改为室内操）", "10:00:00", "", "", "√", "", ""}};
+        });
         for (int page = 0; page < SettingForm::kPageCount; ++page) {
             settings.MenuGroup_Click(page);
             bad << Walk(&settings);
