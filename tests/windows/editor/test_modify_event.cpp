@@ -781,8 +781,8 @@ private slots:
         WhenModal([&shown](QWidget* w) {
             auto* box = qobject_cast<MessageBox*>(w);
             QVERIFY(box);
-            shown = box->Label1->text();
-            QTest::mouseClick(box->MyButton1, Qt::LeftButton);
+            shown = box->findChild<QLabel*>("Label1")->text();
+            QTest::mouseClick(box->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
         });
         QCOMPARE(ModifyEvent::Edit(vars, *store.conn, player, "星期三", 77, nullptr), 0);
         QVERIFY2(shown.contains("不存在"), qPrintable(shown));

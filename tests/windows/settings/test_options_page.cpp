@@ -383,7 +383,7 @@ private slots:
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<MessageBox*>(w);
                 if (box && box->isVisible()) {
-                    shown = box->Label1->text();
+                    shown = box->findChild<QLabel*>("Label1")->text();
                     box->accept();
                 }
             }
