@@ -33,6 +33,13 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOffRequest powerOff, QWidget* parent)
 
     skin_ = Skin::Build(this, QRect(0, 0, 6495, 495), QPoint(600, 240), QRect(3600, 195, 300, 255));
 
+    BuildControls();
+    Wire();
+    onPoweredOff = [] { QCoreApplication::exit(0); };
+    Load();
+}
+
+void MessageBox::BuildControls() {
     face_ = new QLabel(this);
     face_->setObjectName(QStringLiteral("Image1"));
     face_->setGeometry(Px(480), Px(720), Px(585), Px(585));
@@ -52,7 +59,9 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOffRequest powerOff, QWidget* parent)
     countdown_ = new QTimer(this);
     countdown_->setObjectName(QStringLiteral("Timer1"));
     countdown_->setInterval(1000);
+}
 
+void MessageBox::Wire() {
     connect(okButton_, &MyButton::Click, this, &MessageBox::Confirm);
     connect(okButton_, &MyButton::KeyPress, this, [this](int key) {
         if (key == 13) {
@@ -67,9 +76,10 @@ MessageBox::MessageBox(MsgBlock& msg, PowerOffRequest powerOff, QWidget* parent)
     });
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(countdown_, &QTimer::timeout, this, &MessageBox::CountdownStep);
-    onPoweredOff = [] { QCoreApplication::exit(0); };
+}
 
-    // The load sequence.
+// The box's load sequence: title, text and buttons by mode; the countdown starts here.
+void MessageBox::Load() {
     skin_.Preamble(this);
     skin_.Lab_FormTitle->setText(msg_.MsgTitle);
     skin_.Lab_FormTitle->adjustSize();

@@ -48,6 +48,9 @@ protected:
     void showEvent(QShowEvent*) override;
 
 private:
+    void BuildControls();
+    void Wire();
+    void Load();
     void CountdownStep();
     void Confirm();
     // Shows text in its label, growing the box to fit it.
