@@ -1,6 +1,7 @@
 // Start-up: command line, single instance, the store, the main window.
 #include "app/application.h"
 #include "app/command_line.h"
+#include "core/clock.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     }
 
     ProgramVars vars;
-    vars.CurWeekName = WeekdayName(QDate::currentDate());
+    vars.CurWeekName = WeekdayName(TheSystemClock().Now().date());
     const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
     // Two copies on one database (started with other runtime folders) would ring it twice.
     const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);

@@ -2,6 +2,8 @@
 
 #include "audio/length_meter.h"
 #include "audio/playable_file.h"
+#include "audio/realtime_threads.h"
+#include "audio/wake_clock.h"
 #include "core/play_log.h"
 #include "core/time_text.h"
 
@@ -12,9 +14,6 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -134,22 +133,6 @@ QString SinkNames(GstElement* sink) {
     return names.join(QStringLiteral(", "));
 }
 
-// Asks real-time scheduling for the calling streaming thread, so a busy computer does not
-// delay the sink's wake-up at an armed start. Where the system does not allow it (an
-// ordinary user without an RLIMIT_RTPRIO), the thread stays as it was.
-void RaiseStreamingThread() {
-    sched_param param{};
-    param.sched_priority = 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-}
-
-// Whether RaiseStreamingThread can succeed: root, or an RLIMIT_RTPRIO that allows it.
-bool RealTimeAllowed() {
-    rlimit limit{};
-    return geteuid() == 0 ||
-           (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= rlim_t(10));
-}
-
 } // namespace
 
 bool GstPlayer::NoAudioOutputReported() {
@@ -178,7 +161,12 @@ struct GstPlayer::Pipeline {
     bool announced = false; // PlayStateChange to Playing has been emitted for it
     bool reported = false;  // FirstSample has been emitted for it
     std::atomic<qint64> playingNs{-1};
-    std::atomic<qint64> bufferNs{-1};
+    std::atomic<qint64> bufferNs{-1}; // the first buffer reached the sink
+    // The sink was done with the first buffer: the next buffer, or the end, reached it. A sink
+    // on the clock renders a buffer after waiting for its time, so this is when the first
+    // sample really went out, late wake-ups included.
+    std::atomic<qint64> renderedNs{-1};
+    GstClock* clock = nullptr; // an armed start's: it says when the sink woke for the first sample
     std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
     // An armed start's target on the monotonic clock: this (the previous) playback's sink
     // gets nothing that would sound past it. -1: no cut.
@@ -215,6 +203,30 @@ bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
         return false;
     }
     return qint64(gst_element_get_base_time(pipe->playbin) + running) > cut;
+}
+
+enum class SinkData { Pass, Drop, FirstRendered };
+
+// Notes data on its way into the audio sink, on a streaming thread: when the first buffer
+// came, and when the sink was done with it.
+SinkData WatchSinkData(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
+    const bool event = info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
+    if (event && GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS) {
+        return SinkData::Pass;
+    }
+    if (!event && PastCut(pipe, pad, info)) {
+        return SinkData::Drop;
+    }
+    const qint64 now = MonotonicNs();
+    qint64 expected = -1;
+    if (!event && pipe->bufferNs.compare_exchange_strong(expected, now)) {
+        return SinkData::Pass; // the first buffer: it is rendered when the next data comes
+    }
+    expected = -1;
+    if (pipe->bufferNs.load() >= 0 && pipe->renderedNs.compare_exchange_strong(expected, now)) {
+        return SinkData::FirstRendered;
+    }
+    return SinkData::Pass;
 }
 
 } // namespace
@@ -277,20 +289,25 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         GstPad* pad = gst_element_get_static_pad(sink, "sink");
         if (pad) {
             gst_pad_add_probe(
-                pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                pad,
+                GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                 [](GstPad* pad, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
                     // The pipeline outlives its streaming threads: Discard stops them first.
                     auto* pipe = static_cast<Pipeline*>(data);
-                    if (PastCut(pipe, pad, info)) {
+                    switch (WatchSinkData(pipe, pad, info)) {
+                    case SinkData::Drop:
                         return GST_PAD_PROBE_DROP;
-                    }
-                    qint64 expected = -1;
-                    if (pipe->bufferNs.compare_exchange_strong(expected, MonotonicNs())) {
+                    case SinkData::FirstRendered: {
                         GstPlayer* owner = pipe->owner;
                         const quint64 serial = pipe->serial;
                         QMetaObject::invokeMethod(
                             owner, [owner, serial] { owner->OnFirstBuffer(serial); },
                             Qt::QueuedConnection);
+                        break;
+                    }
+                    case SinkData::Pass:
+                        break;
                     }
                     return GST_PAD_PROBE_OK;
                 },
@@ -339,7 +356,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
                 GstStreamStatusType type;
                 gst_message_parse_stream_status(msg, &type, nullptr);
                 if (type == GST_STREAM_STATUS_TYPE_ENTER) {
-                    RaiseStreamingThread();
+                    realtime::RaiseThisThread();
                 }
                 break;
             }
@@ -362,6 +379,9 @@ void GstPlayer::Discard(std::unique_ptr<Pipeline>& p) {
     }
     gst_element_set_state(p->playbin, GST_STATE_NULL);
     gst_object_unref(p->playbin);
+    if (p->clock) {
+        gst_object_unref(p->clock);
+    }
     p.reset();
 }
 
@@ -526,9 +546,10 @@ void GstPlayer::RunArmed() {
     armedPipe_->startNs = armedNs_;
     // PAUSED first: a pipeline already running towards an old target takes the new one.
     gst_element_set_state(playbin, GST_STATE_PAUSED);
-    GstClock* clock = gst_system_clock_obtain();
-    gst_pipeline_use_clock(GST_PIPELINE(playbin), clock);
-    gst_object_unref(clock);
+    if (!armedPipe_->clock) {
+        armedPipe_->clock = NewWakeClock(); // the system clock, watched
+    }
+    gst_pipeline_use_clock(GST_PIPELINE(playbin), armedPipe_->clock);
     // No start time: the pipeline keeps the base time given here, and running time 0, the
     // file's first sample, falls on the target.
     gst_element_set_start_time(playbin, GST_CLOCK_TIME_NONE);
@@ -621,15 +642,19 @@ void GstPlayer::ReportFirstSample() {
     if (!current_ || current_->reported) {
         return;
     }
-    const qint64 buffer = current_->bufferNs.load();
+    qint64 rendered = current_->renderedNs.load();
     const qint64 playing = current_->playingNs.load();
-    if (buffer < 0 || playing < 0) {
+    if (rendered < 0 || playing < 0) {
         return;
     }
     current_->reported = true;
-    // A synchronised sink plays a buffer that came early when the clock reaches its time:
-    // not before the pipeline runs, nor before an armed start's target.
-    const qint64 first = std::max({buffer, playing, current_->startNs});
+    if (const qint64 woke = current_->clock ? FirstWakeNs(current_->clock) : -1; woke >= 0) {
+        rendered = std::min(rendered, woke); // sharper: the next data may come later
+    }
+    // A sink on the clock is done with the first buffer once it has waited for its time and
+    // rendered it. A sink with a ring buffer (a sound card) takes it early and plays it when
+    // the clock reaches it: not before the pipeline runs, nor before an armed start's target.
+    const qint64 first = std::max({rendered, playing, current_->startNs});
     emit FirstSample(current_->file, MonotonicToWall(first));
 }
 
@@ -701,11 +726,7 @@ bool GstPlayer::CheckOutput() {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     OutputFound(usable, how);
-    if (!RealTimeAllowed()) {
-        PlayLog(QStringLiteral("audio threads run without real-time priority (RLIMIT_RTPRIO "
-                               "is below 10): on a busy computer a bell may start some "
-                               "milliseconds after its second"));
-    }
+    realtime::Start();
     return usable;
 }
 

@@ -18,3 +18,10 @@ public:
     QDateTime Now() const override { return QDateTime::currentDateTime(); }
     qint64 NowMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
 };
+
+// The system clock, for what runs before the application object that owns the program's
+// clock, or is handed none.
+inline const Clock& TheSystemClock() {
+    static const SystemClock clock;
+    return clock;
+}

@@ -15,6 +15,13 @@ class QSqlQuery;
 // The columns of one of the program's tables in table order; empty for any other name.
 QStringList TableColumns(const QString& table);
 
+// What a settings grid reads of a grid query's result (store/grids.cpp): the columns it shows,
+// in table order (the titles of an empty grid), a row's id (0 for none) and a week grid's row
+// as the event it is.
+QStringList GridColumns(const GridQuery& query);
+qint64 GridRowId(const GridData& data, int row);
+EventRow GridEvent(const GridData& data, int row);
+
 // The migration steps of this program, oldest first. Version 1 is the original four tables.
 const QVector<Migration>& SchemaMigrations();
 
@@ -89,11 +96,11 @@ public:
     // to weekName is refused.
     bool CopyDay(const QString& weekName, const QStringList& targets, QString* error = nullptr);
 
-    // --- the settings grids, on any of the tables (store/grids.cpp)
+    // --- the settings grids, by their named queries (store/grids.cpp)
     bool GridRows(const GridQuery& query, GridData* data, QString* error = nullptr);
-    // Deletes the rows with these ids from table (作息表, 课间音乐 or 替代音乐) in one
-    // transaction: all of them or, on failure, none.
-    bool DeleteRows(const QString& table, const QVector<qint64>& ids, QString* error = nullptr);
+    // Deletes the rows with these ids from the table the grid shows in one transaction: all
+    // of them or, on failure, none.
+    bool DeleteRows(const GridQuery& grid, const QVector<qint64>& ids, QString* error = nullptr);
 
     // --- config: the one row of options (store/config.cpp)
     bool ReadConfig(ConfigRow* row, QString* error = nullptr);

@@ -8,6 +8,9 @@
 #include <QVariant>
 #include <QVector>
 
+// The 是否播放 text of an event that plays; any other text switches it off.
+inline const QString kPlayFlag = QStringLiteral("√");
+
 // One line of today's record (table 播放记录): what became of one event at its second.
 struct PlayRecordRow {
     qint64 id = 0;
@@ -76,16 +79,28 @@ struct SpecialDayRow {
 // The kind of a day with no bells at all.
 inline const QString kNoBellsKind = QStringLiteral("无铃声");
 
-// What a settings grid shows: the rows of one of the program's tables, optionally only those
-// whose filterColumn equals filterValue, ordered by orderBy and then by id. Windows describe
-// their grids this way; the store checks the names against the tables' own columns and binds
-// the value, so no text a user typed ever becomes part of a statement.
+// The settings grids the store fills. A window names the rows it shows; the store knows
+// their table, filter and order, so no window names a table or column and no text a user
+// typed ever becomes part of a statement.
+enum class GridKind {
+    None,         // no query yet
+    WeekDay,      // one weekday's events, by start time
+    LibrarySongs, // one break-music library's songs
+    AllSongs,     // the songs of every library
+    Replacements, // the rain-day replacements
+};
+
 struct GridQuery {
-    QString table;
-    QString filterColumn; // empty: every row of the table
-    QString filterValue;
-    QString orderBy; // empty: by id alone
-    bool IsEmpty() const { return table.isEmpty(); }
+    GridKind kind = GridKind::None;
+    QString key; // the weekday of WeekDay, the library of LibrarySongs
+
+    static GridQuery WeekDay(const QString& weekName) { return {GridKind::WeekDay, weekName}; }
+    static GridQuery LibrarySongs(const QString& library) {
+        return {GridKind::LibrarySongs, library};
+    }
+    static GridQuery AllSongs() { return {GridKind::AllSongs, {}}; }
+    static GridQuery Replacements() { return {GridKind::Replacements, {}}; }
+    bool IsEmpty() const { return kind == GridKind::None; }
     bool operator==(const GridQuery&) const = default;
 };
 

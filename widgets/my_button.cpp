@@ -21,25 +21,25 @@ QString FaceName(int index) {
 
 } // namespace
 
-MyButton::MyButton(QWidget* parent) : QWidget(parent), Label1(new QLabel(this)) {
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setText(QStringLiteral("Label1"));
-    Label1->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Label1->setAutoFillBackground(false);
+MyButton::MyButton(QWidget* parent) : QWidget(parent), caption_(new QLabel(this)) {
+    caption_->setObjectName(QStringLiteral("Label1"));
+    caption_->setText(QStringLiteral("Label1"));
+    caption_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    caption_->setAutoFillBackground(false);
     // Until Enabled is written the caption keeps the initial window-text colour, even on a
     // button stored as disabled.
-    QPalette pal = Label1->palette();
+    QPalette pal = caption_->palette();
     pal.setColor(QPalette::Disabled, QPalette::WindowText,
                  pal.color(QPalette::Active, QPalette::WindowText));
-    Label1->setPalette(pal);
-    Label1->adjustSize();
+    caption_->setPalette(pal);
+    caption_->adjustSize();
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
-    Timer1.setObjectName(QStringLiteral("Timer1"));
-    Timer1.setInterval(150);
-    connect(&Timer1, &QTimer::timeout, this, &MyButton::OnTimer);
-    Timer1.start(); // its first tick ends a hover that never began
+    hoverTimer_.setObjectName(QStringLiteral("Timer1"));
+    hoverTimer_.setInterval(150);
+    connect(&hoverTimer_, &QTimer::timeout, this, &MyButton::OnTimer);
+    hoverTimer_.start(); // its first tick ends a hover that never began
 }
 
 MyButton* MyButton::Create(QWidget* parent, const QString& objectName, const QRect& twips,
@@ -56,8 +56,8 @@ MyButton* MyButton::Create(QWidget* parent, const QString& objectName, const QRe
 }
 
 void MyButton::SetBtCaption(const QString& caption) {
-    Label1->setText(caption);
-    Label1->adjustSize();
+    caption_->setText(caption);
+    caption_->adjustSize();
     DrawButton(style_);
 }
 
@@ -84,23 +84,23 @@ void MyButton::SelBackColor(int Index) {
 }
 
 void MyButton::ChangeEnabledColor() {
-    QPalette pal = Label1->palette();
+    QPalette pal = caption_->palette();
     pal.setColor(QPalette::WindowText, isEnabled() ? kCaptionEnabled : kCaptionDisabled);
     pal.setColor(QPalette::Disabled, QPalette::WindowText,
                  isEnabled() ? kCaptionEnabled : kCaptionDisabled);
-    Label1->setPalette(pal);
+    caption_->setPalette(pal);
 }
 
 QColor MyButton::CaptionColor() const {
-    return Label1->palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   QPalette::WindowText);
+    return caption_->palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                     QPalette::WindowText);
 }
 
 void MyButton::ReadProperties(const QVariantMap& bag) {
     // Assigned directly, as a stored layout is: the caption colour follows only when
     // Enabled is next written.
-    Label1->setText(bag.value(QStringLiteral("BtCaption"), QString()).toString());
-    Label1->adjustSize();
+    caption_->setText(bag.value(QStringLiteral("BtCaption"), QString()).toString());
+    caption_->adjustSize();
     setEnabled(bag.value(QStringLiteral("Enabled"), true).toBool());
     style_ = bag.value(QStringLiteral("Style"), 0).toInt();
     overColor_ = bag.value(QStringLiteral("OverColor"), 0).toInt();
@@ -127,14 +127,14 @@ QVariantMap MyButton::WriteProperties() const {
 void MyButton::DrawButton(int style) {
     const double W = width() * kTwipsPerPixel;
     const double H = height() * kTwipsPerPixel;
-    layout_ = DrawButtonLayout(W, H, Label1->width() * kTwipsPerPixel,
-                               Label1->height() * kTwipsPerPixel, style, borderWidth_);
+    layout_ = DrawButtonLayout(W, H, caption_->width() * kTwipsPerPixel,
+                               caption_->height() * kTwipsPerPixel, style, borderWidth_);
     ImgMove = QRectF();
     face_ = 0;
     borderWidth_ = layout_.borderWidth;
     borderColor_ = kBorderNormal;
-    Label1->move(qRound(layout_.label.x() / kTwipsPerPixel),
-                 qRound(layout_.label.y() / kTwipsPerPixel));
+    caption_->move(qRound(layout_.label.x() / kTwipsPerPixel),
+                   qRound(layout_.label.y() / kTwipsPerPixel));
     update();
 }
 
@@ -180,7 +180,7 @@ void MyButton::mouseMoveEvent(QMouseEvent*) {
     }
     MouseSeen = true;
     borderColor_ = kBorderHover;
-    Timer1.start();
+    hoverTimer_.start();
     HoverOn();
 }
 
@@ -192,7 +192,7 @@ void MyButton::HoverOn() {
 }
 
 void MyButton::HoverOff() {
-    Timer1.stop();
+    hoverTimer_.stop();
     ImgMove = QRectF();
     borderColor_ = kBorderNormal;
     update();

@@ -29,7 +29,7 @@ public:
     static MyButton* Create(QWidget* parent, const QString& objectName, const QRect& twips,
                             const QString& caption, int overColor = 0, int style = 0);
 
-    QString BtCaption() const { return Label1->text(); }
+    QString BtCaption() const { return caption_->text(); }
     void SetBtCaption(const QString& caption);
     bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool on);
@@ -55,8 +55,8 @@ public:
     int BorderWidth() const { return borderWidth_; }
     QColor CaptionColor() const;
     const ButtonLayout& Layout() const { return layout_; }
-    QLabel* Caption() const { return Label1; }
-    QTimer* HoverTimer() { return &Timer1; }
+    QLabel* Caption() const { return caption_; }
+    QTimer* HoverTimer() { return &hoverTimer_; }
 
 signals:
     void Click();
@@ -76,8 +76,8 @@ private:
     void HoverOff();
     void OnTimer();
 
-    QLabel* Label1;
-    QTimer Timer1;
+    QLabel* caption_;
+    QTimer hoverTimer_;
     QRectF ImgMove; // hover overlay in pixels; empty when collapsed
     ButtonLayout layout_;
     int style_ = 0;

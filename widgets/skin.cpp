@@ -14,9 +14,9 @@
 Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
                  const QRect& closeButton) {
     Skin s;
-    s.Img0 = new QLabel(window);
-    s.Img0->setObjectName(QStringLiteral("Img"));
-    s.Img0->setScaledContents(true);
+    s.background = new QLabel(window);
+    s.background->setObjectName(QStringLiteral("Img"));
+    s.background->setScaledContents(true);
 
     s.ImgTitle = new QLabel(window);
     s.ImgTitle->setObjectName(QStringLiteral("ImgTitle"));
@@ -46,13 +46,13 @@ void Skin::Preamble(QWidget* window) {
     Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), Px(500));
     Lab_FormTitle->setText(window->windowTitle());
     Lab_FormTitle->adjustSize();
-    Img0->lower();
+    background->lower();
     WatchClipping(window);
 }
 
 void Skin::StretchBackground(QWidget* window) {
-    Img0->setGeometry(0, 0, window->width(), window->height());
-    Img0->setPixmap(Art(QStringLiteral("background"), window->size()));
+    background->setGeometry(0, 0, window->width(), window->height());
+    background->setPixmap(Art(QStringLiteral("background"), window->size()));
 }
 
 void FlatFrames(QWidget* root, const QColor& back) {

@@ -9,7 +9,7 @@ class QWidget;
 // The parts every skinned window shares: background picture, title strip, a transparent
 // drag handle over the strip, the title label and the "×" close button.
 struct Skin {
-    QLabel* Img0 = nullptr;           // background, stretched over the client area
+    QLabel* background = nullptr;     // background, stretched over the client area
     QLabel* ImgTitle = nullptr;       // title strip picture
     QWidget* Img_FormTitle = nullptr; // transparent drag handle over the strip
     QLabel* Lab_FormTitle = nullptr;  // title text

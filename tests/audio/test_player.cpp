@@ -326,6 +326,20 @@ private slots:
         QVERIFY(player.StartArmed(Media("wav", 3), target)); // its end cancels nothing
     }
 
+    // A sink that renders 80 ms after each buffer's time: the first sample is reported when
+    // it went out, not at the target it was meant for.
+    void firstSampleIsWhenTheSinkRenderedIt() {
+        qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true ts-offset=80000000");
+        GstPlayer player;
+        QSignalSpy first(&player, &Player::FirstSample);
+        player.Prepare(Media("wav", 3));
+        const QDateTime target = QDateTime::currentDateTime().addMSecs(800);
+        player.PlayAt(Media("wav", 3), target);
+        QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, 10000);
+        const qint64 late = target.msecsTo(first.at(0).at(1).toDateTime());
+        QVERIFY2(late >= 79 && late < 1000, qPrintable(QString::number(late)));
+    }
+
     void unpreparedStartWaitsForItsSecondToo() {
         const QString raw = Path("cold.raw");
         CaptureToFile(raw);

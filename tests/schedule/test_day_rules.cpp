@@ -43,7 +43,7 @@ private slots:
     void daylightSavingDaysRingEachBellOnceAtItsTime() {
         Rig r;
         PlayLogCapture log;
-        for (const QString& t : {"01:30:00", "02:30:00", "03:30:00", "08:00:00"}) {
+        for (const QString t : {"01:30:00", "02:30:00", "03:30:00", "08:00:00"}) {
             r.Event("星期日", t, t, r.File(QString(t).replace(':', "") + ".wav"));
         }
         const QDate autumn(2026, 10, 25), spring(2027, 3, 28);
@@ -91,7 +91,7 @@ private slots:
             }
         }
         const QString night = r.File("星期日.wav");
-        for (const QString& t : {"02:30:00", "20:00:00"}) {
+        for (const QString t : {"02:30:00", "20:00:00"}) {
             r.Event(days[0], t, "周日" + QString(t), night);
             week[days[0]].push_back({QTime::fromString(t), night});
         }

@@ -1,4 +1,4 @@
-// The statements behind the settings window: a grid's rows from a query description, the
+// The statements behind the settings window: a grid's rows from a named query, the
 // delete of a block of rows, and copying a weekday, each all-or-nothing.
 #include "store/conn.h"
 #include "support/temp_store.h"
@@ -15,7 +15,7 @@ EventRow Event(const QString& week, const QString& name, const QString& start,
 // The weekday's events as the week grid shows them: (事件, 开始时间) in start-time order.
 QStringList Day(TempStore& s, const QString& week) {
     GridData data;
-    if (!s.conn->GridRows({"作息表", "星期名", week, "开始时间"}, &data, &s.error)) {
+    if (!s.conn->GridRows(GridQuery::WeekDay(week), &data, &s.error)) {
         return {"read failed: " + s.error};
     }
     QStringList out;
@@ -37,7 +37,7 @@ private slots:
         s.AddEvent(Event("星期一", "early", "08:00:00"));
         s.AddEvent(Event("星期二", "other day", "07:00:00"));
         GridData data;
-        QVERIFY(s.conn->GridRows({"作息表", "星期名", "星期一", "开始时间"}, &data, &s.error));
+        QVERIFY(s.conn->GridRows(GridQuery::WeekDay("星期一"), &data, &s.error));
         QCOMPARE(data.columns, TableColumns("作息表"));
         QCOMPARE(Day(s, "星期一"), QStringList({"early@08:00:00", "late@10:00:00"}));
     }
@@ -45,19 +45,16 @@ private slots:
     void anEmptyResultStillNamesTheColumns() {
         TempStore s;
         GridData data;
-        QVERIFY(s.conn->GridRows({"替代音乐", "", "", ""}, &data, &s.error));
+        QVERIFY(s.conn->GridRows(GridQuery::Replacements(), &data, &s.error));
         QVERIFY(data.rows.isEmpty());
         QCOMPARE(data.columns, QStringList({"id", "替代名称", "音乐文件", "音乐总长"}));
     }
 
-    void gridQueriesNamingUnknownTablesOrColumnsAreRefused() {
+    void aQueryNamingNoGridIsRefused() {
         TempStore s;
         s.AddEvent(Event("星期一", "bell", "08:00:00"));
         GridData data;
-        QVERIFY(!s.conn->GridRows({"作息表; DROP TABLE config", "", "", ""}, &data, &s.error));
-        QVERIFY(!s.conn->GridRows({"作息表", "星期名\" OR 1=1 --", "x", ""}, &data, &s.error));
-        QVERIFY(!s.conn->GridRows({"作息表", "", "", "开始时间 DESC"}, &data, &s.error));
-        QVERIFY(!s.conn->GridRows({"config", "", "", ""}, &data, &s.error));
+        QVERIFY(!s.conn->GridRows(GridQuery(), &data, &s.error));
         QVERIFY(!s.error.isEmpty());
         QCOMPARE(Day(s, "星期一").size(), 1);
     }
@@ -67,10 +64,10 @@ private slots:
         s.AddSong("曲库_it's \"ours\"", "/m/a.mp3", "00:03:00");
         s.AddSong("曲库_other", "/m/b.mp3", "00:03:00");
         GridData data;
-        QVERIFY(s.conn->GridRows({"课间音乐", "组名", "曲库_it's \"ours\"", ""}, &data, &s.error));
+        QVERIFY(s.conn->GridRows(GridQuery::LibrarySongs("曲库_it's \"ours\""), &data, &s.error));
         QCOMPARE(data.rows.size(), 1);
         QCOMPARE(data.rows[0][2].toString(), QString("/m/a.mp3"));
-        QVERIFY(s.conn->GridRows({"课间音乐", "组名", "x' OR '1'='1", ""}, &data, &s.error));
+        QVERIFY(s.conn->GridRows(GridQuery::LibrarySongs("x' OR '1'='1"), &data, &s.error));
         QCOMPARE(data.rows.size(), 0);
     }
 
@@ -80,7 +77,7 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             ids << s.AddEvent(Event("星期一", QString("e%1").arg(i), QString("0%1:00:00").arg(i)));
         }
-        QVERIFY(s.conn->DeleteRows("作息表", {ids[1], ids[3]}, &s.error));
+        QVERIFY(s.conn->DeleteRows(GridQuery::WeekDay("星期一"), {ids[1], ids[3]}, &s.error));
         QCOMPARE(Day(s, "星期一"), QStringList({"e0@00:00:00", "e2@02:00:00", "e4@04:00:00"}));
     }
 
@@ -93,15 +90,15 @@ private slots:
         s.Raw(QString("CREATE TRIGGER keep BEFORE DELETE ON 作息表 WHEN OLD.id = %1 "
                       "BEGIN SELECT RAISE(ABORT, 'row is locked'); END")
                   .arg(ids[2]));
-        QVERIFY(!s.conn->DeleteRows("作息表", {ids[0], ids[1], ids[2], ids[3]}, &s.error));
+        QVERIFY(!s.conn->DeleteRows(GridQuery::WeekDay("星期一"), {ids[0], ids[1], ids[2], ids[3]},
+                                    &s.error));
         QVERIFY2(s.error.contains("row is locked"), qPrintable(s.error));
         QCOMPARE(Day(s, "星期一").size(), 4);
     }
 
-    void deleteRowsRefusesTablesOtherThanTheGrids() {
+    void deleteRowsRefusesAQueryNamingNoGrid() {
         TempStore s;
-        QVERIFY(!s.conn->DeleteRows("config", {1}, &s.error));
-        QVERIFY(!s.conn->DeleteRows("作息表 WHERE 1=1; --", {1}, &s.error));
+        QVERIFY(!s.conn->DeleteRows(GridQuery(), {1}, &s.error));
         ConfigRow config;
         QVERIFY(s.ReadConfig(&config));
     }
@@ -130,7 +127,7 @@ private slots:
             s.AddEvent({0, "星期一", nasty, "08:00:00", path, "00:01:02", "", nasty, "101010"});
         QVERIFY(s.conn->CopyDay("星期一", {"星期五"}, &s.error));
         GridData data;
-        QVERIFY(s.conn->GridRows({"作息表", "星期名", "星期五", "开始时间"}, &data, &s.error));
+        QVERIFY(s.conn->GridRows(GridQuery::WeekDay("星期五"), &data, &s.error));
         QCOMPARE(data.rows.size(), 1);
         const auto& row = data.rows[0];
         QVERIFY(row[0].toLongLong() != id);

@@ -9,10 +9,21 @@
 
 #include <QFileInfo>
 #include <QtTest>
+#include <type_traits>
+
+// The rig's player: a fake one follows the rig's clock; any other (a real one) is its own.
+template <typename P> P MakeRigPlayer(FakeClock* clock) {
+    if constexpr (std::is_constructible_v<P, FakeClock*>) {
+        return P(clock);
+    } else {
+        return P();
+    }
+}
 
 // A store, program variables, clock, player and engine wired together, driven by hand.
-struct EngineRig {
-    EngineRig() : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
+template <typename P> struct BasicEngineRig {
+    BasicEngineRig()
+        : player(MakeRigPlayer<P>(&clock)), engine(vars, *store.conn, clock, player, &prompt) {
         engine.SetTimerDriven(false);
     }
     // Makes an (empty) file the engine can see; returns its path.
@@ -54,6 +65,8 @@ struct EngineRig {
         QVERIFY2(store.conn->AddSpecialDays({{0, date, kind, note}}, &error), qPrintable(error));
     }
     void At(const QDate& d, const QTime& t) { clock.Set(QDateTime(d, t)); }
+    // Ticks once a second until the clock reaches t today.
+    void RunUntil(const QTime& t) { RunUntil(QDateTime(clock.Now().date(), t)); }
     // Ticks once a second until the clock reaches end (inclusive).
     void RunUntil(const QDateTime& end) {
         const qint64 endMs = end.toMSecsSinceEpoch();
@@ -87,7 +100,9 @@ struct EngineRig {
     TempStore store;
     ProgramVars vars;
     FakeClock clock;
-    FakePlayer player;
+    P player;
     FakePrompt prompt;
     ScheduleEngine engine;
 };
+
+using EngineRig = BasicEngineRig<FakePlayer>;

@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "core/reason_text.h"
 #include "core/time_text.h"
+#include "schedule/break_music.h"
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
@@ -146,74 +147,76 @@ void ModifyEvent::BuildControls() {
     connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
             &ModifyEvent::Combo_EventName_Click);
 
-    Lab_StartTime =
-        MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), QStringLiteral("开始时间"));
+    const QString startCaption = QStringLiteral("开始时间"); // caption
+    Lab_StartTime = MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), startCaption);
     Text_Time = new QLineEdit(this);
     Text_Time->setObjectName(QStringLiteral("Text_Time"));
     Text_Time->move(Px(1560), Px(1200));
     Text_Time->setText(kZeroLength);
 
-    Check1 = new QCheckBox(QStringLiteral("是否播放"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->move(Px(2880), Px(1185));
-    Check1->setChecked(true);
-    Check1->adjustSize();
+    playCheck_ = new QCheckBox(QStringLiteral("是否播放"), this); // caption
+    playCheck_->setObjectName(QStringLiteral("Check1"));
+    playCheck_->move(Px(2880), Px(1185));
+    playCheck_->setChecked(true);
+    playCheck_->adjustSize();
 
-    Frame1 = new QGroupBox(QStringLiteral("详细设置"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(Px(QRect(480, 1650, 6240, 3060)));
-    Label2 = MakeLabel(Frame1, "Label2", QRect(180, 390, 900, 255), QStringLiteral("歌曲路径"));
-    Lab_path = MakeLabel(Frame1, "Lab_path", QRect(1080, 360, 3600, 315), QString());
+    detailsFrame_ = new QGroupBox(QStringLiteral("详细设置"), this);
+    detailsFrame_->setObjectName(QStringLiteral("Frame1"));
+    detailsFrame_->setGeometry(Px(QRect(480, 1650, 6240, 3060)));
+    pathCaption_ =
+        MakeLabel(detailsFrame_, "Label2", QRect(180, 390, 900, 255), QStringLiteral("歌曲路径"));
+    Lab_path = MakeLabel(detailsFrame_, "Lab_path", QRect(1080, 360, 3600, 315), QString());
     Lab_path->setFrameShape(QFrame::StyledPanel);
-    Label3 = MakeLabel(Frame1, "Label3", QRect(180, 810, 900, 255), QStringLiteral("歌曲总长"));
-    Lab_length = MakeLabel(Frame1, "Lab_length", QRect(1080, 780, 1200, 315), kZeroLength);
+    lengthCaption_ =
+        MakeLabel(detailsFrame_, "Label3", QRect(180, 810, 900, 255), QStringLiteral("歌曲总长"));
+    Lab_length = MakeLabel(detailsFrame_, "Lab_length", QRect(1080, 780, 1200, 315), kZeroLength);
     Lab_length->setFrameShape(QFrame::StyledPanel);
-    MyBt_AddSound = MyButton::Create(Frame1, QStringLiteral("MyBt_AddSound"),
+    MyBt_AddSound = MyButton::Create(detailsFrame_, QStringLiteral("MyBt_AddSound"),
                                      QRect(4860, 330, 960, 375), QStringLiteral("添加"), 2);
-    MyBt_trylisten = MyButton::Create(Frame1, QStringLiteral("MyBt_trylisten"),
+    MyBt_trylisten = MyButton::Create(detailsFrame_, QStringLiteral("MyBt_trylisten"),
                                       QRect(4860, 750, 960, 375), kListen, 2);
-    Check2 = new QCheckBox(QStringLiteral("有雨天音乐"), Frame1);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    Check2->move(Px(180), Px(1230));
-    Check2->adjustSize();
-    Combo1 = new QComboBox(Frame1);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
+    rainCheck_ = new QCheckBox(QStringLiteral("有雨天音乐"), detailsFrame_);
+    rainCheck_->setObjectName(QStringLiteral("Check2"));
+    rainCheck_->move(Px(180), Px(1230));
+    rainCheck_->adjustSize();
+    rainCombo_ = new QComboBox(detailsFrame_);
+    rainCombo_->setObjectName(QStringLiteral("Combo1"));
+    rainCombo_->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
 
-    Frame2 = new QGroupBox(QStringLiteral("播放区域"), Frame1);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    Frame2->setGeometry(Px(QRect(180, 1740, 5640, 1140)));
-    Lab_Partition = MakeLabel(Frame2, "Lab_Partition", QRect(150, 480, 4920, 315), QString());
+    zonesFrame_ = new QGroupBox(QStringLiteral("播放区域"), detailsFrame_); // caption
+    zonesFrame_->setObjectName(QStringLiteral("Frame2"));
+    zonesFrame_->setGeometry(Px(QRect(180, 1740, 5640, 1140)));
+    Lab_Partition = MakeLabel(zonesFrame_, "Lab_Partition", QRect(150, 480, 4920, 315), QString());
     Lab_Partition->setMouseTracking(true);
     Lab_Partition->installEventFilter(this);
-    MyButton3 = MyButton::Create(Frame2, QStringLiteral("MyButton3"), QRect(5100, 450, 360, 375),
-                                 QString(), 2);
-    MyButton3->setToolTip(QStringLiteral("选择播放区域"));
+    zonesButton_ = MyButton::Create(zonesFrame_, QStringLiteral("MyButton3"),
+                                    QRect(5100, 450, 360, 375), QString(), 2);
+    zonesButton_->setToolTip(QStringLiteral("选择播放区域"));
 
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
-    List1->installEventFilter(this);
-    List1->hide();
-    skin_.Img0->setMouseTracking(true);
-    skin_.Img0->installEventFilter(this);
+    zoneList_ = new QListWidget(this);
+    zoneList_->setObjectName(QStringLiteral("List1"));
+    zoneList_->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
+    zoneList_->installEventFilter(this);
+    zoneList_->hide();
+    skin_.background->setMouseTracking(true);
+    skin_.background->installEventFilter(this);
 
-    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
+    okButton_ = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
                                  QStringLiteral("确定"), 2);
-    MyButton2 = MyButton::Create(this, QStringLiteral("MyButton2"), QRect(5520, 4890, 1200, 420),
-                                 QStringLiteral("取消"), 1);
+    cancelButton_ = MyButton::Create(this, QStringLiteral("MyButton2"),
+                                     QRect(5520, 4890, 1200, 420), QStringLiteral("取消"), 1);
 
     connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::MyBt_AddSound_Click);
     connect(MyBt_trylisten, &MyButton::Click, this, &ModifyEvent::MyBt_trylisten_Click);
-    connect(MyButton3, &MyButton::Click, this, &ModifyEvent::MyButton3_Click);
-    connect(MyButton1, &MyButton::Click, this, &ModifyEvent::MyButton1_Click);
-    connect(MyButton2, &MyButton::Click, this, &ModifyEvent::MyButton2_Click);
+    connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
+    connect(okButton_, &MyButton::Click, this, &ModifyEvent::SaveEvent);
+    connect(cancelButton_, &MyButton::Click, this, &ModifyEvent::CancelEdit);
     // Enter or the space bar on a focused button presses it; Escape cancels, as elsewhere.
     for (auto [button, handler] : {std::pair{MyBt_AddSound, &ModifyEvent::MyBt_AddSound_Click},
                                    std::pair{MyBt_trylisten, &ModifyEvent::MyBt_trylisten_Click},
-                                   std::pair{MyButton3, &ModifyEvent::MyButton3_Click},
-                                   std::pair{MyButton1, &ModifyEvent::MyButton1_Click},
-                                   std::pair{MyButton2, &ModifyEvent::MyButton2_Click}}) {
+                                   std::pair{zonesButton_, &ModifyEvent::ShowZoneList},
+                                   std::pair{okButton_, &ModifyEvent::SaveEvent},
+                                   std::pair{cancelButton_, &ModifyEvent::CancelEdit}}) {
         connect(button, &MyButton::KeyPress, this, [this, handler](int key) {
             if (key == 13 || key == 32) {
                 (this->*handler)();
@@ -222,10 +225,10 @@ void ModifyEvent::BuildControls() {
             }
         });
     }
-    connect(List1, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
+    connect(zoneList_, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
     // A click on a zone's name ticks it too, not only one on its small box.
-    List1->viewport()->installEventFilter(this);
-    connect(List1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    zoneList_->viewport()->installEventFilter(this);
+    connect(zoneList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         if (item == zonePressed_ && item->checkState() == zonePressedState_) {
             item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
         }
@@ -246,13 +249,13 @@ bool ModifyEvent::Load() {
     LoadZones(row ? row->zones : kAllZones);
 
     if (row) {
-        Check1->setChecked(!row->playFlag.isEmpty());
+        playCheck_->setChecked(!row->playFlag.isEmpty());
         Text_Time->setText(row->startTime);
-        if (row->musicFile != kLibraryFile) {
+        if (row->musicFile != kBreakMusicFile) {
             ShowPath(row->musicFile);
             Lab_length->setText(row->musicLength);
         }
-        Check2->setChecked(!row->replace.isEmpty());
+        rainCheck_->setChecked(!row->replace.isEmpty());
     }
     LoadName(row);
     LoadReplacements(row);
@@ -263,7 +266,7 @@ bool ModifyEvent::Load() {
 void ModifyEvent::LoadName(const EventRow* row) {
     Combo_EventName->blockSignals(true);
     Combo_EventName->clear();
-    const bool library = row && row->musicFile == kLibraryFile;
+    const bool library = row && row->musicFile == kBreakMusicFile;
     Combo_EventName->addItem(row && !library ? row->event : kNamePrompt);
     Combo_EventName->setCurrentIndex(0);
     Combo_EventName->blockSignals(false);
@@ -280,43 +283,44 @@ void ModifyEvent::LoadName(const EventRow* row) {
 }
 
 void ModifyEvent::LoadReplacements(const EventRow* row) {
-    Combo1->clear();
+    rainCombo_->clear();
     for (const ReplaceEntry& r : vars_.ReplaceMusicArr) {
-        Combo1->addItem(r.name);
+        rainCombo_->addItem(r.name);
     }
     if (row) {
-        const int i = Combo1->findText(row->replace, Qt::MatchExactly);
+        const int i = rainCombo_->findText(row->replace, Qt::MatchExactly);
         if (i >= 0) {
-            Combo1->setCurrentIndex(i);
+            rainCombo_->setCurrentIndex(i);
         }
     }
-    const bool any = Combo1->count() > 0;
-    if (any && Combo1->currentIndex() < 0) {
-        Combo1->setCurrentIndex(0);
+    const bool any = rainCombo_->count() > 0;
+    if (any && rainCombo_->currentIndex() < 0) {
+        rainCombo_->setCurrentIndex(0);
     }
-    Combo1->setEnabled(any);
-    Check2->setEnabled(any);
+    rainCombo_->setEnabled(any);
+    rainCheck_->setEnabled(any);
 }
 
 void ModifyEvent::LoadZones(const QString& stored) {
     const QString code = ValidZoneCode(stored);
-    List1->blockSignals(true);
-    List1->clear();
+    zoneList_->blockSignals(true);
+    zoneList_->clear();
     for (int i = 0; i < Zones().size(); ++i) {
-        auto* item = new QListWidgetItem(Zones()[i], List1);
+        auto* item = new QListWidgetItem(Zones()[i], zoneList_);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         // The list starts as the label says, so opening and closing it changes nothing.
         item->setCheckState(code[i] == QLatin1Char('1') ? Qt::Checked : Qt::Unchecked);
     }
-    List1->blockSignals(false);
+    zoneList_->blockSignals(false);
     zoneCode_ = code;
     Lab_Partition->setText(ZoneLabel(code, true));
 }
 
 void ModifyEvent::ColourPanels() {
     const QColor back = QColor::fromRgb(vars_.FrameBackColor);
-    for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame2, Check1, Check2, Lab_path,
-                                                      Lab_length, Lab_Partition}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{detailsFrame_, zonesFrame_, playCheck_, rainCheck_,
+                                         Lab_path, Lab_length, Lab_Partition}) {
         QPalette pal = w->palette();
         pal.setColor(QPalette::Window, back);
         w->setPalette(pal);
@@ -327,8 +331,9 @@ void ModifyEvent::ColourPanels() {
 
 void ModifyEvent::RebuildZoneLabel() {
     QString code;
-    for (int i = 0; i < List1->count(); ++i) {
-        code += List1->item(i)->checkState() == Qt::Checked ? QLatin1Char('1') : QLatin1Char('0');
+    for (int i = 0; i < zoneList_->count(); ++i) {
+        code +=
+            zoneList_->item(i)->checkState() == Qt::Checked ? QLatin1Char('1') : QLatin1Char('0');
     }
     zoneCode_ = code;
     Lab_Partition->setText(ZoneLabel(code, false));
@@ -342,8 +347,8 @@ void ModifyEvent::Combo_EventName_Click(int index) {
         // The stop button is about to be disabled with the frame: stop the music now.
         MyBt_trylisten_Click();
     }
-    Frame1->setEnabled(index <= 0);
-    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton3}) {
+    detailsFrame_->setEnabled(index <= 0);
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, zonesButton_}) {
         b->ChangeEnabledColor(); // the caption greys with the frame
     }
     Combo_EventName->lineEdit()->setReadOnly(index > 0);
@@ -394,7 +399,7 @@ void ModifyEvent::SetMeasuring(bool on) {
     } else {
         QApplication::restoreOverrideCursor();
     }
-    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, MyButton1}) {
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, okButton_}) {
         b->SetEnabled(!on);
     }
 }
@@ -462,23 +467,23 @@ void ModifyEvent::OnPlayerError(const QString& message) {
 
 // --- zones
 
-void ModifyEvent::MyButton3_Click() {
-    List1->show();
-    List1->raise();
-    List1->setFocus(Qt::OtherFocusReason);
+void ModifyEvent::ShowZoneList() {
+    zoneList_->show();
+    zoneList_->raise();
+    zoneList_->setFocus(Qt::OtherFocusReason);
 }
 
-void ModifyEvent::List1_LostFocus() {
+void ModifyEvent::TakeZoneList() {
     RebuildZoneLabel();
 }
 
 bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type == QEvent::MouseButtonPress && watched == List1->viewport()) {
-        zonePressed_ = List1->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    if (type == QEvent::MouseButtonPress && watched == zoneList_->viewport()) {
+        zonePressed_ = zoneList_->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint());
         zonePressedState_ = zonePressed_ ? zonePressed_->checkState() : Qt::Unchecked;
-    } else if (type == QEvent::FocusOut && watched == List1) {
-        List1_LostFocus();
+    } else if (type == QEvent::FocusOut && watched == zoneList_) {
+        TakeZoneList();
     } else if (type == QEvent::FocusOut &&
                (watched == Combo_EventName || watched == Combo_EventName->lineEdit())) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
@@ -491,18 +496,18 @@ bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
             QTimer::singleShot(0, this, [this] {
                 nameCheckQueued_ = false;
                 // Going to "取消" is leaving without a name: nothing to complain about.
-                if (!Combo_EventName->hasFocus() && !MyButton2->hasFocus()) {
+                if (!Combo_EventName->hasFocus() && !cancelButton_->hasFocus()) {
                     Combo_EventName_LostFocus();
                 }
             });
         }
-    } else if (type == QEvent::MouseMove && List1->isVisible()) {
+    } else if (type == QEvent::MouseMove && zoneList_->isVisible()) {
         // The pointer leaving the list over the background, or crossing the zone label,
         // closes the list.
         const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
         if (watched == Lab_Partition ||
-            (watched == skin_.Img0 && !List1->geometry().contains(at))) {
-            List1->hide();
+            (watched == skin_.background && !zoneList_->geometry().contains(at))) {
+            zoneList_->hide();
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -510,7 +515,7 @@ bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
 
 // --- save, cancel, close
 
-void ModifyEvent::MyButton1_Click() {
+void ModifyEvent::SaveEvent() {
     if (Measuring()) {
         return;
     }
@@ -555,10 +560,10 @@ bool ModifyEvent::Save(QString* error) {
     row.event = Combo_EventName->currentText();
     row.startTime = Text_Time->text();
     // The labels keep what the user chose, so a failed save leaves the input as it was.
-    row.musicFile = library ? kLibraryFile : Lab_path->text();
+    row.musicFile = library ? kBreakMusicFile : Lab_path->text();
     row.musicLength = library ? kZeroLength : Lab_length->text();
-    row.playFlag = Check1->isChecked() ? QStringLiteral("√") : QString();
-    row.replace = Check2->isChecked() ? Combo1->currentText() : QString();
+    row.playFlag = playCheck_->isChecked() ? kPlayFlag : QString();
+    row.replace = rainCheck_->isChecked() ? rainCombo_->currentText() : QString();
     row.zones = zoneCode_;
     if (IsAddMode()) {
         qint64 id = 0;
@@ -575,7 +580,7 @@ bool ModifyEvent::Save(QString* error) {
     return true;
 }
 
-void ModifyEvent::MyButton2_Click() {
+void ModifyEvent::CancelEdit() {
     reject();
 }
 
@@ -583,6 +588,6 @@ void ModifyEvent::done(int result) {
     closed_ = true;
     player_.Halt();
     listening_ = false;
-    List1->hide();
+    zoneList_->hide();
     QDialog::done(result);
 }

@@ -29,7 +29,6 @@ public:
     static inline const QString kAddCaption = QStringLiteral("添加播放事件");
     static inline const QString kModifyCaption = QStringLiteral("修改播放事件");
     static inline const QString kNamePrompt = QStringLiteral("请输入播放事件名");
-    static inline const QString kLibraryFile = QStringLiteral("课间音乐曲库");
     static inline const QString kZeroLength = QStringLiteral("00:00:00");
     static inline const QString kListen = QStringLiteral("试听");
     static inline const QString kStop = QStringLiteral("停止");
@@ -65,15 +64,17 @@ public:
     // The label text for a zone code (the load text for all zones when atLoad).
     static QString ZoneLabel(const QString& code, bool atLoad);
 
-    // Handlers, named after their controls.
+    // Handlers: the name box's, the file and try-listen buttons' (named after their
+    // controls); the zone button opens the zone list, whose focus leaving takes its ticks;
+    // "确定" checks and saves the event and closes; "取消" closes without saving.
     void Combo_EventName_Click(int index);
     void Combo_EventName_LostFocus();
     void MyBt_AddSound_Click();
     void MyBt_trylisten_Click();
-    void MyButton3_Click();
-    void List1_LostFocus();
-    void MyButton1_Click();
-    void MyButton2_Click();
+    void ShowZoneList();
+    void TakeZoneList();
+    void SaveEvent();
+    void CancelEdit();
 
     // Every way of closing ends here: the player is halted.
     void done(int result) override;
@@ -117,22 +118,22 @@ private:
     QComboBox* Combo_EventName = nullptr;
     QLabel* Lab_StartTime = nullptr;
     QLineEdit* Text_Time = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QLabel* Label2 = nullptr;
+    QCheckBox* playCheck_ = nullptr;
+    QGroupBox* detailsFrame_ = nullptr;
+    QLabel* pathCaption_ = nullptr;
     QLabel* Lab_path = nullptr;
-    QLabel* Label3 = nullptr;
+    QLabel* lengthCaption_ = nullptr;
     QLabel* Lab_length = nullptr;
     MyButton* MyBt_AddSound = nullptr;
     MyButton* MyBt_trylisten = nullptr;
-    QCheckBox* Check2 = nullptr;
-    QComboBox* Combo1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
+    QCheckBox* rainCheck_ = nullptr;
+    QComboBox* rainCombo_ = nullptr;
+    QGroupBox* zonesFrame_ = nullptr;
     QListWidgetItem* zonePressed_ = nullptr; // the zone a press in the list landed on
     Qt::CheckState zonePressedState_ = Qt::Unchecked;
     QLabel* Lab_Partition = nullptr;
-    MyButton* MyButton3 = nullptr;
-    QListWidget* List1 = nullptr;
-    MyButton* MyButton1 = nullptr;
-    MyButton* MyButton2 = nullptr;
+    MyButton* zonesButton_ = nullptr;
+    QListWidget* zoneList_ = nullptr;
+    MyButton* okButton_ = nullptr;
+    MyButton* cancelButton_ = nullptr;
 };

@@ -55,7 +55,7 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
 
     // The window's load sequence.
     skin_.Preamble(this);
-    ImgIcon->setPixmap(Picture1->pixmap());
+    ImgIcon->setPixmap(programIcon_->pixmap());
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
     connect(&player_, &Player::OutputChanged, this, &MainForm::ShowOutputState);
     ShowOutputState(player_.OutputUsable());
@@ -128,10 +128,10 @@ void MainForm::BuildControls() {
     skin_ =
         Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5430, 150, 330, 270));
 
-    Picture1 = new QLabel(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setPixmap(Art(QStringLiteral("belvoran"), QSize(20, 20)));
-    Picture1->hide(); // holds the program icon for the tray and ImgIcon
+    programIcon_ = new QLabel(this);
+    programIcon_->setObjectName(QStringLiteral("Picture1"));
+    programIcon_->setPixmap(Art(QStringLiteral("belvoran"), QSize(20, 20)));
+    programIcon_->hide(); // holds the program icon for the tray and ImgIcon
 
     ImgIcon = new QLabel(this);
     ImgIcon->setObjectName(QStringLiteral("ImgIcon"));
@@ -160,9 +160,10 @@ void MainForm::BuildControls() {
     Lab_ShowTime->setCursor(Qt::PointingHandCursor);
     Lab_ShowTime->installEventFilter(this);
 
-    MyButton1 = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
-                                 QStringLiteral("进入设置"), 2, 6);
-    connect(MyButton1, &MyButton::Click, this, &MainForm::MyButton1_Click);
+    settingsButton_ =
+        MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
+                         QStringLiteral("进入设置"), 2, 6);
+    connect(settingsButton_, &MyButton::Click, this, &MainForm::OpenSettings);
 
     Lab_version = new QLabel(kVersionText, this);
     Lab_version->setObjectName(QStringLiteral("Lab_version"));
@@ -197,7 +198,7 @@ void MainForm::BuildControls() {
     connect(MyBt_Records, &MyButton::Click, this, &MainForm::Menu_Records_Click);
 
     skin_.ImgTitle->lower();
-    skin_.Img0->lower();
+    skin_.background->lower();
     skin_.Img_FormTitle->raise();
     ImgIcon->raise();
     MyButton_Hide->raise();
@@ -303,7 +304,7 @@ void MainForm::Exit() {
     }
 }
 
-void MainForm::MyButton1_Click() {
+void MainForm::OpenSettings() {
     player_.Halt();
     engine_.StopSchedule(QStringLiteral("the settings window was open"));
     {

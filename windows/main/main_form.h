@@ -62,7 +62,7 @@ public:
     // of the session come here without a question.
     void Exit();
     // "进入设置": halts the player, stops the schedule, opens the settings modally.
-    void MyButton1_Click();
+    void OpenSettings();
 
     // Whether hiding goes to the tray; without a tray the window minimises instead.
     void SetTrayAvailable(bool on) { trayAvailable_ = on; }
@@ -104,13 +104,13 @@ private:
     SettingsState settings_;
 
     QLabel* Lab_ShowTime = nullptr;
-    QLabel* Picture1 = nullptr;
+    QLabel* programIcon_ = nullptr;
     QLabel* ImgIcon = nullptr;
     QLabel* Lab_version = nullptr;
     QLabel* Lab_Warning = nullptr;  // "无法输出声音" while no sound device can be opened
     QLabel* Lab_Problems = nullptr; // "今日有 N 个铃声无法播放"
     MyButton* MyBt_Records = nullptr;
-    MyButton* MyButton1 = nullptr;
+    MyButton* settingsButton_ = nullptr;
     MyButton* MyButton_Hide = nullptr;
     QMenu* NotifyMenu_ = nullptr;
     QAction* Menu_Mode_Normal = nullptr;

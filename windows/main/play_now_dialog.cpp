@@ -16,8 +16,9 @@ namespace {
 constexpr int kClientW = 5400, kClientH = 4200;
 
 QString RowText(const EventRow& r) {
-    const QString what = r.musicFile == kBreakMusicFile ? QStringLiteral("课间音乐")
-                                                        : QFileInfo(r.musicFile).fileName();
+    const QString library = QStringLiteral("课间音乐"); // caption
+    const QString what =
+        r.musicFile == kBreakMusicFile ? library : QFileInfo(r.musicFile).fileName();
     return QStringLiteral("%1   %2   （%3）").arg(r.startTime, r.event, what);
 }
 

@@ -92,9 +92,11 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
     Grid_Records = new QTableWidget(0, kColumnCount, this);
     Grid_Records->setObjectName(QStringLiteral("Grid_Records"));
     Grid_Records->setGeometry(Px(QRect(kMargin, 1200, kClientW - 2 * kMargin, 4650)));
-    Grid_Records->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("事件"),
-                                             QStringLiteral("结果"), QStringLiteral("延迟"),
-                                             QStringLiteral("原因"), QStringLiteral("音乐文件")});
+    const QStringList titles = {
+        QStringLiteral("时间"), QStringLiteral("事件"), QStringLiteral("结果"),     // caption
+        QStringLiteral("延迟"), QStringLiteral("原因"), QStringLiteral("音乐文件"), // caption
+    };
+    Grid_Records->setHorizontalHeaderLabels(titles);
     Grid_Records->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid_Records->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_Records->setWordWrap(false);

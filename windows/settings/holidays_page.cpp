@@ -46,11 +46,12 @@ QString KindText(const QString& kind) {
 SpecialDaysPage::SpecialDaysPage(SettingsContext& ctx, QWidget* parent)
     : QFrame(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(4)"));
-    Ask = [this](const QString& text) {
-        return ShowMessage(this, QStringLiteral("特殊日期"), text, MsgMode::Confirm);
+    const QString title = QStringLiteral("特殊日期"); // caption
+    Ask = [this, title](const QString& text) {
+        return ShowMessage(this, title, text, MsgMode::Confirm);
     };
-    Notify = [this](const QString& text) {
-        ShowMessage(this, QStringLiteral("特殊日期"), text, MsgMode::Notice);
+    Notify = [this, title](const QString& text) {
+        ShowMessage(this, title, text, MsgMode::Notice);
     };
     ChooseIcsFile = [this] {
         return ChooseOpenFile(this, QStringLiteral("导入节假日日历"),
@@ -65,8 +66,10 @@ void SpecialDaysPage::Build() {
     Grid_SpecialDays =
         Place<QTableWidget>(this, QStringLiteral("Grid_SpecialDays"), {240, 300, 7520, 2520});
     Grid_SpecialDays->setColumnCount(3);
-    Grid_SpecialDays->setHorizontalHeaderLabels(
-        {QStringLiteral("日期"), QStringLiteral("类型"), QStringLiteral("备注")});
+    const QStringList titles = {
+        QStringLiteral("日期"), QStringLiteral("类型"), QStringLiteral("备注"), // caption
+    };
+    Grid_SpecialDays->setHorizontalHeaderLabels(titles);
     Grid_SpecialDays->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid_SpecialDays->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_SpecialDays->setSelectionMode(QAbstractItemView::ExtendedSelection);

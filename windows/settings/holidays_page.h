@@ -16,7 +16,7 @@ class QLineEdit;
 class QTableWidget;
 struct SettingsContext;
 
-// The special-days page ("特殊日期"): the holidays with no bells and the make-up days that run
+// The special-days page: the holidays with no bells and the make-up days that run
 // another weekday's timetable, in date order, days already past greyed. A day or a range of
 // days is added with its kind and note, selected days are deleted after a confirmation, and
 // a holiday list is imported from an iCalendar file. Every change is stored at once; the

@@ -5,11 +5,11 @@ MenuLayoutResult LayoutMenuPositions(const MenuLayoutInput& in) {
     out.drawerTop = in.menuHeight * (in.curMenu + 1) + in.menuTop - 10;
     int count = 0;
     if (in.curMenu == 0) {
-        out.menu1Top = out.drawerTop + in.drawerHeight - 50;
+        out.secondMenuTop = out.drawerTop + in.drawerHeight - 50;
         out.firstEntry = 0;
         count = in.groupCount[0];
     } else {
-        out.menu1Top = in.menuTop + in.menuHeight - 10;
+        out.secondMenuTop = in.menuTop + in.menuHeight - 10;
         out.firstEntry = in.groupCount[0];
         count = in.groupCount[1];
     }

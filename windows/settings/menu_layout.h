@@ -19,7 +19,7 @@ struct MenuLayoutInput {
 
 struct MenuLayoutResult {
     int drawerTop = 0;
-    int menu1Top = 0;
+    int secondMenuTop = 0;
     int firstEntry = 0;      // index of the first entry shown
     QVector<QPoint> entries; // top-left of each shown entry, in order
 };

@@ -18,50 +18,45 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("课间音乐");
 const QString kTitle = QStringLiteral("温馨提示");
 const QString kLibraryPrefix = QStringLiteral("曲库_");
-// 课间音乐's columns in table order: id and 组名 hidden. The length column is wide enough
+// The songs' columns in table order: id and library hidden. The length column is wide enough
 // for "hh:mm:ss" in the program's font (900 twips cut it off).
 const QVector<int> kWidths = {0, 0, 4650, 1250};
-
-GridQuery LibraryQuery(const QString& library) {
-    return {kTable, QStringLiteral("组名"), library, QString()};
-}
 
 } // namespace
 
 MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(1)"));
 
-    Text1 = new QLineEdit(QStringLiteral("新曲库名"), this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(Px(QRect(120, 600, 1575, 270)));
+    libraryNameText_ = new QLineEdit(QStringLiteral("新曲库名"), this);
+    libraryNameText_->setObjectName(QStringLiteral("Text1"));
+    libraryNameText_->setGeometry(Px(QRect(120, 600, 1575, 270)));
 
     MyBt_AddGroup = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
                                      QRect(960, 960, 255, 255), QStringLiteral("＋"));
-    MyButton3 = MyButton::Create(this, QStringLiteral("MyButton3"), QRect(1320, 960, 255, 255),
-                                 QStringLiteral("－"));
+    deleteLibraryButton_ = MyButton::Create(this, QStringLiteral("MyButton3"),
+                                            QRect(1320, 960, 255, 255), QStringLiteral("－"));
     connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::MyBt_AddGroup_Click);
-    connect(MyButton3, &MyButton::Click, this, &MusicPage::MyButton3_Click);
+    connect(deleteLibraryButton_, &MyButton::Click, this, &MusicPage::DeleteLibrary);
 
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(Px(QRect(120, 1320, 1575, 1320)));
+    libraryList_ = new QListWidget(this);
+    libraryList_->setObjectName(QStringLiteral("List1"));
+    libraryList_->setGeometry(Px(QRect(120, 1320, 1575, 1320)));
     // A long library name wraps inside the narrow list rather than running past its edge.
-    List1->setWordWrap(true);
-    List1->setResizeMode(QListView::Adjust);
-    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    connect(List1, &QListWidget::currentRowChanged, this, &MusicPage::List1_Click);
+    libraryList_->setWordWrap(true);
+    libraryList_->setResizeMode(QListView::Adjust);
+    libraryList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(libraryList_, &QListWidget::currentRowChanged, this, &MusicPage::ShowLibrarySongs);
 
-    MSHFlexGrid2 = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);
-    MSHFlexGrid2->setGeometry(Px(QRect(1800, 240, 6135, 3495)));
-    MSHFlexGrid2->SetColumnWidths(kWidths);
-    MSHFlexGrid2->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+    songGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);
+    songGrid_->setGeometry(Px(QRect(1800, 240, 6135, 3495)));
+    songGrid_->SetColumnWidths(kWidths);
+    songGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
-    connect(MSHFlexGrid2, &FlexGrid::DeleteKeyReleased, this, &MusicPage::Mybt_DelMusic_Click);
-    connect(MSHFlexGrid2, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
+    connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::Mybt_DelMusic_Click);
+    connect(songGrid_, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
 
     Mybt_AddMusic = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
                                      QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
@@ -81,32 +76,32 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
 }
 
 void MusicPage::Load() {
-    const QSignalBlocker quiet(List1);
-    List1->clear();
+    const QSignalBlocker quiet(libraryList_);
+    libraryList_->clear();
     Mybt_AddMusic->SetEnabled(false);
     if (ctx_.vars.ClassMusicArr.isEmpty()) {
-        ctx_.state.Sql(GridIndex::Music) = {kTable, QString(), QString(), QString()};
-        ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+        ctx_.state.Sql(GridIndex::Music) = GridQuery::AllSongs();
+        ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
         return;
     }
-    List1->addItems(ctx_.vars.ClassMusicArr);
-    List1->setCurrentRow(0);
-    List1_Click();
+    libraryList_->addItems(ctx_.vars.ClassMusicArr);
+    libraryList_->setCurrentRow(0);
+    ShowLibrarySongs();
 }
 
 QString MusicPage::SelectedLibrary() const {
-    const QListWidgetItem* item = List1->currentItem();
+    const QListWidgetItem* item = libraryList_->currentItem();
     return item && item->isSelected() ? item->text() : QString();
 }
 
-void MusicPage::List1_Click() {
+void MusicPage::ShowLibrarySongs() {
     const QString library = SelectedLibrary();
     if (library.isNull()) {
         return;
     }
-    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
+    ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
     Mybt_AddMusic->SetEnabled(true);
-    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+    ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 
 // Delete follows the grid's rows; add needs a library to add to.
@@ -125,32 +120,32 @@ void MusicPage::ReloadLibraries() {
 }
 
 void MusicPage::MyBt_AddGroup_Click() {
-    if (Text1->text().trimmed().isEmpty()) {
+    if (libraryNameText_->text().trimmed().isEmpty()) {
         Ask(kTitle, QStringLiteral("请写一个合适的曲库名吧！?"), MsgMode::Notice);
-        Text1->setFocus();
+        libraryNameText_->setFocus();
         return;
     }
-    const QString name = kLibraryPrefix + Text1->text(); // blanks kept as typed
-    for (int i = 0; i < List1->count(); ++i) {
-        if (List1->item(i)->text() == name) {
+    const QString name = kLibraryPrefix + libraryNameText_->text(); // blanks kept as typed
+    for (int i = 0; i < libraryList_->count(); ++i) {
+        if (libraryList_->item(i)->text() == name) {
             Ask(kTitle, QStringLiteral("该曲库名已经有了，换一个吧！"), MsgMode::Notice);
-            Text1->setFocus();
+            libraryNameText_->setFocus();
             return;
         }
     }
     QString error;
     if (!ctx_.conn.CreateLibrary(name, &error)) {
         Ask(kTitle, QStringLiteral("没有建立曲库：%1").arg(error), MsgMode::Notice);
-        Text1->setFocus();
+        libraryNameText_->setFocus();
         return;
     }
-    List1->addItem(name);
+    libraryList_->addItem(name);
     ReloadLibraries();
-    List1->setCurrentRow(List1->count() - 1); // shows the new, empty library
+    libraryList_->setCurrentRow(libraryList_->count() - 1); // shows the new, empty library
     Mybt_AddMusic->SetEnabled(true);
 }
 
-void MusicPage::MyButton3_Click() {
+void MusicPage::DeleteLibrary() {
     const QString library = SelectedLibrary();
     if (library.isNull()) {
         return;
@@ -164,16 +159,16 @@ void MusicPage::MyButton3_Click() {
         return;
     }
     {
-        const QSignalBlocker quiet(List1);
-        delete List1->takeItem(List1->currentRow());
-        List1->setCurrentRow(-1);
-        List1->clearSelection();
+        const QSignalBlocker quiet(libraryList_);
+        delete libraryList_->takeItem(libraryList_->currentRow());
+        libraryList_->setCurrentRow(-1);
+        libraryList_->clearSelection();
     }
     ReloadLibraries();
     // The grid must not go on showing the songs of a library that no longer exists, and
     // with no library selected there is nothing to add to.
     Mybt_AddMusic->SetEnabled(false);
-    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+    ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 
 bool MusicPage::MeasureWithProgress(const QStringList& files, QVector<double>* lengths) {
@@ -221,8 +216,8 @@ void MusicPage::Mybt_AddMusic_Click() {
         Ask(kTitle, QStringLiteral("没有添加任何音乐：%1").arg(error), MsgMode::Notice);
         return;
     }
-    ctx_.state.Sql(GridIndex::Music) = LibraryQuery(library);
-    ReFleshGrid(MSHFlexGrid2, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
+    ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
+    ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
     if (!leftOut.isEmpty()) {
         Ask(kTitle,
             QStringLiteral("以下文件读不出音乐长度，没有添加：\n%1").arg(leftOut.join('\n')),
@@ -231,5 +226,5 @@ void MusicPage::Mybt_AddMusic_Click() {
 }
 
 void MusicPage::Mybt_DelMusic_Click() {
-    DeleteGridRows(MSHFlexGrid2, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Music));
+    DeleteGridRows(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }

@@ -12,9 +12,9 @@ class MyButton;
 class QLineEdit;
 class QListWidget;
 
-// The break-music libraries page: create and delete libraries (List1), and add or delete
-// the songs of the selected one (grid 2). Every change to the list reloads the running
-// program's library list, so the schedule and the event editor see it at once.
+// The break-music libraries page: create and delete libraries (the library list), and add or
+// delete the songs of the selected one (the song grid). Every change to the list reloads the
+// running program's library list, so the schedule and the event editor see it at once.
 class MusicPage : public QFrame {
     Q_OBJECT
 public:
@@ -23,9 +23,9 @@ public:
     // Lists the libraries and selects the first, which shows its songs.
     void Load();
 
-    void List1_Click();
+    void ShowLibrarySongs();
     void MyBt_AddGroup_Click();
-    void MyButton3_Click();
+    void DeleteLibrary();
     void Mybt_AddMusic_Click();
     void Mybt_DelMusic_Click();
 
@@ -35,7 +35,7 @@ public:
     // delete question goes through it too.
     std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
 
-    FlexGrid* Grid() const { return MSHFlexGrid2; }
+    FlexGrid* Grid() const { return songGrid_; }
 
 private:
     QString SelectedLibrary() const;
@@ -45,11 +45,11 @@ private:
     bool MeasureWithProgress(const QStringList& files, QVector<double>* lengths);
 
     SettingsContext& ctx_;
-    QLineEdit* Text1 = nullptr;
+    QLineEdit* libraryNameText_ = nullptr;
     MyButton* MyBt_AddGroup = nullptr;
-    MyButton* MyButton3 = nullptr;
-    QListWidget* List1 = nullptr;
-    FlexGrid* MSHFlexGrid2 = nullptr;
+    MyButton* deleteLibraryButton_ = nullptr;
+    QListWidget* libraryList_ = nullptr;
+    FlexGrid* songGrid_ = nullptr;
     MyButton* Mybt_AddMusic = nullptr;
     MyButton* Mybt_DelMusic = nullptr;
 };

@@ -17,9 +17,8 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("替代音乐");
 const QString kTitle = QStringLiteral("温馨提示");
-// 替代音乐's columns in table order: id hidden. The length column is wide enough for
+// The replacements' columns in table order: id hidden. The length column is wide enough for
 // "hh:mm:ss" in the program's font (850 twips cut it off).
 const QVector<int> kWidths = {0, 1500, 4750, 1250};
 
@@ -52,20 +51,20 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     connect(MyBt_ReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_ReplaceMusic_Click);
     connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_AddReplaceMusic_Click);
 
-    MSHFlexGrid3 = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
-    MSHFlexGrid3->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
-    MSHFlexGrid3->SetColumnWidths(kWidths);
-    MSHFlexGrid3->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
+    replaceGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
+    replaceGrid_->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
+    replaceGrid_->SetColumnWidths(kWidths);
+    replaceGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
     // The Delete key does all the button does, reference clean-up included.
-    connect(MSHFlexGrid3, &FlexGrid::DeleteKeyReleased, this,
+    connect(replaceGrid_, &FlexGrid::DeleteKeyReleased, this,
             &ReplacePage::MyBt_DelReplaceMusic_Click);
 
     MyBt_DelReplaceMusic = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
                                             QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
     connect(MyBt_DelReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_DelReplaceMusic_Click);
-    connect(MSHFlexGrid3, &FlexGrid::Reloaded, this,
+    connect(replaceGrid_, &FlexGrid::Reloaded, this,
             [this](bool empty) { MyBt_DelReplaceMusic->SetEnabled(!empty); });
     MyBt_DelReplaceMusic->SetEnabled(false);
 
@@ -78,8 +77,8 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
 }
 
 void ReplacePage::Load() {
-    ctx_.state.Sql(GridIndex::Replace) = {kTable, QString(), QString(), QString()};
-    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+    ctx_.state.Sql(GridIndex::Replace) = GridQuery::Replacements();
+    ReFleshGrid(replaceGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
 }
 
 void ReplacePage::ReloadReplacements() {
@@ -125,8 +124,8 @@ void ReplacePage::MyBt_AddReplaceMusic_Click() {
         Ask(kTitle, QStringLiteral("没有添加替代音乐：%1").arg(error), MsgMode::Notice);
         return;
     }
-    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
-    MSHFlexGrid3->SelectId(id);
+    ReFleshGrid(replaceGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+    replaceGrid_->SelectId(id);
     ReloadReplacements();
     Text_ReplaceName->setText(QStringLiteral("请输入替代音乐名"));
     Lab_ReplacePath->clear();
@@ -152,8 +151,8 @@ bool ReplacePage::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void ReplacePage::MyBt_DelReplaceMusic_Click() {
-    const QVector<qint64> ids = MSHFlexGrid3->SelectedIds();
-    if (ids.isEmpty() || MSHFlexGrid3->CurrentId() == 0) {
+    const QVector<qint64> ids = replaceGrid_->SelectedIds();
+    if (ids.isEmpty() || replaceGrid_->CurrentId() == 0) {
         return;
     }
     if (!Ask(QStringLiteral("删除提示"), QStringLiteral("真的要删除这些记录吗?"),
@@ -166,6 +165,6 @@ void ReplacePage::MyBt_DelReplaceMusic_Click() {
             MsgMode::Notice);
         return;
     }
-    ReFleshGrid(MSHFlexGrid3, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
+    ReFleshGrid(replaceGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
     ReloadReplacements();
 }

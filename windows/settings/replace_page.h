@@ -35,7 +35,7 @@ public:
     // Notices and questions (the program's message box). Tests replace it.
     std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
 
-    FlexGrid* Grid() const { return MSHFlexGrid3; }
+    FlexGrid* Grid() const { return replaceGrid_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -50,6 +50,6 @@ private:
     QLabel* Lab_ReplaceMusicLength = nullptr;
     QLabel* Lab_ReplacePath = nullptr;
     MyButton* MyBt_AddReplaceMusic = nullptr;
-    FlexGrid* MSHFlexGrid3 = nullptr;
+    FlexGrid* replaceGrid_ = nullptr;
     MyButton* MyBt_DelReplaceMusic = nullptr;
 };

@@ -28,7 +28,7 @@ struct Entry {
     int style;
 };
 const Entry kEntries[SettingForm::kPageCount] = {
-    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}, {"特殊日期", 7}};
+    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}, {"特殊日期", 7}}; // caption
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
 
 template <typename Page> HostedPage Host(Page* page) {
@@ -167,7 +167,7 @@ MenuLayoutInput SettingForm::MenuGeometry() const {
 void SettingForm::LayoutMenu() {
     const MenuLayoutResult r = LayoutMenuPositions(MenuGeometry());
     Shape_ListButton->setGeometry(Px(QRect(kMenuLeft, r.drawerTop, kMenuWidth, kDrawerHeight)));
-    Menu_[1]->move(Px(kMenuLeft), Px(r.menu1Top));
+    Menu_[1]->move(Px(kMenuLeft), Px(r.secondMenuTop));
     for (MyButton* b : MenuGroup_) {
         b->hide();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "windows/settings/settings_state.h"
 
 class Conn;
@@ -7,10 +8,11 @@ class Player;
 struct ProgramVars;
 
 // What every page of the settings window gets: the run-wide settings, the store, the
-// player (to measure and try out music) and the window's remembered state.
+// player (to measure and try out music), the window's remembered state and the clock.
 struct SettingsContext {
     ProgramVars& vars;
     Conn& conn;
     Player& player;
     SettingsState& state;
+    const Clock& clock = TheSystemClock();
 };

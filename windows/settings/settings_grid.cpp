@@ -1,5 +1,6 @@
 #include "windows/settings/settings_grid.h"
 
+#include "schedule/break_music.h"
 #include "widgets/art.h"
 
 #include <QHeaderView>
@@ -7,8 +8,6 @@
 
 namespace {
 
-const QString kBreakMusicFile = QStringLiteral("课间音乐曲库");
-const QString kPlayFlag = QStringLiteral("√");
 constexpr int kRowHeaderTwips = 200;
 
 } // namespace
@@ -29,7 +28,7 @@ QString GridModel::Cell(int row, const QString& column) const {
 }
 
 qint64 GridModel::Id(int row) const {
-    return Cell(row, QStringLiteral("id")).toLongLong();
+    return GridRowId(data_, row);
 }
 
 int GridModel::RowOf(qint64 id) const {
@@ -213,7 +212,7 @@ bool ReFleshGrid(FlexGrid* grid, Conn& conn, const GridQuery& query) {
     GridData data;
     QString error;
     if (!conn.GridRows(query, &data, &error)) {
-        data = GridData{TableColumns(query.table), {}};
+        data = GridData{GridColumns(query), {}};
         grid->Show(std::move(data));
         grid->Ask(QStringLiteral("读取失败"), QStringLiteral("无法读取表格：%1").arg(error),
                   MsgMode::Notice);
@@ -223,8 +222,7 @@ bool ReFleshGrid(FlexGrid* grid, Conn& conn, const GridQuery& query) {
     return true;
 }
 
-bool DeleteGridRows(FlexGrid* grid, Conn& conn, const QString& table, const GridQuery& query,
-                    QVector<qint64>* deleted) {
+bool DeleteGridRows(FlexGrid* grid, Conn& conn, const GridQuery& query, QVector<qint64>* deleted) {
     const QVector<qint64> ids = grid->SelectedIds();
     if (ids.isEmpty() || grid->CurrentId() == 0) {
         return false;
@@ -234,7 +232,7 @@ bool DeleteGridRows(FlexGrid* grid, Conn& conn, const QString& table, const Grid
         return false;
     }
     QString error;
-    if (!conn.DeleteRows(table, ids, &error)) {
+    if (!conn.DeleteRows(query, ids, &error)) {
         grid->Ask(QStringLiteral("删除失败"), QStringLiteral("没有删除任何记录：%1").arg(error),
                   MsgMode::Notice);
         return false;
@@ -261,6 +259,6 @@ QColor WeekGridRowColour(const GridModel& model, int row) {
     if (model.IsEmpty()) {
         return {};
     }
-    return WeekRowColour(model.Cell(row, QStringLiteral("音乐文件")),
-                         model.Cell(row, QStringLiteral("是否播放")));
+    const EventRow event = GridEvent(model.Data(), row);
+    return WeekRowColour(event.musicFile, event.playFlag);
 }

@@ -94,10 +94,10 @@ private:
 bool ReFleshGrid(FlexGrid* grid, Conn& conn, const GridQuery& query);
 
 // Asks "删除提示" / "真的要删除这些记录吗?" and, when confirmed, deletes the selected block of
-// rows from table in one transaction and reloads grid with query. An empty grid asks nothing.
-// A failure deletes nothing, tells the reason and leaves the grid as it was. Returns true when
-// rows were deleted; their ids go to *deleted when given.
-bool DeleteGridRows(FlexGrid* grid, Conn& conn, const QString& table, const GridQuery& query,
+// rows from the table query shows in one transaction and reloads grid with query. An empty grid
+// asks nothing. A failure deletes nothing, tells the reason and leaves the grid as it was. Returns
+// true when rows were deleted; their ids go to *deleted when given.
+bool DeleteGridRows(FlexGrid* grid, Conn& conn, const GridQuery& query,
                     QVector<qint64>* deleted = nullptr);
 
 // The week grid's row colours: break music RGB(204,255,153), switched off (any flag but "√")

@@ -14,7 +14,7 @@ struct SettingsState {
     // today's weekday; after that the one last chosen. The schedule does not follow it: it
     // keeps ProgramVars::CurWeekName, today's weekday.
     QString WeekName;
-    // The query each grid was last loaded with: the week grid, the library songs, the
+    // The named query each grid was last loaded with: the week grid, the library songs, the
     // replacements. Deletes and the event editor reload a grid with its query.
     GridQuery GridSql[3];
 

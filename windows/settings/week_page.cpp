@@ -16,18 +16,12 @@
 
 namespace {
 
-const QString kTable = QStringLiteral("作息表");
 const QString kCopyIdle = QStringLiteral("复制到");
 const QString kCopyChoosing = QStringLiteral("确定");
-const QString kPlayFlag = QStringLiteral("√");
 const QColor kProblemColour(255, 150, 150);
 
-// Widths in twips of 作息表's columns in table order (0 hides, -1 the grid's default).
+// Widths in twips of the events' columns in table order (0 hides, -1 the grid's default).
 const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
-
-GridQuery WeekQuery(const QString& weekName) {
-    return {kTable, QStringLiteral("星期名"), weekName, QStringLiteral("开始时间")};
-}
 
 } // namespace
 
@@ -41,22 +35,22 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     Combo_Week->setCurrentIndex(-1);
     connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::Combo_Week_Click);
 
-    MSHFlexGrid1 = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
-    MSHFlexGrid1->setGeometry(Px(QRect(120, 660, 7760, 3300)));
-    MSHFlexGrid1->SetColumnWidths(kWidths);
+    weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
+    weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
+    weekGrid_->SetColumnWidths(kWidths);
     // Red: a row that is to ring but cannot; its tip says why.
-    MSHFlexGrid1->Model()->RowColour = [this](const GridModel& m, int row) {
+    weekGrid_->Model()->RowColour = [this](const GridModel& m, int row) {
         if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
-            m.Cell(row, QStringLiteral("是否播放")) == kPlayFlag) {
+            GridEvent(m.Data(), row).playFlag == kPlayFlag) {
             return kProblemColour;
         }
         return WeekGridRowColour(m, row);
     };
-    MSHFlexGrid1->Model()->RowTip = [this](const GridModel&, int row) {
+    weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
         return row < rowProblems_.size() ? rowProblems_[row] : QString();
     };
-    connect(MSHFlexGrid1, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
-    connect(MSHFlexGrid1, &FlexGrid::OpenRow, this, &WeekPage::MSHFlexGrid1_DblClick);
+    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
 
     MyBt_AddEvent = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
                                      QRect(3480, 4080, 975, 375), QStringLiteral("添加"), 1);
@@ -67,7 +61,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::MyBt_AddEvent_Click);
     connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::MyBt_DelEvent_Click);
     connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::MyBt_CopyDay_Click);
-    connect(MSHFlexGrid1, &FlexGrid::Reloaded, this, [this](bool empty) {
+    connect(weekGrid_, &FlexGrid::Reloaded, this, [this](bool empty) {
         MyBt_CopyDay->SetEnabled(!empty);
         MyBt_DelEvent->SetEnabled(!empty);
         CheckRows();
@@ -92,7 +86,7 @@ void WeekPage::Load() {
         week = ctx_.vars.CurWeekName; // the first opening of the run: today's weekday
     }
     if (!WeekdayNames().contains(week)) {
-        week = WeekdayName(QDate::currentDate());
+        week = WeekdayName(ctx_.clock.Now().date());
     }
     const int index = WeekdayNames().indexOf(week);
     if (Combo_Week->currentIndex() == index) {
@@ -110,8 +104,8 @@ void WeekPage::Combo_Week_Click() {
 
 void WeekPage::ShowWeek(const QString& weekName) {
     ctx_.state.WeekName = weekName;
-    ctx_.state.Sql(GridIndex::Week) = WeekQuery(weekName);
-    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    ctx_.state.Sql(GridIndex::Week) = GridQuery::WeekDay(weekName);
+    ReFleshGrid(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
     List_SelCopyDay->clear();
     for (const QString& name : WeekdayNames()) {
         if (name != weekName) {
@@ -121,15 +115,14 @@ void WeekPage::ShowWeek(const QString& weekName) {
 }
 
 void WeekPage::CheckRows() {
-    const GridModel& m = *MSHFlexGrid1->Model();
+    const GridModel& m = *weekGrid_->Model();
     QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
     rowProblems_.clear();
     for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {
-        rowProblems_ << RowProblem(m.Cell(row, QStringLiteral("开始时间")),
-                                   m.Cell(row, QStringLiteral("事件")),
-                                   m.Cell(row, QStringLiteral("音乐文件")), &libraryHasSongs);
+        const EventRow event = GridEvent(m.Data(), row);
+        rowProblems_ << RowProblem(event.startTime, event.event, event.musicFile, &libraryHasSongs);
     }
-    MSHFlexGrid1->viewport()->update();
+    weekGrid_->viewport()->update();
 }
 
 QString WeekPage::RowProblem(const QString& start, const QString& event, const QString& file,
@@ -158,8 +151,8 @@ void WeekPage::MyBt_AddEvent_Click() {
     AfterEdit(OpenEditor(ctx_.state.WeekName, 0));
 }
 
-void WeekPage::MSHFlexGrid1_DblClick() {
-    const qint64 id = MSHFlexGrid1->CurrentId();
+void WeekPage::EditCurrentEvent() {
+    const qint64 id = weekGrid_->CurrentId();
     if (id != 0) {
         AfterEdit(OpenEditor(ctx_.state.WeekName, id));
     }
@@ -170,12 +163,12 @@ void WeekPage::AfterEdit(qint64 savedId) {
     if (savedId == 0) {
         return;
     }
-    ReFleshGrid(MSHFlexGrid1, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
-    MSHFlexGrid1->SelectId(savedId);
+    ReFleshGrid(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
+    weekGrid_->SelectId(savedId);
 }
 
 void WeekPage::MyBt_DelEvent_Click() {
-    DeleteGridRows(MSHFlexGrid1, ctx_.conn, kTable, ctx_.state.Sql(GridIndex::Week));
+    DeleteGridRows(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
 }
 
 void WeekPage::MyBt_CopyDay_Click() {
@@ -217,7 +210,7 @@ void WeekPage::MyBt_CopyDay_Click() {
 }
 
 bool WeekPage::Ask(const QString& title, const QString& text, bool confirm) {
-    return MSHFlexGrid1->Ask(title, text, confirm ? MsgMode::Confirm : MsgMode::Notice);
+    return weekGrid_->Ask(title, text, confirm ? MsgMode::Confirm : MsgMode::Notice);
 }
 
 bool WeekPage::eventFilter(QObject* watched, QEvent* e) {

@@ -26,7 +26,7 @@ public:
 
     void Combo_Week_Click();
     void MyBt_AddEvent_Click();
-    void MSHFlexGrid1_DblClick();
+    void EditCurrentEvent();
     void MyBt_DelEvent_Click();
     void MyBt_CopyDay_Click();
 
@@ -34,7 +34,7 @@ public:
     // row. Returns the id of the saved row, or 0 when nothing was saved. Tests replace it.
     std::function<qint64(const QString& weekName, qint64 id)> OpenEditor;
 
-    FlexGrid* Grid() const { return MSHFlexGrid1; }
+    FlexGrid* Grid() const { return weekGrid_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -52,7 +52,7 @@ private:
 
     SettingsContext& ctx_;
     QComboBox* Combo_Week = nullptr;
-    FlexGrid* MSHFlexGrid1 = nullptr;
+    FlexGrid* weekGrid_ = nullptr;
     MyButton* MyBt_AddEvent = nullptr;
     MyButton* MyBt_DelEvent = nullptr;
     MyButton* MyBt_CopyDay = nullptr;

@@ -3,6 +3,7 @@
 // Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" editor_screenshot /tmp/shots
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
+#include "schedule/break_music.h"
 #include "store/conn.h"
 #include "support/media.h"
 #include "support/temp_store.h"
@@ -55,14 +56,14 @@ int main(int argc, char** argv) {
         ModifyEvent modify(vars, *store.conn, player, QStringLiteral("星期一"), id);
         modify.Load();
         Shoot(modify, out + "/editor-modify.png");
-        modify.MyButton3_Click();
+        modify.ShowZoneList();
         Shoot(modify, out + "/editor-zones.png");
     }
     {
-        const qint64 lib = store.AddEvent({0, QStringLiteral("星期一"), QStringLiteral("曲库_午休"),
-                                           QStringLiteral("12:00:00"), ModifyEvent::kLibraryFile,
-                                           ModifyEvent::kZeroLength, QStringLiteral("√"), QString(),
-                                           QStringLiteral("111111")});
+        const qint64 lib =
+            store.AddEvent({0, QStringLiteral("星期一"), QStringLiteral("曲库_午休"),
+                            QStringLiteral("12:00:00"), kBreakMusicFile, ModifyEvent::kZeroLength,
+                            QStringLiteral("√"), QString(), QStringLiteral("111111")});
         ModifyEvent library(vars, *store.conn, player, QStringLiteral("星期一"), lib);
         library.Load();
         Shoot(library, out + "/editor-library.png");

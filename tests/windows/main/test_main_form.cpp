@@ -3,9 +3,8 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "store/conn.h"
-#include "support/fakes.h"
+#include "support/engine_rig.h"
 #include "support/settle.h"
-#include "support/temp_store.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "windows/main/main_form.h"
@@ -23,9 +22,8 @@
 
 namespace {
 
-struct Rig {
-    explicit Rig(bool minToTray = false, bool tray = true)
-        : player(&clock), engine(vars, *store.conn, clock, player, &prompt) {
+struct Rig : EngineRig {
+    explicit Rig(bool minToTray = false, bool tray = true) {
         vars.MinToTray = minToTray;
         clock.Set(QDateTime(QDate::currentDate(), QTime(8, 0)));
         form = std::make_unique<MainForm>(vars, *store.conn, player, engine);
@@ -43,12 +41,6 @@ struct Rig {
                                store.dir.path() + "/x.wav", "00:00:01", "√", "", "111111"});
     }
 
-    TempStore store;
-    ProgramVars vars;
-    FakeClock clock;
-    FakePlayer player;
-    FakePrompt prompt;
-    ScheduleEngine engine;
     std::unique_ptr<MainForm> form;
     bool exited = false;
 };
@@ -135,7 +127,7 @@ private slots:
         CloseNextModal();
         r.player.SetFileName("/music/playing.mp3");
         r.player.Play();
-        r.form->MyButton1_Click(); // halts, stops, opens the settings modally
+        r.form->OpenSettings(); // halts, stops, opens the settings modally
         QVERIFY(!r.player.IsPlaying());
         QCOMPARE(r.form->Engine().NextEvent(), QString("added in the settings"));
         QVERIFY(r.form->Engine().Running());
@@ -156,9 +148,9 @@ private slots:
             }
         };
         OnNextModal(look);
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         OnNextModal(look);
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         QCOMPARE(shown, QStringList({today, other}));
         QCOMPARE(r.vars.CurWeekName, today);
         QCOMPARE(r.form->Engine().NextEvent(), QString("today's bell"));
@@ -318,7 +310,7 @@ private slots:
             shown << (due->isVisible() ? due->text() : "");
             polled = w->findChild<QTimer*>("Timer_Due")->isActive();
         });
-        r.form->MyButton1_Click();
+        r.form->OpenSettings();
         QCOMPARE(shown, (QStringList{"08:01:30 上课 将不会播放，请先关闭设置", ""}));
         QVERIFY(polled);
     }

@@ -6,10 +6,9 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
-#include "support/fakes.h"
+#include "support/engine_rig.h"
 #include "support/media.h"
 #include "support/settle.h"
-#include "support/temp_store.h"
 #include "widgets/ui_font.h"
 #include "windows/main/main_form.h"
 #include "windows/main/play_now_dialog.h"
@@ -23,37 +22,20 @@
 
 namespace {
 
-template <typename P> struct Rig {
-    Rig() : engine(vars, *store.conn, clock, player, &prompt) {
+template <typename P> struct Rig : BasicEngineRig<P> {
+    using Base = BasicEngineRig<P>;
+    using Base::clock, Base::engine, Base::player, Base::store, Base::vars;
+    Rig() {
         clock.Set(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
-        engine.SetTimerDriven(false);
         form = std::make_unique<MainForm>(vars, *store.conn, player, engine);
         form->onExit = [] {};
     }
     QAction* Action(const char* name) { return form->findChild<QAction*>(name); }
-    QString File(const QString& name) {
-        const QString path = store.dir.path() + "/" + name;
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        return path;
-    }
     qint64 Today(const QString& start, const QString& name, const QString& file) {
         return store.AddEvent(
             {0, WeekdayName(clock.Now().date()), name, start, file, "00:00:01", "√", "", "111111"});
     }
-    void RunUntil(const QTime& t) {
-        while (clock.Now().time() < t) {
-            clock.Advance(1);
-            engine.Tick();
-        }
-    }
 
-    TempStore store;
-    ProgramVars vars;
-    FakeClock clock;
-    P player;
-    FakePrompt prompt;
-    ScheduleEngine engine;
     std::unique_ptr<MainForm> form;
 };
 

@@ -38,7 +38,7 @@ class TestDialogLocks : public QObject {
                 d->setDirectory(route.takeFirst());
                 return;
             }
-            for (const QString& s : {"", "-wal", "-shm"}) {
+            for (const QString s : {"", "-wal", "-shm"}) {
                 auto* model = d ? d->findChild<QFileSystemModel*>() : nullptr;
                 const QModelIndex i = model ? model->index(store_->path + s) : QModelIndex();
                 if (!i.isValid() || model->data(i.siblingAtColumn(2)).toString().isEmpty() ||
@@ -86,7 +86,7 @@ private slots:
         Conn& conn = *store_->conn;
         SettingsContext ctx{vars, conn, player, state};
         const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        for (const QString& s : {"", "-wal", "-shm"}) {
+        for (const QString s : {"", "-wal", "-shm"}) {
             inotify_add_watch(watch, QFile::encodeName(store_->path + s).constData(), IN_OPEN);
         }
         Drive(view, goneBack ? QStringList{elsewhere_.path(), store_->dir.path()} : QStringList());

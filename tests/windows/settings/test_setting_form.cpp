@@ -78,7 +78,7 @@ struct Rig {
     // The ids of a weekday in start-time order, read from the store.
     QVector<qint64> Ids(const QString& week) {
         GridData data;
-        store.conn->GridRows({"作息表", "星期名", week, "开始时间"}, &data, &store.error);
+        store.conn->GridRows(GridQuery::WeekDay(week), &data, &store.error);
         QVector<qint64> ids;
         for (const auto& row : data.rows) {
             ids << row[0].toLongLong();
@@ -87,7 +87,7 @@ struct Rig {
     }
     QStringList Names(const QString& week) {
         GridData data;
-        store.conn->GridRows({"作息表", "星期名", week, "开始时间"}, &data, &store.error);
+        store.conn->GridRows(GridQuery::WeekDay(week), &data, &store.error);
         QStringList out;
         for (const auto& row : data.rows) {
             out << row[2].toString() + "|" + row[3].toString() + "|" + row[4].toString() + "|" +
@@ -165,7 +165,7 @@ private slots:
         QCOMPARE(r.Combo()->currentText(), QString("星期五"));
         QCOMPARE(r.Grid()->Model()->Cell(0, "事件"), QString("friday"));
         QCOMPARE(r.vars.CurWeekName, QString("星期三")); // the schedule keeps today
-        QCOMPARE(r.state.GridSql[0], GridQuery({"作息表", "星期名", "星期五", "开始时间"}));
+        QCOMPARE(r.state.GridSql[0], GridQuery::WeekDay("星期五"));
     }
 
     void eventsAreInStartTimeOrderWithIdAndWeekdayHidden() {
@@ -323,7 +323,8 @@ private slots:
         Rig r;
         r.Add("星期三", "bell", "08:00:00");
         r.Open();
-        QVERIFY(!ReFleshGrid(r.Grid(), *r.store.conn, {"作息表", "no such column", "x", ""}));
+        r.store.Raw("ALTER TABLE 作息表 RENAME COLUMN 星期名 TO 旧星期名");
+        QVERIFY(!ReFleshGrid(r.Grid(), *r.store.conn, GridQuery::WeekDay("星期三")));
         QVERIFY(r.Grid()->IsEmpty());
         QCOMPARE(r.Grid()->model()->rowCount(), 1);
         QCOMPARE(r.questions.size(), 1);
@@ -511,13 +512,13 @@ private slots:
         in.entrySize = 1050;
         const MenuLayoutResult open0 = LayoutMenuPositions(in);
         QCOMPARE(open0.drawerTop, 1140);
-        QCOMPARE(open0.menu1Top, 1140 + 3950 - 50);
+        QCOMPARE(open0.secondMenuTop, 1140 + 3950 - 50);
         QCOMPARE(open0.firstEntry, 0);
         QCOMPARE(open0.entries,
                  QVector<QPoint>({{755, 1340}, {755, 1340 + 1250}, {755, 1340 + 2500}}));
         in.curMenu = 1;
         const MenuLayoutResult open1 = LayoutMenuPositions(in);
-        QCOMPARE(open1.menu1Top, 700 + 450 - 10); // right under heading 0
+        QCOMPARE(open1.secondMenuTop, 700 + 450 - 10); // right under heading 0
         QCOMPARE(open1.drawerTop, 450 * 2 + 700 - 10);
         QCOMPARE(open1.firstEntry, 3);
         QCOMPARE(open1.entries, QVector<QPoint>({{755, 1590 + 200}}));

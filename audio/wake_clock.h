@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QtGlobal>
+
+typedef struct _GstClock GstClock;
+
+// GStreamer's monotonic system clock, noting when its first wait ended. A sink on the clock
+// waits for each buffer's time and renders it as soon as the wait ends, so on the clock of a
+// pipeline of its own this is when the pipeline's first sample went out, however late its
+// thread woke. Sinks with a ring buffer of their own (sound cards) do not wait on it.
+GstClock* NewWakeClock(); // a full reference
+
+// The monotonic time (ns) at which the clock's first wait ended; -1 until one has.
+qint64 FirstWakeNs(GstClock* clock);
