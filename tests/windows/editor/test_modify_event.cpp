@@ -1,6 +1,7 @@
 // The play-event editor offscreen, on a real store and the real GStreamer player with a
 // fake sink: add and modify mode, libraries, replacements, zones, choosing music and its
 // length, try-listen, save, cancel and the failures of each.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
 #include "store/conn.h"
