@@ -7,8 +7,8 @@
 #include "store/conn.h"
 #include "store/record_writer.h"
 #include "system/power_off.h"
-#include "widgets/message_box.h"
 #include "windows/main/main_form.h"
+#include "windows/main/schedule_windows.h"
 
 #include <memory>
 

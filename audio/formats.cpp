@@ -1,6 +1,6 @@
 #include "audio/formats.h"
 
-#include "audio/gst_player.h"
+#include "audio/gst_init.h"
 
 #include <gst/gst.h>
 

@@ -1,6 +1,8 @@
 #include "audio/gst_player.h"
 
+#include "audio/gst_init.h"
 #include "audio/length_meter.h"
+#include "audio/monotonic_clock.h" // GStreamer runs on it: read directly, to the microsecond
 #include "audio/playable_file.h"
 #include "audio/realtime_threads.h"
 #include "audio/wake_clock.h"
@@ -14,11 +16,7 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -30,45 +28,6 @@ const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
 
 std::atomic<bool> gNoAudioReported{false};
-
-qint64 ClockNs(clockid_t id) {
-    timespec ts{};
-    clock_gettime(id, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// The time of GStreamer's system clock, on which armed starts are scheduled.
-qint64 MonotonicNs() {
-    return ClockNs(CLOCK_MONOTONIC);
-}
-
-// The monotonic clock minus the wall clock now. A thread preempted between the two readings
-// would be off by the time it waited: the reading bracketed most tightly counts.
-qint64 MonotonicMinusWallNs() {
-    qint64 best = std::numeric_limits<qint64>::max();
-    qint64 offset = 0;
-    for (int i = 0; i < 10 && best > 20000; ++i) {
-        const qint64 before = ClockNs(CLOCK_REALTIME);
-        const qint64 mono = MonotonicNs();
-        const qint64 after = ClockNs(CLOCK_REALTIME);
-        if (after - before < best) {
-            best = after - before;
-            offset = mono - before / 2 - after / 2;
-        }
-    }
-    return offset;
-}
-
-// A wall-clock time on the monotonic clock, by the two clocks' offset now: a later step of
-// the wall clock moves the answer.
-qint64 WallToMonotonicNs(const QDateTime& t) {
-    return t.toMSecsSinceEpoch() * 1000000 + MonotonicMinusWallNs();
-}
-
-QDateTime MonotonicToWall(qint64 ns) {
-    const qint64 wall = ns - MonotonicMinusWallNs();
-    return QDateTime::fromMSecsSinceEpoch((wall + 500000) / 1000000);
-}
 
 // An armed start closer than this is started at once: going to PLAYING takes about this long.
 constexpr qint64 kMinLeadNs = 20 * 1000000;
@@ -139,14 +98,6 @@ bool GstPlayer::NoAudioOutputReported() {
     return gNoAudioReported.load();
 }
 
-void EnsureGstInit() {
-    static bool done = [] {
-        gst_init(nullptr, nullptr);
-        return true;
-    }();
-    Q_UNUSED(done);
-}
-
 namespace {
 bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info);
 } // namespace
@@ -155,6 +106,7 @@ struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
     GstElement* sink = nullptr; // the audio sink, owned by playbin
     GstPlayer* owner = nullptr;
+    void (*firstRendered)(GstPlayer*, quint64) = nullptr; // to the owner's thread
     quint64 serial = 0;
     QString file;
     qint64 startNs = -1;    // an armed start's target on the monotonic clock
@@ -229,17 +181,103 @@ SinkData WatchSinkData(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* 
     return SinkData::Pass;
 }
 
-} // namespace
-
-namespace {
+// The audio sink's pad probe, on a streaming thread: drops what would sound past the cut,
+// and tells the player's thread when the first sample has gone out. The pipeline outlives
+// its streaming threads: Discard stops them first.
+GstPadProbeReturn OnSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* pipe = static_cast<GstPlayer::Pipeline*>(data);
+    switch (WatchSinkData(pipe, pad, info)) {
+    case SinkData::Drop:
+        return GST_PAD_PROBE_DROP;
+    case SinkData::FirstRendered:
+        pipe->firstRendered(pipe->owner, pipe->serial);
+        break;
+    case SinkData::Pass:
+        break;
+    }
+    return GST_PAD_PROBE_OK;
+}
 
 struct BusContext {
     GstPlayer* player;
     quint64 serial;
     std::atomic<qint64>* playingNs;
     GstElement* playbin;
-    void (*deliver)(GstPlayer*, quint64, GstMessage*);
+    void (*deliver)(GstPlayer*, quint64, GstMessage*); // to the player's thread, owning msg
 };
+
+// Hands the message on to the player's thread (GstPlayer::OnBusMessage).
+void Deliver(const BusContext& c, GstMessage* msg) {
+    c.deliver(c.player, c.serial, gst_message_ref(msg));
+}
+
+// playbin reaching PLAYING: the moment is noted here, on the thread that made the change.
+void OnStateChangedSync(const BusContext& c, GstMessage* msg) {
+    if (GST_MESSAGE_SRC(msg) != GST_OBJECT(c.playbin)) {
+        return;
+    }
+    GstState oldState, newState;
+    gst_message_parse_state_changed(msg, &oldState, &newState, nullptr);
+    if (newState == GST_STATE_PLAYING) {
+        c.playingNs->store(MonotonicNs());
+        Deliver(c, msg);
+    }
+}
+
+// Posted from a new streaming thread itself as it starts.
+void OnStreamStatusSync(GstMessage* msg) {
+    GstStreamStatusType type;
+    gst_message_parse_stream_status(msg, &type, nullptr);
+    if (type == GST_STREAM_STATUS_TYPE_ENTER) {
+        realtime::RaiseThisThread();
+    }
+}
+
+// The pipeline's bus, on whichever thread posts: one handler per kind of message; end of
+// stream and errors go on to the player's thread unchanged.
+GstBusSyncReply OnBusSync(GstBus*, GstMessage* msg, gpointer data) {
+    const auto& c = *static_cast<const BusContext*>(data);
+    switch (GST_MESSAGE_TYPE(msg)) {
+    case GST_MESSAGE_STATE_CHANGED:
+        OnStateChangedSync(c, msg);
+        break;
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ERROR:
+        Deliver(c, msg);
+        break;
+    case GST_MESSAGE_STREAM_STATUS:
+        OnStreamStatusSync(msg);
+        break;
+    default:
+        break;
+    }
+    // A handler that drops a message owns it: without this unref every message, and through
+    // its source every element of the pipeline, would stay alive.
+    gst_message_unref(msg);
+    return GST_BUS_DROP;
+}
+
+void FreeBusContext(gpointer data) {
+    delete static_cast<BusContext*>(data);
+}
+
+// Audio only, no display sinks, and the file to play.
+void SetUpPlaybin(GstElement* playbin, const QString& file) {
+    g_object_set(playbin, "flags", kPlayFlagAudio, nullptr);
+    // A file holding pictures or video must never make playbin look for a display sink
+    // (some, like DirectFB's, crash without a screen).
+    g_object_set(playbin, "video-sink", gst_element_factory_make("fakesink", nullptr), "text-sink",
+                 gst_element_factory_make("fakesink", nullptr), nullptr);
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(
+        QFile::encodeName(QFileInfo(file).absoluteFilePath()).constData(), &err);
+    if (uri) {
+        g_object_set(playbin, "uri", uri, nullptr);
+        g_free(uri);
+    } else {
+        g_clear_error(&err);
+    }
+}
 
 } // namespace
 
@@ -268,109 +306,53 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    g_object_set(p->playbin, "flags", kPlayFlagAudio, nullptr);
-    // A file holding pictures or video must never make playbin look for a display sink
-    // (some, like DirectFB's, crash without a screen).
-    g_object_set(p->playbin, "video-sink", gst_element_factory_make("fakesink", nullptr),
-                 "text-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
-
-    GError* err = nullptr;
-    gchar* uri = gst_filename_to_uri(
-        QFile::encodeName(QFileInfo(file).absoluteFilePath()).constData(), &err);
-    if (uri) {
-        g_object_set(p->playbin, "uri", uri, nullptr);
-        g_free(uri);
-    } else {
-        g_clear_error(&err);
-    }
-
-    GstElement* sink = MakeAudioSink();
-    if (sink) {
-        GstPad* pad = gst_element_get_static_pad(sink, "sink");
-        if (pad) {
-            gst_pad_add_probe(
-                pad,
-                GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                [](GstPad* pad, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
-                    // The pipeline outlives its streaming threads: Discard stops them first.
-                    auto* pipe = static_cast<Pipeline*>(data);
-                    switch (WatchSinkData(pipe, pad, info)) {
-                    case SinkData::Drop:
-                        return GST_PAD_PROBE_DROP;
-                    case SinkData::FirstRendered: {
-                        GstPlayer* owner = pipe->owner;
-                        const quint64 serial = pipe->serial;
-                        QMetaObject::invokeMethod(
-                            owner, [owner, serial] { owner->OnFirstBuffer(serial); },
-                            Qt::QueuedConnection);
-                        break;
-                    }
-                    case SinkData::Pass:
-                        break;
-                    }
-                    return GST_PAD_PROBE_OK;
-                },
-                p.get(), nullptr);
-            gst_object_unref(pad);
-        }
-        p->sink = sink;
-        g_object_set(p->playbin, "audio-sink", sink, nullptr);
-    }
+    SetUpPlaybin(p->playbin, file);
+    AttachAudioSink(*p);
     g_signal_connect(p->playbin, "element-setup", G_CALLBACK(OnElementSetup), nullptr);
     g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(OnDeepElementAdded),
                      &p->fallbackSink);
-
-    auto* ctx = new BusContext{
-        this, p->serial, &p->playingNs, p->playbin,
-        [](GstPlayer* player, quint64 serial, GstMessage* msg) {
-            // Owned by the call: freed with it even when the player
-            // is gone before the event loop gets to it.
-            std::shared_ptr<GstMessage> owned(msg, gst_message_unref);
-            QMetaObject::invokeMethod(
-                player, [player, serial, owned] { player->OnBusMessage(serial, owned.get()); },
-                Qt::QueuedConnection);
-        }};
-    GstBus* bus = gst_element_get_bus(p->playbin);
-    gst_bus_set_sync_handler(
-        bus,
-        [](GstBus*, GstMessage* msg, gpointer data) -> GstBusSyncReply {
-            auto* c = static_cast<BusContext*>(data);
-            switch (GST_MESSAGE_TYPE(msg)) {
-            case GST_MESSAGE_STATE_CHANGED:
-                if (GST_MESSAGE_SRC(msg) == GST_OBJECT(c->playbin)) {
-                    GstState oldState, newState;
-                    gst_message_parse_state_changed(msg, &oldState, &newState, nullptr);
-                    if (newState == GST_STATE_PLAYING) {
-                        c->playingNs->store(MonotonicNs());
-                        c->deliver(c->player, c->serial, gst_message_ref(msg));
-                    }
-                }
-                break;
-            case GST_MESSAGE_EOS:
-            case GST_MESSAGE_ERROR:
-                c->deliver(c->player, c->serial, gst_message_ref(msg));
-                break;
-            case GST_MESSAGE_STREAM_STATUS: {
-                // Posted from the new streaming thread itself as it starts.
-                GstStreamStatusType type;
-                gst_message_parse_stream_status(msg, &type, nullptr);
-                if (type == GST_STREAM_STATUS_TYPE_ENTER) {
-                    realtime::RaiseThisThread();
-                }
-                break;
-            }
-            default:
-                break;
-            }
-            // A handler that drops a message owns it: without this unref every message,
-            // and through its source every element of the pipeline, would stay alive.
-            gst_message_unref(msg);
-            return GST_BUS_DROP;
-        },
-        ctx, [](gpointer data) { delete static_cast<BusContext*>(data); });
-    gst_object_unref(bus);
+    WatchBus(*p);
     return p;
+}
+
+void GstPlayer::AttachAudioSink(Pipeline& p) {
+    GstElement* sink = MakeAudioSink();
+    if (!sink) {
+        return;
+    }
+    if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+        p.firstRendered = &GstPlayer::QueueFirstSample;
+        gst_pad_add_probe(pad,
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                          GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          OnSinkData, &p, nullptr);
+        gst_object_unref(pad);
+    }
+    p.sink = sink;
+    g_object_set(p.playbin, "audio-sink", sink, nullptr);
+}
+
+void GstPlayer::WatchBus(Pipeline& p) {
+    auto* ctx =
+        new BusContext{this, p.serial, &p.playingNs, p.playbin, &GstPlayer::QueueBusMessage};
+    GstBus* bus = gst_element_get_bus(p.playbin);
+    gst_bus_set_sync_handler(bus, OnBusSync, ctx, FreeBusContext);
+    gst_object_unref(bus);
+}
+
+void GstPlayer::QueueBusMessage(GstPlayer* player, quint64 serial, GstMessage* msg) {
+    // Owned by the call: freed with it even when the player is gone before the event loop
+    // gets to it.
+    std::shared_ptr<GstMessage> owned(msg, gst_message_unref);
+    QMetaObject::invokeMethod(
+        player, [player, serial, owned] { player->OnBusMessage(serial, owned.get()); },
+        Qt::QueuedConnection);
+}
+
+void GstPlayer::QueueFirstSample(GstPlayer* player, quint64 serial) {
+    QMetaObject::invokeMethod(
+        player, [player, serial] { player->OnFirstBuffer(serial); }, Qt::QueuedConnection);
 }
 
 void GstPlayer::Discard(std::unique_ptr<Pipeline>& p) {
@@ -579,6 +561,7 @@ void GstPlayer::Promote() {
         return;
     }
     promoteTimer_.stop();
+    // The real wall clock, not a Clock: the armed pipeline runs on the real clocks.
     const qint64 late = armedTarget_.secsTo(QDateTime::currentDateTime());
     if (late > kLateGraceSeconds) {
         PlayLog(QStringLiteral("skip  start of %1 at %2: due %3 s ago")
@@ -731,16 +714,7 @@ bool GstPlayer::CheckOutput() {
 }
 
 void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
-    if (prepared_ && prepared_->serial == serial) {
-        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-            Discard(prepared_); // it will be played cold, and fail there with a message
-        }
-        return;
-    }
-    if (armedPipe_ && armedPipe_->serial == serial) {
-        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-            Discard(armedPipe_); // played cold at the target, and fails there with a message
-        }
+    if (OnWaitingPipelineMessage(serial, msg)) {
         return;
     }
     if (!current_ || current_->serial != serial) {
@@ -748,40 +722,62 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_STATE_CHANGED:
-        AnnouncePlaying();
-        ReportFirstSample();
+        OnStateChanged();
         break;
-    case GST_MESSAGE_EOS: {
-        const QString silent = EndedWithoutSound();
-        if (!silent.isEmpty()) {
-            EndWithError(QStringLiteral("%1 %2").arg(file_, silent));
-            break;
-        }
-        Discard(current_);
-        playing_ = false;
-        emit PlayStateChange(Playing, Stopped);
+    case GST_MESSAGE_EOS:
+        OnEndOfStream();
         break;
-    }
-    case GST_MESSAGE_ERROR: {
-        GError* err = nullptr;
-        gchar* debug = nullptr;
-        gst_message_parse_error(msg, &err, &debug);
-        const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
-        // A sink that cannot open its device: nothing can be heard until a play reaches one.
-        const bool device = err->domain == GST_RESOURCE_ERROR &&
-                            GST_IS_ELEMENT(GST_MESSAGE_SRC(msg)) &&
-                            GST_OBJECT_FLAG_IS_SET(GST_MESSAGE_SRC(msg), GST_ELEMENT_FLAG_SINK);
-        g_clear_error(&err);
-        g_free(debug);
-        if (device) {
-            OutputFound(false, QStringLiteral("the sound output cannot be opened (%1)").arg(text));
-        }
-        EndWithError(text);
+    case GST_MESSAGE_ERROR:
+        OnError(msg);
         break;
-    }
     default:
         break;
     }
+}
+
+bool GstPlayer::OnWaitingPipelineMessage(quint64 serial, GstMessage* msg) {
+    for (std::unique_ptr<Pipeline>* waiting : {&prepared_, &armedPipe_}) {
+        if (*waiting && (*waiting)->serial == serial) {
+            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+                // Its file is played cold when its time comes, and fails there with a message.
+                Discard(*waiting);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void GstPlayer::OnStateChanged() {
+    AnnouncePlaying();
+    ReportFirstSample();
+}
+
+void GstPlayer::OnEndOfStream() {
+    const QString silent = EndedWithoutSound();
+    if (!silent.isEmpty()) {
+        EndWithError(QStringLiteral("%1 %2").arg(file_, silent));
+        return;
+    }
+    Discard(current_);
+    playing_ = false;
+    emit PlayStateChange(Playing, Stopped);
+}
+
+void GstPlayer::OnError(GstMessage* msg) {
+    GError* err = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(msg, &err, &debug);
+    const QString text = QStringLiteral("%1: %2").arg(file_, QString::fromUtf8(err->message));
+    // A sink that cannot open its device: nothing can be heard until a play reaches one.
+    const bool device = err->domain == GST_RESOURCE_ERROR && GST_IS_ELEMENT(GST_MESSAGE_SRC(msg)) &&
+                        GST_OBJECT_FLAG_IS_SET(GST_MESSAGE_SRC(msg), GST_ELEMENT_FLAG_SINK);
+    g_clear_error(&err);
+    g_free(debug);
+    if (device) {
+        OutputFound(false, QStringLiteral("the sound output cannot be opened (%1)").arg(text));
+    }
+    EndWithError(text);
 }
 
 double GstPlayer::FirstBufferLatencyMs() const {

@@ -53,8 +53,23 @@ public:
 
 private:
     std::unique_ptr<Pipeline> MakePipeline(const QString& file);
+    // The audio sink, with the probe that watches what reaches it.
+    void AttachAudioSink(Pipeline& p);
+    // The bus's messages are handled as they are posted (OnBusSync); those the player needs
+    // come to its thread through QueueBusMessage, the first sample through QueueFirstSample.
+    void WatchBus(Pipeline& p);
+    static void QueueBusMessage(GstPlayer* player, quint64 serial, GstMessage* msg);
+    static void QueueFirstSample(GstPlayer* player, quint64 serial);
     void Discard(std::unique_ptr<Pipeline>& p);
+    // On the player's thread: one handler per kind of message of the current pipeline.
     void OnBusMessage(quint64 serial, GstMessage* msg);
+    // A message of the prepared or armed pipeline, which is dropped on an error; false when
+    // the message is not theirs.
+    bool OnWaitingPipelineMessage(quint64 serial, GstMessage* msg);
+    // playbin has reached PLAYING (the only state change passed on).
+    void OnStateChanged();
+    void OnEndOfStream();
+    void OnError(GstMessage* msg);
     void StopWith(const QString& error);
     void EndWithError(const QString& text);
     // Why the current play counts as failed although it ended normally; empty if it played.
@@ -90,6 +105,3 @@ private:
     qint64 playStartNs_ = 0;
     int startTimeoutMs_ = 15000;
 };
-
-// Initialises GStreamer once for the process.
-void EnsureGstInit();

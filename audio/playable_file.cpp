@@ -1,6 +1,6 @@
 #include "audio/playable_file.h"
 
-#include "audio/gst_player.h"
+#include "audio/gst_init.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,10 @@
 #include "audio/wake_clock.h"
 
+#include "audio/monotonic_clock.h"
+
 #include <gst/gst.h>
 
 #include <atomic>
-#include <ctime>
 
 namespace {
 
@@ -18,17 +19,11 @@ struct WakeClockClass {
 
 GstClockReturn (*gParentWait)(GstClock*, GstClockEntry*, GstClockTimeDiff*) = nullptr;
 
-qint64 NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // On the waiting (streaming) thread.
 GstClockReturn Wait(GstClock* clock, GstClockEntry* entry, GstClockTimeDiff* jitter) {
     const GstClockReturn result = gParentWait(clock, entry, jitter);
     if (result == GST_CLOCK_OK || result == GST_CLOCK_EARLY) {
-        const qint64 now = NowNs();
+        const qint64 now = MonotonicNs();
         gint64 expected = -1;
         std::atomic_ref<gint64>(reinterpret_cast<WakeClock*>(clock)->firstWakeNs)
             .compare_exchange_strong(expected, now);

@@ -2,6 +2,7 @@
 // their lengths measured and the rows stored. Compares the player's one-file-at-a-time
 // measurement with the concurrent length meter.
 //   build/bench/bench_measure [folder-to-keep-the-media]
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "audio/length_meter.h"
 #include "core/time_text.h"

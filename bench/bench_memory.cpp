@@ -1,6 +1,7 @@
 // Plays many short files one after another and prints the resident memory at the start
 // and the end: a player that leaks grows by the size of a pipeline with every play.
 //   build/bench/bench_memory [plays]   (default 300)
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "support/media.h"
 

@@ -1,6 +1,7 @@
 // Measures the player: time from Play() to the first buffer at the sink, cold and
 // prepared, per format; and the time to measure the lengths of 100 files.
 //   build/bench/bench_player [repeats]
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "support/media.h"
 

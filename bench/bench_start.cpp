@@ -8,6 +8,7 @@
 // player's streaming threads run real-time where the system allows it (root, or an
 // RLIMIT_RTPRIO of 10 or more), or through RealtimeKit; the log says which.
 // bench/start_unprivileged.sh runs it as an ordinary user, with RealtimeKit and without.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/clock.h"
 #include "core/program_vars.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/enums.h"
+#include "core/time_text.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,7 +22,7 @@ struct ProgramVars {
     QStringList ClassMusicArr;                       // break-music library names in list order
     QVector<ReplaceEntry> ReplaceMusicArr; // replacements in the order the store returns them
     bool RainMode = false;
-    QString ShutDownTime = QStringLiteral("00:00:00"); // "00:00:00" = no daily shutdown
+    QString ShutDownTime = kNoShutdownTime; // "hh:mm:ss"; kNoShutdownTime: none
     bool MinToTray = false;
     bool ShowClock = true; // time label shows the clock (true) or the countdown (false)
 };

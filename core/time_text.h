@@ -27,6 +27,9 @@ int TimeTextSeconds(const QString& text);
 // computer slept or the clock jumped, is logged as missed instead of happening late.
 constexpr int kLateGraceSeconds = 60;
 
+// The daily shutdown time is a time text like any other; this one means no daily shutdown.
+inline const QString kNoShutdownTime = QStringLiteral("00:00:00");
+
 // "星期日" … "星期六" for the date's weekday.
 QString WeekdayName(const QDate& date);
 

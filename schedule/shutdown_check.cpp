@@ -6,7 +6,7 @@
 
 void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
     const QString& at = vars_.ShutDownTime;
-    if (at == QLatin1String("00:00:00")) {
+    if (at == kNoShutdownTime) {
         return;
     }
     if (!IsTimeText(at)) {

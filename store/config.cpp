@@ -1,6 +1,7 @@
 // Statements on config, the one row of options.
-#include "store/config_loader.h"
+#include "core/time_text.h"
 #include "store/conn.h"
+#include "store/split_list.h"
 #include "store/statement.h"
 #include "store/transaction.h"
 
@@ -27,9 +28,9 @@ ConfigRow ReadConfigRow(const QSqlQuery& q) {
     ConfigRow r;
     bool ok = false;
     const int order = q.value(0).toInt(&ok);
-    r.playOrder = (q.value(0).isNull() || !ok || order < 0) ? 0 : order;
+    r.playOrder = PlayOrderFromStored(ok ? order : 0);
     r.libraryList = ColumnText(q, 1);
-    r.shutDownTime = q.value(2).isNull() ? QStringLiteral("00:00:00") : q.value(2).toString();
+    r.shutDownTime = q.value(2).isNull() ? kNoShutdownTime : q.value(2).toString();
     r.rememberRain = Flag(q.value(3), false);
     r.rainMode = Flag(q.value(4), false);
     r.minToTray = Flag(q.value(5), false);
@@ -123,8 +124,8 @@ bool Conn::WriteOptions(const ConfigRow& row, QString* error) {
     if (!Run(&q,
              QStringLiteral("UPDATE config SET 播放顺序=?, 记住替代音乐=?, 开机启动=?, 最小化=?, "
                             "关机时间=?"),
-             {row.playOrder, row.rememberRain ? 1 : 0, row.startWithSystem ? 1 : 0,
-              row.minToTray ? 1 : 0, NotNull(row.shutDownTime)},
+             {static_cast<int>(row.playOrder), row.rememberRain ? 1 : 0,
+              row.startWithSystem ? 1 : 0, row.minToTray ? 1 : 0, NotNull(row.shutDownTime)},
              error)) {
         return false;
     }

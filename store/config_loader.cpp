@@ -2,12 +2,12 @@
 
 #include "core/program_vars.h"
 #include "store/conn.h"
+#include "store/split_list.h"
 
-QStringList SplitList(const QString& text) {
-    if (text.isEmpty()) {
-        return {};
-    }
-    return text.split(QLatin1Char('|'), Qt::KeepEmptyParts);
+void ApplyStoredOptions(const ConfigRow& stored, ProgramVars& vars) {
+    vars.PlayOrder = stored.playOrder;
+    vars.ShutDownTime = stored.shutDownTime;
+    vars.MinToTray = stored.minToTray;
 }
 
 bool GetConfigValue(ProgramVars& vars, Conn& conn, QString* error) {
@@ -15,10 +15,8 @@ bool GetConfigValue(ProgramVars& vars, Conn& conn, QString* error) {
     if (!conn.ReadConfig(&row, error)) {
         return false;
     }
-    vars.PlayOrder = PlayOrderFromStored(row.playOrder);
-    vars.ShutDownTime = row.shutDownTime;
+    ApplyStoredOptions(row, vars);
     vars.RainMode = row.rememberRain ? row.rainMode : false;
-    vars.MinToTray = row.minToTray;
     vars.ShowClock = row.showClock;
     vars.ClassMusicArr = SplitList(row.libraryList);
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/enums.h"
+#include "core/time_text.h"
 
 #include <QString>
 #include <QStringList>
@@ -38,14 +39,14 @@ struct EventRow {
 
 // The single config row, with the defaults a Null value stands for.
 struct ConfigRow {
-    int playOrder = 0;                                 // 播放顺序
-    QString libraryList;                               // 课间音乐, "" when Null
-    QString shutDownTime = QStringLiteral("00:00:00"); // 关机时间
-    bool rememberRain = false;                         // 记住替代音乐
-    bool rainMode = false;                             // 替代音乐
-    bool minToTray = false;                            // 最小化
-    bool showClock = true;                             // 倒计时
-    bool startWithSystem = false;                      // 开机启动
+    ::PlayOrder playOrder = ::PlayOrder::Sequential; // 播放顺序
+    QString libraryList;                             // 课间音乐, "" when Null
+    QString shutDownTime = kNoShutdownTime;          // 关机时间
+    bool rememberRain = false;                       // 记住替代音乐
+    bool rainMode = false;                           // 替代音乐
+    bool minToTray = false;                          // 最小化
+    bool showClock = true;                           // 倒计时
+    bool startWithSystem = false;                    // 开机启动
 };
 
 // One rain-day replacement (table 替代音乐).

@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
-#include <QTimer>
 #include <functional>
 
-#include "schedule/shutdown_check.h"
 #include "widgets/skin.h"
 
 class MyButton;
-class PowerOff;
+class QTimer;
 
 // The box's modes, as numbered in its calling block.
 enum class MsgMode { Notice = 1, Confirm = 2, Shutdown = 3 };
@@ -23,6 +20,9 @@ struct MsgBlock {
     bool MsgResult = false;
 };
 
+// Asks the system to power off now: true when accepted, else false with *reason saying why.
+using PowerOffRequest = std::function<bool(QString* reason)>;
+
 // The program's own modal message box: mode 1 is a notice (OK only), mode 2 a
 // confirmation, mode 3 the five-second shutdown countdown.
 class MessageBox : public QDialog {
@@ -32,7 +32,8 @@ public:
     // may be there to click it.
     static constexpr int kRefusalNoticeSeconds = 60;
 
-    MessageBox(MsgBlock& msg, PowerOff* powerOff = nullptr, QWidget* parent = nullptr);
+    // The countdown ends by calling powerOff; without one it says there is no way to.
+    MessageBox(MsgBlock& msg, PowerOffRequest powerOff = {}, QWidget* parent = nullptr);
 
     // True once the countdown ended and the system accepted the power-off.
     bool PoweredOff() const { return poweredOff_; }
@@ -41,52 +42,32 @@ public:
     // The focus starts on 取消, so Enter does not confirm (a question whose yes is costly).
     bool cancelByDefault = false;
 
-    QLabel* Label1 = nullptr;
-    QLabel* Image1 = nullptr;
-    MyButton* MyButton1 = nullptr;
-    MyButton* MyButton2 = nullptr;
-    QTimer Timer1;
-    int SecondsLeft = 0;
-
     void done(int result) override;
 
 protected:
     void showEvent(QShowEvent*) override;
 
 private:
+    void BuildControls();
+    void Wire();
+    void Load();
     void CountdownStep();
     void Confirm();
-    // Shows text in Label1, growing the box to fit it.
+    // Shows text in its label, growing the box to fit it.
     void SetText(const QString& text);
 
     MsgBlock& msg_;
-    PowerOff* powerOff_;
+    PowerOffRequest powerOff_;
     Skin skin_;
     bool poweredOff_ = false;
-};
+    int secondsLeft_ = 0;
 
-// Whether a window of the program is one the schedule keeps running behind (the shutdown
-// countdown: the bells must ring while it waits).
-bool KeepsScheduleRunning(const QWidget* window);
-// Marks window as one the schedule keeps running behind (see KeepsScheduleRunning).
-void SetKeepsScheduleRunning(QWidget* window);
+    QLabel* text_ = nullptr;           // Label1
+    QLabel* face_ = nullptr;           // Image1
+    MyButton* okButton_ = nullptr;     // MyButton1
+    MyButton* cancelButton_ = nullptr; // MyButton2
+    QTimer* countdown_ = nullptr;      // Timer1, one tick a second
+};
 
 // Fills a calling block, opens the box modally and returns MsgResult.
 bool ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgMode mode);
-
-// The shutdown countdown of the daily shutdown check, shown in the real message box. The
-// box is opened without waiting for it, so the schedule keeps ticking while it is up.
-class MessageBoxShutdownPrompt : public ShutdownPrompt {
-public:
-    MessageBoxShutdownPrompt(PowerOff& powerOff, QWidget* parent)
-        : powerOff_(powerOff), parent_(parent) {}
-    void OpenShutdownCountdown(std::function<void(bool poweringOff)> closed) override;
-    // The box while it is open, else null.
-    MessageBox* OpenBox() const { return box_; }
-
-private:
-    PowerOff& powerOff_;
-    QWidget* parent_;
-    MsgBlock msg_;
-    QPointer<MessageBox> box_;
-};

@@ -1,4 +1,5 @@
 // The real GStreamer player with a fake or capturing sink, on media made at test time.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "audio/playable_file.h"
 #include "core/time_text.h"

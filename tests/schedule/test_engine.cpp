@@ -1,4 +1,5 @@
 // The schedule engine against a fake clock and player: a whole week in milliseconds.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"

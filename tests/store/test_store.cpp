@@ -3,6 +3,7 @@
 #include "core/program_vars.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/split_list.h"
 #include "store/transaction.h"
 #include "support/temp_store.h"
 
@@ -59,7 +60,7 @@ private slots:
 
         ConfigRow row;
         QVERIFY(conn->ReadConfig(&row, &error));
-        QCOMPARE(row.playOrder, 0);
+        QCOMPARE(row.playOrder, PlayOrder::Sequential);
         QCOMPARE(row.libraryList, QString(""));
         QCOMPARE(row.shutDownTime, QString("00:00:00"));
         QCOMPARE(row.rememberRain, false);
@@ -275,7 +276,7 @@ private slots:
         TempStore s;
         s.Raw("UPDATE config SET 课间音乐='曲库_A', 替代音乐=1, 倒计时=0");
         ConfigRow options;
-        options.playOrder = 1;
+        options.playOrder = PlayOrder::RepeatOne;
         options.rememberRain = true;
         options.startWithSystem = true;
         options.minToTray = true;
@@ -284,7 +285,7 @@ private slots:
         QVERIFY2(s.conn->WriteOptions(options, &error), qPrintable(error));
         ConfigRow row;
         QVERIFY(s.ReadConfig(&row));
-        QCOMPARE(row.playOrder, 1);
+        QCOMPARE(row.playOrder, PlayOrder::RepeatOne);
         QVERIFY(row.rememberRain && row.startWithSystem && row.minToTray);
         QCOMPARE(row.shutDownTime, QString("17:30:00"));
         QCOMPARE(row.libraryList, QString("曲库_A"));

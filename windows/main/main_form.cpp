@@ -15,6 +15,7 @@
 #include "widgets/ui_font.h"
 #include "windows/main/play_now_dialog.h"
 #include "windows/main/record_form.h"
+#include "windows/main/schedule_windows.h"
 #include "windows/settings/setting_form.h"
 
 #include <QActionGroup>

@@ -2,9 +2,9 @@
 
 #include "schedule/break_music.h"
 #include "widgets/art.h"
-#include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "widgets/ui_font.h"
+#include "windows/main/schedule_windows.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>

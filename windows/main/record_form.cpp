@@ -3,9 +3,9 @@
 #include "core/reason_text.h"
 
 #include "widgets/art.h"
-#include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "widgets/ui_font.h"
+#include "windows/main/schedule_windows.h"
 
 #include <QDateEdit>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #include "windows/settings/options_page.h"
 
 #include "core/enums.h"
-#include "core/program_vars.h"
 #include "core/time_text.h"
+#include "store/config_loader.h"
 #include "store/conn.h"
 #include "system/autostart.h"
 #include "widgets/art.h"
@@ -20,8 +20,6 @@
 #include <QRadioButton>
 
 namespace {
-
-const QString kNoShutdown = QStringLiteral("00:00:00");
 
 template <typename W> W* Place(QWidget* parent, const QString& name, const QRect& twips) {
     auto* w = new W(parent);
@@ -92,7 +90,7 @@ void OptionsPage::Build() {
                            QStringLiteral("设定关机时间"));
     Text_ShutDownTime = Place<QLineEdit>(Frm_FinishSet, QStringLiteral("Text_ShutDownTime"),
                                          {1900, 1400, 900, 250});
-    Text_ShutDownTime->setText(kNoShutdown);
+    Text_ShutDownTime->setText(kNoShutdownTime);
     Text_ShutDownTime->setEnabled(false);
     connect(Check_ShutDown, &QCheckBox::toggled, this, &OptionsPage::Check_ShutDown_Click);
 
@@ -115,7 +113,7 @@ void OptionsPage::Load() {
         Notify(QStringLiteral("无法读取设置：%1").arg(error));
         return;
     }
-    Option_PlaySequence[static_cast<int>(PlayOrderFromStored(row.playOrder))]->setChecked(true);
+    Option_PlaySequence[static_cast<int>(row.playOrder)]->setChecked(true);
     if (row.rememberRain) {
         Check_Replace->setChecked(true);
     }
@@ -123,7 +121,7 @@ void OptionsPage::Load() {
     if (row.minToTray) {
         Check_TuoPang->setChecked(true);
     }
-    if (row.shutDownTime != kNoShutdown) {
+    if (row.shutDownTime != kNoShutdownTime) {
         Check_ShutDown->setChecked(true);
         Text_ShutDownTime->setText(row.shutDownTime);
     }
@@ -160,14 +158,14 @@ bool OptionsPage::SaveOptions(ConfigRow* stored) {
     ConfigRow options;
     for (int i = 0; i < 3; ++i) {
         if (Option_PlaySequence[i]->isChecked()) {
-            options.playOrder = i;
+            options.playOrder = static_cast<PlayOrder>(i);
         }
     }
     options.rememberRain = Check_Replace->isChecked();
     options.startWithSystem = Check_StartEndSet->isChecked();
     options.minToTray = Check_TuoPang->isChecked();
     if (!Check_ShutDown->isChecked()) {
-        Text_ShutDownTime->setText(kNoShutdown);
+        Text_ShutDownTime->setText(kNoShutdownTime);
     }
     // Typing cannot make a wrong time, but a paste through the box's menu can, and the box
     // only checks it when the focus leaves it.
@@ -182,9 +180,7 @@ bool OptionsPage::SaveOptions(ConfigRow* stored) {
         Notify(QStringLiteral("无法保存设置：%1").arg(error));
         return false;
     }
-    ctx_.vars.PlayOrder = PlayOrderFromStored(options.playOrder);
-    ctx_.vars.ShutDownTime = options.shutDownTime;
-    ctx_.vars.MinToTray = options.minToTray;
+    ApplyStoredOptions(options, ctx_.vars);
     *stored = options;
     return true;
 }

@@ -1,6 +1,7 @@
 // Shows the event editor in add mode, in modify mode and with its zone list open, and saves
 // a picture of the screen for each into the folder given as the first argument. Run it under
 // Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" editor_screenshot /tmp/shots
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
 #include "schedule/break_music.h"

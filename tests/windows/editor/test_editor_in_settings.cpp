@@ -1,6 +1,7 @@
 // The editor opened from the settings window's week page, as the program wires it: the add
 // button and a double-click open it for the page's weekday, and a save reloads the grid with
 // the saved row selected.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
 #include "support/media.h"

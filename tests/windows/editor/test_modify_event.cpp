@@ -1,6 +1,7 @@
 // The play-event editor offscreen, on a real store and the real GStreamer player with a
 // fake sink: add and modify mode, libraries, replacements, zones, choosing music and its
 // length, try-listen, save, cancel and the failures of each.
+#include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
 #include "store/conn.h"
@@ -781,8 +782,8 @@ private slots:
         WhenModal([&shown](QWidget* w) {
             auto* box = qobject_cast<MessageBox*>(w);
             QVERIFY(box);
-            shown = box->Label1->text();
-            QTest::mouseClick(box->MyButton1, Qt::LeftButton);
+            shown = box->findChild<QLabel*>("Label1")->text();
+            QTest::mouseClick(box->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
         });
         QCOMPARE(ModifyEvent::Edit(vars, *store.conn, player, "星期三", 77, nullptr), 0);
         QVERIFY2(shown.contains("不存在"), qPrintable(shown));

@@ -8,6 +8,7 @@
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "windows/main/main_form.h"
+#include "windows/main/schedule_windows.h"
 #include "windows/settings/setting_form.h"
 
 #include <QAction>
@@ -183,6 +184,25 @@ private slots:
         QTRY_VERIFY(r.form->Engine().Running());
     }
 
+    void shutdownPromptOpensWithoutWaiting() {
+        FakePowerOff power;
+        MessageBoxShutdownPrompt prompt(power, nullptr);
+        int closedWith = -1;
+        prompt.OpenShutdownCountdown([&](bool off) { closedWith = off; });
+        // Back at once, with the countdown box up.
+        MessageBox* box = prompt.OpenBox();
+        QVERIFY(box);
+        QVERIFY(box->isVisible());
+        QCOMPARE(box->findChild<QLabel*>("Lab_FormTitle")->text(), QString("关机提示"));
+        QCOMPARE(box->findChild<QLabel*>("Label1")->text(), QString("5 秒后将关闭计算机!"));
+        QVERIFY(box->findChild<QTimer*>("Timer1")->isActive());
+        QCOMPARE(closedWith, -1);
+        QTest::mouseClick(box->findChild<MyButton*>("MyButton2"), Qt::LeftButton);
+        QCOMPARE(closedWith, 0);
+        QTRY_VERIFY(!prompt.OpenBox()); // deleted once closed
+        QCOMPARE(power.calls, 0);
+    }
+
     void theShutdownCountdownDoesNotStopTheSchedule() {
         Rig r;
         r.AddToday("09:00:00", "later");
@@ -338,10 +358,12 @@ private slots:
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
-            QCOMPARE(box->Label1->text(), QString("退出后将不再按时播放铃声。确定退出吗？"));
+            QCOMPARE(box->findChild<QLabel*>("Label1")->text(),
+                     QString("退出后将不再按时播放铃声。确定退出吗？"));
             QVERIFY(KeepsScheduleRunning(box));
-            QTRY_VERIFY(box->MyButton2->hasFocus());
-            QTest::keyClick(box->MyButton2, Qt::Key_Return);
+            auto* cancel = box->findChild<MyButton*>("MyButton2");
+            QTRY_VERIFY(cancel->hasFocus());
+            QTest::keyClick(cancel, Qt::Key_Return);
             checked = true;
         });
         r.Action("Menu_Exit")->trigger();

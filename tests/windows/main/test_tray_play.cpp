@@ -9,10 +9,10 @@
 #include "support/engine_rig.h"
 #include "support/media.h"
 #include "support/settle.h"
-#include "widgets/message_box.h"
 #include "widgets/ui_font.h"
 #include "windows/main/main_form.h"
 #include "windows/main/play_now_dialog.h"
+#include "windows/main/schedule_windows.h"
 
 #include <QAction>
 #include <QApplication>

@@ -193,7 +193,7 @@ private slots:
         rig.Click(rig.Box("Check_StartEndSet"));
         rig.Apply();
         const ConfigRow row = rig.Stored();
-        QCOMPARE(row.playOrder, 2);
+        QCOMPARE(row.playOrder, PlayOrder::Random);
         QVERIFY(row.rememberRain);
         QVERIFY(row.minToTray);
         QVERIFY(row.startWithSystem);
@@ -222,7 +222,7 @@ private slots:
         rig.page.Load();
         rig.Click(rig.Order(1));
         rig.Apply();
-        QCOMPARE(rig.Stored().playOrder, 1);
+        QCOMPARE(rig.Stored().playOrder, PlayOrder::RepeatOne);
         QCOMPARE(rig.vars.PlayOrder, PlayOrder::RepeatOne);
 
         rig.player.plays.clear();
@@ -255,7 +255,7 @@ private slots:
         QVERIFY(rig.TimeBox()->isEnabled()); // a ticked box keeps its time editable
         QCOMPARE(rig.TimeBox()->text(), QString("00:00:00"));
         const ConfigRow row = rig.Stored();
-        QCOMPARE(row.playOrder, 2);
+        QCOMPARE(row.playOrder, PlayOrder::Random);
         QVERIFY(!row.rememberRain && !row.minToTray && !row.startWithSystem);
     }
 
@@ -328,7 +328,7 @@ private slots:
         QVERIFY2(rig.notices[0].contains("autostart"), qPrintable(rig.notices[0]));
         QVERIFY2(rig.notices[0].contains(geteuid() == 0 ? "Not a directory" : "Permission denied"),
                  qPrintable(rig.notices[0]));
-        QCOMPARE(rig.Stored().playOrder, 1);
+        QCOMPARE(rig.Stored().playOrder, PlayOrder::RepeatOne);
         // Without its entry the program does not start with the desktop: the store says so.
         QVERIFY(!rig.Stored().startWithSystem);
         QVERIFY(!rig.Box("Check_StartEndSet")->isChecked());
@@ -383,7 +383,7 @@ private slots:
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<MessageBox*>(w);
                 if (box && box->isVisible()) {
-                    shown = box->Label1->text();
+                    shown = box->findChild<QLabel*>("Label1")->text();
                     box->accept();
                 }
             }

@@ -1,0 +1,8 @@
+#include "store/split_list.h"
+
+QStringList SplitList(const QString& text) {
+    if (text.isEmpty()) {
+        return {};
+    }
+    return text.split(QLatin1Char('|'), Qt::KeepEmptyParts);
+}
