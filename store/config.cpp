@@ -145,6 +145,8 @@ bool Conn::LastFolder(QString* folder, QString* error) {
 }
 
 bool Conn::SetLastFolder(const QString& folder, QString* error) {
-    return Exec(QStringLiteral("INSERT OR REPLACE INTO 记忆 (名称, 值) VALUES ('上次目录', ?)"),
-                {folder}, error);
+    return Exec(
+        QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES ('上次目录', ?) ON CONFLICT (名称) DO "
+                       "UPDATE SET 值=excluded.值"),
+        {folder}, error);
 }

@@ -1,6 +1,7 @@
 #include "store/conn.h"
 #include "store/statement.h"
 
+#include "store/dialect.h"
 #include "store/transaction.h"
 
 #include <QDir>
@@ -102,12 +103,11 @@ bool CheckVersion1(QSqlDatabase& db, QString* reason) {
 }
 
 bool ReadUserVersion(QSqlDatabase& db, int* version, QString* reason) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-        return Failed(reason, q.lastError().text());
+    if (!ReadSchemaVersion(db, version, reason)) {
+        return false;
     }
     // A file from before versions were kept holds today's first tables: version 1.
-    *version = std::max(1, q.value(0).toInt());
+    *version = std::max(1, *version);
     return true;
 }
 
@@ -134,8 +134,8 @@ bool Migrate(QSqlDatabase& db, int from, const QVector<Migration>& migrations, Q
                     QStringLiteral("升级到第 %1 版失败：%2").arg(m.to).arg(q.lastError().text()));
             }
         }
-        if (!q.exec(QStringLiteral("PRAGMA user_version=%1").arg(m.to))) {
-            return Failed(reason, q.lastError().text());
+        if (!WriteSchemaVersion(db, m.to, reason)) {
+            return false;
         }
         q.finish(); // SQLite commits only with no statement in progress
         if (!tx.Commit(reason)) {
@@ -154,10 +154,7 @@ bool CreateSchema(QSqlDatabase& db, const QVector<Migration>& migrations, QStrin
     {
         Transaction tx(db.connectionName());
         if (!tx.Begin(reason) || !CreateVersion1(db, reason) ||
-            !q.exec(QStringLiteral("PRAGMA user_version=1"))) {
-            if (reason && reason->isEmpty()) {
-                *reason = q.lastError().text();
-            }
+            !WriteSchemaVersion(db, 1, reason)) {
             return false;
         }
         q.finish();
@@ -198,6 +195,10 @@ bool OpenExisting(QSqlDatabase& db, const QVector<Migration>& migrations, int* v
 }
 
 } // namespace
+
+bool UpgradeSchema(QSqlDatabase& db, int from, const QVector<Migration>& steps, QString* error) {
+    return Migrate(db, from, steps, error);
+}
 
 QStringList TableColumns(const QString& table) {
     for (const TableShape& t : Tables()) {
@@ -454,11 +455,13 @@ bool Conn::Exec(const QString& sql, const QVariantList& values, QString* error) 
 
 bool Conn::Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error) {
     QSqlQuery q;
-    if ((transactions_ == 0 && !KeepLocks(error)) || !Run(&q, sql, values, error)) {
+    if ((transactions_ == 0 && !KeepLocks(error)) ||
+        !Run(&q, sql + ReturningKey(dialect_), values, error)) {
         return false;
     }
     if (id) {
-        *id = q.lastInsertId().toLongLong();
+        *id = dialect_ == SqlDialect::Postgres ? (q.next() ? q.value(0).toLongLong() : 0)
+                                               : q.lastInsertId().toLongLong();
     }
     return true;
 }

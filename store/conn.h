@@ -9,8 +9,12 @@
 #include <QVector>
 #include <memory>
 
+class QDateTime;
 class QSqlDatabase;
 class QSqlQuery;
+struct ReplicatedTable;
+struct SiteCopy;
+enum class SqlDialect;
 
 // The columns of one of the program's tables in table order; empty for any other name.
 QStringList TableColumns(const QString& table);
@@ -24,6 +28,10 @@ EventRow GridEvent(const GridData& data, int row);
 
 // The migration steps of this program, oldest first. Version 1 is the original four tables.
 const QVector<Migration>& SchemaMigrations();
+
+// Runs every step of steps above version from on db, each in its own transaction that also
+// writes its version: the local file and the central timetable are upgraded the same way.
+bool UpgradeSchema(QSqlDatabase& db, int from, const QVector<Migration>& steps, QString* error);
 
 // The program's one connection to its SQLite store and every statement run against it.
 // Windows never build SQL of their own; every value is a bound parameter.
@@ -42,6 +50,15 @@ public:
     // *error to a message naming the file and the reason.
     static std::unique_ptr<Conn> Open(const QString& path, QString* error,
                                       const QVector<Migration>& migrations = SchemaMigrations());
+
+    // Opens one site of the central PostgreSQL timetable (central: a libpq service name,
+    // connection string or postgresql:// URL without a password) for the settings window:
+    // every statement of this class then reads and changes that site's rows alone. The
+    // central schema is created or upgraded on the way. Null, with the reason, on failure.
+    static std::unique_ptr<Conn> OpenCentral(const QString& central, const QString& site,
+                                             QString* error);
+    // The site an OpenCentral store works on; empty for the local file.
+    const QString& Site() const { return site_; }
 
     // The default location: the application data folder + "/Music.db".
     static QString DefaultPath();
@@ -151,6 +168,18 @@ public:
     // every event naming one that no remaining row carries.
     bool DeleteReplacements(const QVector<qint64>& ids, QString* error = nullptr);
 
+    // --- a following computer's copy of its central site (store/replica.cpp)
+    // Makes the replicated tables hold copy, in one transaction: all of it or, on failure,
+    // nothing. *changed says whether any row differed. The time of the copy is kept.
+    bool ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* changed,
+                       QString* error = nullptr);
+    // The central timetable and site this computer follows, remembered across runs; both
+    // empty when it keeps its own timetable. Empty texts stop following.
+    bool FollowedSite(QString* central, QString* site, QString* error = nullptr);
+    bool SetFollowedSite(const QString& central, const QString& site, QString* error = nullptr);
+    // When the last copy was made (invalid when none was).
+    bool LastCentralCopy(QDateTime* when, QString* error = nullptr);
+
     // --- 播放记录: what became of each event, kept for the records window (store/records.cpp)
     bool AddPlayRecord(const PlayRecordRow& row, qint64* id = nullptr, QString* error = nullptr);
     // The records of one date "yyyy-MM-dd", in time order.
@@ -175,6 +204,9 @@ private:
     bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
                 QString* error);
 
+    bool ReplaceTable(const ReplicatedTable& table, const QVector<QVector<QVariant>>& rows,
+                      QString* error);
+
     // Notes which write-ahead log the connection uses, to tell when another program deleted it.
     void NoteLog();
 
@@ -184,6 +216,8 @@ private:
     int transactions_ = 0; // open Transaction objects: no reopening under them
     bool created_ = false;
     int version_ = 1;
+    SqlDialect dialect_{};
+    QString site_;
 };
 
 // Fills *error (when given) with reason and returns false: the store's one failure path.

@@ -51,10 +51,16 @@ bool Conn::AddSpecialDays(const QVector<SpecialDayRow>& rows, QString* error) {
     if (!tx.Begin(error)) {
         return false;
     }
+    // An update, else an insert: the central store's rows of one site are unique by date
+    // within the site only, which an ON CONFLICT clause cannot name.
     for (const SpecialDayRow& row : rows) {
-        if (!Exec(QStringLiteral("INSERT INTO 特殊日期 (日期, 类型, 备注) VALUES (?, ?, ?) "
-                                 "ON CONFLICT (日期) DO UPDATE SET 类型=excluded.类型, "
-                                 "备注=excluded.备注"),
+        QSqlQuery q;
+        if (!Run(&q, QStringLiteral("UPDATE 特殊日期 SET 类型=?, 备注=? WHERE 日期=?"),
+                 {row.kind, NotNull(row.note), row.date}, error)) {
+            return false;
+        }
+        if (q.numRowsAffected() < 1 &&
+            !Exec(QStringLiteral("INSERT INTO 特殊日期 (日期, 类型, 备注) VALUES (?, ?, ?)"),
                   {row.date, row.kind, NotNull(row.note)}, error)) {
             return false;
         }

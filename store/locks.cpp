@@ -57,7 +57,7 @@ void Conn::NoteLog() {
 }
 
 bool Conn::KeepLocks(QString* error) {
-    if (!IsOpen() || HoldsLocks()) {
+    if (!IsOpen() || !site_.isEmpty() || HoldsLocks()) { // the central store has no file
         return true;
     }
     // The log this connection writes to was deleted by another program that found the store

@@ -1,9 +1,11 @@
 #include "store/transaction.h"
 
 #include "store/conn.h"
+#include "store/dialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 
@@ -39,6 +41,14 @@ bool Transaction::Begin(QString* error) {
         return Failed(error, db.lastError().text());
     }
     active_ = true;
+    // Two administrators changing one central site at once: the second of two overlapping
+    // changes fails with a reason instead of silently overwriting the first.
+    if (conn_ && conn_->dialect_ == SqlDialect::Postgres) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"))) {
+            return Failed(error, q.lastError().text());
+        }
+    }
     return true;
 }
 

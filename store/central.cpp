@@ -1,0 +1,364 @@
+// The central PostgreSQL timetable: its schema, connection options, a site's copy, and the
+// settings window's view of one site.
+#include "store/central.h"
+
+#include "store/conn.h"
+#include "store/dialect.h"
+#include "store/statement.h"
+#include "store/transaction.h"
+
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+
+namespace {
+
+// Channel of the change notifications; the payload is the site.
+const QString kChannel = QStringLiteral("belvoran");
+
+// A site's table: the local table's columns after a key and the site. Inserts through the
+// settings window's view take the session's site as 站点 (set by OpenCentral).
+struct SiteTable {
+    QString name;
+    QString columns; // the local columns after id, as declared
+    QString unique;  // a further unique constraint, or empty
+};
+
+const QVector<SiteTable>& SiteTables() {
+    static const QVector<SiteTable> tables = {
+        {QStringLiteral("作息表"),
+         QStringLiteral("星期名 TEXT, 事件 TEXT, 开始时间 TEXT, 音乐文件 TEXT, 音乐总长 TEXT, "
+                        "是否播放 TEXT, 替代音乐 TEXT, 播放区域 TEXT"),
+         {}},
+        {QStringLiteral("课间音乐"), QStringLiteral("组名 TEXT, 音乐文件 TEXT, 音乐总长 TEXT"), {}},
+        {QStringLiteral("替代音乐"),
+         QStringLiteral("替代名称 TEXT, 音乐文件 TEXT, 音乐总长 TEXT"),
+         {}},
+        {QStringLiteral("特殊日期"),
+         QStringLiteral("日期 TEXT NOT NULL, 类型 TEXT NOT NULL, 备注 TEXT"),
+         QStringLiteral("UNIQUE (站点, 日期)")},
+        // One row per site: the row is the site.
+        {QStringLiteral("config"),
+         QStringLiteral("播放顺序 INTEGER DEFAULT 0, 课间音乐 TEXT DEFAULT '', 关机时间 TEXT "
+                        "DEFAULT '00:00:00', 记住替代音乐 INTEGER DEFAULT 0, 替代音乐 INTEGER "
+                        "DEFAULT 0, 最小化 INTEGER DEFAULT 0, 倒计时 INTEGER DEFAULT 1, 开机启动 "
+                        "INTEGER DEFAULT 0"),
+         QStringLiteral("PRIMARY KEY (站点)")},
+    };
+    return tables;
+}
+
+bool Keyed(const SiteTable& t) {
+    return t.name != QLatin1String("config");
+}
+
+// The names of the declared columns.
+QStringList ColumnNames(const SiteTable& t) {
+    QStringList names;
+    for (const QString& c : t.columns.split(QLatin1Char(','))) {
+        names << c.trimmed().section(QLatin1Char(' '), 0, 0);
+    }
+    return Keyed(t) ? QStringList{QStringLiteral("id")} + names : names;
+}
+
+// The statements that make one site table with its index and change notification.
+QStringList CreateSiteTable(const SiteTable& t) {
+    const QString site =
+        QStringLiteral("站点 TEXT NOT NULL DEFAULT current_setting('belvoran.site', true)");
+    QStringList parts;
+    if (Keyed(t)) {
+        parts << KeyColumn(SqlDialect::Postgres);
+    }
+    parts << site << t.columns;
+    if (!t.unique.isEmpty()) {
+        parts << t.unique;
+    }
+    QStringList sql = {QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, parts.join(", "))};
+    if (Keyed(t)) {
+        sql << QStringLiteral("CREATE INDEX ON %1 (站点)").arg(t.name);
+    }
+    sql << QStringLiteral("CREATE TRIGGER %1_通知 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR EACH "
+                          "ROW EXECUTE FUNCTION belvoran_notify()")
+               .arg(t.name);
+    return sql;
+}
+
+QStringList CentralVersion1() {
+    // Identical notifications of one transaction arrive once: a site's change is one wake-up.
+    QStringList sql = {QStringLiteral(
+        "CREATE FUNCTION belvoran_notify() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "IF TG_OP <> 'INSERT' THEN PERFORM pg_notify('belvoran', OLD.站点); END IF; "
+        "IF TG_OP <> 'DELETE' THEN PERFORM pg_notify('belvoran', NEW.站点); END IF; "
+        "RETURN NULL; END $$")};
+    for (const SiteTable& t : SiteTables()) {
+        sql << CreateSiteTable(t);
+    }
+    return sql;
+}
+
+// A value for a libpq connection string, quoted.
+QString Quote(const QString& v) {
+    QString s = v;
+    s.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace('\'', QStringLiteral("\\'"));
+    return QLatin1Char('\'') + s + QLatin1Char('\'');
+}
+
+bool UrlOptions(const QUrl& url, QStringList* parts, QString* error) {
+    if (!url.isValid()) {
+        return Failed(error, QStringLiteral("中心时间表地址无效：%1").arg(url.errorString()));
+    }
+    if (!url.password().isEmpty()) {
+        return Failed(error, QStringLiteral("中心时间表地址中不能写密码：请写入 ~/.pgpass（权限 "
+                                            "0600）或 libpq 服务文件"));
+    }
+    if (!url.host().isEmpty()) {
+        *parts << QStringLiteral("host=") + Quote(url.host());
+    }
+    if (url.port() > 0) {
+        *parts << QStringLiteral("port=%1").arg(url.port());
+    }
+    if (url.path().size() > 1) {
+        *parts << QStringLiteral("dbname=") + Quote(url.path().mid(1));
+    }
+    if (!url.userName().isEmpty()) {
+        *parts << QStringLiteral("user=") + Quote(url.userName());
+    }
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("password")) {
+            return Failed(error, QStringLiteral("中心时间表地址中不能写密码：请写入 ~/.pgpass"));
+        }
+        *parts << key + QLatin1Char('=') + Quote(value);
+    }
+    return true;
+}
+
+// Why a statement on the central store failed: a lost connection leaves the statement's
+// own error empty.
+QString Why(const QSqlQuery& q, const QString& connection) {
+    const QString text = q.lastError().text().trimmed();
+    if (!text.isEmpty()) {
+        return text;
+    }
+    const QString lost = QSqlDatabase::database(connection, false).lastError().text().trimmed();
+    return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
+}
+
+} // namespace
+
+const QVector<Migration>& CentralMigrations() {
+    static const QVector<Migration> steps = {{1, CentralVersion1()}};
+    return steps;
+}
+
+bool CentralConnectOptions(const QString& central, QString* options, QString* error) {
+    const QString c = central.trimmed();
+    QStringList parts;
+    if (c.isEmpty()) {
+        return Failed(error, QStringLiteral("没有给出中心时间表"));
+    }
+    if (c.startsWith(QLatin1String("postgresql://")) ||
+        c.startsWith(QLatin1String("postgres://"))) {
+        if (!UrlOptions(QUrl(c), &parts, error)) {
+            return false;
+        }
+    } else if (c.contains(QLatin1Char('='))) {
+        if (c.contains(QRegularExpression(QStringLiteral("(^|\\s)password\\s*=")))) {
+            return Failed(error, QStringLiteral("连接参数中不能写密码：请写入 ~/.pgpass（权限 "
+                                                "0600）或 libpq 服务文件"));
+        }
+        parts << c;
+    } else {
+        parts << QStringLiteral("service=") + Quote(c);
+    }
+    // A silent server fails the connection or the statement within seconds.
+    const QString all = parts.join(QLatin1Char(' '));
+    if (!all.contains(QLatin1String("connect_timeout"))) {
+        parts << QStringLiteral("connect_timeout=5");
+    }
+    parts << QStringLiteral("keepalives_idle=10 keepalives_interval=5 keepalives_count=3 "
+                            "tcp_user_timeout=20000 application_name=belvoran");
+    *options = parts.join(QLatin1Char(' '));
+    return true;
+}
+
+bool OpenCentralDatabase(const QString& central, const QString& name, int* version,
+                         QString* error) {
+    QString options;
+    if (!CentralConnectOptions(central, &options, error)) {
+        return false;
+    }
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setConnectOptions(options);
+        if (!db.isValid()) {
+            Failed(error, QStringLiteral("没有 PostgreSQL 数据库驱动（Debian：libqt6sql6-psql）"));
+        } else if (!db.open()) {
+            Failed(error, db.lastError().text().trimmed());
+        } else {
+            // The first clients to meet an empty database must not create it twice.
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("SELECT pg_advisory_lock(4242)")) &&
+                 ReadSchemaVersion(db, version, error);
+            if (!ok && error && error->isEmpty()) {
+                *error = q.lastError().text();
+            }
+            const int latest = CentralMigrations().last().to;
+            if (ok && *version > latest) {
+                ok = Failed(
+                    error,
+                    QStringLiteral("中心时间表来自更新版本的 Belvoran（第 %1 版）").arg(*version));
+            } else if (ok && *version < latest) {
+                ok = UpgradeSchema(db, *version, CentralMigrations(), error);
+                *version = latest;
+            }
+            q.exec(QStringLiteral("SELECT pg_advisory_unlock(4242)"));
+        }
+    }
+    if (!ok) {
+        QSqlDatabase::removeDatabase(name);
+    }
+    return ok;
+}
+
+std::unique_ptr<CentralStore> CentralStore::Open(const QString& central, QString* error) {
+    const QString name = QStringLiteral("belvoran-central-") + QUuid::createUuid().toString();
+    int version = 0;
+    if (!OpenCentralDatabase(central, name, &version, error)) {
+        return nullptr;
+    }
+    return std::unique_ptr<CentralStore>(new CentralStore(name));
+}
+
+CentralStore::~CentralStore() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name_);
+}
+
+bool CentralStore::ReadSite(const QString& site, SiteCopy* copy, QString* error) {
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    Transaction tx(name_);
+    QSqlQuery q(db);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    if (!q.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"))) {
+        return Failed(error, Why(q, name_));
+    }
+    SiteCopy result;
+    result.site = site;
+    for (const ReplicatedTable& t : ReplicatedTables()) {
+        if (!q.prepare(ReplicaSelectSql(t, QStringLiteral("public.") + t.table,
+                                        QStringLiteral(" WHERE 站点=?")))) {
+            return Failed(error, Why(q, name_));
+        }
+        q.addBindValue(site);
+        if (!q.exec()) {
+            return Failed(error, Why(q, name_));
+        }
+        result.rows.push_back(ReplicaRows(q, t.columns.size()));
+        if (t.oneRow && result.rows.last().isEmpty()) {
+            return Failed(error, QStringLiteral("中心时间表中没有站点“%1”").arg(site));
+        }
+    }
+    q.finish();
+    if (!tx.Commit(error)) {
+        return false;
+    }
+    *copy = std::move(result);
+    return true;
+}
+
+bool CentralStore::Sites(QStringList* sites, QString* error) {
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.exec(QStringLiteral("SELECT 站点 FROM public.config ORDER BY 站点"))) {
+        return Failed(error, Why(q, name_));
+    }
+    sites->clear();
+    while (q.next()) {
+        *sites << q.value(0).toString();
+    }
+    return true;
+}
+
+bool CentralStore::AddSite(const QString& site, QString* error) {
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.prepare(QStringLiteral("INSERT INTO public.config (站点) VALUES (?) ON CONFLICT DO NOTHING"));
+    q.addBindValue(site);
+    return q.exec() || Failed(error, Why(q, name_));
+}
+
+bool CentralStore::Ping(QString* error) {
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    return q.exec(QStringLiteral("SELECT 1")) || Failed(error, Why(q, name_));
+}
+
+bool CentralStore::Listen(QObject* receiver, std::function<void(const QString&)> onChange,
+                          QString* error) {
+    QSqlDriver* driver = QSqlDatabase::database(name_, false).driver();
+    if (!driver->subscribeToNotification(kChannel)) {
+        return Failed(error, driver->lastError().text());
+    }
+    QObject::connect(driver, &QSqlDriver::notification, receiver,
+                     [onChange](const QString& channel, QSqlDriver::NotificationSource,
+                                const QVariant& payload) {
+                         if (channel == kChannel) {
+                             onChange(payload.toString());
+                         }
+                     });
+    return true;
+}
+
+std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& site,
+                                        QString* error) {
+    const QString name = QStringLiteral("belvoran-central-") + QUuid::createUuid().toString();
+    int version = 0;
+    if (!OpenCentralDatabase(central, name, &version, error)) {
+        return nullptr;
+    }
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    // The session's views of the site shadow the shared tables (temporary relations come
+    // first), so every statement of the store works on this site's rows alone.
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT set_config('belvoran.site', ?, false), count(*) FROM "
+                             "public.config WHERE 站点=?"));
+    q.addBindValue(site);
+    q.addBindValue(site);
+    QString reason;
+    if (!q.exec() || !q.next()) {
+        reason = q.lastError().text();
+    } else if (q.value(1).toLongLong() == 0) {
+        reason = QStringLiteral("中心时间表中没有站点“%1”").arg(site);
+    }
+    for (const SiteTable& t : SiteTables()) {
+        if (reason.isEmpty() &&
+            !q.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT %2 FROM public.%1 WHERE 站点 = "
+                                   "current_setting('belvoran.site') WITH CHECK OPTION")
+                        .arg(t.name, ColumnNames(t).join(", ")))) {
+            reason = q.lastError().text();
+        }
+    }
+    if (reason.isEmpty() &&
+        !q.exec(QStringLiteral("CREATE TEMP TABLE 记忆 (名称 TEXT PRIMARY KEY, 值 TEXT)"))) {
+        reason = q.lastError().text();
+    }
+    if (!reason.isEmpty()) {
+        q = QSqlQuery();
+        db = QSqlDatabase();
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+        Failed(error, reason);
+        return nullptr;
+    }
+    std::unique_ptr<Conn> conn(new Conn(db, central, false, version));
+    conn->dialect_ = SqlDialect::Postgres;
+    conn->site_ = site;
+    return conn;
+}

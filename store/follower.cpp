@@ -1,0 +1,190 @@
+#include "store/follower.h"
+
+#include "core/play_log.h"
+#include "store/central.h"
+#include "store/conn.h"
+
+#include <QTimer>
+
+// The following thread's side: its own connections to the central timetable and to the
+// store file (WAL lets it write beside the program's connection).
+class FollowWorker : public QObject {
+    Q_OBJECT
+public:
+    FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing)
+        : central_(std::move(central)), site_(std::move(site)), path_(std::move(path)),
+          timing_(timing) {}
+
+    void Start() {
+        QString error;
+        local_ = Conn::Open(path_, &error);
+        if (!local_) {
+            PlayLog(QStringLiteral("error cannot follow the central timetable: %1").arg(error));
+            return;
+        }
+        QDateTime last;
+        if (local_->LastCentralCopy(&last)) {
+            emit LastCopy(last);
+        }
+        check_ = new QTimer(this);
+        connect(check_, &QTimer::timeout, this, &FollowWorker::Check);
+        check_->start(timing_.checkMs);
+        poll_ = new QTimer(this);
+        connect(poll_, &QTimer::timeout, this, &FollowWorker::Pull);
+        poll_->start(timing_.pollMs);
+        Connect();
+    }
+    void Stop() {
+        central_store_.reset();
+        local_.reset();
+        delete check_;
+        delete poll_;
+        check_ = poll_ = nullptr;
+    }
+
+signals:
+    void Copied(const QDateTime& when, bool changed);
+    void Lost(const QString& reason);
+    void LastCopy(const QDateTime& when);
+
+private:
+    void Connect() {
+        QString error;
+        central_store_ = CentralStore::Open(central_, &error);
+        if (!central_store_) {
+            emit Lost(error);
+            return;
+        }
+        // Pulled from the event loop, not inside the driver's signal: a failed pull closes
+        // the connection whose driver is emitting.
+        if (!central_store_->Listen(
+                this,
+                [this](const QString& site) {
+                    if (site == site_) {
+                        QMetaObject::invokeMethod(this, &FollowWorker::Pull, Qt::QueuedConnection);
+                    }
+                },
+                &error)) {
+            Drop(error);
+            return;
+        }
+        Pull();
+    }
+    void Check() {
+        QString error;
+        if (!central_store_) {
+            Connect();
+        } else if (!central_store_->Ping(&error)) {
+            Drop(error);
+        }
+    }
+    void Pull() {
+        if (!central_store_ || !local_) {
+            return;
+        }
+        SiteCopy copy;
+        QString error;
+        if (!central_store_->ReadSite(site_, &copy, &error)) {
+            Drop(error);
+            return;
+        }
+        const QDateTime now = QDateTime::currentDateTime();
+        bool changed = false;
+        if (!local_->ApplySiteCopy(copy, now, &changed, &error)) {
+            PlayLog(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
+                                   "written to the local store: %2")
+                        .arg(site_, error));
+            return;
+        }
+        emit Copied(now, changed);
+    }
+    void Drop(const QString& reason) {
+        central_store_.reset();
+        emit Lost(reason);
+    }
+
+    QString central_;
+    QString site_;
+    QString path_;
+    CentralFollower::Timing timing_;
+    std::unique_ptr<CentralStore> central_store_;
+    std::unique_ptr<Conn> local_;
+    QTimer* check_ = nullptr;
+    QTimer* poll_ = nullptr;
+};
+
+CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,
+                                 QObject* parent)
+    : QObject(parent), site_(site),
+      worker_(new FollowWorker(std::move(central), std::move(site), std::move(storePath), timing)) {
+    thread_.setObjectName(QStringLiteral("CentralFollower"));
+    worker_->moveToThread(&thread_);
+    connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
+    connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
+    connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
+}
+
+CentralFollower::~CentralFollower() {
+    if (thread_.isRunning()) {
+        QMetaObject::invokeMethod(
+            worker_,
+            [this] {
+                worker_->Stop();
+                thread_.quit();
+            },
+            Qt::QueuedConnection);
+        thread_.wait();
+    }
+    delete worker_;
+}
+
+void CentralFollower::Start() {
+    thread_.start();
+    QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
+}
+
+QString CentralFollower::OutageText() const {
+    if (!outage_) {
+        return {};
+    }
+    return QStringLiteral("中心时间表不可达，使用 %1 的本地副本")
+        .arg(lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
+                                 : QStringLiteral("--:--"));
+}
+
+void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
+    lastCopy_ = when;
+    if (outage_) {
+        PlayLog(
+            QStringLiteral("the central timetable is reachable again; site %1 copied").arg(site_));
+    }
+    const bool stateChanged = outage_ || !reachable_;
+    outage_ = false;
+    reachable_ = true;
+    emit Pulled(changed);
+    if (stateChanged) {
+        emit StateChanged();
+    }
+}
+
+void CentralFollower::OnLost(const QString& reason) {
+    reachable_ = false;
+    if (outage_) {
+        return; // logged once per outage
+    }
+    outage_ = true;
+    PlayLog(QStringLiteral("error the central timetable cannot be reached for site %1 (%2); the "
+                           "bells ring from the local copy of %3")
+                .arg(site_, reason.simplified(),
+                     lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                                         : QStringLiteral("(none)")));
+    emit StateChanged();
+}
+
+void CentralFollower::OnLastCopy(const QDateTime& when) {
+    if (!lastCopy_.isValid()) {
+        lastCopy_ = when;
+    }
+}
+
+#include "follower.moc"

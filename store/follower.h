@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+class FollowWorker;
+
+// Keeps this computer's store a copy of one site of the central timetable, on a thread of
+// its own: the bells ring from the local store alone, and nothing here waits on the network
+// in the caller's thread. The copy is made at the start, at every change the central store
+// announces for the site, and every few minutes; each copy replaces the site's rows in one
+// local transaction, so a copy broken off half-way leaves the store as it was.
+class CentralFollower : public QObject {
+    Q_OBJECT
+public:
+    struct Timing {
+        int pollMs = 3 * 60 * 1000; // a full copy even without a notification
+        int checkMs = 15 * 1000;    // whether the server still answers; a new try when not
+    };
+
+    // central: as CentralConnectOptions takes it; storePath: this computer's store.
+    CentralFollower(QString central, QString site, QString storePath, Timing timing,
+                    QObject* parent = nullptr);
+    CentralFollower(QString central, QString site, QString storePath, QObject* parent = nullptr)
+        : CentralFollower(std::move(central), std::move(site), std::move(storePath), Timing{},
+                          parent) {}
+    ~CentralFollower() override;
+
+    void Start();
+
+    const QString& Site() const { return site_; }
+    // Whether the last attempt reached the server (false also before the first answer).
+    bool Reachable() const { return reachable_; }
+    // When the local copy was last made (kept in the store across runs).
+    const QDateTime& LastCopy() const { return lastCopy_; }
+    // "中心时间表不可达，使用 HH:MM 的本地副本" while the server cannot be reached, else "".
+    QString OutageText() const;
+
+signals:
+    // A copy was made; changed when it differed from what the store held.
+    void Pulled(bool changed);
+    // Reachable() or OutageText() changed.
+    void StateChanged();
+
+private:
+    void OnCopied(const QDateTime& when, bool changed);
+    void OnLost(const QString& reason);
+    void OnLastCopy(const QDateTime& when);
+
+    QString site_;
+    QThread thread_;
+    FollowWorker* worker_;
+    bool reachable_ = false;
+    bool outage_ = false; // an outage is being shown (and was logged once)
+    QDateTime lastCopy_;
+};

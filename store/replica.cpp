@@ -1,0 +1,166 @@
+// A following computer's copy of its site: replacing the local rows in one transaction.
+#include "store/replica.h"
+
+#include "store/conn.h"
+#include "store/statement.h"
+#include "store/transaction.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+
+namespace {
+
+const QString kCopyTime = QStringLiteral("中心副本时间");
+const QString kCentral = QStringLiteral("中心时间表");
+const QString kSite = QStringLiteral("中心站点");
+
+QVector<QVariant> ReadRow(const QSqlQuery& q, int count) {
+    QVector<QVariant> row(count);
+    for (int i = 0; i < count; ++i) {
+        row[i] = q.value(i);
+    }
+    return row;
+}
+
+// Compared as text: SQLite and PostgreSQL hand the same values back in different types.
+bool SameRows(const QVector<QVector<QVariant>>& a, const QVector<QVector<QVariant>>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (int r = 0; r < a.size(); ++r) {
+        for (int c = 0; c < a[r].size(); ++c) {
+            if (a[r][c].isNull() != b[r].value(c).isNull() ||
+                a[r][c].toString() != b[r].value(c).toString()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+const QVector<ReplicatedTable>& ReplicatedTables() {
+    static const QVector<ReplicatedTable> tables = {
+        {QStringLiteral("作息表"), TableColumns(QStringLiteral("作息表"))},
+        {QStringLiteral("课间音乐"), TableColumns(QStringLiteral("课间音乐"))},
+        {QStringLiteral("替代音乐"), TableColumns(QStringLiteral("替代音乐"))},
+        {QStringLiteral("特殊日期"), {"id", "日期", "类型", "备注"}},
+        {QStringLiteral("config"), {"课间音乐"}, true},
+    };
+    return tables;
+}
+
+QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QString& where) {
+    return QStringLiteral("SELECT %1 FROM %2%3%4")
+        .arg(t.columns.join(QStringLiteral(", ")), from, where,
+             t.oneRow ? QStringLiteral(" LIMIT 1") : QStringLiteral(" ORDER BY id"));
+}
+
+QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns) {
+    QVector<QVector<QVariant>> rows;
+    while (q.next()) {
+        rows.push_back(ReadRow(q, columns));
+    }
+    return rows;
+}
+
+bool Conn::ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* changed,
+                         QString* error) {
+    const QVector<ReplicatedTable>& tables = ReplicatedTables();
+    if (copy.rows.size() != tables.size()) {
+        return Failed(error, QStringLiteral("incomplete copy of site %1").arg(copy.site));
+    }
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    *changed = false;
+    for (int i = 0; i < tables.size(); ++i) {
+        QVector<QVector<QVariant>> local;
+        if (!Select(
+                ReplicaSelectSql(tables[i], tables[i].table, QString()), {}, &local,
+                [&](const QSqlQuery& q) { return ReadRow(q, tables[i].columns.size()); }, error)) {
+            return false;
+        }
+        if (SameRows(local, copy.rows[i])) {
+            continue;
+        }
+        *changed = true;
+        if (!ReplaceTable(tables[i], copy.rows[i], error)) {
+            return false;
+        }
+    }
+    return Exec(QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES (?, ?) ON CONFLICT (名称) DO "
+                               "UPDATE SET 值=excluded.值"),
+                {kCopyTime, when.toString(Qt::ISODate)}, error) &&
+           tx.Commit(error);
+}
+
+bool Conn::ReplaceTable(const ReplicatedTable& t, const QVector<QVector<QVariant>>& rows,
+                        QString* error) {
+    const QString marks = QStringList(t.columns.size(), QStringLiteral("?")).join(", ");
+    if (t.oneRow) {
+        QStringList sets;
+        for (const QString& c : t.columns) {
+            sets << c + QStringLiteral("=?");
+        }
+        const QVector<QVariant> row = rows.value(0, QVector<QVariant>(t.columns.size()));
+        return Exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(", ")),
+                    QVariantList(row.begin(), row.end()), error);
+    }
+    if (!Exec(QStringLiteral("DELETE FROM %1").arg(t.table), {}, error)) {
+        return false;
+    }
+    const QString insert =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t.table, t.columns.join(", "), marks);
+    for (const QVector<QVariant>& row : rows) {
+        if (!Exec(insert, QVariantList(row.begin(), row.end()), error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Conn::LastCentralCopy(QDateTime* when, QString* error) {
+    QVector<QString> rows;
+    if (!Select(
+            QStringLiteral("SELECT 值 FROM 记忆 WHERE 名称=?"), {kCopyTime}, &rows,
+            [](const QSqlQuery& q) { return ColumnText(q, 0); }, error)) {
+        return false;
+    }
+    *when = QDateTime::fromString(rows.value(0), Qt::ISODate);
+    return true;
+}
+
+bool Conn::FollowedSite(QString* central, QString* site, QString* error) {
+    QVector<QString> rows;
+    if (!Select(
+            QStringLiteral("SELECT coalesce(值, '') FROM 记忆 WHERE 名称=? UNION ALL "
+                           "SELECT coalesce(值, '') FROM 记忆 WHERE 名称=?"),
+            {kCentral, kSite}, &rows, [](const QSqlQuery& q) { return ColumnText(q, 0); }, error)) {
+        return false;
+    }
+    *central = rows.size() == 2 ? rows[0] : QString();
+    *site = rows.size() == 2 ? rows[1] : QString();
+    return true;
+}
+
+bool Conn::SetFollowedSite(const QString& central, const QString& site, QString* error) {
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    for (const auto& [name, value] : {std::pair{kCentral, central}, std::pair{kSite, site}}) {
+        const bool ok =
+            value.isEmpty()
+                ? Exec(QStringLiteral("DELETE FROM 记忆 WHERE 名称=?"), {name}, error)
+                : Exec(QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES (?, ?) ON CONFLICT "
+                                      "(名称) DO UPDATE SET 值=excluded.值"),
+                       {name, value}, error);
+        if (!ok) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+// A table that the central timetable holds for each site and that a following computer
+// copies into its own store. The copy keeps the central ids, so an event keeps its id (and
+// the schedule knows it has rung) across copies.
+struct ReplicatedTable {
+    QString table;
+    QStringList columns; // copied, id first where the table has one
+    bool oneRow = false; // config: the site's one row, of which only these columns are copied
+};
+
+// Every replicated table, in the order a copy is read and written. The other config columns
+// (play order, rain mode, start-up, shutdown) belong to the computer and stay local.
+const QVector<ReplicatedTable>& ReplicatedTables();
+
+// One site's rows of every replicated table, read in one snapshot of the central store:
+// rows[i] belongs to ReplicatedTables()[i].
+struct SiteCopy {
+    QString site;
+    QVector<QVector<QVector<QVariant>>> rows;
+};
