@@ -26,3 +26,11 @@ void Application::PruneRecords() {
                     .arg(kRecordDays));
     }
 }
+
+void Application::Follow(const QString& central, const QString& site,
+                         CentralFollower::Timing timing) {
+    follower_ = std::make_unique<CentralFollower>(central, site, conn_->Path(), timing);
+    window_.FollowCentral(follower_.get());
+    PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
+    follower_->Start();
+}

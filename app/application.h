@@ -5,6 +5,7 @@
 #include "core/program_vars.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
+#include "store/follower.h"
 #include "store/record_writer.h"
 #include "system/power_off.h"
 #include "windows/main/main_form.h"
@@ -23,6 +24,12 @@ public:
     // Records are kept this many days back from today (and today's).
     static constexpr int kRecordDays = 60;
 
+    // Keeps the store a copy of site of the central timetable, reloading the schedule after
+    // each changed copy, and shows an outage in the window and the tray tip.
+    void Follow(const QString& central, const QString& site,
+                CentralFollower::Timing timing = CentralFollower::Timing{});
+    CentralFollower* Follower() { return follower_.get(); }
+
     MainForm& Window() { return window_; }
     ScheduleEngine& Engine() { return engine_; }
 
@@ -38,4 +45,5 @@ private:
     ScheduleEngine engine_;
     MainForm window_;
     RecordWriter records_;
+    std::unique_ptr<CentralFollower> follower_;
 };

@@ -2,6 +2,53 @@
 
 #include "core/version.h"
 
+namespace {
+
+// An option's value, as "--name VALUE" or "--name=VALUE"; false (with the error set) when
+// it is missing.
+bool TakeValue(const QStringList& args, int* i, const QString& name, const QString& what,
+               QString* value, CommandLine* cl) {
+    const QString& a = args[*i];
+    if (a == name) {
+        *value = *i + 1 < args.size() ? args[++*i] : QString();
+    } else {
+        *value = a.mid(name.size() + 1);
+    }
+    if (value->isEmpty()) {
+        cl->action = CommandLine::Error;
+        cl->error = QStringLiteral("%1 needs %2").arg(name, what);
+        return false;
+    }
+    return true;
+}
+
+bool Is(const QString& a, const char* name) {
+    const QLatin1String n(name);
+    return a == n || (a.startsWith(n) && a.mid(n.size()).startsWith(QLatin1Char('=')));
+}
+
+bool Refuse(CommandLine* cl, const QString& why) {
+    cl->action = CommandLine::Error;
+    cl->error = why;
+    return false;
+}
+
+// The central options go together.
+bool CheckCentral(CommandLine* cl) {
+    if (cl->noCentral && !cl->central.isEmpty()) {
+        return Refuse(cl, QStringLiteral("--no-central and --central exclude each other"));
+    }
+    if (cl->central.isEmpty() != cl->site.isEmpty()) {
+        return Refuse(cl, QStringLiteral("--central and --site go together"));
+    }
+    if (cl->edit && cl->central.isEmpty()) {
+        return Refuse(cl, QStringLiteral("--edit needs --central and --site"));
+    }
+    return true;
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine cl;
     for (int i = 1; i < args.size(); ++i) {
@@ -14,38 +61,54 @@ CommandLine ParseCommandLine(const QStringList& args) {
             cl.action = CommandLine::ShowVersion;
             return cl;
         }
-        if (a == QLatin1String("--database")) {
-            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
-                cl.action = CommandLine::Error;
-                cl.error = QStringLiteral("--database needs a file path");
+        if (Is(a, "--database")) {
+            if (!TakeValue(args, &i, QStringLiteral("--database"), QStringLiteral("a file path"),
+                           &cl.database, &cl)) {
                 return cl;
             }
-            cl.database = args[++i];
-        } else if (a.startsWith(QLatin1String("--database="))) {
-            cl.database = a.mid(11);
-            if (cl.database.isEmpty()) {
-                cl.action = CommandLine::Error;
-                cl.error = QStringLiteral("--database needs a file path");
+        } else if (Is(a, "--central")) {
+            if (!TakeValue(args, &i, QStringLiteral("--central"),
+                           QStringLiteral("a libpq service name, connection string or URL"),
+                           &cl.central, &cl)) {
                 return cl;
             }
+        } else if (Is(a, "--site")) {
+            if (!TakeValue(args, &i, QStringLiteral("--site"), QStringLiteral("a site name"),
+                           &cl.site, &cl)) {
+                return cl;
+            }
+        } else if (a == QLatin1String("--edit")) {
+            cl.edit = true;
+        } else if (a == QLatin1String("--no-central")) {
+            cl.noCentral = true;
         } else {
             cl.action = CommandLine::Error;
             cl.error = QStringLiteral("unknown option: %1").arg(a);
             return cl;
         }
     }
+    CheckCentral(&cl);
     return cl;
 }
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: belvoran [--database PATH]\n"
+        "Usage: belvoran [--database PATH] [--central SERVICE --site NAME [--edit]]\n"
+        "       belvoran [--database PATH] --no-central\n"
         "\n"
         "Plays a school's bells, announcements and break music from a weekly timetable.\n"
         "\n"
         "Options:\n"
         "  --database PATH  use the store at PATH (created with defaults if missing);\n"
         "                   default: ~/.local/share/Belvoran/Music.db\n"
+        "  --central SERVICE --site NAME\n"
+        "                   follow site NAME of the central PostgreSQL timetable (a libpq\n"
+        "                   service name, connection string or postgresql:// URL; the\n"
+        "                   password goes in ~/.pgpass): its timetable is copied into the\n"
+        "                   store and the bells ring from that copy; remembered\n"
+        "  --edit           with --central and --site: edit that site in the settings window\n"
+        "                   (this copy rings no bells)\n"
+        "  --no-central     stop following; the last copy stays as the own timetable\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"
         "\n"

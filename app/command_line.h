@@ -8,8 +8,12 @@
 struct CommandLine {
     enum Action { Run, ShowHelp, ShowVersion, Error };
     Action action = Run;
-    QString database; // --database PATH; empty = the default path
-    QString error;    // with Error: what was wrong
+    QString database;       // --database PATH; empty = the default path
+    QString central;        // --central SERVICE|CONNINFO|URL: the central timetable
+    QString site;           // --site NAME: the site of it this computer follows (or edits)
+    bool edit = false;      // --edit: the settings window on the central site, no bells
+    bool noCentral = false; // --no-central: stop following, keep the local copy
+    QString error;          // with Error: what was wrong
 };
 
 CommandLine ParseCommandLine(const QStringList& args);

@@ -1,5 +1,6 @@
 // Start-up: command line, single instance, the store, the main window.
 #include "app/application.h"
+#include "app/central_editor.h"
 #include "app/command_line.h"
 #include "core/clock.h"
 #include "core/play_log.h"
@@ -77,6 +78,11 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtText);
     }
 
+    if (cl.edit) {
+        // An administrator's desk: the central site in the settings window, no bells.
+        return RunCentralEditor(cl.central, cl.site);
+    }
+
     SingleInstance instance;
     switch (instance.TryLock()) {
     case SingleInstance::HeldByAnother:
@@ -111,9 +117,16 @@ int main(int argc, char** argv) {
         return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
     }
     PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
+    QString central, site;
+    if (!RememberCentral(cl, *conn, &central, &site, &error)) {
+        return Fail(error);
+    }
 
     Application run(std::move(conn), std::move(vars));
     MainForm& window = run.Window();
+    if (!site.isEmpty()) {
+        run.Follow(central, site);
+    }
     if (databaseLock == SingleInstance::Unavailable) {
         instance.TryLockDatabase(path); // its folder was made just now
     }

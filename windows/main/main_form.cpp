@@ -7,6 +7,7 @@
 #include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/follower.h"
 #include "widgets/art.h"
 #include "widgets/message_box.h"
 #include "widgets/move_form.h"
@@ -191,6 +192,11 @@ void MainForm::BuildControls() {
     Lab_Problems->setStyleSheet(Lab_Warning->styleSheet());
     Lab_Problems->setFont(warningFont);
     Lab_Problems->hide();
+    Lab_Central = new QLabel(this);
+    Lab_Central->setObjectName(QStringLiteral("Lab_Central"));
+    Lab_Central->setStyleSheet(Lab_Warning->styleSheet());
+    Lab_Central->setFont(warningFont);
+    Lab_Central->hide();
 
     MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
                                     QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
@@ -425,9 +431,37 @@ void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& prob
     ShowTrayTip();
 }
 
+void MainForm::FollowCentral(CentralFollower* follower) {
+    settings_.managedSite = follower->Site();
+    connect(follower, &CentralFollower::Pulled, this, &MainForm::CopyArrived);
+    connect(follower, &CentralFollower::StateChanged, this,
+            [this, follower] { ShowCentralState(follower->OutageText()); });
+}
+
+void MainForm::CopyArrived(bool changed) {
+    if (!changed || exiting_) {
+        return;
+    }
+    // The lists the engine looks up, then today's events from now on; a paused schedule
+    // (the settings window open) reads them when it resumes.
+    SetReplaceMusicArr();
+    SetClassMusicArr();
+    if (engine_.Running()) {
+        engine_.LoadTodayEvents();
+    }
+}
+
+void MainForm::ShowCentralState(const QString& text) {
+    Lab_Central->setText(text);
+    Lab_Central->adjustSize();
+    Lab_Central->setVisible(!text.isEmpty());
+    LayoutWarnings();
+    ShowTrayTip();
+}
+
 void MainForm::LayoutWarnings() {
     int bottom = Px(kClientH - 150);
-    for (QLabel* line : {Lab_Problems, Lab_Warning}) {
+    for (QLabel* line : {Lab_Problems, Lab_Warning, Lab_Central}) {
         if (!line->isHidden()) {
             line->move(Px(480), bottom - line->height());
             bottom -= line->height();
@@ -445,6 +479,9 @@ void MainForm::ShowTrayTip() {
     }
     if (problemCount_ > 0) {
         tip += QLatin1Char('\n') + kProblemsText.arg(problemCount_);
+    }
+    if (!Lab_Central->text().isEmpty()) {
+        tip += QLatin1Char('\n') + Lab_Central->text();
     }
     tray_->setToolTip(tip);
 }

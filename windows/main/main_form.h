@@ -11,6 +11,7 @@
 #include "widgets/skin.h"
 #include "windows/settings/settings_state.h"
 
+class CentralFollower;
 class Conn;
 class MyButton;
 class Player;
@@ -53,6 +54,12 @@ public:
     // Today's events that cannot be played: "今日有 N 个铃声无法播放" here and in the tray
     // tip, each event in the line's tip; nothing when problems is empty.
     void ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems);
+    // This computer follows a central site: its timetable pages are read-only, each changed
+    // copy reloads the lists and today's events, and an outage is shown (ShowCentralState).
+    void FollowCentral(CentralFollower* follower);
+    // The central timetable's state while following: "中心时间表不可达，使用 HH:MM 的本地副本"
+    // here and in the tray tip, or nothing when text is empty.
+    void ShowCentralState(const QString& text);
     // "退出程序" and "×": asks first (the bells stop for good), then Exit.
     void AskExit();
     // Whether to end the program; by default a question whose focus is on 取消, behind
@@ -95,6 +102,7 @@ private:
     // passes under the settings button.
     void LayoutWarnings();
     void ShowTrayTip();
+    void CopyArrived(bool changed);
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -109,6 +117,7 @@ private:
     QLabel* Lab_version = nullptr;
     QLabel* Lab_Warning = nullptr;  // "无法输出声音" while no sound device can be opened
     QLabel* Lab_Problems = nullptr; // "今日有 N 个铃声无法播放"
+    QLabel* Lab_Central = nullptr;  // the central timetable cannot be reached
     MyButton* MyBt_Records = nullptr;
     MyButton* settingsButton_ = nullptr;
     MyButton* MyButton_Hide = nullptr;

@@ -59,6 +59,9 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     Lab_FrameCaption->setObjectName(QStringLiteral("Lab_FrameCaption"));
     skin_.Preamble(this);
     BuildDueWarning();
+    if (!state.managedSite.isEmpty()) {
+        ShowManaged();
+    }
 
     curMenu_ = 0;
     curGroup_ = 0;
@@ -82,6 +85,23 @@ HostedPage SettingForm::MakePage(int index) {
     default:
         return Host(new SpecialDaysPage(ctx_, this));
     }
+}
+
+void SettingForm::ShowManaged() {
+    // Only the options page holds what belongs to this computer (start-up, shutdown, play
+    // order); every other page shows the central site's copy.
+    for (int i = 0; i < kPageCount; ++i) {
+        pages_[i].frame->setEnabled(i == kOptionsPage);
+    }
+    Lab_Managed = new QLabel(QStringLiteral("由中心时间表管理"), this);
+    Lab_Managed->setObjectName(QStringLiteral("Lab_Managed"));
+    Lab_Managed->setToolTip(QStringLiteral("站点 %1 的时间表在中心时间表中修改；这里是它的只读副本")
+                                .arg(ctx_.state.managedSite));
+    Lab_Managed->setStyleSheet(QStringLiteral(
+        "color: rgb(170, 20, 20); font-weight: bold; background: rgb(245, 245, 250);"));
+    Lab_Managed->adjustSize();
+    Lab_Managed->move(Px(kPageRect.right()) - Lab_Managed->width() - 12,
+                      Px(kPageRect.top()) - Lab_Managed->height() / 2);
 }
 
 void SettingForm::BuildDueWarning() {
@@ -234,4 +254,8 @@ void SettingForm::DisplayFrame() {
     Lab_FrameCaption->move(frame->x() + 10, frame->y() - Lab_FrameCaption->height() / 2);
     Lab_FrameCaption->setStyleSheet(QStringLiteral("background: rgb(245,245,250);"));
     Lab_FrameCaption->raise();
+    if (Lab_Managed) {
+        Lab_Managed->setVisible(curGroup_ != kOptionsPage);
+        Lab_Managed->raise();
+    }
 }

@@ -29,6 +29,7 @@ public:
     static constexpr int kClientW = 11235; // twips: 749 x 385 pixels
     static constexpr int kClientH = 5775;
     static constexpr int kPageCount = 5;
+    static constexpr int kOptionsPage = 3;
 
     SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
                 QWidget* parent = nullptr);
@@ -62,6 +63,8 @@ private:
     HostedPage MakePage(int index);
     void BuildMenu();
     void BuildDueWarning();
+    // While this computer follows a central site: every page but the options read-only.
+    void ShowManaged();
     void LayoutMenu();
 
     SettingsContext ctx_;
@@ -73,6 +76,7 @@ private:
     QFrame* Shape_ListButton = nullptr;
     QLabel* Lab_FrameCaption = nullptr;
     QLabel* Lab_DueWarning = nullptr;
+    QLabel* Lab_Managed = nullptr; // "由中心时间表管理" while following
     QTimer* dueTimer_ = nullptr;
     std::function<QVector<EventRow>()> dueSoon_;
     HostedPage pages_[kPageCount];

@@ -17,6 +17,9 @@ struct SettingsState {
     // The named query each grid was last loaded with: the week grid, the library songs, the
     // replacements. Deletes and the event editor reload a grid with its query.
     GridQuery GridSql[3];
+    // The central site this computer follows: the timetable pages are then read-only, since
+    // each copy from the central store replaces what they would change. Empty: none.
+    QString managedSite;
 
     GridQuery& Sql(GridIndex grid) { return GridSql[static_cast<int>(grid)]; }
 };

@@ -1,0 +1,54 @@
+#include "app/central_editor.h"
+
+#include "app/command_line.h"
+#include "audio/gst_player.h"
+#include "core/play_log.h"
+#include "core/program_vars.h"
+#include "store/central.h"
+#include "store/config_loader.h"
+#include "store/conn.h"
+#include "windows/settings/setting_form.h"
+#include "windows/settings/settings_state.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+int RunCentralEditor(const QString& central, const QString& site) {
+    QString error;
+    std::unique_ptr<Conn> conn = Conn::OpenCentral(central, site, &error);
+    ProgramVars vars;
+    if (conn &&
+        (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error))) {
+        conn.reset();
+    }
+    if (!conn) {
+        const QString text = QStringLiteral("无法打开中心时间表的站点“%1”：%2").arg(site, error);
+        PlayLog(QStringLiteral("error %1").arg(text));
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            QMessageBox::critical(nullptr, QStringLiteral("Belvoran"), text);
+        }
+        return 1;
+    }
+    PlayLog(QStringLiteral("editing site %1 of the central timetable").arg(site));
+    GstPlayer player; // measures the lengths of the music chosen
+    SettingsState state;
+    SettingForm settings(vars, *conn, player, state);
+    settings.setWindowTitle(QStringLiteral("详细设置 — 中心时间表：%1").arg(site));
+    settings.exec();
+    return 0;
+}
+
+bool RememberCentral(const CommandLine& cl, Conn& conn, QString* central, QString* site,
+                     QString* error) {
+    if (cl.noCentral && !conn.SetFollowedSite({}, {}, error)) {
+        return false;
+    }
+    if (!cl.central.isEmpty()) {
+        QString options;
+        if (!CentralConnectOptions(cl.central, &options, error) ||
+            !conn.SetFollowedSite(cl.central, cl.site, error)) {
+            return false;
+        }
+    }
+    return conn.FollowedSite(central, site, error);
+}
