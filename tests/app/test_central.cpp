@@ -1,0 +1,160 @@
+// Two computers following two sites of one central timetable on a real PostgreSQL server:
+// a change reaches the right one at once, an outage leaves both ringing from their copies,
+// and a copy broken off by a crashed server changes nothing.
+#include "store/central.h"
+#include "store/follower.h"
+#include "support/engine_rig.h"
+#include "support/log_capture.h"
+#include "support/pg_server.h"
+#include "windows/main/main_form.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSqlError>
+#include <QtTest>
+
+namespace {
+
+// One PA computer: its store and engine, its main window, following site.
+struct Replica {
+    Replica(const QString& central, const QString& site)
+        : window(rig.vars, *rig.store.conn, rig.player, rig.engine),
+          follower(central, site, rig.store.path, {60000, 200}) {
+        window.FollowCentral(&follower);
+        rig.store.AddEvent(
+            {0, "星期一", "本地铃", "07:30:00", "/x.wav", "00:00:05", "√", "", "111111"});
+        follower.Start();
+    }
+    QStringList Events() {
+        QVector<EventRow> rows;
+        rig.store.conn->AllEvents(&rows);
+        QStringList names;
+        for (const EventRow& r : rows) {
+            names << r.event;
+        }
+        return names;
+    }
+    QString Outage() { return window.findChild<QLabel*>("Lab_Central")->text(); }
+
+    EngineRig rig;
+    MainForm window;
+    CentralFollower follower;
+};
+
+// The bells' files, shared by the computers.
+QString Media(const QString& name) {
+    static QTemporaryDir dir;
+    const QString path = dir.path() + "/" + name;
+    QFile(path).open(QIODevice::WriteOnly);
+    return path;
+}
+
+qint64 Bell(Conn& site, const QString& name, const QString& time, const QString& file) {
+    qint64 id = 0;
+    QString error;
+    if (!site.AddEvent({0, "星期一", name, time, Media(file), "00:00:05", "√", "", "111111"}, &id,
+                       &error)) {
+        qWarning("%s", qPrintable(error));
+    }
+    return id;
+}
+
+} // namespace
+
+class TestCentral : public QObject {
+    Q_OBJECT
+
+private slots:
+    void twoSitesFollowedThroughChangesAnOutageAndACrash() {
+        PgServer server;
+        const QString why = server.Start();
+        if (!why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QString error;
+        {
+            auto admin = CentralStore::Open(server.Central(), &error);
+            QVERIFY2(admin, qPrintable(error));
+            QVERIFY(admin->AddSite("一号楼") && admin->AddSite("二号楼"));
+        }
+        auto a = Conn::OpenCentral(server.Central(), "一号楼", &error);
+        auto b = Conn::OpenCentral(server.Central(), "二号楼", &error);
+        QVERIFY2(a && b, qPrintable(error));
+        QVERIFY(!Conn::OpenCentral(server.Central(), "三号楼", &error));
+        QVERIFY(Bell(*a, "上课", "08:00:00", "a.wav") > 0);
+        qint64 id = 0;
+        QVERIFY(a->CreateLibrary("曲库_课间") && a->AddReplace("雨", "/rain.wav", "00:00:05", &id));
+        QVERIFY(Bell(*b, "早操", "08:00:05", "b.wav") > 0);
+        // The settings pages' statements work on the site's rows alone.
+        const qint64 gone = Bell(*b, "删除", "09:00:00", "b.wav");
+        QVERIFY(b->CopyDay("星期一", {"星期二"}) && b->DeleteLibrary("曲库_无") &&
+                b->AddSpecialDays({{0, "2026-12-25", kNoBellsKind, ""}}) &&
+                b->AddSpecialDays({{0, "2026-12-25", "星期五", "补"}}) &&
+                b->DeleteRows(GridQuery::WeekDay("星期二"), {gone + 2}) &&
+                b->DeleteRows(GridQuery::WeekDay("星期一"), {gone}) && b->SetLastFolder("/m"));
+        GridData grid;
+        QVERIFY(b->GridRows(GridQuery::WeekDay("星期二"), &grid) && grid.rows.size() == 1);
+        QVector<SpecialDayRow> days;
+        QVERIFY(b->SpecialDays(&days) && days.size() == 1 && days[0].kind == "星期五");
+        ConfigRow options;
+        QVERIFY(b->ReadConfig(&options) && options.libraryList.isEmpty() && options.showClock);
+
+        LogCapture log;
+        Replica ra(server.Central(), "一号楼"), rb(server.Central(), "二号楼");
+        QTRY_COMPARE(ra.Events(), QStringList{"上课"});
+        QTRY_COMPARE(rb.Events(), (QStringList{"早操", "早操"}));
+        QCOMPARE(ra.rig.store.ReplaceRows().size(), 1);
+        ra.rig.engine.LoadTodayEvents(); // the main window's activation, at 07:00
+        rb.rig.engine.LoadTodayEvents();
+
+        // A change of site 一号楼 reaches its computer within a second, and only it.
+        QSignalSpy bPulled(&rb.follower, &CentralFollower::Pulled);
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(Bell(*a, "加铃", "08:00:10", "a2.wav") > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ra.Events().contains("加铃"), 1000);
+        qInfo("a change reached its replica in %lld ms", took.elapsed());
+        QCOMPARE(bPulled.count(), 0);
+
+        // A copy that the server's crash breaks off: it has read 作息表 and waits for a lock.
+        {
+            QSqlDatabase locker = QSqlDatabase::addDatabase("QPSQL", "locker");
+            locker.setConnectOptions(server.Central());
+            QVERIFY(locker.open());
+            QSqlQuery q(locker);
+            QVERIFY(locker.transaction() && q.exec("LOCK TABLE 课间音乐 IN ACCESS EXCLUSIVE MODE"));
+            QVERIFY(Bell(*a, "中断铃", "08:00:15", "a3.wav") > 0);
+            QTRY_VERIFY(q.exec("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                               "'belvoran' AND wait_event_type = 'Lock'") &&
+                        q.next() && q.value(0).toInt() > 0);
+            QVERIFY(server.Crash());
+        }
+        QSqlDatabase::removeDatabase("locker");
+        const QString outage = QStringLiteral("中心时间表不可达，使用 %1 的本地副本")
+                                   .arg(QTime::currentTime().toString("HH:mm"));
+        QTRY_COMPARE(ra.Outage(), outage);
+        QTRY_COMPARE(rb.Outage(), outage);
+        QVERIFY(ra.window.TrayIcon()->toolTip().contains(outage));
+        QCOMPARE(ra.Events(), (QStringList{"上课", "加铃"}));
+
+        // Both keep ringing their own copies at their seconds while the server is down.
+        ra.rig.RunUntil(QTime(8, 0, 20));
+        rb.rig.RunUntil(QTime(8, 0, 20));
+        QCOMPARE(ra.rig.Played(),
+                 (QStringList{"2026-12-07 08:00:00 a.wav", "2026-12-07 08:00:10 a2.wav"}));
+        QCOMPARE(rb.rig.Played(), QStringList{"2026-12-07 08:00:05 b.wav"});
+        // Retried several times, logged once each.
+        QTest::qWait(600);
+        QCOMPARE(log.Lines({"cannot be reached"}).size(), 2);
+
+        // The server back: both catch up, the broken-off change included.
+        QVERIFY(server.Resume());
+        QTRY_VERIFY(ra.Events().contains("中断铃"));
+        QTRY_VERIFY(rb.Outage().isEmpty() && ra.Outage().isEmpty());
+        QVERIFY(!ra.window.TrayIcon()->toolTip().contains("中心"));
+        QCOMPARE(rb.Events(), (QStringList{"早操", "早操"}));
+    }
+};
+
+QTEST_MAIN(TestCentral)
+#include "test_central.moc"
