@@ -4,7 +4,6 @@
 #include "audio/gst_player.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
-#include "store/central.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
 #include "windows/settings/setting_form.h"
@@ -33,6 +32,8 @@ int RunCentralEditor(const QString& central, const QString& site) {
     GstPlayer player; // measures the lengths of the music chosen
     SettingsState state;
     SettingForm settings(vars, *conn, player, state);
+    // The options (start-up, shutdown, play order) belong to each computer, not to the site.
+    settings.Frame(SettingForm::kOptionsPage)->setEnabled(false);
     settings.setWindowTitle(QStringLiteral("详细设置 — 中心时间表：%1").arg(site));
     settings.exec();
     return 0;
@@ -43,12 +44,8 @@ bool RememberCentral(const CommandLine& cl, Conn& conn, QString* central, QStrin
     if (cl.noCentral && !conn.SetFollowedSite({}, {}, error)) {
         return false;
     }
-    if (!cl.central.isEmpty()) {
-        QString options;
-        if (!CentralConnectOptions(cl.central, &options, error) ||
-            !conn.SetFollowedSite(cl.central, cl.site, error)) {
-            return false;
-        }
+    if (!cl.central.isEmpty() && !conn.SetFollowedSite(cl.central, cl.site, error)) {
+        return false;
     }
     return conn.FollowedSite(central, site, error);
 }

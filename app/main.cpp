@@ -7,6 +7,7 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "core/version.h"
+#include "store/central.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
 #include "system/single_instance.h"
@@ -78,6 +79,11 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtText);
     }
 
+    // A central timetable given with a password is refused before the store is touched.
+    if (QString options, why;
+        !cl.central.isEmpty() && !CentralConnectOptions(cl.central, &options, &why)) {
+        return Fail(why);
+    }
     if (cl.edit) {
         // An administrator's desk: the central site in the settings window, no bells.
         return RunCentralEditor(cl.central, cl.site);
