@@ -180,7 +180,8 @@ bool CentralConnectOptions(const QString& central, QString* options, QString* er
         parts << QStringLiteral("connect_timeout=5");
     }
     parts << QStringLiteral("keepalives_idle=10 keepalives_interval=5 keepalives_count=3 "
-                            "tcp_user_timeout=20000 application_name=belvoran");
+                            "tcp_user_timeout=20000 application_name=belvoran "
+                            "options='-c statement_timeout=30000'");
     *options = parts.join(QLatin1Char(' '));
     return true;
 }
