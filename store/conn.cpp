@@ -43,15 +43,20 @@ const QVector<TableShape>& Tables() {
     return tables;
 }
 
+// A statement of the local schema with its row key (%KEY) declared as SQLite does it.
+QString Keyed(QString sql) {
+    return sql.replace(QStringLiteral("%KEY"), KeyColumn(SqlDialect::Sqlite));
+}
+
 const char* const kSchema[] = {
-    "CREATE TABLE 作息表 (id INTEGER PRIMARY KEY AUTOINCREMENT, 星期名 TEXT, 事件 TEXT, "
+    "CREATE TABLE 作息表 (%KEY, 星期名 TEXT, 事件 TEXT, "
     "开始时间 TEXT, 音乐文件 TEXT, 音乐总长 TEXT, 是否播放 TEXT, 替代音乐 TEXT, 播放区域 TEXT)",
     "CREATE INDEX 作息表_星期_时间 ON 作息表 (星期名, 开始时间)",
     "CREATE TABLE config (播放顺序 INTEGER, 课间音乐 TEXT, 关机时间 TEXT, 记住替代音乐 BOOLEAN, "
     "替代音乐 BOOLEAN, 最小化 BOOLEAN, 倒计时 BOOLEAN, 开机启动 BOOLEAN)",
-    "CREATE TABLE 课间音乐 (id INTEGER PRIMARY KEY AUTOINCREMENT, 组名 TEXT, 音乐文件 TEXT, "
+    "CREATE TABLE 课间音乐 (%KEY, 组名 TEXT, 音乐文件 TEXT, "
     "音乐总长 TEXT)",
-    "CREATE TABLE 替代音乐 (id INTEGER PRIMARY KEY AUTOINCREMENT, 替代名称 TEXT, 音乐文件 TEXT, "
+    "CREATE TABLE 替代音乐 (%KEY, 替代名称 TEXT, 音乐文件 TEXT, "
     "音乐总长 TEXT)",
     "INSERT INTO config (播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, 倒计时, "
     "开机启动) VALUES (0, '', '00:00:00', 0, 0, 0, 1, 0)",
@@ -61,7 +66,7 @@ const char* const kSchema[] = {
 bool CreateVersion1(QSqlDatabase& db, QString* reason) {
     QSqlQuery q(db);
     for (const char* sql : kSchema) {
-        if (!q.exec(QString::fromUtf8(sql))) {
+        if (!q.exec(Keyed(QString::fromUtf8(sql)))) {
             return Failed(reason, q.lastError().text());
         }
     }
@@ -216,14 +221,14 @@ const QVector<Migration>& SchemaMigrations() {
         // Version 3: special days, holidays with no bells and make-up days that run another
         // weekday's timetable.
         {3,
-         {QStringLiteral(
-             "CREATE TABLE IF NOT EXISTS 特殊日期 (id INTEGER PRIMARY KEY "
-             "AUTOINCREMENT, 日期 TEXT NOT NULL UNIQUE, 类型 TEXT NOT NULL, 备注 TEXT)")}},
+         {Keyed(QStringLiteral("CREATE TABLE IF NOT EXISTS 特殊日期 (%KEY, 日期 TEXT NOT NULL "
+                               "UNIQUE, 类型 TEXT NOT NULL, 备注 TEXT)"))}},
         // Version 4: what became of every event, read by date in the records window.
         {4,
-         {QStringLiteral("CREATE TABLE IF NOT EXISTS 播放记录 (id INTEGER PRIMARY KEY "
-                         "AUTOINCREMENT, 日期 TEXT NOT NULL, 时间 TEXT NOT NULL, 事件 TEXT, "
-                         "音乐文件 TEXT, 结果 INTEGER NOT NULL, 延迟毫秒 INTEGER, 原因 TEXT)"),
+         {Keyed(
+              QStringLiteral("CREATE TABLE IF NOT EXISTS 播放记录 (%KEY, 日期 TEXT NOT NULL, 时间 "
+                             "TEXT NOT NULL, 事件 TEXT, 音乐文件 TEXT, 结果 INTEGER NOT NULL, "
+                             "延迟毫秒 INTEGER, 原因 TEXT)")),
           QStringLiteral("CREATE INDEX IF NOT EXISTS 播放记录_日期 ON 播放记录 (日期, 时间)")}},
         // Version 5: small things the windows remember by name, such as the folder the file
         // dialogs open in.

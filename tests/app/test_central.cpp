@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSqlError>
+#include <QTableView>
 #include <QtTest>
 
 namespace {
@@ -99,6 +100,14 @@ private slots:
         QVERIFY(b->SpecialDays(&days) && days.size() == 1 && days[0].kind == "星期五");
         ConfigRow options;
         QVERIFY(b->ReadConfig(&options) && options.libraryList.isEmpty() && options.showClock);
+        {
+            ProgramVars desk;
+            desk.CurWeekName = "星期一";
+            SettingsState state;
+            FakePlayer player;
+            SettingForm editor(desk, *b, player, state); // the administrator's desk
+            QCOMPARE(editor.findChild<QTableView*>("MSHFlexGrid1")->model()->rowCount(), 1);
+        }
 
         LogCapture log;
         Replica ra(server.Central(), "一号楼"), rb(server.Central(), "二号楼");
