@@ -60,14 +60,21 @@ private:
         if (!central_store_->Listen(
                 this,
                 [this](const QString& site) {
-                    if (site == site_) {
-                        QMetaObject::invokeMethod(this, &FollowWorker::Pull, Qt::QueuedConnection);
+                    // A burst of changes is one copy: notifications met while it waits.
+                    if (site == site_ && !pullQueued_) {
+                        pullQueued_ = true;
+                        QMetaObject::invokeMethod(this, &FollowWorker::QueuedPull,
+                                                  Qt::QueuedConnection);
                     }
                 },
                 &error)) {
             Drop(error);
             return;
         }
+        Pull();
+    }
+    void QueuedPull() {
+        pullQueued_ = false;
         Pull();
     }
     void Check() {
@@ -111,6 +118,7 @@ private:
     std::unique_ptr<Conn> local_;
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
+    bool pullQueued_ = false;
 };
 
 CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,

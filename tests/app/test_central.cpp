@@ -3,6 +3,7 @@
 // and a copy broken off by a crashed server changes nothing.
 #include "store/central.h"
 #include "store/follower.h"
+#include "store/transaction.h"
 #include "support/engine_rig.h"
 #include "support/log_capture.h"
 #include "support/pg_server.h"
@@ -100,6 +101,18 @@ private slots:
         QVERIFY(b->SpecialDays(&days) && days.size() == 1 && days[0].kind == "星期五");
         ConfigRow options;
         QVERIFY(b->ReadConfig(&options) && options.libraryList.isEmpty() && options.showClock);
+
+        {
+            // Two desks change one site's library list at once: the later change fails
+            // instead of writing over the first.
+            auto b2 = Conn::OpenCentral(server.Central(), "二号楼", &error);
+            Transaction slow(*b);
+            QString list;
+            QVERIFY(slow.Begin() && b->ReadLibraryList(&list));
+            QVERIFY(b2->CreateLibrary("曲库_甲"));
+            QVERIFY(!b->SetLibraryList("曲库_乙", &error));
+            QVERIFY2(error.contains("serialize"), qPrintable(error));
+        }
         {
             ProgramVars desk;
             desk.CurWeekName = "星期一";
