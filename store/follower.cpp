@@ -19,7 +19,7 @@ public:
         QString error;
         local_ = Conn::Open(path_, &error);
         if (!local_) {
-            PlayLog(QStringLiteral("error cannot follow the central timetable: %1").arg(error));
+            emit Note(QStringLiteral("error cannot follow the central timetable: %1").arg(error));
             return;
         }
         QDateTime last;
@@ -46,6 +46,8 @@ signals:
     void Copied(const QDateTime& when, bool changed);
     void Lost(const QString& reason);
     void LastCopy(const QDateTime& when);
+    // A line for the play log, written on the program's thread.
+    void Note(const QString& line);
 
 private:
     void Connect() {
@@ -98,9 +100,9 @@ private:
         const QDateTime now = QDateTime::currentDateTime();
         bool changed = false;
         if (!local_->ApplySiteCopy(copy, now, &changed, &error)) {
-            PlayLog(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
-                                   "written to the local store: %2")
-                        .arg(site_, error));
+            emit Note(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
+                                     "written to the local store: %2")
+                          .arg(site_, error));
             return;
         }
         emit Copied(now, changed);
@@ -130,6 +132,7 @@ CentralFollower::CentralFollower(QString central, QString site, QString storePat
     connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
+    connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
 }
 
 CentralFollower::~CentralFollower() {
