@@ -35,7 +35,7 @@ public:
         Connect();
     }
     void Stop() {
-        central_store_.reset();
+        server_.reset();
         local_.reset();
         delete check_;
         delete poll_;
@@ -52,14 +52,14 @@ signals:
 private:
     void Connect() {
         QString error;
-        central_store_ = CentralStore::Open(central_, &error);
-        if (!central_store_) {
+        server_ = CentralStore::Open(central_, &error);
+        if (!server_) {
             emit Lost(error);
             return;
         }
         // Pulled from the event loop, not inside the driver's signal: a failed pull closes
         // the connection whose driver is emitting.
-        if (!central_store_->Listen(
+        if (!server_->Listen(
                 this,
                 [this](const QString& site) {
                     // A burst of changes is one copy: notifications met while it waits.
@@ -81,19 +81,19 @@ private:
     }
     void Check() {
         QString error;
-        if (!central_store_) {
+        if (!server_) {
             Connect();
-        } else if (!central_store_->Ping(&error)) {
+        } else if (!server_->Ping(&error)) {
             Drop(error);
         }
     }
     void Pull() {
-        if (!central_store_ || !local_) {
+        if (!server_ || !local_) {
             return;
         }
         SiteCopy copy;
         QString error;
-        if (!central_store_->ReadSite(site_, &copy, &error)) {
+        if (!server_->ReadSite(site_, &copy, &error)) {
             Drop(error);
             return;
         }
@@ -108,7 +108,7 @@ private:
         emit Copied(now, changed);
     }
     void Drop(const QString& reason) {
-        central_store_.reset();
+        server_.reset();
         emit Lost(reason);
     }
 
@@ -116,7 +116,7 @@ private:
     QString site_;
     QString path_;
     CentralFollower::Timing timing_;
-    std::unique_ptr<CentralStore> central_store_;
+    std::unique_ptr<CentralStore> server_;
     std::unique_ptr<Conn> local_;
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
