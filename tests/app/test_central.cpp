@@ -126,6 +126,7 @@ private slots:
         Replica ra(server.Central(), "一号楼"), rb(server.Central(), "二号楼");
         QTRY_COMPARE(ra.Events(), QStringList{"上课"});
         QTRY_COMPARE(rb.Events(), (QStringList{"早操", "早操"}));
+        QTRY_VERIFY(ra.follower.Reachable() && rb.follower.Reachable()); // their signals too
         QCOMPARE(ra.rig.store.ReplaceRows().size(), 1);
         {
             SettingForm local(ra.rig.vars, *ra.rig.store.conn, ra.rig.player, ra.window.Settings());
