@@ -26,6 +26,7 @@ struct SiteTable {
     QString name;
     QString columns; // the local columns after id, as declared
     QString unique;  // a further unique constraint, or empty
+    int since = 1;   // the central schema version that made it
 };
 
 const QVector<SiteTable>& SiteTables() {
@@ -87,6 +88,18 @@ QStringList CreateSiteTable(const SiteTable& t) {
     return sql;
 }
 
+// The statements of central schema version `version`: the site tables it makes (a later
+// table is one line in SiteTables and one step below).
+QStringList CentralVersion(int version) {
+    QStringList sql;
+    for (const SiteTable& t : SiteTables()) {
+        if (t.since == version) {
+            sql << CreateSiteTable(t);
+        }
+    }
+    return sql;
+}
+
 QStringList CentralVersion1() {
     // Identical notifications of one transaction arrive once: a site's change is one wake-up.
     QStringList sql = {QStringLiteral(
@@ -94,10 +107,7 @@ QStringList CentralVersion1() {
         "IF TG_OP <> 'INSERT' THEN PERFORM pg_notify('belvoran', OLD.站点); END IF; "
         "IF TG_OP <> 'DELETE' THEN PERFORM pg_notify('belvoran', NEW.站点); END IF; "
         "RETURN NULL; END $$")};
-    for (const SiteTable& t : SiteTables()) {
-        sql << CreateSiteTable(t);
-    }
-    return sql;
+    return sql + CentralVersion(1);
 }
 
 // A value for a libpq connection string, quoted.
