@@ -122,6 +122,11 @@ void ZoneSwitch::OffExcept(const QVector<ZoneSwitchCall>& calls) {
     on_ = keep;
 }
 
+void ZoneSwitch::Fail(const QString& text) {
+    PlayLog(QStringLiteral("error %1").arg(text));
+    emit Failed(text);
+}
+
 void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
     QStringList args = QProcess::splitCommand(call.command);
     if (args.isEmpty()) {
@@ -135,14 +140,14 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
     limit->setSingleShot(true);
     connect(limit, &QTimer::timeout, process, [this, process, what] {
         process->kill(); // finished (crashed) follows and deletes it
-        emit Failed(QStringLiteral("zone switch \"%1\" did not end within %2 s")
+        Fail(QStringLiteral("zone switch \"%1\" did not end within %2 s")
                         .arg(what)
                         .arg(limitMs_ / 1000.0));
     });
     connect(process, &QProcess::finished, this,
             [this, process, limit, what](int code, QProcess::ExitStatus status) {
                 if (limit->isActive() && (status != QProcess::NormalExit || code != 0)) {
-                    emit Failed(
+                    Fail(
                         QStringLiteral("zone switch \"%1\" failed (exit %2)").arg(what).arg(code));
                 }
                 limit->stop();
@@ -152,7 +157,7 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
             [this, process, limit, what](QProcess::ProcessError error) {
                 if (error == QProcess::FailedToStart) {
                     limit->stop();
-                    emit Failed(QStringLiteral("zone switch \"%1\" cannot be started: %2")
+                    Fail(QStringLiteral("zone switch \"%1\" cannot be started: %2")
                                     .arg(what, process->errorString()));
                     process->deleteLater();
                 }

@@ -58,6 +58,7 @@ signals:
 
 private:
     void Run(const ZoneSwitchCall& call, const QString& how);
+    void Fail(const QString& text);
 
     QVector<ZoneSwitchCall> on_;
     int limitMs_ = 5000;

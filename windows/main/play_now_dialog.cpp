@@ -46,7 +46,7 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
                         QRect(kClientW - 780, 150, 300, 270));
     List_TodayEvents = new QListWidget(this);
     List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
-    List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 1950)));
+    List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 1800)));
     // A long name wraps inside the list rather than running past its edge.
     List_TodayEvents->setWordWrap(true);
     List_TodayEvents->setResizeMode(QListView::Adjust);
@@ -54,9 +54,9 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
     // Where it plays: the event's own zones, which the user may change for this play.
     auto* zonesFrame = new QGroupBox(QStringLiteral("播放区域"), this); // caption
     zonesFrame->setObjectName(QStringLiteral("Frame_Zones"));
-    zonesFrame->setGeometry(Px(QRect(480, 2680, kClientW - 960, 820)));
+    zonesFrame->setGeometry(Px(QRect(480, 2520, kClientW - 960, 990)));
     auto* grid = new QGridLayout(zonesFrame);
-    grid->setContentsMargins(Px(90), Px(30), Px(90), Px(30));
+    grid->setContentsMargins(Px(90), Px(15), Px(90), Px(15));
     grid->setVerticalSpacing(0);
     for (int i = 0; i < kZoneCount; ++i) {
         auto* check = new QCheckBox(zoneNames.value(i, DefaultZoneNames()[i]), zonesFrame);

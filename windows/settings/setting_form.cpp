@@ -28,9 +28,11 @@ struct Entry {
     const char* caption;
     int style;
 };
-const Entry kEntries[SettingForm::kPageCount] = {{"一周设置", 1}, {"课间音乐", 2},
-                                                 {"雨天音乐", 4}, {"基本设置", 3},
-                                                 {"特殊日期", 7}, {"播放区域", 6}}; // caption
+// clang-format off
+const Entry kEntries[SettingForm::kPageCount] = {
+    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, // caption
+    {"基本设置", 3}, {"特殊日期", 7}, {"播放区域", 6}}; // caption
+// clang-format on
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
 
 template <typename Page> HostedPage Host(Page* page) {

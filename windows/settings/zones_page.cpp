@@ -40,9 +40,11 @@ constexpr int kChannelChoices[] = {2, 4, 6, 8};
 ZonesPage::ZonesPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(5)"));
     Notify = [this](const QString& text) {
-        ShowMessage(this, QStringLiteral("播放区域"), text, MsgMode::Notice);
+        ShowMessage(this, QStringLiteral("播放区域"), text, MsgMode::Notice); // caption
     };
-    connect(&switch_, &ZoneSwitch::Failed, this, [this](const QString& text) { Notify(text); });
+    connect(&switch_, &ZoneSwitch::Failed, this, [this](const QString& text) {
+        Notify(QStringLiteral("区域切换命令失败：%1").arg(text));
+    });
     Build();
 }
 
@@ -57,8 +59,10 @@ void ZonesPage::Build() {
     frame->setGeometry(Px(QRect(240, 240, 7520, 4420)));
     auto* grid = new QGridLayout(frame);
     grid->setHorizontalSpacing(Px(90));
-    const QStringList heads = {QStringLiteral("区域名称"), QStringLiteral("输出"),
-                               QStringLiteral("声道"), QStringLiteral("切换命令"), QString()};
+    // clang-format off
+    const QStringList heads = {QStringLiteral("区域名称"), QStringLiteral("输出"), // caption
+                               QStringLiteral("声道"), QStringLiteral("切换命令"), QString()}; // caption
+    // clang-format on
     for (int c = 0; c < heads.size(); ++c) {
         grid->addWidget(new QLabel(heads[c], frame), 0, c);
     }
