@@ -47,7 +47,14 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
             OnSoundStopped();
         }
     });
-    connect(&player_, &Player::Halted, this, &ScheduleEngine::OnSoundStopped);
+    connect(&player_, &Player::Halted, this, [this] {
+        // Whatever halts the player (stop by hand, the settings window, the end) halts the
+        // events sharing its second too.
+        for (auto& side : sidePlayers_) {
+            side->Halt();
+        }
+        OnSoundStopped();
+    });
 }
 
 ScheduleEngine::~ScheduleEngine() {
@@ -410,11 +417,19 @@ void ScheduleEngine::Ahead(qint64 now) {
         CancelArmedStart();
         return;
     }
-    ZonePlan plan;
-    if (!UseZones(nextZones_, &plan)) {
+    const ZonePlan plan = PlanZones(nextZones_, zones_);
+    if (plan.nowhere) {
         CancelArmedStart(); // the tick of the second says why nothing plays
         return;
     }
+    // What is prepared and armed here plays on the event's zones; what plays until its
+    // second (break music's next song) keeps to the zones it has.
+    struct KeepRoute {
+        Player& player;
+        AudioRoute route;
+        ~KeepRoute() { player.SetRoute(route); }
+    } keep{player_, player_.Route()};
+    player_.SetRoute(plan.route);
     const bool library = nextMusic_ == kBreakMusicFile;
     // Every event is prepared, also when the event before played the same file: that
     // playback used its prepared pipeline up.
@@ -464,6 +479,7 @@ void ScheduleEngine::CancelArmedStart() {
 }
 
 bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
+    // Its route stays the player's: break music's next songs play on the event's zones.
     ZonePlan p = PlanZones(code, zones_);
     const bool somewhere = !p.nowhere;
     if (somewhere) {

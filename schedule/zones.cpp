@@ -141,14 +141,13 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
     connect(limit, &QTimer::timeout, process, [this, process, what] {
         process->kill(); // finished (crashed) follows and deletes it
         Fail(QStringLiteral("zone switch \"%1\" did not end within %2 s")
-                        .arg(what)
-                        .arg(limitMs_ / 1000.0));
+                 .arg(what)
+                 .arg(limitMs_ / 1000.0));
     });
     connect(process, &QProcess::finished, this,
             [this, process, limit, what](int code, QProcess::ExitStatus status) {
                 if (limit->isActive() && (status != QProcess::NormalExit || code != 0)) {
-                    Fail(
-                        QStringLiteral("zone switch \"%1\" failed (exit %2)").arg(what).arg(code));
+                    Fail(QStringLiteral("zone switch \"%1\" failed (exit %2)").arg(what).arg(code));
                 }
                 limit->stop();
                 process->deleteLater();
@@ -158,7 +157,7 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
                 if (error == QProcess::FailedToStart) {
                     limit->stop();
                     Fail(QStringLiteral("zone switch \"%1\" cannot be started: %2")
-                                    .arg(what, process->errorString()));
+                             .arg(what, process->errorString()));
                     process->deleteLater();
                 }
             });

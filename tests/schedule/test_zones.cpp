@@ -83,6 +83,8 @@ private slots:
         QVERIFY(sides[0]->calls.last().file.endsWith("a.wav"));
         QVERIFY(r.player.plays.last().endsWith("b.wav"));
         QCOMPARE(log.Matching("\"广播\" takes the zones it shares with \"起床\"").size(), 1);
+        r.engine.StopPlaying(); // stops both
+        QCOMPARE(sides[0]->calls.last().what, QString("halt"));
     }
 
     // The real player, a filesink per zone and a relay command: an event for zones 1 and 3
