@@ -3,6 +3,8 @@
 #include "audio/gst_init.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QtMath>
 
 #include <gst/gst.h>
@@ -53,30 +55,72 @@ int MostChannels(GstDevice* device) {
     return most;
 }
 
+// Whether a PulseAudio (or PipeWire's pulse) server can be there to ask. Without one, the
+// pulse device provider's failed connection would leave its context behind at every look.
+bool PulseServerThere() {
+    if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
+        return true;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/pulse/native"));
+}
+
+// The device providers to ask, without those another one stands for (a sound server hides
+// the sound cards it plays to), as a device monitor would choose them.
+QVector<GstDeviceProvider*> OutputProviders() {
+    QVector<GstDeviceProvider*> providers;
+    QSet<QString> hidden;
+    GList* factories = gst_device_provider_factory_list_get_device_providers(GST_RANK_MARGINAL);
+    for (GList* f = factories; f; f = f->next) {
+        auto* factory = GST_DEVICE_PROVIDER_FACTORY(f->data);
+        const QString name = QString::fromUtf8(GST_OBJECT_NAME(factory));
+        if (!gst_device_provider_factory_has_classes(factory, "Audio/Sink") ||
+            (name == QStringLiteral("pulsedeviceprovider") && !PulseServerThere())) {
+            continue;
+        }
+        if (GstDeviceProvider* p = gst_device_provider_factory_get(factory)) {
+            gchar** hides = gst_device_provider_get_hidden_providers(p);
+            for (gchar** h = hides; h && *h; ++h) {
+                hidden << QString::fromUtf8(*h);
+            }
+            g_strfreev(hides);
+            providers << p;
+        }
+    }
+    gst_plugin_feature_list_free(factories);
+    providers.removeIf([&](GstDeviceProvider* p) {
+        GstDeviceProviderFactory* f = gst_device_provider_get_factory(p);
+        const bool drop = hidden.contains(QString::fromUtf8(GST_OBJECT_NAME(f)));
+        if (drop) {
+            gst_object_unref(p);
+        }
+        return drop;
+    });
+    return providers;
+}
+
 } // namespace
 
 QVector<OutputDevice> ListOutputDevices() {
     EnsureGstInit();
     QVector<OutputDevice> found;
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Audio/Sink", nullptr);
-    if (!gst_device_monitor_start(monitor)) {
-        gst_object_unref(monitor);
-        return found;
-    }
-    GList* devices = gst_device_monitor_get_devices(monitor);
-    for (GList* d = devices; d; d = d->next) {
-        auto* device = GST_DEVICE(d->data);
-        gchar* name = gst_device_get_display_name(device);
-        const QString sink = StableSink(device);
-        if (!sink.isEmpty()) {
-            found.push_back({QString::fromUtf8(name), sink, MostChannels(device)});
+    for (GstDeviceProvider* provider : OutputProviders()) {
+        GList* devices = gst_device_provider_get_devices(provider);
+        for (GList* d = devices; d; d = d->next) {
+            auto* device = GST_DEVICE(d->data);
+            if (!gst_device_has_classes(device, "Audio/Sink")) {
+                continue;
+            }
+            gchar* name = gst_device_get_display_name(device);
+            const QString sink = StableSink(device);
+            if (!sink.isEmpty()) {
+                found.push_back({QString::fromUtf8(name), sink, MostChannels(device)});
+            }
+            g_free(name);
         }
-        g_free(name);
+        g_list_free_full(devices, gst_object_unref);
+        gst_object_unref(provider);
     }
-    g_list_free_full(devices, gst_object_unref);
-    gst_device_monitor_stop(monitor);
-    gst_object_unref(monitor);
     return found;
 }
 

@@ -564,7 +564,7 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
 
 void ScheduleEngine::OnZoneProblem(const QString& text) {
     // Said against the event it concerns: the one about to start, or the one that sounds.
-    const bool ahead = armed_ && startArmed_;
+    const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
     Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
            ahead ? nextEvent_ : fireRecord_.event, QString(), text);
     emit ZoneProblem(text);

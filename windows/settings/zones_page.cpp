@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 namespace {
@@ -76,6 +77,9 @@ void ZonesPage::Build() {
         // An expert may type a sink ("alsasink device=hw:1"): stored as typed.
         output->setEditable(true);
         output->setInsertPolicy(QComboBox::NoInsert);
+        // The list opens below the box, whole, rather than over it around the current item.
+        output->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+        output->setItemDelegate(new QStyledItemDelegate(output)); // rows as tall as their text
         output->setToolTip(QStringLiteral("本机的声音输出；也可直接输入 GStreamer 输出元件，"
                                           "如 alsasink device=hw:1"));
         auto* channel = new QComboBox(frame);
