@@ -566,7 +566,7 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
     // Said against the event it concerns: the one about to start, or the one that sounds.
     const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
     Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
-           ahead ? nextEvent_ : fireRecord_.event, QString(), text);
+           ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text);
     emit ZoneProblem(text);
 }
 

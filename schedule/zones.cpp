@@ -101,6 +101,15 @@ QString ZoneCodeOf(const QVector<bool>& picked) {
     return code;
 }
 
+ZoneSwitch::~ZoneSwitch() {
+    for (QProcess* process : findChildren<QProcess*>()) {
+        process->disconnect(this);
+        if (process->state() != QProcess::NotRunning) {
+            process->waitForFinished(1000);
+        }
+    }
+}
+
 void ZoneSwitch::On(const QVector<ZoneSwitchCall>& calls) {
     for (const ZoneSwitchCall& c : calls) {
         if (!on_.contains(c)) {

@@ -46,6 +46,8 @@ class ZoneSwitch : public QObject {
     Q_OBJECT
 public:
     explicit ZoneSwitch(QObject* parent = nullptr) : QObject(parent) {}
+    // Gives commands still running (an "off" at the program's end) a moment to finish.
+    ~ZoneSwitch() override;
     // Switches on what calls holds and is not on yet.
     void On(const QVector<ZoneSwitchCall>& calls);
     // Switches off what is on and calls does not hold (all of it for none).

@@ -87,8 +87,9 @@ private slots:
         QCOMPARE(sides[0]->calls.last().what, QString("halt"));
     }
 
-    // The real player, a filesink per zone and a relay command: an event for zones 1 and 3
-    // sounds there alone, switched on before its first sample and off after its end.
+    // The real player, a filesink per zone and a relay command: an event for zones 1, 3 and 4
+    // sounds on 1 and 3 alone (4's output cannot be opened: recorded and told), switched on
+    // before its first sample and off after its end.
     void eventSoundsOnItsZonesBetweenItsSwitches() {
         TempStore store;
         const QString dir = store.dir.path();
@@ -103,19 +104,22 @@ private slots:
             "#!/bin/sh\necho \"$1 $2 $(date +%s%3N)\" >> \"$(dirname \"$0\")/relay.log\"\n");
         script.close();
         script.setPermissions(script.permissions() | QFile::ExeOwner);
+        zones[3].sink = sink.arg(dir + "/no such folder").arg(4);
         zones[0].command = zones[2].command = dir + "/relay";
         QVERIFY(store.conn->SetZones(zones));
         const QString bell = dir + "/bell.wav";
         QVERIFY(media::Make(bell, 0.5));
         const QDateTime at = QDateTime::currentDateTime().addSecs(3);
         store.AddEvent(
-            {0, WeekdayName(at.date()), "起床", TimeText(at.time()), bell, "", "√", "", "101000"});
+            {0, WeekdayName(at.date()), "起床", TimeText(at.time()), bell, "", "√", "", "101100"});
         ProgramVars vars;
         SystemClock clock;
         GstPlayer player;
         QSignalSpy first(&player, &Player::FirstSample);
         QSignalSpy states(&player, &Player::PlayStateChange);
         ScheduleEngine engine(vars, *store.conn, clock, player, nullptr);
+        QSignalSpy problems(&engine, &ScheduleEngine::ZoneProblem);
+        QSignalSpy records(&engine, &ScheduleEngine::Recorded);
         engine.LoadTodayEvents();
         QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!player.IsPlaying(), 10000);
@@ -130,6 +134,10 @@ private slots:
                  qPrintable(lines[1]));
         QVERIFY(Stamp(dir + "/1.raw") > 0 && Stamp(dir + "/3.raw") > 0);
         QCOMPARE(Stamp(dir + "/2.raw"), 0);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems[0][0].toString().startsWith("output 寝室楼一 fails"));
+        const auto failed = records[0][0].value<PlayRecordRow>();
+        QVERIFY(failed.outcome == PlayOutcome::Failed && failed.event == "起床");
         engine.StopSchedule();
     }
 
