@@ -91,6 +91,7 @@ void ScheduleEngine::EnterDay(qint64 now) {
     day_ = LocalDay(QDateTime::fromMSecsSinceEpoch(now).date());
     firedToday_.clear();
     loggedBadRows_.clear();
+    zoneProblemsSaid_.clear();
     loggedProblems_.clear();
     zoneCheckedMs_ = now;
 }
@@ -565,6 +566,13 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
 void ScheduleEngine::OnZoneProblem(const QString& text) {
     // Said against the event it concerns: the one about to start, or the one that sounds.
     const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
+    // Said once per event: break music meets a dead output at every song.
+    const QString key =
+        (ahead ? nextTime_ + nextEvent_ : fireRecord_.time + fireRecord_.event) + text;
+    if (zoneProblemsSaid_.contains(key)) {
+        return;
+    }
+    zoneProblemsSaid_.insert(key);
     Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
            ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text);
     emit ZoneProblem(text);

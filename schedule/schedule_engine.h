@@ -213,6 +213,7 @@ private:
     QVector<ZoneRow> zones_;
     ZoneSwitch zoneSwitch_;
     QVector<ZoneSwitchCall> aheadSwitches_; // switched on for the armed event, not yet fired
+    QSet<QString> zoneProblemsSaid_;        // zone failures recorded on the day
     QVector<ZoneSwitchCall> sideSwitches_;  // switched on for the side plays of the last second
     // Players of earlier rows at a shared second that keep some zones.
     std::vector<std::unique_ptr<Player>> sidePlayers_;
