@@ -7,6 +7,8 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
       engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_),
       records_(conn_->Path()) {
     player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
+    // Events sharing a second on other zones play side by side.
+    engine_.SetPlayerFactory([] { return std::make_unique<GstPlayer>(); });
     PruneRecords();
     // Queued to the writer's thread: the bell that was just rung waits for nothing.
     QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);

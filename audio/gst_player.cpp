@@ -98,31 +98,77 @@ bool GstPlayer::NoAudioOutputReported() {
     return gNoAudioReported.load();
 }
 
-namespace {
-bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info);
-} // namespace
-
-struct GstPlayer::Pipeline {
-    GstElement* playbin = nullptr;
-    GstElement* sink = nullptr; // the audio sink, owned by playbin
-    GstPlayer* owner = nullptr;
-    void (*firstRendered)(GstPlayer*, quint64) = nullptr; // to the owner's thread
-    quint64 serial = 0;
-    QString file;
-    qint64 startNs = -1;    // an armed start's target on the monotonic clock
-    bool announced = false; // PlayStateChange to Playing has been emitted for it
-    bool reported = false;  // FirstSample has been emitted for it
-    std::atomic<qint64> playingNs{-1};
+// One output of a pipeline: the default path's sink, or one branch behind the tee of a play
+// with several outputs.
+struct SinkBranch {
+    GstPlayer::Pipeline* pipe = nullptr;
+    QString name;                     // the output, for the log
+    GstElement* bin = nullptr;        // its elements behind the tee (a reference); null: no tee
+    GstPad* teePad = nullptr;         // the tee's pad feeding it (a reference)
     std::atomic<qint64> bufferNs{-1}; // the first buffer reached the sink
     // The sink was done with the first buffer: the next buffer, or the end, reached it. A sink
     // on the clock renders a buffer after waiting for its time, so this is when the first
     // sample really went out, late wake-ups included.
     std::atomic<qint64> renderedNs{-1};
+    std::atomic<bool> failed{false}; // its sink failed: the tee feeds it nothing more
+    bool removed = false;            // taken out of the pipeline (player's thread)
+};
+
+struct GstPlayer::Pipeline {
+    GstElement* playbin = nullptr;
+    GstElement* sink = nullptr; // the audio sink, owned by playbin
+    GstElement* tee = nullptr;  // with several outputs: what feeds them
+    GstPlayer* owner = nullptr;
+    void (*firstRendered)(GstPlayer*, quint64) = nullptr; // to the owner's thread
+    quint64 serial = 0;
+    QString file;
+    AudioRoute route;
+    std::vector<std::unique_ptr<SinkBranch>> branches; // never shrinks while it lives
+    qint64 startNs = -1;    // an armed start's target on the monotonic clock
+    bool announced = false; // PlayStateChange to Playing has been emitted for it
+    bool reported = false;  // FirstSample has been emitted for it
+    std::atomic<qint64> playingNs{-1};
     GstClock* clock = nullptr; // an armed start's: it says when the sink woke for the first sample
     std::atomic<bool> fallbackSink{false}; // no device: autoaudiosink fell back to a fake sink
     // An armed start's target on the monotonic clock: this (the previous) playback's sink
     // gets nothing that would sound past it. -1: no cut.
     std::atomic<qint64> cutNs{-1};
+
+    ~Pipeline() {
+        for (auto& b : branches) {
+            if (b->bin) {
+                gst_object_unref(b->bin);
+            }
+            if (b->teePad) {
+                gst_object_unref(b->teePad);
+            }
+        }
+    }
+    // The earliest time of the branches' field; -1 when none has one.
+    qint64 Earliest(std::atomic<qint64> SinkBranch::*field) const {
+        qint64 best = -1;
+        for (const auto& b : branches) {
+            const qint64 ns = ((*b).*field).load();
+            if (ns >= 0 && (best < 0 || ns < best)) {
+                best = ns;
+            }
+        }
+        return best;
+    }
+    int Working() const {
+        return int(std::count_if(branches.begin(), branches.end(),
+                                 [](const auto& b) { return !b->failed.load(); }));
+    }
+    // The branch holding obj; null for the default path or an element outside every branch.
+    SinkBranch* BranchOf(GstObject* obj) const {
+        for (const auto& b : branches) {
+            if (b->bin && (obj == GST_OBJECT(b->bin) ||
+                           gst_object_has_as_ancestor(obj, GST_OBJECT(b->bin)))) {
+                return b.get();
+            }
+        }
+        return nullptr;
+    }
 };
 
 namespace {
@@ -161,7 +207,8 @@ enum class SinkData { Pass, Drop, FirstRendered };
 
 // Notes data on its way into the audio sink, on a streaming thread: when the first buffer
 // came, and when the sink was done with it.
-SinkData WatchSinkData(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
+SinkData WatchSinkData(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info) {
+    GstPlayer::Pipeline* pipe = branch->pipe;
     const bool event = info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
     if (event && GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS) {
         return SinkData::Pass;
@@ -171,11 +218,11 @@ SinkData WatchSinkData(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* 
     }
     const qint64 now = MonotonicNs();
     qint64 expected = -1;
-    if (!event && pipe->bufferNs.compare_exchange_strong(expected, now)) {
+    if (!event && branch->bufferNs.compare_exchange_strong(expected, now)) {
         return SinkData::Pass; // the first buffer: it is rendered when the next data comes
     }
     expected = -1;
-    if (pipe->bufferNs.load() >= 0 && pipe->renderedNs.compare_exchange_strong(expected, now)) {
+    if (branch->bufferNs.load() >= 0 && branch->renderedNs.compare_exchange_strong(expected, now)) {
         return SinkData::FirstRendered;
     }
     return SinkData::Pass;
@@ -185,8 +232,9 @@ SinkData WatchSinkData(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* 
 // and tells the player's thread when the first sample has gone out. The pipeline outlives
 // its streaming threads: Discard stops them first.
 GstPadProbeReturn OnSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-    auto* pipe = static_cast<GstPlayer::Pipeline*>(data);
-    switch (WatchSinkData(pipe, pad, info)) {
+    auto* branch = static_cast<SinkBranch*>(data);
+    GstPlayer::Pipeline* pipe = branch->pipe;
+    switch (WatchSinkData(branch, pad, info)) {
     case SinkData::Drop:
         return GST_PAD_PROBE_DROP;
     case SinkData::FirstRendered:
@@ -199,6 +247,7 @@ GstPadProbeReturn OnSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
 }
 
 struct BusContext {
+    GstPlayer::Pipeline* pipe;
     GstPlayer* player;
     quint64 serial;
     std::atomic<qint64>* playingNs;
@@ -241,8 +290,14 @@ GstBusSyncReply OnBusSync(GstBus*, GstMessage* msg, gpointer data) {
     case GST_MESSAGE_STATE_CHANGED:
         OnStateChangedSync(c, msg);
         break;
-    case GST_MESSAGE_EOS:
     case GST_MESSAGE_ERROR:
+        // Before the failing sink's error flows back to the tee: the tee stops feeding it.
+        if (SinkBranch* b = c.pipe->BranchOf(GST_MESSAGE_SRC(msg))) {
+            b->failed = true;
+        }
+        Deliver(c, msg);
+        break;
+    case GST_MESSAGE_EOS:
         Deliver(c, msg);
         break;
     case GST_MESSAGE_STREAM_STATUS:
@@ -300,6 +355,7 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
     p->serial = nextSerial_++;
     p->owner = this;
     p->file = file;
+    p->route = Route();
     p->playbin = gst_element_factory_make("playbin", nullptr);
     if (!p->playbin) {
         PlayLog(QStringLiteral("error the GStreamer element playbin is missing"));
@@ -316,26 +372,180 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
 }
 
 void GstPlayer::AttachAudioSink(Pipeline& p) {
-    GstElement* sink = MakeAudioSink();
+    p.firstRendered = &GstPlayer::QueueFirstSample;
+    GstElement* sink = p.route.isEmpty() ? MakeAudioSink() : MakeRouteSink(p);
     if (!sink) {
         return;
     }
-    if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
-        p.firstRendered = &GstPlayer::QueueFirstSample;
-        gst_pad_add_probe(pad,
-                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
-                                          GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          OnSinkData, &p, nullptr);
-        gst_object_unref(pad);
+    if (p.route.isEmpty()) {
+        auto branch = std::make_unique<SinkBranch>();
+        branch->pipe = &p;
+        WatchSink(sink, branch.get());
+        p.branches.push_back(std::move(branch));
     }
     p.sink = sink;
     g_object_set(p.playbin, "audio-sink", sink, nullptr);
 }
 
+void GstPlayer::WatchSink(GstElement* sink, SinkBranch* branch) {
+    if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+        gst_pad_add_probe(pad,
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                          GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          OnSinkData, branch, nullptr);
+        gst_object_unref(pad);
+    }
+}
+
+GstElement* GstPlayer::MakeRouteSink(Pipeline& p) {
+    GstElement* bin = gst_bin_new("outputs");
+    p.tee = gst_element_factory_make("tee", nullptr);
+    if (!p.tee) {
+        gst_object_unref(gst_object_ref_sink(bin));
+        return nullptr;
+    }
+    // A branch taken out must not stop the others.
+    g_object_set(p.tee, "allow-not-linked", TRUE, nullptr);
+    gst_bin_add(GST_BIN(bin), p.tee);
+    GstPad* teeSink = gst_element_get_static_pad(p.tee, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", teeSink));
+    gst_object_unref(teeSink);
+    QVector<GstElement*> sinks;
+    QStringList problems;
+    for (const AudioOutput& out : p.route) {
+        QString reason;
+        GstElement* sink = OpenOutputSink(out, &reason);
+        sinks << sink;
+        problems << reason;
+    }
+    // Every output that cannot be opened is left out, unless none can: then the play fails
+    // as a play to the default output does, with the reason.
+    const bool any = std::any_of(sinks.begin(), sinks.end(), [](GstElement* e) { return e; });
+    for (int i = 0; i < p.route.size(); ++i) {
+        GstElement* sink = sinks[i];
+        if (!sink && any) {
+            ReportOutputFailed(p.route[i].name, problems[i]);
+            continue;
+        }
+        if (!sink) {
+            sink = gst_element_factory_make("fakesink", nullptr);
+            p.fallbackSink = true; // as autoaudiosink without a device: nothing is heard
+            ReportOutputFailed(p.route[i].name, problems[i]);
+        }
+        AddBranch(p, GST_BIN(bin), p.route[i], sink);
+    }
+    return bin;
+}
+
+GstElement* GstPlayer::OpenOutputSink(const AudioOutput& out, QString* reason) {
+    GstElement* sink = nullptr;
+    if (out.sink.isEmpty()) {
+        sink = MakeAudioSink();
+    } else {
+        GError* err = nullptr;
+        sink = gst_parse_bin_from_description(out.sink.toUtf8().constData(), TRUE, &err);
+        if (!sink) {
+            *reason = QStringLiteral("\"%1\" is not a usable sink (%2)")
+                          .arg(out.sink, QString::fromUtf8(err ? err->message : ""));
+            g_clear_error(&err);
+            return nullptr;
+        }
+    }
+    gst_object_ref_sink(sink);
+    // Opened here, ahead of the play: a device missing or busy now is left out at once.
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(sink, bus);
+    const bool opened = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    if (!opened) {
+        *reason = QStringLiteral("it cannot be opened");
+        if (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+            GError* err = nullptr;
+            gst_message_parse_error(msg, &err, nullptr);
+            *reason += QStringLiteral(" (%1)").arg(QString::fromUtf8(err ? err->message : ""));
+            g_clear_error(&err);
+            gst_message_unref(msg);
+        }
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        sink = nullptr;
+    }
+    gst_object_unref(bus);
+    return sink;
+}
+
+namespace {
+
+// The elements in front of an output's sink: the tee's own queue and thread, conversion to
+// what the sink takes and, for some channels of a multichannel output, the sound on those
+// channels and silence on the rest.
+QString BranchFront(const AudioOutput& out) {
+    QString desc = QStringLiteral("queue ! audioconvert ! audioresample");
+    if (out.channelsOn.isEmpty() || out.channels < 1) {
+        return desc;
+    }
+    QStringList rows;
+    for (int c = 1; c <= out.channels; ++c) {
+        rows << QStringLiteral("<(float)%1>").arg(out.channelsOn.contains(c) ? 1 : 0);
+    }
+    return desc + QStringLiteral(" ! audio/x-raw,channels=1 ! audioconvert mix-matrix=\"<%1>\""
+                                 " ! capsfilter caps=audio/x-raw,channels=%2")
+                      .arg(rows.join(QLatin1Char(',')))
+                      .arg(out.channels);
+}
+
+// The tee's pad of a branch whose sink failed: nothing more goes down it, so the failure
+// never flows back into the tee and stops the others.
+GstPadProbeReturn OnBranchData(GstPad*, GstPadProbeInfo*, gpointer data) {
+    return static_cast<SinkBranch*>(data)->failed.load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+void GstPlayer::AddBranch(Pipeline& p, GstBin* bin, const AudioOutput& out, GstElement* sink) {
+    GError* err = nullptr;
+    GstElement* front =
+        gst_parse_bin_from_description(BranchFront(out).toUtf8().constData(), TRUE, &err);
+    if (!front) {
+        ReportOutputFailed(out.name, QString::fromUtf8(err ? err->message : ""));
+        g_clear_error(&err);
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        return;
+    }
+    auto branch = std::make_unique<SinkBranch>();
+    branch->pipe = &p;
+    branch->name = out.name;
+    branch->bin = gst_bin_new(nullptr);
+    gst_object_ref(branch->bin); // kept until the pipeline goes, also once taken out
+    gst_bin_add_many(GST_BIN(branch->bin), front, sink, nullptr);
+    gst_object_unref(sink); // the branch holds it now
+    gst_element_link(front, sink);
+    GstPad* frontSink = gst_element_get_static_pad(front, "sink");
+    gst_element_add_pad(branch->bin, gst_ghost_pad_new("sink", frontSink));
+    gst_object_unref(frontSink);
+    WatchSink(sink, branch.get());
+    gst_bin_add(bin, branch->bin);
+    branch->teePad = gst_element_request_pad_simple(p.tee, "src_%u");
+    GstPad* in = gst_element_get_static_pad(branch->bin, "sink");
+    gst_pad_link(branch->teePad, in);
+    gst_object_unref(in);
+    gst_pad_add_probe(branch->teePad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, OnBranchData,
+                      branch.get(), nullptr);
+    p.branches.push_back(std::move(branch));
+}
+
+void GstPlayer::ReportOutputFailed(const QString& output, const QString& reason) {
+    PlayLog(
+        QStringLiteral("error output %1 fails: %2; the other outputs play on").arg(output, reason));
+    // Told from the event loop: a pipeline may be built inside a caller's own signal handler.
+    QMetaObject::invokeMethod(
+        this, [this, output, reason] { emit OutputFailed(output, reason); }, Qt::QueuedConnection);
+}
+
 void GstPlayer::WatchBus(Pipeline& p) {
     auto* ctx =
-        new BusContext{this, p.serial, &p.playingNs, p.playbin, &GstPlayer::QueueBusMessage};
+        new BusContext{&p, this, p.serial, &p.playingNs, p.playbin, &GstPlayer::QueueBusMessage};
     GstBus* bus = gst_element_get_bus(p.playbin);
     gst_bus_set_sync_handler(bus, OnBusSync, ctx, FreeBusContext);
     gst_object_unref(bus);
@@ -390,7 +600,7 @@ void GstPlayer::StartNow() {
         StopWith(QStringLiteral("%1 %2").arg(file_, problem));
         return;
     }
-    if (prepared_ && prepared_->file == file_) {
+    if (Fits(prepared_.get(), file_)) {
         current_ = std::move(prepared_);
     } else {
         current_ = MakePipeline(file_);
@@ -460,7 +670,7 @@ void GstPlayer::Halt() {
 }
 
 void GstPlayer::Prepare(const QString& file) {
-    if (prepared_ && prepared_->file == file) {
+    if (Fits(prepared_.get(), file)) {
         return;
     }
     Discard(prepared_);
@@ -494,7 +704,7 @@ void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
     armedTarget_ = target;
     armedNs_ = WallToMonotonicNs(target);
     if (CheckPlayableFile(file).isEmpty()) {
-        if (prepared_ && prepared_->file == file) {
+        if (Fits(prepared_.get(), file)) {
             armedPipe_ = std::move(prepared_);
         } else {
             armedPipe_ = MakePipeline(file);
@@ -603,6 +813,10 @@ void GstPlayer::CancelStart() {
     armedPending_ = false;
 }
 
+bool GstPlayer::Fits(const Pipeline* p, const QString& file) const {
+    return p && p->file == file && p->route == Route();
+}
+
 bool GstPlayer::StartArmed(const QString& file, const QDateTime& target) const {
     return armed_ && armedFile_ == file && armedTarget_ == target;
 }
@@ -625,7 +839,7 @@ void GstPlayer::ReportFirstSample() {
     if (!current_ || current_->reported) {
         return;
     }
-    qint64 rendered = current_->renderedNs.load();
+    qint64 rendered = current_->Earliest(&SinkBranch::renderedNs);
     const qint64 playing = current_->playingNs.load();
     if (rendered < 0 || playing < 0) {
         return;
@@ -648,7 +862,7 @@ void GstPlayer::OnFirstBuffer(quint64 serial) {
 }
 
 QString GstPlayer::EndedWithoutSound() const {
-    if (current_->bufferNs.load() < 0) {
+    if (current_->Earliest(&SinkBranch::bufferNs) < 0) {
         return QStringLiteral("ended without any sound reaching the output: it holds no sound");
     }
     gint64 length = -1;
@@ -728,17 +942,44 @@ void GstPlayer::OnBusMessage(quint64 serial, GstMessage* msg) {
         OnEndOfStream();
         break;
     case GST_MESSAGE_ERROR:
-        OnError(msg);
+        if (!TakeOutFailedBranch(*current_, msg)) {
+            OnError(msg);
+        }
         break;
     default:
         break;
     }
 }
 
+bool GstPlayer::TakeOutFailedBranch(Pipeline& p, GstMessage* msg) {
+    SinkBranch* b = p.BranchOf(GST_MESSAGE_SRC(msg));
+    if (!b || p.Working() == 0) {
+        return false; // the last output failed: the play fails
+    }
+    if (b->removed) {
+        return true; // a later message of the same failure
+    }
+    b->removed = true;
+    GError* err = nullptr;
+    gst_message_parse_error(msg, &err, nullptr);
+    ReportOutputFailed(b->name, QString::fromUtf8(err ? err->message : ""));
+    g_clear_error(&err);
+    if (GstPad* peer = gst_pad_get_peer(b->teePad)) {
+        gst_pad_unlink(b->teePad, peer);
+        gst_object_unref(peer);
+    }
+    gst_element_release_request_pad(p.tee, b->teePad);
+    gst_element_set_locked_state(b->bin, TRUE);
+    gst_element_set_state(b->bin, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(p.sink), b->bin);
+    return true;
+}
+
 bool GstPlayer::OnWaitingPipelineMessage(quint64 serial, GstMessage* msg) {
     for (std::unique_ptr<Pipeline>* waiting : {&prepared_, &armedPipe_}) {
         if (*waiting && (*waiting)->serial == serial) {
-            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR &&
+                !TakeOutFailedBranch(**waiting, msg)) {
                 // Its file is played cold when its time comes, and fails there with a message.
                 Discard(*waiting);
             }
@@ -784,7 +1025,7 @@ double GstPlayer::FirstBufferLatencyMs() const {
     if (!current_) {
         return -1;
     }
-    const qint64 buffer = current_->bufferNs.load();
+    const qint64 buffer = current_->Earliest(&SinkBranch::bufferNs);
     const qint64 playing = current_->playingNs.load();
     if (buffer < 0 || playing < 0) {
         return -1;

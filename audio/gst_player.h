@@ -8,6 +8,8 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
+typedef struct _GstBin GstBin;
+struct SinkBranch;
 
 // The program's player on GStreamer: playbin for playback (audio only),
 // GstDiscoverer for lengths. The audio sink comes from BELVORAN_AUDIO_SINK (gst-launch
@@ -55,6 +57,17 @@ private:
     std::unique_ptr<Pipeline> MakePipeline(const QString& file);
     // The audio sink, with the probe that watches what reaches it.
     void AttachAudioSink(Pipeline& p);
+    void WatchSink(GstElement* sink, SinkBranch* branch);
+    // Several outputs: a tee, and a branch per output that can be opened.
+    GstElement* MakeRouteSink(Pipeline& p);
+    // The output's sink, opened (state READY); null, with the reason, when it cannot be.
+    static GstElement* OpenOutputSink(const AudioOutput& out, QString* reason);
+    void AddBranch(Pipeline& p, GstBin* bin, const AudioOutput& out, GstElement* sink);
+    void ReportOutputFailed(const QString& output, const QString& reason);
+    // An error of one output while others work: that output is taken out, the play goes on.
+    bool TakeOutFailedBranch(Pipeline& p, GstMessage* msg);
+    // Whether p plays file to the route set now.
+    bool Fits(const Pipeline* p, const QString& file) const;
     // The bus's messages are handled as they are posted (OnBusSync); those the player needs
     // come to its thread through QueueBusMessage, the first sample through QueueFirstSample.
     void WatchBus(Pipeline& p);

@@ -3,6 +3,18 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QVector>
+
+// One sound output of a play: a sink, and the channels of it that carry the sound.
+struct AudioOutput {
+    QString name;            // for the log and the windows ("教学楼一")
+    QString sink;            // a sink in gst-launch syntax; empty: the default output
+    int channels = 0;        // with channelsOn: how many channels the output has
+    QVector<int> channelsOn; // 1-based channels that carry the sound; empty: all of them
+    bool operator==(const AudioOutput&) const = default;
+};
+// Where a play sounds: every output at once. Empty: the default output alone.
+using AudioRoute = QVector<AudioOutput>;
 
 // The program's one audio player. The schedule, break music, the settings pages and the
 // event editor all share it.
@@ -41,6 +53,10 @@ public:
     // Whether the last PlayAt was for file at target and nothing has cancelled or replaced it
     // since (it may be waiting for its second, playing, or already ended).
     virtual bool StartArmed(const QString& file, const QDateTime& target) const = 0;
+    // The outputs every start from now on plays to (Prepare, PlayAt, Play); what plays or
+    // is armed keeps its own.
+    virtual void SetRoute(const AudioRoute& route) { route_ = route; }
+    const AudioRoute& Route() const { return route_; }
     // Checks, without playing anything, whether sound can be heard: a sound device can be
     // opened. Says so in the log; returns the answer, also kept in OutputUsable.
     virtual bool CheckOutput() { return OutputUsable(); }
@@ -70,6 +86,9 @@ signals:
     // The first sample of file reached the audio sink, at wall-clock time when (to the
     // millisecond); for every start, by Play or by PlayAt.
     void FirstSample(const QString& file, const QDateTime& when);
+    // One output of a play with several could not be opened or failed while playing; the
+    // others play on. When the last one fails the play ends with Error as usual.
+    void OutputFailed(const QString& output, const QString& reason);
 
 protected:
     void SetOutputUsable(bool usable) {
@@ -83,4 +102,5 @@ protected:
 private:
     bool outputUsable_ = true;
     QString quietFile_;
+    AudioRoute route_;
 };

@@ -4,6 +4,8 @@
 // figures do not depend on this process's own wake-ups. Each sound file holds one constant
 // sample value, so every datagram says which file it came from.
 //   build/bench/bench_start [idle|busy|both] [events per kind, default 30]
+// Each load also runs a zones row: events on three zones at once, each zone a udpsink of its
+// own, with every output's first sample and the spread between the three.
 // "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error. The
 // player's streaming threads run real-time where the system allows it (root, or an
 // RLIMIT_RTPRIO of 10 or more), or through RealtimeKit; the log says which.
@@ -277,6 +279,89 @@ void RunOnce(const char* label, int perKind, Receiver& receiver) {
     std::fflush(stdout);
 }
 
+// One run of count events 2 s apart, each on three zones at once, every zone a udpsink of its
+// own: how late each output's first sample is, and how far apart the three are.
+void RunZones(const char* label, int count, Receiver* outputs[3]) {
+    QTemporaryDir dir;
+    QString error;
+    std::unique_ptr<Conn> conn = Conn::Open(dir.path() + "/Music.db", &error);
+    if (!conn) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return;
+    }
+    QVector<ZoneRow> zones;
+    conn->Zones(&zones);
+    for (int z = 0; z < 3; ++z) {
+        zones[z].sink =
+            QStringLiteral("udpsink host=127.0.0.1 port=%1 sync=true").arg(outputs[z]->Port());
+    }
+    conn->SetZones(zones);
+    const QString bell = dir.path() + "/bell.wav";
+    MakeMarkedWav(bell, 0.3, 1000);
+    SystemClock clock;
+    const QDateTime now = clock.Now();
+    const QDateTime start =
+        QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
+            .addSecs(6);
+    std::vector<qint64> targets;
+    for (int i = 0; i < count; ++i) {
+        const QDateTime at = start.addSecs(2 * i);
+        EventRow r{0,
+                   WeekdayName(at.date()),
+                   QStringLiteral("z%1").arg(i),
+                   TimeText(at.time()),
+                   bell,
+                   {},
+                   "√",
+                   {},
+                   "111000"};
+        qint64 id = 0;
+        conn->AddEvent(r, &id);
+        targets.push_back(at.toMSecsSinceEpoch() * 1000000);
+    }
+    ProgramVars vars;
+    GstPlayer player;
+    ScheduleEngine engine(vars, *conn, clock, player, nullptr);
+    engine.LoadTodayEvents();
+    for (Receiver* r : std::initializer_list<Receiver*>{outputs[0], outputs[1], outputs[2]}) {
+        r->Take();
+    }
+    QTimer::singleShot(6000 + 2000 * count + 1500, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    engine.StopSchedule();
+    player.Halt();
+    std::vector<Datagram> got[3];
+    for (int z = 0; z < 3; ++z) {
+        got[z] = outputs[z]->Take();
+    }
+    std::vector<double> late, spread;
+    int lost = 0;
+    for (qint64 target : targets) {
+        std::vector<qint64> firsts;
+        for (int z = 0; z < 3; ++z) {
+            auto it = std::find_if(got[z].begin(), got[z].end(), [&](const Datagram& d) {
+                return d.ns >= target - 900000000 && d.ns < target + 1500000000 &&
+                       std::abs(d.sample - 1000) <= 2;
+            });
+            if (it == got[z].end()) {
+                ++lost;
+                continue;
+            }
+            firsts.push_back(it->ns);
+            late.push_back((it->ns - target) / 1e6);
+        }
+        if (firsts.size() == 3) {
+            const auto [lo, hi] = std::minmax_element(firsts.begin(), firsts.end());
+            spread.push_back((*hi - *lo) / 1e6);
+        }
+    }
+    std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5d\n", label, "zones: each output",
+                Pick(late, 0.5), Pick(late, 0.99), Pick(late, 1.0), Pick(late, 0.0), lost);
+    std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5s\n", label, "zones: spread of three",
+                Pick(spread, 0.5), Pick(spread, 0.99), Pick(spread, 1.0), Pick(spread, 0.0), "");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -301,8 +386,11 @@ int main(int argc, char** argv) {
     // (to the millisecond) and the kernel's stamp of it.
     std::printf("%-5s %-24s %8s %8s %8s %6s %5s %7s %9s\n", "load", "events", "p50", "p99", "max",
                 "min", "lost", "overlap", "log error");
+    Receiver zone1, zone2, zone3;
+    Receiver* zoneOutputs[3] = {&zone1, &zone2, &zone3};
     if (mode == "idle" || mode == "both") {
         RunOnce("idle", perKind, receiver);
+        RunZones("idle", perKind, zoneOutputs);
     }
     if (mode == "busy" || mode == "both") {
         QProcess stress;
@@ -313,6 +401,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         RunOnce("busy", perKind, receiver);
+        RunZones("busy", perKind, zoneOutputs);
         stress.terminate();
         stress.waitForFinished(5000);
     }

@@ -37,6 +37,24 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
     connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
     connect(&fileCheck_, &QFutureWatcherBase::finished, this, &ScheduleEngine::OnFilesChecked);
+    connect(&player_, &Player::OutputFailed, this, [this](const QString& out, const QString& why) {
+        OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
+    });
+    connect(&zoneSwitch_, &ZoneSwitch::Failed, this, &ScheduleEngine::OnZoneProblem);
+    // After break music's own handler: a break goes on with its next song.
+    connect(&player_, &Player::PlayStateChange, this, [this](int, int state) {
+        if (state == Player::Stopped) {
+            OnSoundStopped();
+        }
+    });
+    connect(&player_, &Player::Halted, this, [this] {
+        // Whatever halts the player (stop by hand, the settings window, the end) halts the
+        // events sharing its second too.
+        for (auto& side : sidePlayers_) {
+            side->Halt();
+        }
+        OnSoundStopped();
+    });
 }
 
 ScheduleEngine::~ScheduleEngine() {
@@ -73,6 +91,7 @@ void ScheduleEngine::EnterDay(qint64 now) {
     day_ = LocalDay(QDateTime::fromMSecsSinceEpoch(now).date());
     firedToday_.clear();
     loggedBadRows_.clear();
+    zoneProblemsSaid_.clear();
     loggedProblems_.clear();
     zoneCheckedMs_ = now;
 }
@@ -91,6 +110,12 @@ void ScheduleEngine::LoadEvents() {
     }
     DropBadRows();
     ComputeTargets();
+    QString zonesError;
+    if (!conn_.Zones(&zones_, &zonesError)) {
+        zones_.clear(); // every event to the default output, as with no zones configured
+        PlayLog(Stamp(clock_.NowMs()),
+                QStringLiteral("error cannot read the play zones: %1").arg(zonesError));
+    }
     nextIndex_ = 0;
     armed_ = false;
     nextTime_ = QStringLiteral("00:00:00");
@@ -215,6 +240,7 @@ void ScheduleEngine::ArmNextEvent() {
     nextEvent_ = r.event;
     nextMusic_ = r.musicFile;
     nextReplace_ = r.replace; // Null reads as no replacement
+    nextZones_ = r.zones;
     armed_ = true;
 }
 
@@ -265,12 +291,7 @@ void ScheduleEngine::MissArmed(const QString& reason) {
 }
 
 void ScheduleEngine::FireArmed(qint64 now) {
-    for (int i = groupStart_; i < nextIndex_ - 1; ++i) {
-        const EventRow& r = todayEvents_[i];
-        firedToday_.insert(FiredKey(r.id, r.startTime));
-        Report(PlayOutcome::Skipped, now, r.startTime, r.event, FileToPlay(r),
-               QStringLiteral("replaced by \"%1\" at the same second").arg(nextEvent_));
-    }
+    FireSharedSecond(now);
     const QString key = FiredKey(nextId_, nextTime_);
     if (firedToday_.contains(key)) {
         // The clock was set back: what already rang today does not ring again.
@@ -397,12 +418,28 @@ void ScheduleEngine::Ahead(qint64 now) {
         CancelArmedStart();
         return;
     }
+    const ZonePlan plan = PlanZones(nextZones_, zones_);
+    if (plan.nowhere) {
+        CancelArmedStart(); // the tick of the second says why nothing plays
+        return;
+    }
+    // What is prepared and armed here plays on the event's zones; what plays until its
+    // second (break music's next song) keeps to the zones it has.
+    struct KeepRoute {
+        Player& player;
+        AudioRoute route;
+        ~KeepRoute() { player.SetRoute(route); }
+    } keep{player_, player_.Route()};
+    player_.SetRoute(plan.route);
     const bool library = nextMusic_ == kBreakMusicFile;
     // Every event is prepared, also when the event before played the same file: that
     // playback used its prepared pipeline up.
     if (preparedId_ != nextId_ || (!library && preparedFile_ != FileToPlay())) {
         preparedId_ = nextId_;
         preparedFile_.clear();
+        // Relays switch ahead: the first sample does not wait for them.
+        aheadSwitches_ = plan.switches;
+        zoneSwitch_.On(plan.switches);
         if (library) {
             breakMusic_.PrepareBreakMusic(nextEvent_);
         } else if (!FileToPlay().isEmpty()) {
@@ -428,6 +465,7 @@ void ScheduleEngine::Ahead(qint64 now) {
         }
         player_.PlayAt(file, target);
     }
+    ArmSidePlays(target);
     startArmed_ = true;
 }
 
@@ -435,6 +473,114 @@ void ScheduleEngine::CancelArmedStart() {
     if (startArmed_) {
         startArmed_ = false;
         player_.CancelStart();
+        for (auto& side : sidePlayers_) {
+            side->CancelStart();
+        }
+    }
+}
+
+bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
+    // Its route stays the player's: break music's next songs play on the event's zones.
+    ZonePlan p = PlanZones(code, zones_);
+    const bool somewhere = !p.nowhere;
+    if (somewhere) {
+        player_.SetRoute(p.route);
+    }
+    if (plan) {
+        *plan = std::move(p);
+    }
+    return somewhere;
+}
+
+QVector<ScheduleEngine::SidePlay> ScheduleEngine::SidePlays() const {
+    QVector<SidePlay> sides;
+    if (!ZonesConfigured(zones_) || !makePlayer_) {
+        return sides;
+    }
+    for (int i = groupStart_; i < nextIndex_ - 1; ++i) {
+        const EventRow& r = todayEvents_[i];
+        QString left = PlayedZoneCode(r.zones);
+        for (int j = i + 1; j < nextIndex_; ++j) {
+            left = ZonesLeftBy(left, todayEvents_[j].zones);
+        }
+        const QString file = FileToPlay(r);
+        if (left.contains(QLatin1Char('1')) && r.musicFile != kBreakMusicFile && !file.isEmpty() &&
+            player_.WhyUnplayable(file).isEmpty()) {
+            sides.push_back({i, left, file});
+        }
+    }
+    return sides;
+}
+
+Player& ScheduleEngine::SidePlayer(int k) {
+    while (int(sidePlayers_.size()) <= k) {
+        sidePlayers_.push_back(makePlayer_());
+        connect(sidePlayers_.back().get(), &Player::OutputFailed, this,
+                [this](const QString& out, const QString& why) {
+                    OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
+                });
+    }
+    return *sidePlayers_[k];
+}
+
+void ScheduleEngine::ArmSidePlays(const QDateTime& target) {
+    const QVector<SidePlay> sides = SidePlays();
+    for (int k = 0; k < sides.size(); ++k) {
+        Player& side = SidePlayer(k);
+        side.SetRoute(PlanZones(sides[k].zones, zones_).route);
+        side.PlayAt(sides[k].file, target);
+    }
+}
+
+void ScheduleEngine::FireSharedSecond(qint64 now) {
+    const QVector<SidePlay> sides = SidePlays();
+    QVector<ZoneSwitchCall> switches;
+    for (int i = groupStart_, k = 0; i < nextIndex_ - 1; ++i) {
+        const EventRow& r = todayEvents_[i];
+        firedToday_.insert(FiredKey(r.id, r.startTime));
+        if (k >= sides.size() || sides[k].row != i) {
+            Report(PlayOutcome::Skipped, now, r.startTime, r.event, FileToPlay(r),
+                   QStringLiteral("replaced by \"%1\" at the same second").arg(nextEvent_));
+            continue;
+        }
+        const SidePlay& side = sides[k];
+        Player& player = SidePlayer(k++);
+        if (!player.StartArmed(side.file, Target())) {
+            player.SetRoute(PlanZones(side.zones, zones_).route);
+            player.SetFileName(side.file);
+            player.Play();
+        }
+        switches += PlanZones(side.zones, zones_).switches;
+        if (side.zones != PlayedZoneCode(r.zones)) {
+            PlayLog(Stamp(now), QStringLiteral("zones %1 \"%2\" takes the zones it shares with "
+                                               "\"%3\", which plays on %4")
+                                    .arg(r.startTime, nextEvent_, r.event, side.zones));
+        }
+        Report(PlayOutcome::Fired, now, r.startTime, r.event, side.file,
+               QStringLiteral("zones %1").arg(side.zones));
+    }
+    sideSwitches_ = switches;
+    zoneSwitch_.On(switches);
+}
+
+void ScheduleEngine::OnZoneProblem(const QString& text) {
+    // Said against the event it concerns: the one about to start, or the one that sounds.
+    const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
+    // Said once per event: break music meets a dead output at every song.
+    const QString key =
+        (ahead ? nextTime_ + nextEvent_ : fireRecord_.time + fireRecord_.event) + text;
+    if (zoneProblemsSaid_.contains(key)) {
+        return;
+    }
+    zoneProblemsSaid_.insert(key);
+    Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
+           ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text);
+    emit ZoneProblem(text);
+}
+
+void ScheduleEngine::OnSoundStopped() {
+    if (!breakMusic_.BreakPlaying()) {
+        zoneSwitch_.OffExcept(aheadSwitches_ + sideSwitches_);
     }
 }
 
@@ -506,9 +652,21 @@ void ScheduleEngine::Fire() {
                    nextTime_, nextEvent_,
                    QString(), PlayOutcome::Fired,
                    -1,        byHand};
+    ZonePlan plan;
+    const bool somewhere = UseZones(nextZones_, &plan);
+    aheadSwitches_.clear();
+    zoneSwitch_.OffExcept(plan.switches + sideSwitches_);
+    if (!somewhere) {
+        Report(PlayOutcome::Skipped, nowMs, nextTime_, nextEvent_, FileToPlay(),
+               QStringLiteral("no play zone selected"));
+        return;
+    }
+    zoneSwitch_.On(plan.switches);
+    const QString zonesNote =
+        ZonesConfigured(zones_) ? QStringLiteral(" zones %1").arg(plan.code) : QString();
     if (nextMusic_ == kBreakMusicFile) {
         const QString line =
-            QStringLiteral("fire  %1 \"%2\": break music").arg(nextTime_, nextEvent_);
+            QStringLiteral("fire  %1 \"%2\": break music%3").arg(nextTime_, nextEvent_, zonesNote);
         fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
         fireRecord_.file = fireFile_;
         if (!fireFile_.isEmpty()) {
@@ -558,7 +716,8 @@ void ScheduleEngine::Fire() {
         QStringLiteral("fire  %1 \"%2\"%3: %4")
             .arg(nextTime_, nextEvent_,
                  rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_) : QString(),
-                 file);
+                 file) +
+        zonesNote;
     fireFile_ = file;
     fireTarget_ = target;
     fireRecord_.file = file;
@@ -717,7 +876,7 @@ void ScheduleEngine::StopPlaying() {
     player_.Halt();
 }
 
-bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
+bool ScheduleEngine::PlayNow(qint64 eventId, QString* error, const QString& zones) {
     EventRow row;
     QString reason;
     if (!conn_.EventById(eventId, &row, &reason)) {
@@ -731,7 +890,8 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     // The chosen event takes the armed event's place for the one fire, so it plays exactly
     // as it would at its second; then the armed event is put back as it was.
     const qint64 id = nextId_;
-    const QString time = nextTime_, event = nextEvent_, music = nextMusic_, replace = nextReplace_;
+    const QString time = nextTime_, event = nextEvent_, music = nextMusic_, replace = nextReplace_,
+                  ownZones = nextZones_;
     const qint64 target = nextTargetMs_;
     const bool armed = armed_;
     nextId_ = row.id;
@@ -739,6 +899,7 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     nextEvent_ = row.event;
     nextMusic_ = row.musicFile;
     nextReplace_ = row.replace;
+    nextZones_ = zones.isNull() ? row.zones : zones;
     CancelArmedStart(); // the hand takes the player; the armed event is armed afresh
     manual_ = true;
     Fire();
@@ -749,6 +910,7 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error) {
     nextEvent_ = event;
     nextMusic_ = music;
     nextReplace_ = replace;
+    nextZones_ = ownZones;
     nextTargetMs_ = target;
     armed_ = armed;
     return true;

@@ -8,10 +8,14 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+#include <memory>
+
 #include "schedule/break_music.h"
 #include "schedule/day_rule.h"
 #include "schedule/local_day.h"
 #include "schedule/shutdown_check.h"
+#include "schedule/zones.h"
 #include "store/conn.h"
 
 struct ProgramVars;
@@ -62,7 +66,11 @@ public:
     // The tray menu's "立即播放…": plays the event eventId now, through the same path as its
     // scheduled fire (break music, rain replacement, missing files), logged as manual. What
     // is armed next, and whether eventId still fires at its own second today, is unchanged.
-    bool PlayNow(qint64 eventId, QString* error = nullptr);
+    // zones, when given, replaces the event's own zone code for this play.
+    bool PlayNow(qint64 eventId, QString* error = nullptr, const QString& zones = QString());
+    // The zones as read with today's events (names, outputs, commands).
+    const QVector<ZoneRow>& Zones() const { return zones_; }
+    ZoneSwitch& Switch() { return zoneSwitch_; }
     // The events the play-now list offers: today's timetable, whole day, in start-time order
     // (on a no-bell day, the date's own weekday's).
     bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
@@ -70,6 +78,11 @@ public:
     const DayRule& TodayRule() const { return dayRule_; }
     bool NoBellsToday() const { return !dayRule_.bells; }
 
+    // Makes the players of events that share a second with another on other zones; without
+    // one the last row of a second alone plays.
+    void SetPlayerFactory(std::function<std::unique_ptr<Player>()> make) {
+        makePlayer_ = std::move(make);
+    }
     // Tests drive Tick by hand: with false the real timer is never armed.
     void SetTimerDriven(bool on) { timerDriven_ = on; }
     // The next instant at which a tick can do more than refresh the label: two seconds
@@ -104,6 +117,8 @@ signals:
     void Recorded(const PlayRecordRow& record);
     // TodayProblems() changed.
     void TodayProblemsChanged();
+    // A zone's output or switch command failed (the sound went on where it could).
+    void ZoneProblem(const QString& text);
 
 private:
     // A new date on the clock (or the zone changed the day's shape): the day's instants.
@@ -134,6 +149,22 @@ private:
     // ahead; cancels a start armed earlier that no longer fits.
     void Ahead(qint64 now);
     void CancelArmedStart();
+    // The zones of code: the player's route for what starts next; false when they select
+    // no zone at all.
+    bool UseZones(const QString& code, ZonePlan* plan = nullptr);
+    // Rows of the armed second before the last keep the zones later rows leave them: they
+    // play too, each on a player of its own.
+    void FireSharedSecond(qint64 now);
+    void OnZoneProblem(const QString& text);
+    struct SidePlay {
+        int row;       // in todayEvents_
+        QString zones; // what the later rows leave it
+        QString file;
+    };
+    QVector<SidePlay> SidePlays() const;
+    Player& SidePlayer(int k);
+    void ArmSidePlays(const QDateTime& target);
+    void OnSoundStopped();
     void OnFirstSample(const QString& file, const QDateTime& when);
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
@@ -178,6 +209,15 @@ private:
     QString nextEvent_;
     QString nextMusic_;
     QString nextReplace_;
+    QString nextZones_;
+    QVector<ZoneRow> zones_;
+    ZoneSwitch zoneSwitch_;
+    QVector<ZoneSwitchCall> aheadSwitches_; // switched on for the armed event, not yet fired
+    QSet<QString> zoneProblemsSaid_;        // zone failures recorded on the day
+    QVector<ZoneSwitchCall> sideSwitches_;  // switched on for the side plays of the last second
+    // Players of earlier rows at a shared second that keep some zones.
+    std::vector<std::unique_ptr<Player>> sidePlayers_;
+    std::function<std::unique_ptr<Player>()> makePlayer_;
     int secToNext_ = 0;
     QString labelText_;
     QString preparedFile_; // prepared for the event preparedId_

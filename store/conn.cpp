@@ -233,6 +233,11 @@ const QVector<Migration>& SchemaMigrations() {
         // Version 5: small things the windows remember by name, such as the folder the file
         // dialogs open in.
         {5, {QStringLiteral("CREATE TABLE IF NOT EXISTS 记忆 (名称 TEXT PRIMARY KEY, 值 TEXT)")}},
+        // Version 6: where each play zone sounds, and the command that switches it on.
+        {6,
+         {QStringLiteral(
+             "CREATE TABLE IF NOT EXISTS 区域设置 (序号 INTEGER PRIMARY KEY, 名称 TEXT, "
+             "输出 TEXT, 输出名称 TEXT, 声道数 INTEGER, 声道 INTEGER, 切换命令 TEXT)")}},
     };
     return steps;
 }

@@ -180,6 +180,13 @@ public:
     // When the last copy was made (invalid when none was).
     bool LastCentralCopy(QDateTime* when, QString* error = nullptr);
 
+    // --- 区域设置: where each play zone sounds (store/zones.cpp)
+    // The kZoneCount zones in order; a zone never stored reads as its defaults.
+    bool Zones(QVector<ZoneRow>* rows, QString* error = nullptr);
+    // Stores the zones in one transaction, all or none. A zone number outside 1 … kZoneCount,
+    // or a channel beyond the output's channels, is refused before anything is written.
+    bool SetZones(const QVector<ZoneRow>& rows, QString* error = nullptr);
+
     // --- 播放记录: what became of each event, kept for the records window (store/records.cpp)
     bool AddPlayRecord(const PlayRecordRow& row, qint64* id = nullptr, QString* error = nullptr);
     // The records of one date "yyyy-MM-dd", in time order.

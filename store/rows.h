@@ -79,6 +79,28 @@ struct SpecialDayRow {
 // The kind of a day with no bells at all.
 inline const QString kNoBellsKind = QStringLiteral("无铃声");
 
+// The play zones, in the order of their characters in a zone code (播放区域).
+inline constexpr int kZoneCount = 6;
+inline const QStringList& DefaultZoneNames() {
+    static const QStringList names = {QStringLiteral("教学楼一"), QStringLiteral("教学楼二"),
+                                      QStringLiteral("教学楼三"), QStringLiteral("寝室楼一"),
+                                      QStringLiteral("寝室楼二"), QStringLiteral("操场")};
+    return names;
+}
+
+// Where one play zone sounds (table 区域设置). A zone never configured reads as its default
+// name on the default output, with no command.
+struct ZoneRow {
+    int zone = 0;       // 序号: 1 … kZoneCount, its character in a zone code
+    QString name;       // 名称
+    QString sink;       // 输出: a sink in gst-launch syntax; "" the default output
+    QString outputName; // 输出名称: the output as its list showed it
+    int channels = 0;   // 声道数: the channels of the output, with channel
+    int channel = 0;    // 声道: the one channel (1-based) that feeds the zone; 0: all
+    QString command;    // 切换命令: run with the zone code before a sound and after it
+    bool operator==(const ZoneRow&) const = default;
+};
+
 // The settings grids the store fills. A window names the rows it shows; the store knows
 // their table, filter and order, so no window names a table or column and no text a user
 // typed ever becomes part of a statement.

@@ -657,6 +657,42 @@ private slots:
         QVERIFY2(lines[0].contains("alsasink device=hw:99"), qPrintable(lines[0]));
     }
 
+    // --- several outputs at once -----------------------------------------------------
+    // One whole output, channel 3 of a four-channel one, one that fails as it plays and one
+    // that cannot be opened: the play reaches the first two, whole, and ends normally.
+    void routePlaysToEveryOutputThatWorks() {
+        const QString whole = Path("whole.raw"), quad = Path("quad.raw");
+        const QString sink("capsfilter caps=audio/x-raw,format=S16LE,rate=44100 ! "
+                           "filesink location=\"%1\"");
+        GstPlayer player;
+        player.SetRoute({{"教学楼一", sink.arg(whole)},
+                         {"教学楼三", sink.arg(quad), 4, {3}},
+                         {"寝室楼一", "filesink buffer-mode=unbuffered location=/dev/full"},
+                         {"操场", sink.arg(Path("no such folder/x.raw"))}});
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        QSignalSpy failed(&player, &Player::OutputFailed);
+        QSignalSpy errors(&player, &Player::Error);
+        player.SetFileName(Media("wav", 3));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
+        QCOMPARE(errors.count(), 0);
+        QTRY_COMPARE(failed.count(), 2);
+        QCOMPARE(QSet<QString>({failed[0][0].toString(), failed[1][0].toString()}),
+                 QSet<QString>({"寝室楼一", "操场"}));
+        const QByteArray stereo = WavData(Media("wav", 3));
+        QVERIFY(FileBytes(whole) == stereo);
+        const QByteArray four = FileBytes(quad);
+        QCOMPARE(four.size(), stereo.size() * 2);
+        const auto* s16 = reinterpret_cast<const qint16*>(four.constData());
+        qint64 loud[4] = {0, 0, 0, 0};
+        for (qsizetype i = 0; i < four.size() / 2; ++i) {
+            loud[i % 4] += qAbs(s16[i]);
+        }
+        QVERIFY2(
+            loud[0] == 0 && loud[1] == 0 && loud[3] == 0 && loud[2] > 0,
+            qPrintable(QString("%1 %2 %3 %4").arg(loud[0]).arg(loud[1]).arg(loud[2]).arg(loud[3])));
+    }
+
 private:
     static QByteArray FileBytes(const QString& path) {
         QFile f(path);

@@ -49,6 +49,7 @@ public:
         QString what; // "play", "halt", "set", "prepare", "playat", "cancel"
         QString file;
         QDateTime when;
+        AudioRoute route; // the route set when it was called
     };
 
     explicit FakePlayer(FakeClock* clock = nullptr) : clock_(clock) {
@@ -139,7 +140,7 @@ public:
 
 private:
     void Record(const QString& what, const QString& file) {
-        calls.push_back({what, file, clock_ ? clock_->Now() : QDateTime()});
+        calls.push_back({what, file, clock_ ? clock_->Now() : QDateTime(), Route()});
     }
     void Start() {
         playing_ = !file_.isEmpty();

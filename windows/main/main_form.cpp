@@ -32,6 +32,7 @@ namespace {
 
 const QString kNoOutputText = QStringLiteral("无法输出声音");
 const QString kProblemsText = QStringLiteral("今日有 %1 个铃声无法播放");
+const QString kZoneProblemText = QStringLiteral("%1 播放区域故障（见今日记录）");
 // While the settings window is open the schedule is stopped: bells due this soon are named.
 constexpr int kDueWarningSeconds = 120;
 
@@ -63,6 +64,7 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     connect(&engine_, &ScheduleEngine::TodayProblemsChanged, this,
             [this] { ShowFileProblems(engine_.TodayProblems()); });
     ShowFileProblems(engine_.TodayProblems());
+    connect(&engine_, &ScheduleEngine::ZoneProblem, this, &MainForm::ShowZoneProblem);
     // The menu marks follow the loaded mode.
     Menu_Mode_Rain->setChecked(vars_.RainMode);
     Menu_Mode_Normal->setChecked(!vars_.RainMode);
@@ -102,7 +104,11 @@ void MainForm::BuildMenu() {
     connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::Menu_PlayNow_Click);
     connect(Menu_Records, &QAction::triggered, this, &MainForm::Menu_Records_Click);
     ChoosePlayNow = [this](const QVector<EventRow>& events) {
-        return PlayNowDialog::Choose(events, this);
+        QStringList names;
+        for (const ZoneRow& z : engine_.Zones()) {
+            names << z.name;
+        }
+        return PlayNowDialog::Choose(events, this, names, &playNowZones_);
     };
     ConfirmExit = [this] {
         MsgBlock msg{QStringLiteral("退出程序"),
@@ -197,6 +203,11 @@ void MainForm::BuildControls() {
     Lab_Central->setStyleSheet(Lab_Warning->styleSheet());
     Lab_Central->setFont(warningFont);
     Lab_Central->hide();
+    Lab_ZoneProblem = new QLabel(this);
+    Lab_ZoneProblem->setObjectName(QStringLiteral("Lab_ZoneProblem"));
+    Lab_ZoneProblem->setStyleSheet(Lab_Warning->styleSheet());
+    Lab_ZoneProblem->setFont(warningFont);
+    Lab_ZoneProblem->hide();
 
     MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
                                     QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
@@ -276,8 +287,9 @@ void MainForm::Menu_PlayNow_Click() {
                     QStringLiteral("无法读取今天的播放事件：%1").arg(error), MsgMode::Notice);
         return;
     }
+    playNowZones_ = QString(); // the event's own, unless the dialog says otherwise
     const qint64 id = ChoosePlayNow(events);
-    if (id != 0 && !engine_.PlayNow(id, &error)) {
+    if (id != 0 && !engine_.PlayNow(id, &error, playNowZones_)) {
         ShowMessage(this, QStringLiteral("立即播放"), error, MsgMode::Notice);
     }
 }
@@ -312,6 +324,7 @@ void MainForm::Exit() {
 
 void MainForm::OpenSettings() {
     player_.Halt();
+    player_.SetRoute({}); // the pages try music out on the default output
     engine_.StopSchedule(QStringLiteral("the settings window was open"));
     {
         SettingForm settings(vars_, conn_, player_, settings_, this);
@@ -459,9 +472,19 @@ void MainForm::ShowCentralState(const QString& text) {
     ShowTrayTip();
 }
 
+void MainForm::ShowZoneProblem(const QString& text) {
+    // The sound went on where it could: the line says when a zone failed, its tip what.
+    Lab_ZoneProblem->setText(
+        kZoneProblemText.arg(QTime::currentTime().toString(QStringLiteral("HH:mm"))));
+    Lab_ZoneProblem->setToolTip(ReasonForPeople(text));
+    Lab_ZoneProblem->adjustSize();
+    Lab_ZoneProblem->show();
+    LayoutWarnings();
+}
+
 void MainForm::LayoutWarnings() {
     int bottom = Px(kClientH - 150);
-    for (QLabel* line : {Lab_Problems, Lab_Warning, Lab_Central}) {
+    for (QLabel* line : {Lab_ZoneProblem, Lab_Problems, Lab_Warning, Lab_Central}) {
         if (!line->isHidden()) {
             line->move(Px(480), bottom - line->height());
             bottom -= line->height();

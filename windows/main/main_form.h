@@ -103,6 +103,8 @@ private:
     void LayoutWarnings();
     void ShowTrayTip();
     void CopyArrived(bool changed);
+    // A zone's output or switch failed: a line that says when, its tip says what.
+    void ShowZoneProblem(const QString& text);
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -115,9 +117,10 @@ private:
     QLabel* programIcon_ = nullptr;
     QLabel* ImgIcon = nullptr;
     QLabel* Lab_version = nullptr;
-    QLabel* Lab_Warning = nullptr;  // "无法输出声音" while no sound device can be opened
-    QLabel* Lab_Problems = nullptr; // "今日有 N 个铃声无法播放"
-    QLabel* Lab_Central = nullptr;  // the central timetable cannot be reached
+    QLabel* Lab_Warning = nullptr;     // "无法输出声音" while no sound device can be opened
+    QLabel* Lab_Problems = nullptr;    // "今日有 N 个铃声无法播放"
+    QLabel* Lab_Central = nullptr;     // the central timetable cannot be reached
+    QLabel* Lab_ZoneProblem = nullptr; // "hh:mm 播放区域故障（见今日记录）"
     MyButton* MyBt_Records = nullptr;
     MyButton* settingsButton_ = nullptr;
     MyButton* MyButton_Hide = nullptr;
@@ -138,4 +141,5 @@ private:
     bool exiting_ = false;
     bool outputUsable_ = true;
     int problemCount_ = 0;
+    QString playNowZones_; // ticked in the play-now dialog; null: the event's own
 };

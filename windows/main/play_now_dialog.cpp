@@ -6,7 +6,11 @@
 #include "widgets/ui_font.h"
 #include "windows/main/schedule_windows.h"
 
+#include "schedule/zones.h"
+
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QKeyEvent>
 
 namespace {
@@ -24,7 +28,9 @@ QString RowText(const EventRow& r) {
 
 } // namespace
 
-PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) : QDialog(parent) {
+PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
+                             const QStringList& zoneNames)
+    : QDialog(parent), events_(events) {
     setObjectName(QStringLiteral("PlayNowDialog"));
     setWindowTitle(QStringLiteral("立即播放"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -40,11 +46,25 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) :
                         QRect(kClientW - 780, 150, 300, 270));
     List_TodayEvents = new QListWidget(this);
     List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
-    List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 2800)));
+    List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 1800)));
     // A long name wraps inside the list rather than running past its edge.
     List_TodayEvents->setWordWrap(true);
     List_TodayEvents->setResizeMode(QListView::Adjust);
     List_TodayEvents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Where it plays: the event's own zones, which the user may change for this play.
+    auto* zonesFrame = new QGroupBox(QStringLiteral("播放区域"), this); // caption
+    zonesFrame->setObjectName(QStringLiteral("Frame_Zones"));
+    zonesFrame->setGeometry(Px(QRect(480, 2520, kClientW - 960, 990)));
+    auto* grid = new QGridLayout(zonesFrame);
+    grid->setContentsMargins(Px(90), Px(15), Px(90), Px(15));
+    grid->setVerticalSpacing(0);
+    for (int i = 0; i < kZoneCount; ++i) {
+        auto* check = new QCheckBox(zoneNames.value(i, DefaultZoneNames()[i]), zonesFrame);
+        check->setObjectName(QStringLiteral("Check_Zone%1").arg(i + 1));
+        grid->addWidget(check, i / 3, i % 3);
+        zoneChecks_ << check;
+    }
+    connect(List_TodayEvents, &QListWidget::currentRowChanged, this, &PlayNowDialog::ShowZonesOf);
     for (const EventRow& r : events) {
         auto* item = new QListWidgetItem(RowText(r), List_TodayEvents);
         item->setData(Qt::UserRole, r.id);
@@ -74,6 +94,24 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent) :
     skin_.Preamble(this);
 }
 
+void PlayNowDialog::ShowZonesOf(int row) {
+    if (row < 0 || row >= events_.size()) {
+        return;
+    }
+    const QString code = PlayedZoneCode(events_[row].zones);
+    for (int i = 0; i < zoneChecks_.size(); ++i) {
+        zoneChecks_[i]->setChecked(code[i] == QLatin1Char('1'));
+    }
+}
+
+QString PlayNowDialog::ChosenZones() const {
+    QVector<bool> picked;
+    for (const QCheckBox* check : zoneChecks_) {
+        picked << check->isChecked();
+    }
+    return ZoneCodeOf(picked);
+}
+
 void PlayNowDialog::MyButton_Play_Click() {
     const QListWidgetItem* item = List_TodayEvents->currentItem();
     if (!item || !item->data(Qt::UserRole).isValid()) {
@@ -83,7 +121,12 @@ void PlayNowDialog::MyButton_Play_Click() {
     accept();
 }
 
-qint64 PlayNowDialog::Choose(const QVector<EventRow>& events, QWidget* parent) {
-    PlayNowDialog dialog(events, parent);
-    return dialog.exec() == QDialog::Accepted ? dialog.ChosenId() : 0;
+qint64 PlayNowDialog::Choose(const QVector<EventRow>& events, QWidget* parent,
+                             const QStringList& zoneNames, QString* zones) {
+    PlayNowDialog dialog(events, parent, zoneNames);
+    if (dialog.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    *zones = dialog.ChosenZones();
+    return dialog.ChosenId();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QListWidget>
 #include <QVector>
@@ -14,10 +15,16 @@ class MyButton;
 class PlayNowDialog : public QDialog {
     Q_OBJECT
 public:
-    PlayNowDialog(const QVector<EventRow>& events, QWidget* parent = nullptr);
+    // zoneNames: the play zones by their names (the zones page's), in code order.
+    PlayNowDialog(const QVector<EventRow>& events, QWidget* parent = nullptr,
+                  const QStringList& zoneNames = DefaultZoneNames());
 
-    // Opens the dialog modally; the id of the chosen event, or 0 when none was chosen.
-    static qint64 Choose(const QVector<EventRow>& events, QWidget* parent);
+    // Opens the dialog modally; the id of the chosen event, or 0 when none was chosen, and
+    // into *zones the zones ticked for it.
+    static qint64 Choose(const QVector<EventRow>& events, QWidget* parent,
+                         const QStringList& zoneNames, QString* zones);
+    // The zone code ticked: the current event's own until the user changes it.
+    QString ChosenZones() const;
 
     // The id of the chosen event once accepted; 0 otherwise.
     qint64 ChosenId() const { return chosen_; }
@@ -26,7 +33,11 @@ public:
 
 private:
     Skin skin_;
+    void ShowZonesOf(int row);
+
+    QVector<EventRow> events_;
     QListWidget* List_TodayEvents = nullptr;
+    QVector<QCheckBox*> zoneChecks_; // Check_Zone1 … Check_Zone6
     MyButton* MyButton_Play = nullptr;
     MyButton* MyButton_Cancel = nullptr;
     qint64 chosen_ = 0;

@@ -8,6 +8,7 @@
 #include "windows/settings/options_page.h"
 #include "windows/settings/replace_page.h"
 #include "windows/settings/week_page.h"
+#include "windows/settings/zones_page.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr int kMenuWidth = 1600;
 constexpr int kMenuHeight = 450;
 constexpr int kDrawerHeight = 3950;
 constexpr int kEntrySize = 1050;
-constexpr int kGroupCount[2] = {3, 2};
+constexpr int kGroupCount[2] = {3, 3};
 const QRect kPageRect(2200, 700, 8000, 4900);
 // Inside the rounded region's top-right corner, so it is whole and clickable.
 const QRect kCloseButton(10380, 180, 300, 270);
@@ -27,8 +28,11 @@ struct Entry {
     const char* caption;
     int style;
 };
+// clang-format off
 const Entry kEntries[SettingForm::kPageCount] = {
-    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, {"基本设置", 3}, {"特殊日期", 7}}; // caption
+    {"一周设置", 1}, {"课间音乐", 2}, {"雨天音乐", 4}, // caption
+    {"基本设置", 3}, {"特殊日期", 7}, {"播放区域", 6}}; // caption
+// clang-format on
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
 
 template <typename Page> HostedPage Host(Page* page) {
@@ -82,8 +86,10 @@ HostedPage SettingForm::MakePage(int index) {
         return Host(new ReplacePage(ctx_, this));
     case 3:
         return Host(new OptionsPage(ctx_, this));
-    default:
+    case 4:
         return Host(new SpecialDaysPage(ctx_, this));
+    default:
+        return Host(new ZonesPage(ctx_, this));
     }
 }
 

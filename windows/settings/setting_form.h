@@ -20,7 +20,7 @@ struct HostedPage {
 };
 
 // The settings window "详细设置": a skinned, borderless, modal window with an accordion menu
-// of two headings and five entries on the left; each entry shows its page on the right.
+// of two headings and six entries on the left; each entry shows its page on the right.
 // Changes go to the store as they are made; the window sends nothing on close (the main
 // window re-reads today's events when it is active again).
 class SettingForm : public QDialog {
@@ -28,13 +28,13 @@ class SettingForm : public QDialog {
 public:
     static constexpr int kClientW = 11235; // twips: 749 x 385 pixels
     static constexpr int kClientH = 5775;
-    static constexpr int kPageCount = 5;
+    static constexpr int kPageCount = 6;
     static constexpr int kOptionsPage = 3;
 
     SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
                 QWidget* parent = nullptr);
 
-    // Selects entry index (0..4): runs its page's loader and shows the page. Selecting the
+    // Selects entry index (0..5): runs its page's loader and shows the page. Selecting the
     // entry already shown does nothing.
     void MenuGroup_Click(int index);
     // Shows the page of the selected entry at the page rectangle.

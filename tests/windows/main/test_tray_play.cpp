@@ -123,7 +123,7 @@ private slots:
     void theDialogListsTheEventsAndReturnsTheChosenOne() {
         QVector<EventRow> events = {
             {11, "星期一", "早操", "07:30:00", "/m/早操.mp3", "", "√", "", ""},
-            {12, "星期一", "曲库_A", "09:40:00", kBreakMusicFile, "", "√", "", ""},
+            {12, "星期一", "曲库_A", "09:40:00", kBreakMusicFile, "", "√", "", "000101"},
         };
         PlayNowDialog dialog(events);
         dialog.show();
@@ -133,10 +133,14 @@ private slots:
         QVERIFY(list->item(0)->text().contains("早操.mp3"));
         QVERIFY(list->item(1)->text().contains("课间音乐"));
         QVERIFY(KeepsScheduleRunning(&dialog));
+        QCOMPARE(dialog.ChosenZones(), QString("111111")); // no code: all zones
         list->setCurrentRow(1);
+        QCOMPARE(dialog.ChosenZones(), QString("000101"));             // the event's own …
+        dialog.findChild<QCheckBox*>("Check_Zone1")->setChecked(true); // … changed for this play
         dialog.MyButton_Play_Click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.ChosenId(), qint64(12));
+        QCOMPARE(dialog.ChosenZones(), QString("100101"));
     }
 
     void anEmptyDayOffersNothingToPlay() {

@@ -1,0 +1,152 @@
+#include "audio/output_devices.h"
+
+#include "audio/gst_init.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QtMath>
+
+#include <gst/gst.h>
+
+namespace {
+
+// The property by which the device's own sink finds it again, whatever order the devices
+// are listed in next time: an ALSA device name, a sound server's sink name.
+QString StableSink(GstDevice* device) {
+    GstElement* element = gst_device_create_element(device, nullptr);
+    if (!element) {
+        return {};
+    }
+    gst_object_ref_sink(element);
+    QString sink = QString::fromUtf8(GST_OBJECT_NAME(gst_element_get_factory(element)));
+    for (const char* property : {"device", "target-object", "path"}) {
+        if (!g_object_class_find_property(G_OBJECT_GET_CLASS(element), property)) {
+            continue;
+        }
+        gchar* value = nullptr;
+        g_object_get(element, property, &value, nullptr);
+        if (value && *value) {
+            sink += QStringLiteral(" %1=\"%2\"")
+                        .arg(QString::fromUtf8(property), QString::fromUtf8(value));
+            g_free(value);
+            break;
+        }
+        g_free(value);
+    }
+    gst_object_unref(element);
+    return sink;
+}
+
+int MostChannels(GstDevice* device) {
+    GstCaps* caps = gst_device_get_caps(device);
+    int most = 0;
+    for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
+        const GValue* v = gst_structure_get_value(gst_caps_get_structure(caps, i), "channels");
+        if (v && G_VALUE_HOLDS_INT(v)) {
+            most = std::max(most, g_value_get_int(v));
+        } else if (v && GST_VALUE_HOLDS_INT_RANGE(v)) {
+            most = std::max(most, gst_value_get_int_range_max(v));
+        }
+    }
+    if (caps) {
+        gst_caps_unref(caps);
+    }
+    return most;
+}
+
+// Whether a PulseAudio (or PipeWire's pulse) server can be there to ask. Without one, the
+// pulse device provider's failed connection would leave its context behind at every look.
+bool PulseServerThere() {
+    if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
+        return true;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/pulse/native"));
+}
+
+// The device providers to ask, without those another one stands for (a sound server hides
+// the sound cards it plays to), as a device monitor would choose them.
+QVector<GstDeviceProvider*> OutputProviders() {
+    QVector<GstDeviceProvider*> providers;
+    QSet<QString> hidden;
+    GList* factories = gst_device_provider_factory_list_get_device_providers(GST_RANK_MARGINAL);
+    for (GList* f = factories; f; f = f->next) {
+        auto* factory = GST_DEVICE_PROVIDER_FACTORY(f->data);
+        const QString name = QString::fromUtf8(GST_OBJECT_NAME(factory));
+        if (!gst_device_provider_factory_has_classes(factory, "Audio/Sink") ||
+            (name == QStringLiteral("pulsedeviceprovider") && !PulseServerThere())) {
+            continue;
+        }
+        if (GstDeviceProvider* p = gst_device_provider_factory_get(factory)) {
+            gchar** hides = gst_device_provider_get_hidden_providers(p);
+            for (gchar** h = hides; h && *h; ++h) {
+                hidden << QString::fromUtf8(*h);
+            }
+            g_strfreev(hides);
+            providers << p;
+        }
+    }
+    gst_plugin_feature_list_free(factories);
+    providers.removeIf([&](GstDeviceProvider* p) {
+        GstDeviceProviderFactory* f = gst_device_provider_get_factory(p);
+        const bool drop = hidden.contains(QString::fromUtf8(GST_OBJECT_NAME(f)));
+        if (drop) {
+            gst_object_unref(p);
+        }
+        return drop;
+    });
+    return providers;
+}
+
+} // namespace
+
+QVector<OutputDevice> ListOutputDevices() {
+    EnsureGstInit();
+    QVector<OutputDevice> found;
+    for (GstDeviceProvider* provider : OutputProviders()) {
+        GList* devices = gst_device_provider_get_devices(provider);
+        for (GList* d = devices; d; d = d->next) {
+            auto* device = GST_DEVICE(d->data);
+            if (!gst_device_has_classes(device, "Audio/Sink")) {
+                continue;
+            }
+            gchar* name = gst_device_get_display_name(device);
+            const QString sink = StableSink(device);
+            if (!sink.isEmpty()) {
+                found.push_back({QString::fromUtf8(name), sink, MostChannels(device)});
+            }
+            g_free(name);
+        }
+        g_list_free_full(devices, gst_object_unref);
+        gst_object_unref(provider);
+    }
+    return found;
+}
+
+bool WriteTestTone(const QString& path) {
+    constexpr int kRate = 44100;
+    constexpr int kSamples = kRate * 6 / 10; // 0.6 s
+    QByteArray b;
+    auto u32 = [&](quint32 v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](quint16 v) { b.append(reinterpret_cast<const char*>(&v), 2); };
+    b.append("RIFF");
+    u32(36 + kSamples * 2);
+    b.append("WAVEfmt ");
+    u32(16);
+    u16(1); // PCM
+    u16(1); // mono
+    u32(kRate);
+    u32(kRate * 2);
+    u16(2);
+    u16(16);
+    b.append("data");
+    u32(kSamples * 2);
+    for (int i = 0; i < kSamples; ++i) {
+        // 880 Hz, faded in and out so it does not click.
+        const double fade = std::min({1.0, i / 2000.0, (kSamples - i) / 2000.0});
+        u16(quint16(qint16(12000 * fade * std::sin(2 * M_PI * 880 * i / kRate))));
+    }
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(b) == b.size();
+}

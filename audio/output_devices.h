@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+// One sound output of this machine, as GStreamer's device monitor lists it.
+struct OutputDevice {
+    QString name;     // for people: "Built-in Audio Analog Stereo"
+    QString sink;     // the sink that opens it, by a stable name, in gst-launch syntax
+    int channels = 0; // the most it takes; 0 when it does not say
+};
+
+// The machine's audio outputs (sound cards, PipeWire/PulseAudio sinks, USB interfaces) now.
+QVector<OutputDevice> ListOutputDevices();
+// A short tone as a WAV file at path, for trying an output out.
+bool WriteTestTone(const QString& path);

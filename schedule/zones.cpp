@@ -1,0 +1,178 @@
+#include "schedule/zones.h"
+
+#include "core/play_log.h"
+
+#include <QProcess>
+#include <QTimer>
+
+namespace {
+
+const QString kAllZones = QStringLiteral("111111");
+
+bool HasOwnSetting(const ZoneRow& z) {
+    return !z.sink.isEmpty() || z.channel > 0 || !z.command.isEmpty();
+}
+
+} // namespace
+
+QString PlayedZoneCode(const QString& code) {
+    if (code.size() != kZoneCount) {
+        return kAllZones;
+    }
+    for (QChar c : code) {
+        if (c != QLatin1Char('0') && c != QLatin1Char('1')) {
+            return kAllZones;
+        }
+    }
+    return code;
+}
+
+bool ZonesConfigured(const QVector<ZoneRow>& zones) {
+    return std::any_of(zones.begin(), zones.end(), HasOwnSetting);
+}
+
+ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
+    ZonePlan plan;
+    plan.code = PlayedZoneCode(code);
+    for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
+        if (plan.code[i] != QLatin1Char('1')) {
+            continue;
+        }
+        const ZoneRow& z = zones[i];
+        plan.names << z.name;
+        auto out = std::find_if(plan.route.begin(), plan.route.end(),
+                                [&](const AudioOutput& o) { return o.sink == z.sink; });
+        if (out == plan.route.end()) {
+            plan.route.push_back({z.name, z.sink, z.channels, {}});
+            out = plan.route.end() - 1;
+            if (z.channel > 0) {
+                out->channelsOn << z.channel;
+            }
+        } else {
+            out->name += QLatin1Char('+') + z.name;
+            out->channels = std::max(out->channels, z.channels);
+            // A zone that takes the whole output makes the branch whole.
+            if (z.channel > 0 && !out->channelsOn.isEmpty()) {
+                out->channelsOn << z.channel;
+            } else {
+                out->channelsOn.clear();
+            }
+        }
+        if (!z.command.isEmpty()) {
+            auto call =
+                std::find_if(plan.switches.begin(), plan.switches.end(),
+                             [&](const ZoneSwitchCall& c) { return c.command == z.command; });
+            if (call == plan.switches.end()) {
+                plan.switches.push_back({z.command, QString(kZoneCount, QLatin1Char('0'))});
+                call = plan.switches.end() - 1;
+            }
+            call->code[i] = QLatin1Char('1');
+        }
+    }
+    if (!ZonesConfigured(zones)) {
+        plan.route.clear(); // nothing configured: the default output, whatever the code
+        return plan;
+    }
+    plan.nowhere = plan.names.isEmpty();
+    // The default output whole is the play of old, with no tee.
+    if (plan.route.size() == 1 && plan.route[0].sink.isEmpty() &&
+        plan.route[0].channelsOn.isEmpty()) {
+        plan.route.clear();
+    }
+    return plan;
+}
+
+QString ZonesLeftBy(const QString& earlier, const QString& later) {
+    const QString a = PlayedZoneCode(earlier), b = PlayedZoneCode(later);
+    QString left(kZoneCount, QLatin1Char('0'));
+    for (int i = 0; i < kZoneCount; ++i) {
+        if (a[i] == QLatin1Char('1') && b[i] != QLatin1Char('1')) {
+            left[i] = QLatin1Char('1');
+        }
+    }
+    return left;
+}
+
+QString ZoneCodeOf(const QVector<bool>& picked) {
+    QString code;
+    for (bool p : picked) {
+        code += p ? QLatin1Char('1') : QLatin1Char('0');
+    }
+    return code;
+}
+
+ZoneSwitch::~ZoneSwitch() {
+    for (QProcess* process : findChildren<QProcess*>()) {
+        process->disconnect(this);
+        if (process->state() != QProcess::NotRunning) {
+            process->waitForFinished(1000);
+        }
+    }
+}
+
+void ZoneSwitch::On(const QVector<ZoneSwitchCall>& calls) {
+    for (const ZoneSwitchCall& c : calls) {
+        if (!on_.contains(c)) {
+            on_ << c;
+            Run(c, QStringLiteral("on"));
+        }
+    }
+}
+
+void ZoneSwitch::OffExcept(const QVector<ZoneSwitchCall>& calls) {
+    QVector<ZoneSwitchCall> keep;
+    for (const ZoneSwitchCall& c : on_) {
+        if (calls.contains(c)) {
+            keep << c;
+        } else {
+            Run(c, QStringLiteral("off"));
+        }
+    }
+    on_ = keep;
+}
+
+void ZoneSwitch::Fail(const QString& text) {
+    PlayLog(QStringLiteral("error %1").arg(text));
+    emit Failed(text);
+}
+
+void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
+    QStringList args = QProcess::splitCommand(call.command);
+    if (args.isEmpty()) {
+        return;
+    }
+    const QString program = args.takeFirst();
+    args << call.code << how;
+    const QString what = QStringLiteral("%1 %2").arg(call.command, args.join(QLatin1Char(' ')));
+    auto* process = new QProcess(this);
+    auto* limit = new QTimer(process);
+    limit->setSingleShot(true);
+    connect(limit, &QTimer::timeout, process, [this, process, what] {
+        process->kill(); // finished (crashed) follows and deletes it
+        Fail(QStringLiteral("zone switch \"%1\" did not end within %2 s")
+                 .arg(what)
+                 .arg(limitMs_ / 1000.0));
+    });
+    connect(process, &QProcess::finished, this,
+            [this, process, limit, what](int code, QProcess::ExitStatus status) {
+                if (limit->isActive() && (status != QProcess::NormalExit || code != 0)) {
+                    Fail(QStringLiteral("zone switch \"%1\" failed (exit %2)").arg(what).arg(code));
+                }
+                limit->stop();
+                process->deleteLater();
+            });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process, limit, what](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart) {
+                    limit->stop();
+                    Fail(QStringLiteral("zone switch \"%1\" cannot be started: %2")
+                             .arg(what, process->errorString()));
+                    process->deleteLater();
+                }
+            });
+    PlayLog(QStringLiteral("zones %1").arg(what));
+    limit->start(limitMs_);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(program, args);
+}

@@ -1,0 +1,74 @@
+// Statements on 区域设置, where each play zone sounds.
+#include "store/conn.h"
+#include "store/statement.h"
+#include "store/transaction.h"
+
+#include <QSqlQuery>
+
+namespace {
+
+ZoneRow ReadZone(const QSqlQuery& q) {
+    return {q.value(0).toInt(), ColumnText(q, 1),   ColumnText(q, 2), ColumnText(q, 3),
+            q.value(4).toInt(), q.value(5).toInt(), ColumnText(q, 6)};
+}
+
+QString ZoneProblem(const ZoneRow& z) {
+    if (z.zone < 1 || z.zone > kZoneCount) {
+        return QStringLiteral("区域序号 %1 不在 1 到 %2 之间").arg(z.zone).arg(kZoneCount);
+    }
+    if (z.channel < 0 || z.channels < 0 || (z.channel > 0 && z.channel > z.channels)) {
+        return QStringLiteral("区域“%1”的声道 %2 不在输出的 %3 个声道之内")
+            .arg(z.name)
+            .arg(z.channel)
+            .arg(z.channels);
+    }
+    return {};
+}
+
+} // namespace
+
+bool Conn::Zones(QVector<ZoneRow>* rows, QString* error) {
+    QVector<ZoneRow> stored;
+    if (!Select(QStringLiteral("SELECT 序号, 名称, 输出, 输出名称, 声道数, 声道, 切换命令 FROM "
+                               "区域设置 ORDER BY 序号"),
+                {}, &stored, ReadZone, error)) {
+        return false;
+    }
+    QVector<ZoneRow> zones(kZoneCount);
+    for (int i = 0; i < kZoneCount; ++i) {
+        zones[i].zone = i + 1;
+        zones[i].name = DefaultZoneNames()[i];
+    }
+    for (const ZoneRow& z : stored) {
+        if (z.zone >= 1 && z.zone <= kZoneCount) {
+            zones[z.zone - 1] = z;
+            if (z.name.trimmed().isEmpty()) {
+                zones[z.zone - 1].name = DefaultZoneNames()[z.zone - 1];
+            }
+        }
+    }
+    *rows = zones;
+    return true;
+}
+
+bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
+    for (const ZoneRow& z : rows) {
+        if (const QString problem = ZoneProblem(z); !problem.isEmpty()) {
+            return Failed(error, problem);
+        }
+    }
+    Transaction tx(*this);
+    if (!tx.Begin(error)) {
+        return false;
+    }
+    for (const ZoneRow& z : rows) {
+        if (!Exec(QStringLiteral("INSERT OR REPLACE INTO 区域设置 (序号, 名称, 输出, 输出名称, "
+                                 "声道数, 声道, 切换命令) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                  {z.zone, NotNull(z.name.trimmed()), NotNull(z.sink.trimmed()),
+                   NotNull(z.outputName), z.channels, z.channel, NotNull(z.command.trimmed())},
+                  error)) {
+            return false;
+        }
+    }
+    return tx.Commit(error);
+}

@@ -1,0 +1,153 @@
+// Play zones: what a zone code comes to, and an event that sounds on its own zones only.
+#include "audio/gst_init.h"
+#include "audio/gst_player.h"
+#include "core/play_log.h"
+#include "core/time_text.h"
+#include "schedule/schedule_engine.h"
+#include "support/engine_rig.h"
+#include "support/log_capture.h"
+
+#include <QtTest>
+
+namespace {
+
+// Zones 1 and 3 share one output (zone 3 on its channel 3 of 4), zone 2 has its own.
+QVector<ZoneRow> ThreeZones(const QString& a, const QString& b, const QString& command = "") {
+    QVector<ZoneRow> zones(kZoneCount);
+    for (int i = 0; i < kZoneCount; ++i) {
+        zones[i] = {i + 1, DefaultZoneNames()[i], {}, {}, 0, 0, {}};
+    }
+    zones[0].sink = zones[2].sink = a;
+    zones[1].sink = b;
+    zones[2].channels = 4;
+    zones[2].channel = 3;
+    zones[0].command = zones[2].command = command;
+    return zones;
+}
+
+qint64 Stamp(const QString& path) {
+    return QFileInfo(path).size();
+}
+
+} // namespace
+
+class TestZones : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { EnsureGstInit(); }
+
+    void zoneCodesComeToOutputsAndCommands() {
+        QVector<ZoneRow> zones = ThreeZones("sinkA", "sinkB", "relay --bus 1");
+        ZonePlan plan = PlanZones("101000", zones);
+        QCOMPARE(plan.route.size(), 1); // zone 1 takes output A whole
+        QCOMPARE(plan.route[0], AudioOutput({"教学楼一+教学楼三", "sinkA", 4, {}}));
+        QCOMPARE(plan.switches, QVector<ZoneSwitchCall>({{"relay --bus 1", "101000"}}));
+        plan = PlanZones("011000", zones);
+        QCOMPARE(plan.route,
+                 AudioRoute({{"教学楼二", "sinkB", 0, {}}, {"教学楼三", "sinkA", 4, {3}}}));
+        QCOMPARE(plan.switches[0].code, QString("001000"));
+        QVERIFY(PlanZones("000000", zones).nowhere);
+        QCOMPARE(PlanZones("bad", zones).code, QString("111111"));
+        // Nothing configured: the default output, as ever, whatever the code.
+        const QVector<ZoneRow> plain = ThreeZones("", "");
+        for (ZoneRow& z : const_cast<QVector<ZoneRow>&>(plain)) {
+            z.channel = 0;
+        }
+        QVERIFY(PlanZones("000001", plain).route.isEmpty() && !PlanZones("000001", plain).nowhere);
+        QCOMPARE(ZonesLeftBy("111000", "011001"), QString("100000"));
+    }
+
+    // Two rows at one second: the later takes the zones they share, the earlier keeps the
+    // rest and plays there on a player of its own.
+    void rowsOfOneSecondShareTheZones() {
+        EngineRig r;
+        std::vector<FakePlayer*> sides;
+        r.engine.SetPlayerFactory([&] {
+            auto p = std::make_unique<FakePlayer>(); // armed on the audio clock: not by ticks
+            sides.push_back(p.get());
+            return p;
+        });
+        QVERIFY(r.store.conn->SetZones(ThreeZones("sinkA", "sinkB")));
+        const QString week = WeekdayName(QDate(2026, 12, 7));
+        r.store.AddEvent({0, week, "起床", "08:00:00", r.File("a.wav"), "", "√", "", "110000"});
+        r.store.AddEvent({0, week, "广播", "08:00:00", r.File("b.wav"), "", "√", "", "010000"});
+        r.At(QDate(2026, 12, 7), QTime(7, 59, 50));
+        PlayLogCapture log;
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QTime(8, 0, 1));
+        QCOMPARE(r.player.Route(), AudioRoute({{"教学楼二", "sinkB", 0, {}}}));
+        QCOMPARE(sides.size(), size_t(1));
+        QCOMPARE(sides[0]->Route(), AudioRoute({{"教学楼一", "sinkA", 0, {}}}));
+        QVERIFY(sides[0]->calls.last().what.startsWith("play"));
+        QVERIFY(sides[0]->calls.last().file.endsWith("a.wav"));
+        QVERIFY(r.player.plays.last().endsWith("b.wav"));
+        QCOMPARE(log.Matching("\"广播\" takes the zones it shares with \"起床\"").size(), 1);
+        r.engine.StopPlaying(); // stops both
+        QCOMPARE(sides[0]->calls.last().what, QString("halt"));
+    }
+
+    // The real player, a filesink per zone and a relay command: an event for zones 1, 3 and 4
+    // sounds on 1 and 3 alone (4's output cannot be opened: recorded and told), switched on
+    // before its first sample and off after its end.
+    void eventSoundsOnItsZonesBetweenItsSwitches() {
+        TempStore store;
+        const QString dir = store.dir.path();
+        const QString sink("filesink sync=true location=\"%1/%2.raw\"");
+        QVector<ZoneRow> zones(kZoneCount);
+        for (int i = 0; i < kZoneCount; ++i) {
+            zones[i] = {i + 1, DefaultZoneNames()[i], sink.arg(dir).arg(i + 1), {}, 0, 0, {}};
+        }
+        QFile script(dir + "/relay");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\necho \"$1 $2 $(date +%s%3N)\" >> \"$(dirname \"$0\")/relay.log\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        zones[3].sink = sink.arg(dir + "/no such folder").arg(4);
+        zones[0].command = zones[2].command = dir + "/relay";
+        QVERIFY(store.conn->SetZones(zones));
+        const QString bell = dir + "/bell.wav";
+        QVERIFY(media::Make(bell, 0.5));
+        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
+        store.AddEvent(
+            {0, WeekdayName(at.date()), "起床", TimeText(at.time()), bell, "", "√", "", "101100"});
+        ProgramVars vars;
+        SystemClock clock;
+        GstPlayer player;
+        QSignalSpy first(&player, &Player::FirstSample);
+        QSignalSpy states(&player, &Player::PlayStateChange);
+        ScheduleEngine engine(vars, *store.conn, clock, player, nullptr);
+        QSignalSpy problems(&engine, &ScheduleEngine::ZoneProblem);
+        QSignalSpy records(&engine, &ScheduleEngine::Recorded);
+        engine.LoadTodayEvents();
+        QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!player.IsPlaying(), 10000);
+        QTRY_COMPARE(QString(FileText(dir + "/relay.log")).count('\n'), 2);
+        const QStringList lines = QString(FileText(dir + "/relay.log")).split('\n');
+        const qint64 firstMs = first[0][1].toDateTime().toMSecsSinceEpoch();
+        QVERIFY2(lines[0].startsWith("101000 on ") &&
+                     lines[0].section(' ', 2).toLongLong() < firstMs,
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith("101000 off ") &&
+                     lines[1].section(' ', 2).toLongLong() > firstMs + 400,
+                 qPrintable(lines[1]));
+        QVERIFY(Stamp(dir + "/1.raw") > 0 && Stamp(dir + "/3.raw") > 0);
+        QCOMPARE(Stamp(dir + "/2.raw"), 0);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems[0][0].toString().startsWith("output 寝室楼一 fails"));
+        const auto failed = records[0][0].value<PlayRecordRow>();
+        QVERIFY(failed.outcome == PlayOutcome::Failed && failed.event == "起床");
+        engine.StopSchedule();
+    }
+
+private:
+    static QByteArray FileText(const QString& path) {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZones)
+#include "test_zones.moc"
