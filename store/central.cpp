@@ -24,9 +24,10 @@ const QString kChannel = QStringLiteral("belvoran");
 // settings window's view take the session's site as 站点 (set by OpenCentral).
 struct SiteTable {
     QString name;
-    QString columns; // the local columns after id, as declared
-    QString unique;  // a further unique constraint, or empty
-    int since = 1;   // the central schema version that made it
+    QString columns;   // the local columns after id, as declared
+    QString unique;    // a further unique constraint, or empty
+    int since = 1;     // the central schema version that made it
+    bool keyed = true; // an id column first; without, the unique constraint is the key
 };
 
 const QVector<SiteTable>& SiteTables() {
@@ -48,13 +49,18 @@ const QVector<SiteTable>& SiteTables() {
                         "DEFAULT '00:00:00', 记住替代音乐 INTEGER DEFAULT 0, 替代音乐 INTEGER "
                         "DEFAULT 0, 最小化 INTEGER DEFAULT 0, 倒计时 INTEGER DEFAULT 1, 开机启动 "
                         "INTEGER DEFAULT 0"),
-         QStringLiteral("PRIMARY KEY (站点)")},
+         QStringLiteral("PRIMARY KEY (站点)"), 1, false},
+        // Version 2: where each play zone of the site sounds.
+        {QStringLiteral("区域设置"),
+         QStringLiteral("序号 INTEGER NOT NULL, 名称 TEXT, 输出 TEXT, 输出名称 TEXT, 声道数 "
+                        "INTEGER, 声道 INTEGER, 切换命令 TEXT"),
+         QStringLiteral("PRIMARY KEY (站点, 序号)"), 2, false},
     };
     return tables;
 }
 
 bool Keyed(const SiteTable& t) {
-    return t.name != QLatin1String("config");
+    return t.keyed;
 }
 
 // The names of the declared columns.
@@ -160,7 +166,7 @@ QString Why(const QSqlQuery& q, const QString& connection) {
 } // namespace
 
 const QVector<Migration>& CentralMigrations() {
-    static const QVector<Migration> steps = {{1, CentralVersion1()}};
+    static const QVector<Migration> steps = {{1, CentralVersion1()}, {2, CentralVersion(2)}};
     return steps;
 }
 

@@ -47,6 +47,8 @@ const QVector<ReplicatedTable>& ReplicatedTables() {
         {QStringLiteral("替代音乐"), TableColumns(QStringLiteral("替代音乐"))},
         {QStringLiteral("特殊日期"), {"id", "日期", "类型", "备注"}},
         {QStringLiteral("config"), {"课间音乐"}, true},
+        {QStringLiteral("区域设置"),
+         {"序号", "名称", "输出", "输出名称", "声道数", "声道", "切换命令"}},
     };
     return tables;
 }
@@ -54,7 +56,8 @@ const QVector<ReplicatedTable>& ReplicatedTables() {
 QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QString& where) {
     return QStringLiteral("SELECT %1 FROM %2%3%4")
         .arg(t.columns.join(QStringLiteral(", ")), from, where,
-             t.oneRow ? QStringLiteral(" LIMIT 1") : QStringLiteral(" ORDER BY id"));
+             t.oneRow ? QStringLiteral(" LIMIT 1")
+                      : QStringLiteral(" ORDER BY ") + t.columns.first());
 }
 
 QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns) {

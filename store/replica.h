@@ -10,7 +10,7 @@
 // the schedule knows it has rung) across copies.
 struct ReplicatedTable {
     QString table;
-    QStringList columns; // copied, id first where the table has one
+    QStringList columns; // copied, the key first (the order of a copy)
     bool oneRow = false; // config: the site's one row, of which only these columns are copied
 };
 

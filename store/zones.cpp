@@ -61,12 +61,27 @@ bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
     if (!tx.Begin(error)) {
         return false;
     }
+    // An update, else an insert: on the central store a zone is unique within its site only,
+    // which an ON CONFLICT clause cannot name.
     for (const ZoneRow& z : rows) {
-        if (!Exec(QStringLiteral("INSERT OR REPLACE INTO 区域设置 (序号, 名称, 输出, 输出名称, "
-                                 "声道数, 声道, 切换命令) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                  {z.zone, NotNull(z.name.trimmed()), NotNull(z.sink.trimmed()),
-                   NotNull(z.outputName), z.channels, z.channel, NotNull(z.command.trimmed())},
-                  error)) {
+        const QVariantList values = {NotNull(z.name.trimmed()),
+                                     NotNull(z.sink.trimmed()),
+                                     NotNull(z.outputName),
+                                     z.channels,
+                                     z.channel,
+                                     NotNull(z.command.trimmed()),
+                                     z.zone};
+        QSqlQuery q;
+        if (!Run(&q,
+                 QStringLiteral("UPDATE 区域设置 SET 名称=?, 输出=?, 输出名称=?, 声道数=?, 声道=?, "
+                                "切换命令=? WHERE 序号=?"),
+                 values, error)) {
+            return false;
+        }
+        if (q.numRowsAffected() < 1 &&
+            !Exec(QStringLiteral("INSERT INTO 区域设置 (名称, 输出, 输出名称, 声道数, 声道, "
+                                 "切换命令, 序号) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                  values, error)) {
             return false;
         }
     }

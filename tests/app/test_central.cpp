@@ -88,6 +88,10 @@ private slots:
         qint64 id = 0;
         QVERIFY(a->CreateLibrary("曲库_课间") && a->AddReplace("雨", "/rain.wav", "00:00:05", &id));
         QVERIFY(Bell(*b, "早操", "08:00:05", "b.wav") > 0);
+        QVector<ZoneRow> zones;
+        QVERIFY(a->Zones(&zones));
+        zones[0].name = "东教学楼";
+        QVERIFY(a->SetZones(zones) && a->SetZones(zones)); // stored, then changed
         // The settings pages' statements work on the site's rows alone.
         const qint64 gone = Bell(*b, "删除", "09:00:00", "b.wav");
         QVERIFY(b->CopyDay("星期一", {"星期二"}) && b->DeleteLibrary("曲库_无") &&
@@ -128,6 +132,8 @@ private slots:
         QTRY_COMPARE(rb.Events(), (QStringList{"早操", "早操"}));
         QTRY_VERIFY(ra.follower.Reachable() && rb.follower.Reachable()); // their signals too
         QCOMPARE(ra.rig.store.ReplaceRows().size(), 1);
+        QVERIFY(ra.rig.store.conn->Zones(&zones) && zones[0].name == "东教学楼");
+        QVERIFY(rb.rig.store.conn->Zones(&zones) && zones[0].name == DefaultZoneNames()[0]);
         {
             SettingForm local(ra.rig.vars, *ra.rig.store.conn, ra.rig.player, ra.window.Settings());
             QVERIFY(!local.Frame(0)->isEnabled() && local.Frame(3)->isEnabled());
