@@ -1,7 +1,9 @@
 // The real GStreamer player with a fake or capturing sink, on media made at test time.
 #include "audio/gst_init.h"
 #include "audio/gst_player.h"
+#include "audio/monotonic_clock.h"
 #include "audio/playable_file.h"
+#include "audio/wake_clock.h"
 #include "core/time_text.h"
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -10,6 +12,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <gst/gst.h>
+#include <pthread.h>
+
+#include <thread>
 
 namespace {
 
@@ -339,6 +346,62 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, 10000);
         const qint64 late = target.msecsTo(first.at(0).at(1).toDateTime());
         QVERIFY2(late >= 79 && late < 1000, qPrintable(QString::number(late)));
+    }
+
+    // The first wait on an armed start's clock, on a real-time thread, spends its last
+    // stretch running: it still ends at the entry's time, never before, and an unschedule in
+    // that stretch (a new target, a halt) ends it at once.
+    void wakeClockRunsUpToItsTimeAndYieldsToAnUnschedule() {
+        const auto raise = [] {
+            sched_param param{};
+            param.sched_priority = 10;
+            return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        };
+        for (const bool unschedule : {false, true}) {
+            // A busy machine may wake the unscheduling thread after the time: then again.
+            for (int attempt = 0;; ++attempt) {
+                GstClock* clock = NewWakeClock();
+                const qint64 target = MonotonicNs() + 80 * 1000000;
+                GstClockID id = gst_clock_new_single_shot_id(clock, GstClockTime(target));
+                GstClockReturn result = GST_CLOCK_ERROR;
+                qint64 ended = 0, unscheduled = 0;
+                bool raised = false;
+                std::thread waiter([&] {
+                    raised = raise();
+                    result = gst_clock_id_wait(id, nullptr);
+                    ended = MonotonicNs();
+                });
+                if (unschedule) {
+                    std::thread([&] {
+                        raise();
+                        // Inside the run-up, 10 ms before the time.
+                        std::this_thread::sleep_for(
+                            std::chrono::nanoseconds(target - 10000000 - MonotonicNs()));
+                        unscheduled = MonotonicNs();
+                        gst_clock_id_unschedule(id);
+                    }).join();
+                }
+                waiter.join();
+                gst_clock_id_unref(id);
+                const qint64 woke = FirstWakeNs(clock);
+                gst_object_unref(clock);
+                if (!raised) {
+                    QSKIP("this process may not make a thread real-time");
+                }
+                if (unschedule && unscheduled >= target - 1000000 && attempt < 5) {
+                    continue;
+                }
+                if (unschedule) {
+                    QCOMPARE(result, GST_CLOCK_UNSCHEDULED);
+                    QVERIFY2(ended < target, qPrintable(QString::number(ended - target)));
+                    QCOMPARE(woke, qint64(-1));
+                } else {
+                    QCOMPARE(result, GST_CLOCK_OK);
+                    QVERIFY(ended >= target && woke >= target);
+                }
+                break;
+            }
+        }
     }
 
     void unpreparedStartWaitsForItsSecondToo() {
