@@ -10,6 +10,7 @@
 #include "windows/settings/settings_state.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 
 int RunCentralEditor(const QString& central, const QString& site) {
@@ -35,6 +36,11 @@ int RunCentralEditor(const QString& central, const QString& site) {
     // The options (start-up, shutdown, play order) belong to each computer, not to the site.
     settings.Frame(SettingForm::kOptionsPage)->setEnabled(false);
     settings.setWindowTitle(QStringLiteral("详细设置 — 中心时间表：%1").arg(site));
+    // The title strip drawn over the window says which site this is, too.
+    if (auto* title = settings.findChild<QLabel*>(QStringLiteral("Lab_FormTitle"))) {
+        title->setText(settings.windowTitle());
+        title->adjustSize();
+    }
     settings.exec();
     return 0;
 }

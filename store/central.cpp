@@ -165,6 +165,10 @@ QString Why(const QSqlQuery& q, const QString& connection) {
 
 } // namespace
 
+QString UnknownSiteText(const QString& site) {
+    return QStringLiteral("中心时间表中没有站点“%1”").arg(site);
+}
+
 const QVector<Migration>& CentralMigrations() {
     static const QVector<Migration> steps = {{1, CentralVersion1()}, {2, CentralVersion(2)}};
     return steps;
@@ -282,7 +286,7 @@ bool CentralStore::ReadSite(const QString& site, SiteCopy* copy, QString* error)
         }
         result.rows.push_back(ReplicaRows(q, t.columns.size()));
         if (t.oneRow && result.rows.last().isEmpty()) {
-            return Failed(error, QStringLiteral("中心时间表中没有站点“%1”").arg(site));
+            return Failed(error, UnknownSiteText(site));
         }
     }
     q.finish();
@@ -352,7 +356,7 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
     if (!q.exec() || !q.next()) {
         reason = q.lastError().text();
     } else if (q.value(1).toLongLong() == 0) {
-        reason = QStringLiteral("中心时间表中没有站点“%1”").arg(site);
+        reason = UnknownSiteText(site);
     }
     for (const SiteTable& t : SiteTables()) {
         if (reason.isEmpty() &&

@@ -17,6 +17,9 @@ class QObject;
 // server that stops answering fails a statement instead of holding it for good.
 bool CentralConnectOptions(const QString& central, QString* options, QString* error);
 
+// Why a site cannot be copied when the server answers but does not know it.
+QString UnknownSiteText(const QString& site);
+
 // The central timetable's schema: the local tables with a site column (站点), a notification
 // on channel "belvoran" carrying the site of every change, one version row and its steps.
 const QVector<Migration>& CentralMigrations();

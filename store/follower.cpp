@@ -158,8 +158,9 @@ QString CentralFollower::OutageText() const {
     if (!outage_) {
         return {};
     }
-    return QStringLiteral("中心时间表不可达，使用 %1 的本地副本")
-        .arg(lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
+    return QStringLiteral("%1，使用 %2 的本地副本")
+        .arg(unknownSite_ ? UnknownSiteText(site_) : QStringLiteral("中心时间表不可达"),
+             lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
                                  : QStringLiteral("--:--"));
 }
 
@@ -180,10 +181,13 @@ void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
 
 void CentralFollower::OnLost(const QString& reason) {
     reachable_ = false;
-    if (outage_) {
+    // A mistyped site sends nobody looking for a network fault.
+    const bool unknownSite = reason == UnknownSiteText(site_);
+    if (outage_ && unknownSite == unknownSite_) {
         return; // logged once per outage
     }
     outage_ = true;
+    unknownSite_ = unknownSite;
     PlayLog(QStringLiteral("error the central timetable cannot be reached for site %1 (%2); the "
                            "bells ring from the local copy of %3")
                 .arg(site_, reason.simplified(),

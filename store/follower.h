@@ -35,7 +35,8 @@ public:
     bool Reachable() const { return reachable_; }
     // When the local copy was last made (kept in the store across runs).
     const QDateTime& LastCopy() const { return lastCopy_; }
-    // "中心时间表不可达，使用 HH:MM 的本地副本" while the server cannot be reached, else "".
+    // "中心时间表不可达，使用 HH:MM 的本地副本" while the server cannot be reached (or, when it
+    // answers but does not know the site, that reason instead of 中心时间表不可达), else "".
     QString OutageText() const;
 
 signals:
@@ -53,6 +54,7 @@ private:
     QThread thread_;
     FollowWorker* worker_;
     bool reachable_ = false;
-    bool outage_ = false; // an outage is being shown (and was logged once)
+    bool outage_ = false;      // an outage is being shown (and was logged once)
+    bool unknownSite_ = false; // the server answers but does not know the site
     QDateTime lastCopy_;
 };

@@ -61,8 +61,13 @@ void MyButton::SetBtCaption(const QString& caption) {
     DrawButton(style_);
 }
 
+void MyButton::SetLocked(bool locked) {
+    locked_ = locked;
+    SetEnabled(isEnabled());
+}
+
 void MyButton::SetEnabled(bool on) {
-    setEnabled(on);
+    setEnabled(on && !locked_);
     DrawButton(style_);
     ChangeEnabledColor();
 }

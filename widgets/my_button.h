@@ -33,6 +33,8 @@ public:
     void SetBtCaption(const QString& caption);
     bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool on);
+    // A locked button stays disabled whatever SetEnabled is told later (a read-only page).
+    void SetLocked(bool locked);
     int Style() const { return style_; }
     void SetStyle(int style);
     int OverColor() const { return overColor_; }
@@ -87,4 +89,5 @@ private:
     bool MouseSeen = false;
     QColor borderColor_ = kBorderNormal;
     int borderWidth_ = 1;
+    bool locked_ = false;
 };

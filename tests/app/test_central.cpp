@@ -7,11 +7,14 @@
 #include "support/engine_rig.h"
 #include "support/log_capture.h"
 #include "support/pg_server.h"
+#include "widgets/my_button.h"
 #include "windows/main/main_form.h"
 #include "windows/settings/setting_form.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSqlError>
 #include <QTableView>
 #include <QtTest>
@@ -126,6 +129,12 @@ private slots:
             QCOMPARE(editor.findChild<QTableView*>("MSHFlexGrid1")->model()->rowCount(), 1);
         }
 
+        {
+            // A mistyped site is told as such, not as a network fault; the store is kept.
+            Replica wrong(server.Central(), "三号楼");
+            QTRY_VERIFY(wrong.Outage().startsWith("中心时间表中没有站点“三号楼”，使用"));
+            QCOMPARE(wrong.Events(), QStringList{"本地铃"});
+        }
         LogCapture log;
         Replica ra(server.Central(), "一号楼"), rb(server.Central(), "二号楼");
         QTRY_COMPARE(ra.Events(), QStringList{"上课"});
@@ -136,7 +145,13 @@ private slots:
         QVERIFY(rb.rig.store.conn->Zones(&zones) && zones[0].name == DefaultZoneNames()[0]);
         {
             SettingForm local(ra.rig.vars, *ra.rig.store.conn, ra.rig.player, ra.window.Settings());
-            QVERIFY(!local.Frame(0)->isEnabled() && local.Frame(3)->isEnabled());
+            // Read-only, yet another day can be looked at.
+            QVERIFY(!local.findChild<MyButton*>("MyBt_AddEvent")->isEnabled() &&
+                    !local.findChild<MyButton*>("MyBt_DeleteDay")->isEnabled() &&
+                    !local.findChild<QLineEdit*>("Text_ZoneName1")->isEnabled());
+            QVERIFY(local.findChild<QComboBox*>("Combo_Week")->isEnabled() &&
+                    local.findChild<MyButton*>("MyBt_TestZone1")->isEnabled() &&
+                    local.Frame(3)->isEnabled());
             QCOMPARE(local.findChild<QLabel*>("Lab_Managed")->text(), "由中心时间表管理");
         }
         ra.rig.engine.LoadTodayEvents(); // the main window's activation, at 07:00

@@ -332,7 +332,9 @@ void MainForm::OpenSettings() {
             QVector<EventRow> due;
             return engine_.DueWithin(kDueWarningSeconds, &due) ? due : QVector<EventRow>();
         });
+        openSettings_ = &settings;
         settings.exec();
+        openSettings_ = nullptr;
     }
     // Back from the settings: read today's events afresh, as the activation does.
     if (isVisible() && !engine_.Running()) {
@@ -459,6 +461,9 @@ void MainForm::CopyArrived(bool changed) {
     // (the settings window open) reads them when it resumes.
     SetReplaceMusicArr();
     SetClassMusicArr();
+    if (openSettings_) {
+        openSettings_->ReloadPage(); // the page on screen shows the new copy
+    }
     if (engine_.Running()) {
         engine_.LoadTodayEvents();
     }

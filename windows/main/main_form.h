@@ -12,6 +12,7 @@
 #include "windows/settings/settings_state.h"
 
 class CentralFollower;
+class SettingForm;
 class Conn;
 class MyButton;
 class Player;
@@ -121,6 +122,7 @@ private:
     QLabel* Lab_Problems = nullptr;    // "今日有 N 个铃声无法播放"
     QLabel* Lab_Central = nullptr;     // the central timetable cannot be reached
     QLabel* Lab_ZoneProblem = nullptr; // "hh:mm 播放区域故障（见今日记录）"
+    SettingForm* openSettings_ = nullptr; // while the settings window is open
     MyButton* MyBt_Records = nullptr;
     MyButton* settingsButton_ = nullptr;
     MyButton* MyButton_Hide = nullptr;

@@ -163,10 +163,12 @@ void SpecialDaysPage::Load() {
 }
 
 bool SpecialDaysPage::eventFilter(QObject* watched, QEvent* e) {
-    // The Delete key deletes the selected days, as the delete button does.
+    // The Delete key deletes the selected days, as the delete button does when it may.
     if (watched == Grid_SpecialDays && e->type() == QEvent::KeyRelease &&
         static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
-        MyBt_DeleteDay_Click();
+        if (MyBt_DeleteDay->isEnabled()) {
+            MyBt_DeleteDay_Click();
+        }
         return true;
     }
     return QFrame::eventFilter(watched, e);

@@ -7,8 +7,14 @@
 #include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
 #include "windows/settings/replace_page.h"
+#include "windows/settings/settings_grid.h"
 #include "windows/settings/week_page.h"
 #include "windows/settings/zones_page.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
 
 namespace {
 
@@ -93,11 +99,37 @@ HostedPage SettingForm::MakePage(int index) {
     }
 }
 
+namespace {
+
+// A page of the central site's copy: it can be looked through (another day, another library,
+// scrolling, a zone's test tone) but nothing in it can be changed.
+void ShowReadOnly(QWidget* page) {
+    for (MyButton* button : page->findChildren<MyButton*>()) {
+        if (!button->objectName().startsWith(QLatin1String("MyBt_TestZone"))) {
+            button->SetLocked(true);
+        }
+    }
+    for (FlexGrid* grid : page->findChildren<FlexGrid*>()) {
+        grid->SetReadOnly(true);
+    }
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        const bool chooser = w->objectName() == QLatin1String("Combo_Week");
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+            qobject_cast<QAbstractButton*>(w) || (qobject_cast<QComboBox*>(w) && !chooser)) {
+            w->setEnabled(chooser);
+        }
+    }
+}
+
+} // namespace
+
 void SettingForm::ShowManaged() {
     // Only the options page holds what belongs to this computer (start-up, shutdown, play
     // order); every other page shows the central site's copy.
     for (int i = 0; i < kPageCount; ++i) {
-        pages_[i].frame->setEnabled(i == kOptionsPage);
+        if (i != kOptionsPage) {
+            ShowReadOnly(pages_[i].frame);
+        }
     }
     Lab_Managed = new QLabel(QStringLiteral("由中心时间表管理"), this);
     Lab_Managed->setObjectName(QStringLiteral("Lab_Managed"));
@@ -208,6 +240,10 @@ void SettingForm::LayoutMenu() {
     }
     Menu_[0]->raise();
     Menu_[1]->raise();
+}
+
+void SettingForm::ReloadPage() {
+    pages_[curGroup_].load();
 }
 
 void SettingForm::Menu_Click(int index) {

@@ -41,6 +41,8 @@ public:
     void DisplayFrame();
     // Opens heading index (0 or 1); the shown page does not change.
     void Menu_Click(int index);
+    // Reads the shown page afresh from the store (a new copy of the central site came).
+    void ReloadPage();
 
     int CurMenu() const { return curMenu_; }
     int CurGroup() const { return curGroup_; }

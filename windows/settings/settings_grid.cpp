@@ -183,7 +183,7 @@ bool FlexGrid::SelectId(qint64 id) {
 
 void FlexGrid::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        if (!IsEmpty() && CurrentRow() >= 0) {
+        if (!readOnly_ && !IsEmpty() && CurrentRow() >= 0) {
             emit OpenRow();
         }
         e->accept();
@@ -195,7 +195,9 @@ void FlexGrid::keyPressEvent(QKeyEvent* e) {
 void FlexGrid::keyReleaseEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Delete && !e->isAutoRepeat()) {
         e->accept();
-        emit DeleteKeyReleased();
+        if (!readOnly_) {
+            emit DeleteKeyReleased();
+        }
         return;
     }
     QTableView::keyReleaseEvent(e);
@@ -203,7 +205,7 @@ void FlexGrid::keyReleaseEvent(QKeyEvent* e) {
 
 void FlexGrid::mouseDoubleClickEvent(QMouseEvent* e) {
     QTableView::mouseDoubleClickEvent(e);
-    if (!IsEmpty() && indexAt(e->position().toPoint()).isValid()) {
+    if (!readOnly_ && !IsEmpty() && indexAt(e->position().toPoint()).isValid()) {
         emit OpenRow();
     }
 }

@@ -67,6 +67,8 @@ public:
     QVector<qint64> SelectedIds() const;
     // Makes the row with that id current and selected; false when no row has it.
     bool SelectId(qint64 id);
+    // Rows can be looked through and selected, never opened or deleted from the keyboard.
+    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
 
     // How the grid asks and tells (the program's message box); tests replace it.
     std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
@@ -87,6 +89,7 @@ private:
 
     GridModel* model_;
     QVector<int> widths_;
+    bool readOnly_ = false;
 };
 
 // Loads grid with query from the store. A query that fails leaves one empty row and tells the
