@@ -158,13 +158,21 @@ double Pick(std::vector<double> v, double q) {
     return v[i];
 }
 
-// One run of 3 × perKind events, 2 s apart; prints a table row per kind.
-void RunOnce(const char* label, int perKind, Receiver& receiver) {
-    QTemporaryDir dir;
+// A fresh store in dir; null, said on standard error, when it cannot be made.
+std::unique_ptr<Conn> OpenStore(const QTemporaryDir& dir) {
     QString error;
     std::unique_ptr<Conn> conn = Conn::Open(dir.path() + "/Music.db", &error);
     if (!conn) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
+    }
+    return conn;
+}
+
+// One run of 3 × perKind events, 2 s apart; prints a table row per kind.
+void RunOnce(const char* label, int perKind, Receiver& receiver) {
+    QTemporaryDir dir;
+    std::unique_ptr<Conn> conn = OpenStore(dir);
+    if (!conn) {
         return;
     }
     const QString bell = dir.path() + "/bell.wav";
@@ -283,10 +291,8 @@ void RunOnce(const char* label, int perKind, Receiver& receiver) {
 // own: how late each output's first sample is, and how far apart the three are.
 void RunZones(const char* label, int count, Receiver* outputs[3]) {
     QTemporaryDir dir;
-    QString error;
-    std::unique_ptr<Conn> conn = Conn::Open(dir.path() + "/Music.db", &error);
+    std::unique_ptr<Conn> conn = OpenStore(dir);
     if (!conn) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
         return;
     }
     QVector<ZoneRow> zones;

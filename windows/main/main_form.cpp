@@ -193,21 +193,18 @@ void MainForm::BuildControls() {
     Lab_Warning->adjustSize();
     Lab_Warning->move(Px(480), Px(kClientH - 150) - Lab_Warning->height());
     Lab_Warning->hide();
-    Lab_Problems = new QLabel(this);
-    Lab_Problems->setObjectName(QStringLiteral("Lab_Problems"));
-    Lab_Problems->setStyleSheet(Lab_Warning->styleSheet());
-    Lab_Problems->setFont(warningFont);
-    Lab_Problems->hide();
-    Lab_Central = new QLabel(this);
-    Lab_Central->setObjectName(QStringLiteral("Lab_Central"));
-    Lab_Central->setStyleSheet(Lab_Warning->styleSheet());
-    Lab_Central->setFont(warningFont);
-    Lab_Central->hide();
-    Lab_ZoneProblem = new QLabel(this);
-    Lab_ZoneProblem->setObjectName(QStringLiteral("Lab_ZoneProblem"));
-    Lab_ZoneProblem->setStyleSheet(Lab_Warning->styleSheet());
-    Lab_ZoneProblem->setFont(warningFont);
-    Lab_ZoneProblem->hide();
+    // The other warning lines look as this one does; LayoutWarnings stacks those shown.
+    const auto warningLine = [&](const char* name) {
+        auto* line = new QLabel(this);
+        line->setObjectName(QLatin1String(name));
+        line->setStyleSheet(Lab_Warning->styleSheet());
+        line->setFont(warningFont);
+        line->hide();
+        return line;
+    };
+    Lab_Problems = warningLine("Lab_Problems");
+    Lab_Central = warningLine("Lab_Central");
+    Lab_ZoneProblem = warningLine("Lab_ZoneProblem");
 
     MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
                                     QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
