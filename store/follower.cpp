@@ -188,11 +188,14 @@ void CentralFollower::OnLost(const QString& reason) {
     }
     outage_ = true;
     unknownSite_ = unknownSite;
-    PlayLog(QStringLiteral("error the central timetable cannot be reached for site %1 (%2); the "
-                           "bells ring from the local copy of %3")
-                .arg(site_, reason.simplified(),
-                     lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                                         : QStringLiteral("(none)")));
+    const QString what =
+        unknownSite ? QStringLiteral("the central timetable has no site %1").arg(site_)
+                    : QStringLiteral("the central timetable cannot be reached for site %1 (%2)")
+                          .arg(site_, reason.simplified());
+    PlayLog(QStringLiteral("error %1; the bells ring from the local copy of %2")
+                .arg(what, lastCopy_.isValid()
+                               ? lastCopy_.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                               : QStringLiteral("(none)")));
     emit StateChanged();
 }
 

@@ -40,7 +40,11 @@ struct Replica {
         }
         return names;
     }
-    QString Outage() { return window.findChild<QLabel*>("Lab_Central")->text(); }
+    // The line's text, whole (the tip holds it where the line is cut short).
+    QString Outage() {
+        const QLabel* line = window.findChild<QLabel*>("Lab_Central");
+        return line->toolTip().isEmpty() ? line->text() : line->toolTip();
+    }
 
     EngineRig rig;
     MainForm window;
@@ -134,6 +138,8 @@ private slots:
             Replica wrong(server.Central(), "三号楼");
             QTRY_VERIFY(wrong.Outage().startsWith("中心时间表中没有站点“三号楼”，使用"));
             QCOMPARE(wrong.Events(), QStringList{"本地铃"});
+            const QLabel* line = wrong.window.findChild<QLabel*>("Lab_Central");
+            QVERIFY(wrong.window.rect().contains(line->geometry()));
         }
         LogCapture log;
         Replica ra(server.Central(), "一号楼"), rb(server.Central(), "二号楼");

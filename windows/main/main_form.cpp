@@ -428,6 +428,18 @@ void MainForm::ShowOutputState(bool usable) {
     ShowTrayTip();
 }
 
+namespace {
+
+constexpr char kFullText[] = "fullText";   // a warning line's text as set
+constexpr char kTipIsText[] = "tipIsText"; // its tip is that text (the line was cut short)
+
+void SetWarningText(QLabel* line, const QString& text) {
+    line->setProperty(kFullText, text);
+    line->setText(text);
+}
+
+} // namespace
+
 void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems) {
     problemCount_ = problems.size();
     QStringList lines;
@@ -435,7 +447,7 @@ void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& prob
         lines << QStringLiteral("%1 %2：%3 %4")
                      .arg(p.time, p.event, p.file, ReasonForPeople(p.reason));
     }
-    Lab_Problems->setText(kProblemsText.arg(problemCount_));
+    SetWarningText(Lab_Problems, kProblemsText.arg(problemCount_));
     Lab_Problems->setToolTip(lines.join(QLatin1Char('\n')));
     Lab_Problems->adjustSize();
     Lab_Problems->setVisible(problemCount_ > 0);
@@ -467,7 +479,7 @@ void MainForm::CopyArrived(bool changed) {
 }
 
 void MainForm::ShowCentralState(const QString& text) {
-    Lab_Central->setText(text);
+    SetWarningText(Lab_Central, text);
     Lab_Central->adjustSize();
     Lab_Central->setVisible(!text.isEmpty());
     LayoutWarnings();
@@ -476,8 +488,8 @@ void MainForm::ShowCentralState(const QString& text) {
 
 void MainForm::ShowZoneProblem(const QString& text) {
     // The sound went on where it could: the line says when a zone failed, its tip what.
-    Lab_ZoneProblem->setText(
-        kZoneProblemText.arg(QTime::currentTime().toString(QStringLiteral("HH:mm"))));
+    SetWarningText(Lab_ZoneProblem,
+                   kZoneProblemText.arg(QTime::currentTime().toString(QStringLiteral("HH:mm"))));
     Lab_ZoneProblem->setToolTip(ReasonForPeople(text));
     Lab_ZoneProblem->adjustSize();
     Lab_ZoneProblem->show();
@@ -485,13 +497,33 @@ void MainForm::ShowZoneProblem(const QString& text) {
 }
 
 void MainForm::LayoutWarnings() {
-    int bottom = Px(kClientH - 150);
+    // Stacked upwards from the bottom line. A line too long for the window is cut short, its
+    // whole text in its tip; one reaching the version's place takes it.
+    const int left = Px(480);
+    const int widest = Px(kClientW - 240) - left;
+    const int base = Px(kClientH - 150);
+    int bottom = base;
+    bool versionClear = true;
     for (QLabel* line : {Lab_ZoneProblem, Lab_Problems, Lab_Warning, Lab_Central}) {
-        if (!line->isHidden()) {
-            line->move(Px(480), bottom - line->height());
-            bottom -= line->height();
+        if (line->isHidden()) {
+            continue;
         }
+        if (const QString full = line->property(kFullText).toString(); !full.isEmpty()) {
+            const QString shown = line->fontMetrics().elidedText(full, Qt::ElideRight, widest);
+            line->setText(shown);
+            if (shown != full || line->property(kTipIsText).toBool()) {
+                line->setToolTip(shown != full ? full : QString());
+                line->setProperty(kTipIsText, shown != full);
+            }
+        }
+        line->adjustSize();
+        line->move(left, bottom - line->height());
+        if (bottom == base && line->geometry().right() >= Lab_version->x() - Px(60)) {
+            versionClear = false;
+        }
+        bottom -= line->height();
     }
+    Lab_version->setVisible(versionClear);
 }
 
 void MainForm::ShowTrayTip() {

@@ -47,7 +47,9 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     libraryList_->setWordWrap(true);
     libraryList_->setResizeMode(QListView::Adjust);
     libraryList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    connect(libraryList_, &QListWidget::currentRowChanged, this, &MusicPage::ShowLibrarySongs);
+    // On selection, not on the current row: a mouse press makes the row current before it
+    // selects it, and the songs shown are those of the selected library.
+    connect(libraryList_, &QListWidget::itemSelectionChanged, this, &MusicPage::ShowLibrarySongs);
 
     songGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);
     songGrid_->setGeometry(Px(QRect(1800, 240, 6135, 3495)));

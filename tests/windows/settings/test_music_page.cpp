@@ -35,7 +35,11 @@ struct Rig : PageRig {
         Find<QLineEdit>("Text1")->setText(typed);
         Click(Button("MyBt_AddGroup"));
     }
-    void Select(int row) { List()->setCurrentRow(row); }
+    // Clicked, as a person picks a library.
+    void Select(int row) {
+        const QRect item = List()->visualItemRect(List()->item(row));
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, item.center());
+    }
     QString ConfigList() {
         QString text;
         store.conn->ReadLibraryList(&text);
