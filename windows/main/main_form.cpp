@@ -500,7 +500,7 @@ void MainForm::LayoutWarnings() {
     // Stacked upwards from the bottom line. A line too long for the window is cut short, its
     // whole text in its tip; one reaching the version's place takes it.
     const int left = Px(480);
-    const int widest = Px(kClientW - 240) - left;
+    const int widest = Px(kClientW - 480) - left; // inside the rounded outline
     const int base = Px(kClientH - 150);
     int bottom = base;
     bool versionClear = true;
