@@ -20,6 +20,26 @@
 
 namespace {
 
+// The text of an error message.
+QString ErrorText(GstMessage* msg) {
+    GError* err = nullptr;
+    gst_message_parse_error(msg, &err, nullptr);
+    const QString text = QString::fromUtf8(err ? err->message : "");
+    g_clear_error(&err);
+    return text;
+}
+
+// The text of the first error waiting on bus; empty when none is.
+QString PendingError(GstBus* bus) {
+    GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    if (!msg) {
+        return {};
+    }
+    const QString text = ErrorText(msg);
+    gst_message_unref(msg);
+    return text;
+}
+
 // playbin flags: audio only. No software volume: the program never changes the volume, and
 // with it playsink (GStreamer 1.22) leaks its volume element and two pads on every play.
 constexpr guint kPlayFlagAudio = 1 << 1;
@@ -459,12 +479,8 @@ GstElement* GstPlayer::OpenOutputSink(const AudioOutput& out, QString* reason) {
     const bool opened = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     if (!opened) {
         *reason = QStringLiteral("it cannot be opened");
-        if (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
-            GError* err = nullptr;
-            gst_message_parse_error(msg, &err, nullptr);
-            *reason += QStringLiteral(" (%1)").arg(QString::fromUtf8(err ? err->message : ""));
-            g_clear_error(&err);
-            gst_message_unref(msg);
+        if (const QString why = PendingError(bus); !why.isNull()) {
+            *reason += QStringLiteral(" (%1)").arg(why);
         }
         gst_element_set_state(sink, GST_STATE_NULL);
         gst_object_unref(sink);
@@ -901,15 +917,8 @@ bool GstPlayer::CheckOutput() {
     QString how;
     bool usable = false;
     if (!opened) {
-        QString reason;
         GstBus* bus = gst_element_get_bus(pipeline);
-        if (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
-            GError* err = nullptr;
-            gst_message_parse_error(msg, &err, nullptr);
-            reason = QString::fromUtf8(err ? err->message : "");
-            g_clear_error(&err);
-            gst_message_unref(msg);
-        }
+        const QString reason = PendingError(bus);
         gst_object_unref(bus);
         how = QStringLiteral("the sound output \"%1\" cannot be opened (%2)")
                   .arg(SinkDescription(), reason);
@@ -960,10 +969,7 @@ bool GstPlayer::TakeOutFailedBranch(Pipeline& p, GstMessage* msg) {
         return true; // a later message of the same failure
     }
     b->removed = true;
-    GError* err = nullptr;
-    gst_message_parse_error(msg, &err, nullptr);
-    ReportOutputFailed(b->name, QString::fromUtf8(err ? err->message : ""));
-    g_clear_error(&err);
+    ReportOutputFailed(b->name, ErrorText(msg));
     if (GstPad* peer = gst_pad_get_peer(b->teePad)) {
         gst_pad_unlink(b->teePad, peer);
         gst_object_unref(peer);

@@ -544,13 +544,14 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
             continue;
         }
         const SidePlay& side = sides[k];
+        const ZonePlan plan = PlanZones(side.zones, zones_);
         Player& player = SidePlayer(k++);
         if (!player.StartArmed(side.file, Target())) {
-            player.SetRoute(PlanZones(side.zones, zones_).route);
+            player.SetRoute(plan.route);
             player.SetFileName(side.file);
             player.Play();
         }
-        switches += PlanZones(side.zones, zones_).switches;
+        switches += plan.switches;
         if (side.zones != PlayedZoneCode(r.zones)) {
             PlayLog(Stamp(now), QStringLiteral("zones %1 \"%2\" takes the zones it shares with "
                                                "\"%3\", which plays on %4")

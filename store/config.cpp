@@ -144,9 +144,12 @@ bool Conn::LastFolder(QString* folder, QString* error) {
     return true;
 }
 
+bool Conn::Remember(const QString& name, const QString& value, QString* error) {
+    return Exec(QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES (?, ?) ON CONFLICT (名称) DO "
+                               "UPDATE SET 值=excluded.值"),
+                {name, value}, error);
+}
+
 bool Conn::SetLastFolder(const QString& folder, QString* error) {
-    return Exec(
-        QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES ('上次目录', ?) ON CONFLICT (名称) DO "
-                       "UPDATE SET 值=excluded.值"),
-        {folder}, error);
+    return Remember(QStringLiteral("上次目录"), folder, error);
 }

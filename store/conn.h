@@ -205,6 +205,8 @@ private:
     // Prepares sql into q, binds values in order and runs it; false (with the reason) on failure.
     bool Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error);
     bool Exec(const QString& sql, const QVariantList& values, QString* error);
+    // Keeps value under name in 记忆, replacing what was there.
+    bool Remember(const QString& name, const QString& value, QString* error);
     bool Insert(const QString& sql, const QVariantList& values, qint64* id, QString* error);
     // Runs a SELECT and hands every result row to read (defined in store/statement.h).
     template <typename Row, typename Read>

@@ -94,10 +94,7 @@ bool Conn::ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* chan
             return false;
         }
     }
-    return Exec(QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES (?, ?) ON CONFLICT (名称) DO "
-                               "UPDATE SET 值=excluded.值"),
-                {kCopyTime, when.toString(Qt::ISODate)}, error) &&
-           tx.Commit(error);
+    return Remember(kCopyTime, when.toString(Qt::ISODate), error) && tx.Commit(error);
 }
 
 bool Conn::ReplaceTable(const ReplicatedTable& t, const QVector<QVector<QVariant>>& rows,
@@ -155,12 +152,9 @@ bool Conn::SetFollowedSite(const QString& central, const QString& site, QString*
         return false;
     }
     for (const auto& [name, value] : {std::pair{kCentral, central}, std::pair{kSite, site}}) {
-        const bool ok =
-            value.isEmpty()
-                ? Exec(QStringLiteral("DELETE FROM 记忆 WHERE 名称=?"), {name}, error)
-                : Exec(QStringLiteral("INSERT INTO 记忆 (名称, 值) VALUES (?, ?) ON CONFLICT "
-                                      "(名称) DO UPDATE SET 值=excluded.值"),
-                       {name, value}, error);
+        const bool ok = value.isEmpty()
+                            ? Exec(QStringLiteral("DELETE FROM 记忆 WHERE 名称=?"), {name}, error)
+                            : Remember(name, value, error);
         if (!ok) {
             return false;
         }
