@@ -231,12 +231,10 @@ void ZonesPage::TestZone(int index) {
     }
     QString code(kZoneCount, QLatin1Char('0'));
     code[index] = QLatin1Char('1');
-    QVector<ZoneRow> zones = loaded_;
-    if (zones.size() != kZoneCount) {
+    if (loaded_.size() != kZoneCount) {
         return;
     }
-    // Only this zone is configured for the plan's sake: the default output stays default.
-    const ZonePlan plan = PlanZones(code, zones);
+    const ZonePlan plan = PlanZones(code, loaded_);
     switch_.On(plan.switches);
     Player& player = ctx_.player;
     player.SetRoute(plan.route);
