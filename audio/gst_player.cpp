@@ -13,6 +13,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
@@ -51,6 +52,8 @@ std::atomic<bool> gNoAudioReported{false};
 
 // An armed start closer than this is started at once: going to PLAYING takes about this long.
 constexpr qint64 kMinLeadNs = 20 * 1000000;
+// A first sample heard this little before it reached its sink is timing noise, not a loss.
+constexpr qint64 kLostSlackNs = 5 * 1000000;
 // A wall-clock step by more than this re-arms a waiting start.
 constexpr qint64 kRearmNs = 1000000;
 // The wall clock is looked at once more this long before an armed start.
@@ -132,12 +135,25 @@ struct SinkBranch {
     std::atomic<qint64> renderedNs{-1};
     std::atomic<bool> failed{false}; // its sink failed: the tee feeds it nothing more
     bool removed = false;            // taken out of the pipeline (player's thread)
+    // A sink with a ring buffer (a sound card, a sound server) takes data ahead of its time:
+    // when its first sample is heard is read off the sink's own clock instead (HeardAt).
+    GstElement* watched = nullptr;                     // the sink or bin the probe watches
+    std::atomic<GstAudioBaseSink*> audioSink{nullptr}; // inside it, found with the first buffer
+    GstClockTime firstRunning = GST_CLOCK_TIME_NONE;   // the first buffer's running time
+    std::atomic<qint64> heardNs{-1};                   // when the first sample was heard
 };
 
 struct GstPlayer::Pipeline {
     GstElement* playbin = nullptr;
     GstElement* sink = nullptr; // the audio sink, owned by playbin
-    GstElement* tee = nullptr;  // with several outputs: what feeds them
+    // In front of the sink: the queue that holds what is decoded ahead, and the blocking probe
+    // on its way out that keeps the sink from opening its stream until the play starts. A
+    // sound server's stream opened ahead keeps a clock that runs while nothing plays, and its
+    // sink would place the first sample that far after its time.
+    GstPad* gatePad = nullptr;             // the queue's source pad (a reference)
+    gulong gateProbe = 0;                  // 0: open
+    std::atomic<bool> decodedAhead{false}; // a buffer waits in the queue
+    GstElement* tee = nullptr;             // with several outputs: what feeds them
     GstPlayer* owner = nullptr;
     void (*firstRendered)(GstPlayer*, quint64) = nullptr; // to the owner's thread
     quint64 serial = 0;
@@ -153,8 +169,14 @@ struct GstPlayer::Pipeline {
     // An armed start's target on the monotonic clock: this (the previous) playback's sink
     // gets nothing that would sound past it. -1: no cut.
     std::atomic<qint64> cutNs{-1};
+    // How far the sinks' running time is shifted: an armed start runs from its arming on, its
+    // first sample at this offset (ts-offset of every sink).
+    std::atomic<qint64> offsetNs{0};
 
     ~Pipeline() {
+        if (gatePad) {
+            gst_object_unref(gatePad);
+        }
         for (auto& b : branches) {
             if (b->bin) {
                 gst_object_unref(b->bin);
@@ -220,13 +242,113 @@ bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
     if (!GST_CLOCK_TIME_IS_VALID(running)) {
         return false;
     }
-    return qint64(gst_element_get_base_time(pipe->playbin) + running) > cut;
+    return qint64(gst_element_get_base_time(pipe->playbin) + running) + pipe->offsetNs.load() > cut;
 }
 
 enum class SinkData { Pass, Drop, FirstRendered };
 
+// The running time of the buffer at pad; NONE when it has none.
+GstClockTime RunningTime(GstPad* pad, GstBuffer* buffer) {
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    const GstClockTime running =
+        gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+    gst_event_unref(event);
+    return running;
+}
+
+// The sink with a ring buffer inside element (itself, or in a bin); null when it has none.
+GstAudioBaseSink* FindAudioSink(GstElement* element) {
+    if (GST_IS_AUDIO_BASE_SINK(element)) {
+        return GST_AUDIO_BASE_SINK(element);
+    }
+    if (!GST_IS_BIN(element)) {
+        return nullptr;
+    }
+    GstAudioBaseSink* found = nullptr;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(element));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        if (auto* e = GST_ELEMENT(g_value_get_object(&item)); GST_IS_AUDIO_BASE_SINK(e)) {
+            found = GST_AUDIO_BASE_SINK(e); // owned by the pipeline, which outlives the probe
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+// When a sink with a ring buffer plays, or played, the sample at running time running, on
+// the monotonic clock. The sink writes each sample where its own clock, calibrated against
+// the pipeline's, says that sample's time is; its clock reads where the device (or sound
+// server) is playing now. The difference is how far ahead of now the sample sounds.
+qint64 HeardAt(GstAudioBaseSink* sink, GstClockTime running) {
+    GstClock* own = sink->provided_clock;
+    if (!own || !GST_IS_AUDIO_CLOCK(own)) {
+        return -1;
+    }
+    auto* base = GST_BASE_SINK(sink);
+    GstClockTime internal, external, num, denom;
+    gst_clock_get_calibration(own, &internal, &external, &num, &denom);
+    if (num == 0 || denom == 0) {
+        num = denom = 1;
+    }
+    const qint64 offset = gst_base_sink_get_ts_offset(base) +
+                          qint64(gst_base_sink_get_latency(base)) -
+                          qint64(gst_base_sink_get_render_delay(base));
+    const qint64 due = qint64(gst_element_get_base_time(GST_ELEMENT(sink)) + running) + offset;
+    const qint64 placed =
+        qint64(internal) +
+        qint64(gst_util_uint64_scale(std::max<qint64>(0, due - qint64(external)), num, denom)) -
+        std::max<qint64>(0, qint64(external) - due);
+    const qint64 now = MonotonicNs();
+    const GstClockTime playing = gst_audio_clock_adjust(
+        GST_AUDIO_CLOCK(own), gst_audio_clock_get_time(GST_AUDIO_CLOCK(own)));
+    if (!GST_CLOCK_TIME_IS_VALID(playing)) {
+        return -1;
+    }
+    return now + (placed - qint64(playing));
+}
+
+// How much a sink with a ring buffer has played before its clock is read for HeardAt: by then
+// the device or the sound server runs on its own timing, not on an estimate made before it
+// started.
+constexpr GstClockTime kHeardCheckAfter = 300 * GST_MSECOND;
+
+// A sink with a ring buffer: the first sample's hearing is worked out once the sink has played
+// a while, or at the end when the file is shorter than that. True when it has been.
+bool WatchRingBuffer(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info, bool first) {
+    if (first) {
+        branch->audioSink = FindAudioSink(branch->watched);
+        branch->firstRunning = RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+        return false;
+    }
+    if (!branch->audioSink || !GST_CLOCK_TIME_IS_VALID(branch->firstRunning) ||
+        branch->heardNs.load() >= 0) {
+        return false;
+    }
+    const bool end = info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
+    const GstClockTime running =
+        end ? GST_CLOCK_TIME_NONE : RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+    if (!end &&
+        (!GST_CLOCK_TIME_IS_VALID(running) || running < branch->firstRunning + kHeardCheckAfter)) {
+        return false;
+    }
+    const qint64 heard = HeardAt(branch->audioSink, branch->firstRunning);
+    branch->heardNs = heard >= 0 ? heard : MonotonicNs();
+    return true;
+}
+
 // Notes data on its way into the audio sink, on a streaming thread: when the first buffer
-// came, and when the sink was done with it.
+// came, when the sink was done with it, and for a sink with a ring buffer when it was heard.
 SinkData WatchSinkData(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info) {
     GstPlayer::Pipeline* pipe = branch->pipe;
     const bool event = info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
@@ -239,13 +361,18 @@ SinkData WatchSinkData(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info) {
     const qint64 now = MonotonicNs();
     qint64 expected = -1;
     if (!event && branch->bufferNs.compare_exchange_strong(expected, now)) {
+        WatchRingBuffer(branch, pad, info, true);
         return SinkData::Pass; // the first buffer: it is rendered when the next data comes
     }
-    expected = -1;
-    if (branch->bufferNs.load() >= 0 && branch->renderedNs.compare_exchange_strong(expected, now)) {
-        return SinkData::FirstRendered;
+    if (branch->bufferNs.load() < 0) {
+        return SinkData::Pass;
     }
-    return SinkData::Pass;
+    expected = -1;
+    const bool rendered = branch->renderedNs.compare_exchange_strong(expected, now);
+    if (branch->audioSink) {
+        return WatchRingBuffer(branch, pad, info, false) ? SinkData::FirstRendered : SinkData::Pass;
+    }
+    return rendered ? SinkData::FirstRendered : SinkData::Pass;
 }
 
 // The audio sink's pad probe, on a streaming thread: drops what would sound past the cut,
@@ -370,12 +497,13 @@ GstPlayer::~GstPlayer() {
     Discard(armedPipe_);
 }
 
-std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file) {
+std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file,
+                                                             const AudioRoute& route) {
     auto p = std::make_unique<Pipeline>();
     p->serial = nextSerial_++;
     p->owner = this;
     p->file = file;
-    p->route = Route();
+    p->route = route;
     p->playbin = gst_element_factory_make("playbin", nullptr);
     if (!p->playbin) {
         PlayLog(QStringLiteral("error the GStreamer element playbin is missing"));
@@ -391,6 +519,77 @@ std::unique_ptr<GstPlayer::Pipeline> GstPlayer::MakePipeline(const QString& file
     return p;
 }
 
+namespace {
+
+// The gate's probe: everything waits, a buffer in the queue says it is decoded ahead.
+GstPadProbeReturn OnGate(GstPad*, GstPadProbeInfo*, gpointer) {
+    return GST_PAD_PROBE_OK;
+}
+
+// The queue's way in. A buffer there is decoded ahead (the end: nothing more is to come). An
+// allocation query is answered here, with no proposal of the sink's: queued behind the format,
+// which waits at the gate, it would hold up decoding until the play starts. The program's sinks
+// offer no buffer pools.
+GstPadProbeReturn OnQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) ||
+        ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) &&
+         GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)) {
+        static_cast<GstPlayer::Pipeline*>(data)->decodedAhead = true; // or all there is
+        return GST_PAD_PROBE_OK;
+    }
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    return query && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION ? GST_PAD_PROBE_HANDLED
+                                                                  : GST_PAD_PROBE_OK;
+}
+
+// The queue and the sink behind it in one bin; the sink alone when there is no queue.
+GstElement* GatedSink(GstPlayer::Pipeline& p, GstElement* sink) {
+    GstElement* queue = gst_element_factory_make("queue", nullptr);
+    if (!queue) {
+        return sink;
+    }
+    GstElement* bin = gst_bin_new(nullptr);
+    gst_bin_add_many(GST_BIN(bin), queue, sink, nullptr);
+    gst_element_link(queue, sink);
+    GstPad* in = gst_element_get_static_pad(queue, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", in));
+    gst_pad_add_probe(in,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                      GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                      GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
+                      OnQueueInput, &p, nullptr);
+    gst_object_unref(in);
+    p.gatePad = gst_element_get_static_pad(queue, "src");
+    p.gateProbe = gst_pad_add_probe(
+        p.gatePad, GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM),
+        OnGate, nullptr, nullptr);
+    return bin;
+}
+
+// Every base sink inside element, itself included.
+std::vector<GstBaseSink*> BaseSinks(GstElement* element) {
+    std::vector<GstBaseSink*> sinks;
+    if (GST_IS_BASE_SINK(element)) {
+        sinks.push_back(GST_BASE_SINK(element));
+    }
+    if (!GST_IS_BIN(element)) {
+        return sinks;
+    }
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(element));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        if (auto* e = GST_ELEMENT(g_value_get_object(&item)); GST_IS_BASE_SINK(e)) {
+            sinks.push_back(GST_BASE_SINK(e));
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return sinks;
+}
+
+} // namespace
+
 void GstPlayer::AttachAudioSink(Pipeline& p) {
     p.firstRendered = &GstPlayer::QueueFirstSample;
     GstElement* sink = p.route.isEmpty() ? MakeAudioSink() : MakeRouteSink(p);
@@ -404,10 +603,28 @@ void GstPlayer::AttachAudioSink(Pipeline& p) {
         p.branches.push_back(std::move(branch));
     }
     p.sink = sink;
-    g_object_set(p.playbin, "audio-sink", sink, nullptr);
+    g_object_set(p.playbin, "audio-sink", GatedSink(p, sink), nullptr);
+}
+
+void GstPlayer::OpenGate(Pipeline& p) {
+    if (p.gateProbe != 0) {
+        gst_pad_remove_probe(p.gatePad, p.gateProbe);
+        p.gateProbe = 0;
+    }
+}
+
+void GstPlayer::ShiftSinks(Pipeline& p, qint64 offsetNs) {
+    // On top of an offset a sink's description gives it. The elements of an automatic sink
+    // exist from READY on.
+    for (GstBaseSink* sink : BaseSinks(p.sink)) {
+        gst_base_sink_set_ts_offset(sink, gst_base_sink_get_ts_offset(sink) + offsetNs -
+                                              p.offsetNs.load());
+    }
+    p.offsetNs = offsetNs;
 }
 
 void GstPlayer::WatchSink(GstElement* sink, SinkBranch* branch) {
+    branch->watched = sink;
     if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
         gst_pad_add_probe(pad,
                           GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
@@ -619,7 +836,7 @@ void GstPlayer::StartNow() {
     if (Fits(prepared_.get(), file_)) {
         current_ = std::move(prepared_);
     } else {
-        current_ = MakePipeline(file_);
+        current_ = MakePipeline(file_, Route());
     }
     if (!current_) {
         StopWith(QStringLiteral("no player for %1").arg(file_));
@@ -644,6 +861,7 @@ void GstPlayer::StartNow() {
         // The bus carries the reason as an error message; it ends the playback there.
         return;
     }
+    OpenGate(*current_);
 }
 
 void GstPlayer::StopWith(const QString& error) {
@@ -693,7 +911,7 @@ void GstPlayer::Prepare(const QString& file) {
     if (!CheckPlayableFile(file).isEmpty()) {
         return; // Play will say why
     }
-    prepared_ = MakePipeline(file);
+    prepared_ = MakePipeline(file, Route());
     if (prepared_) {
         // PAUSED prerolls: the file is opened, decoded up to the first buffer and waits at
         // the sink, so PLAYING later starts at once.
@@ -723,7 +941,7 @@ void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
         if (Fits(prepared_.get(), file)) {
             armedPipe_ = std::move(prepared_);
         } else {
-            armedPipe_ = MakePipeline(file);
+            armedPipe_ = MakePipeline(file, Route());
         }
     }
     // Without a pipeline the start at the target plays the file cold, and says why it fails.
@@ -731,15 +949,16 @@ void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
 }
 
 void GstPlayer::RunArmed() {
+    if (armedPipe_ && armedPipe_->startNs >= 0) {
+        // Running towards a target the wall clock has left: what it has given its sinks is
+        // placed for that target, so it starts over from the file's beginning.
+        const QString file = armedPipe_->file;
+        const AudioRoute route = armedPipe_->route;
+        Discard(armedPipe_);
+        armedPipe_ = MakePipeline(file, route);
+    }
     const qint64 lead = armedNs_ - MonotonicNs();
     if (lead < kMinLeadNs) {
-        if (armedPipe_ && armedPipe_->startNs >= 0) {
-            // Already running towards a target the wall clock has jumped past: it is
-            // started like a prepared pipeline, its running time 0 now.
-            gst_element_set_state(armedPipe_->playbin, GST_STATE_PAUSED);
-            gst_element_set_start_time(armedPipe_->playbin, 0);
-            armedPipe_->startNs = -1;
-        }
         lastCheck_ = false;
         Promote();
         return;
@@ -752,17 +971,22 @@ void GstPlayer::RunArmed() {
     }
     GstElement* playbin = armedPipe_->playbin;
     armedPipe_->startNs = armedNs_;
-    // PAUSED first: a pipeline already running towards an old target takes the new one.
+    // READY on the way: an automatic sink has made the sink it chose.
     gst_element_set_state(playbin, GST_STATE_PAUSED);
     if (!armedPipe_->clock) {
         armedPipe_->clock = NewWakeClock(); // the system clock, watched
     }
     gst_pipeline_use_clock(GST_PIPELINE(playbin), armedPipe_->clock);
-    // No start time: the pipeline keeps the base time given here, and running time 0, the
-    // file's first sample, falls on the target.
+    // The pipeline runs from now on with the file's first sample offset to the target: a sink
+    // with a ring buffer starts its stream now, its clock running on the device's (or sound
+    // server's) own timing, and plays silence up to the target. No start time: the pipeline
+    // keeps the base time given here.
+    const qint64 base = MonotonicNs();
     gst_element_set_start_time(playbin, GST_CLOCK_TIME_NONE);
-    gst_element_set_base_time(playbin, static_cast<GstClockTime>(armedNs_));
+    gst_element_set_base_time(playbin, static_cast<GstClockTime>(base));
+    ShiftSinks(*armedPipe_, armedNs_ - base);
     gst_element_set_state(playbin, GST_STATE_PLAYING);
+    OpenGate(*armedPipe_);
     if (current_) {
         current_->cutNs = armedNs_; // what plays now falls silent at the target
     }
@@ -855,20 +1079,45 @@ void GstPlayer::ReportFirstSample() {
     if (!current_ || current_->reported) {
         return;
     }
-    qint64 rendered = current_->Earliest(&SinkBranch::renderedNs);
+    // A sink on the clock is done with the first buffer once it has waited for its time and
+    // rendered it. A sink with a ring buffer takes it early: when it is heard is read off that
+    // sink's clock (heardNs). With several outputs, the first to sound counts.
+    qint64 heard = -1;
+    qint64 arrived = -1;
+    qint64 rendered = -1;
+    for (const auto& b : current_->branches) {
+        if (b->audioSink.load()) {
+            const qint64 ns = b->heardNs.load();
+            if (ns >= 0 && (heard < 0 || ns < heard)) {
+                heard = ns;
+                arrived = b->bufferNs.load();
+            }
+        } else if (const qint64 ns = b->renderedNs.load();
+                   ns >= 0 && (rendered < 0 || ns < rendered)) {
+            rendered = ns;
+        }
+    }
     const qint64 playing = current_->playingNs.load();
-    if (rendered < 0 || playing < 0) {
+    if (rendered >= 0 && playing >= 0) {
+        if (const qint64 woke = current_->clock ? FirstWakeNs(current_->clock) : -1; woke >= 0) {
+            rendered = std::min(rendered, woke); // sharper: the next data may come later
+        }
+        // Not before the pipeline runs, nor before an armed start's target.
+        rendered = std::max({rendered, playing, current_->startNs});
+    } else {
+        rendered = -1;
+    }
+    if (heard < 0 && rendered < 0) {
         return;
     }
     current_->reported = true;
-    if (const qint64 woke = current_->clock ? FirstWakeNs(current_->clock) : -1; woke >= 0) {
-        rendered = std::min(rendered, woke); // sharper: the next data may come later
+    // A sample whose place in the ring buffer was played before it reached the sink is lost.
+    int lostMs = 0;
+    if (heard >= 0 && (rendered < 0 || heard <= rendered)) {
+        lostMs = int(std::max<qint64>(0, arrived - heard - kLostSlackNs) / 1000000);
     }
-    // A sink on the clock is done with the first buffer once it has waited for its time and
-    // rendered it. A sink with a ring buffer (a sound card) takes it early and plays it when
-    // the clock reaches it: not before the pipeline runs, nor before an armed start's target.
-    const qint64 first = std::max({rendered, playing, current_->startNs});
-    emit FirstSample(current_->file, MonotonicToWall(first));
+    const qint64 first = heard >= 0 && (rendered < 0 || heard < rendered) ? heard : rendered;
+    emit FirstSample(current_->file, MonotonicToWall(first), lostMs);
 }
 
 void GstPlayer::OnFirstBuffer(quint64 serial) {
@@ -1041,11 +1290,7 @@ double GstPlayer::FirstBufferLatencyMs() const {
 
 bool GstPlayer::Prerolled(const QString& file) const {
     for (const Pipeline* p : {prepared_.get(), armedPipe_.get()}) {
-        GstState state = GST_STATE_NULL;
-        // A zero timeout only looks: an unfinished state change answers ASYNC.
-        if (p && p->file == file &&
-            gst_element_get_state(p->playbin, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS &&
-            state >= GST_STATE_PAUSED) {
+        if (p && p->file == file && p->decodedAhead.load()) {
             return true;
         }
     }

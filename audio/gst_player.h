@@ -28,9 +28,10 @@ public:
     double Duration() override;
     double MeasureDuration(const QString& file) override;
     void Prepare(const QString& file) override;
-    // The prepared pipeline goes to PLAYING at once, on the system clock with its base time
-    // at target: the sink holds the first sample until the clock reaches target. At target
-    // the pipeline becomes the current one and the previous playback ends.
+    // The prepared pipeline goes to PLAYING at once, on the system clock, with every sink's
+    // running time shifted so the first sample falls on target: a sink on the clock holds
+    // it until then, a sink with a ring buffer plays silence up to it. At target the pipeline
+    // becomes the current one and the previous playback ends.
     void PlayAt(const QString& file, const QDateTime& target) override;
     void CancelStart() override;
     bool StartArmed(const QString& file, const QDateTime& target) const override;
@@ -43,8 +44,8 @@ public:
     // -1 until that buffer has arrived.
     double FirstBufferLatencyMs() const;
     bool IsPlaying() const { return playing_; }
-    // Whether a prepared or armed pipeline of file holds its first sample at the sink, so
-    // its start needs no more decoding (tests and benchmarks wait for it).
+    // Whether a prepared or armed pipeline of file holds its first samples decoded in front
+    // of the sink, so its start needs no more decoding (tests and benchmarks wait for it).
     bool Prerolled(const QString& file) const;
     // Whether this process has found that no sound device can be opened (said in the log).
     static bool NoAudioOutputReported();
@@ -54,10 +55,14 @@ public:
     struct Pipeline; // one playbin and what is known about it
 
 private:
-    std::unique_ptr<Pipeline> MakePipeline(const QString& file);
+    std::unique_ptr<Pipeline> MakePipeline(const QString& file, const AudioRoute& route);
     // The audio sink, with the probe that watches what reaches it.
     void AttachAudioSink(Pipeline& p);
     void WatchSink(GstElement* sink, SinkBranch* branch);
+    // Lets what waits in front of the sink through: the sink opens its stream now.
+    static void OpenGate(Pipeline& p);
+    // Shifts every sink's running time by offsetNs (their ts-offset).
+    static void ShiftSinks(Pipeline& p, qint64 offsetNs);
     // Several outputs: a tee, and a branch per output that can be opened.
     GstElement* MakeRouteSink(Pipeline& p);
     // The output's sink, opened (state READY); null, with the reason, when it cannot be.

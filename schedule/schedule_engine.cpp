@@ -585,9 +585,10 @@ void ScheduleEngine::OnSoundStopped() {
     }
 }
 
-void ScheduleEngine::OnFirstSample(const QString& file, const QDateTime& when) {
+void ScheduleEngine::OnFirstSample(const QString& file, const QDateTime& when, int lostMs) {
     sampleFile_ = file;
     sampleWhen_ = when;
+    sampleLostMs_ = lostMs;
     LogFire(false);
 }
 
@@ -599,15 +600,23 @@ void ScheduleEngine::LogFire(bool force) {
         sampleWhen_ >= fireTarget_.addMSecs(-500)) {
         const qint64 late = fireTarget_.msecsTo(sampleWhen_);
         // Without a sound device the sink's clock says nothing about what was heard.
-        const QString how = player_.OutputUsable()
-                                ? QStringLiteral(" (first sample at the sink %1%2 ms)")
-                                      .arg(late >= 0 ? QStringLiteral("+") : QString())
-                                      .arg(late)
-                                : QStringLiteral(" (no sound output)");
+        // A start that reached the output after its time loses its opening: said, with how much.
+        const QString lost = sampleLostMs_ > 0
+                                 ? QStringLiteral("its first %1 ms were lost").arg(sampleLostMs_)
+                                 : QString();
+        const QString how =
+            !player_.OutputUsable()
+                ? QStringLiteral(" (no sound output)")
+                : QStringLiteral(" (first sample at the sink %1%2 ms%3)")
+                      .arg(late >= 0 ? QStringLiteral("+") : QString())
+                      .arg(late)
+                      .arg(lost.isEmpty() ? QString() : QStringLiteral("; ") + lost);
         PlayLog(sampleWhen_.toLocalTime(), fireLine_ + how);
         fireRecord_.lateMs = player_.OutputUsable() ? int(late) : -1;
         if (!player_.OutputUsable()) {
             fireRecord_.reason = QStringLiteral("no sound output");
+        } else if (!lost.isEmpty()) {
+            fireRecord_.reason = lost;
         }
     } else if (force) {
         PlayLog(fireTarget_.toLocalTime(),

@@ -165,7 +165,7 @@ private:
     Player& SidePlayer(int k);
     void ArmSidePlays(const QDateTime& target);
     void OnSoundStopped();
-    void OnFirstSample(const QString& file, const QDateTime& when);
+    void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
     // One outcome of the day's timetable: its log line and its record.
@@ -231,6 +231,7 @@ private:
     PlayRecordRow fireRecord_;
     QString sampleFile_; // the last first sample the player reported
     QDateTime sampleWhen_;
+    int sampleLostMs_ = 0;    // how much of its start never sounded
     bool failedLoad_ = false; // the last read of today's events failed: tried again
     DayRule dayRule_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day

@@ -148,7 +148,7 @@ private:
         if (playing_) {
             plays << file_;
             emit PlayStateChange(Stopped, Playing);
-            emit FirstSample(file_, clock_ ? clock_->Now() : QDateTime::currentDateTime());
+            emit FirstSample(file_, clock_ ? clock_->Now() : QDateTime::currentDateTime(), 0);
         }
     }
     void StartIfDue() {
