@@ -215,6 +215,26 @@ struct GstPlayer::Pipeline {
 
 namespace {
 
+// The running time at pad of the buffer's start, or with end of its end; NONE when it has none.
+GstClockTime RunningTime(GstPad* pad, GstBuffer* buffer, bool end = false) {
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime time = GST_BUFFER_PTS(buffer);
+    if (end && GST_BUFFER_DURATION_IS_VALID(buffer)) {
+        time += GST_BUFFER_DURATION(buffer);
+    }
+    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, time);
+    gst_event_unref(event);
+    return running;
+}
+
 // Whether the buffer at pad would still be sounding at the pipeline's cut: its end, on the
 // pipeline clock, is past it. The sink plays buffers at their clock time, so dropping these
 // as they arrive ends the sound at the cut, whenever this thread or the main one runs.
@@ -223,22 +243,7 @@ bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
     if (cut < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
         return false;
     }
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
-        return false;
-    }
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) {
-        return false;
-    }
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    GstClockTime end = GST_BUFFER_PTS(buffer);
-    if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
-        end += GST_BUFFER_DURATION(buffer);
-    }
-    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
-    gst_event_unref(event);
+    const GstClockTime running = RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info), true);
     if (!GST_CLOCK_TIME_IS_VALID(running)) {
         return false;
     }
@@ -246,23 +251,6 @@ bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
 }
 
 enum class SinkData { Pass, Drop, FirstRendered };
-
-// The running time of the buffer at pad; NONE when it has none.
-GstClockTime RunningTime(GstPad* pad, GstBuffer* buffer) {
-    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
-        return GST_CLOCK_TIME_NONE;
-    }
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) {
-        return GST_CLOCK_TIME_NONE;
-    }
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    const GstClockTime running =
-        gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
-    gst_event_unref(event);
-    return running;
-}
 
 // The sink with a ring buffer inside element (itself, or in a bin); null when it has none.
 GstAudioBaseSink* FindAudioSink(GstElement* element) {
