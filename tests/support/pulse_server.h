@@ -24,7 +24,12 @@ public:
     static constexpr int kRate = 48000;
 
     // Why this machine cannot run one (for QSKIP), or "" when the server is up with the sinks.
+    // BELVORAN_PULSE_SERVER names a running server to use instead (PipeWire's PulseAudio
+    // service, say): the sinks are added to it as null sinks.
     QString Start(const QStringList& sinks) {
+        if (const QByteArray other = qgetenv("BELVORAN_PULSE_SERVER"); !other.isEmpty()) {
+            return UseRunning(QString::fromLocal8Bit(other), sinks);
+        }
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
         if (daemon.isEmpty()) {
             return QStringLiteral("PulseAudio is not installed (scripts/setup installs it)");
@@ -43,6 +48,9 @@ public:
                           .arg(sink)
                           .arg(kRate)
                           .toUtf8();
+        }
+        if (!sinks.isEmpty()) {
+            script += "set-default-sink " + sinks.first().toUtf8() + "\n";
         }
         if (!config.open(QIODevice::WriteOnly) || config.write(script) != script.size()) {
             return QStringLiteral("cannot write the server's script");
@@ -74,6 +82,9 @@ public:
         return {};
     }
     ~PulseServer() {
+        for (const QString& module : modules_) {
+            QProcess::execute(QStringLiteral("pactl"), {"unload-module", module});
+        }
         server_.terminate();
         if (!server_.waitForFinished(5000)) {
             server_.kill();
@@ -84,9 +95,28 @@ public:
 
 private:
     QString Socket() const { return dir_.filePath(QStringLiteral("native")); }
+    QString UseRunning(const QString& server, const QStringList& sinks) {
+        EnsureGstInit();
+        qputenv("PULSE_SERVER", QFile::encodeName(server));
+        for (const QString& sink : sinks) {
+            QProcess pactl;
+            pactl.start(QStringLiteral("pactl"),
+                        {"load-module", "module-null-sink", "sink_name=" + sink,
+                         QStringLiteral("rate=%1").arg(kRate)});
+            if (!pactl.waitForFinished(10000) || pactl.exitCode() != 0) {
+                return QStringLiteral("pactl cannot add the sink %1 to %2").arg(sink, server);
+            }
+            modules_ << QString::fromLocal8Bit(pactl.readAllStandardOutput()).trimmed();
+        }
+        if (!sinks.isEmpty()) {
+            QProcess::execute(QStringLiteral("pactl"), {"set-default-sink", sinks.first()});
+        }
+        return {};
+    }
 
     QTemporaryDir dir_;
     QProcess server_;
+    QStringList modules_; // null sinks added to a server of someone else's
 };
 
 // Records a null sink's monitor: mono, 16 bit, PulseServer::kRate. Each block is stamped on the
