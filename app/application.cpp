@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "audio/output_devices.h"
 #include "core/play_log.h"
 
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
@@ -32,6 +33,13 @@ void Application::PruneRecords() {
 void Application::Follow(const QString& central, const QString& site,
                          CentralFollower::Timing timing) {
     follower_ = std::make_unique<CentralFollower>(central, site, conn_->Path(), timing);
+    follower_->SetOutputLister([] {
+        QHash<QString, QString> outputs;
+        for (const OutputDevice& d : ListOutputDevices()) {
+            outputs.insert(d.name, d.sink);
+        }
+        return outputs;
+    });
     window_.FollowCentral(follower_.get());
     PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
     follower_->Start();

@@ -36,6 +36,12 @@ int RunCentralEditor(const QString& central, const QString& site) {
     // The options (start-up, shutdown, play order) belong to each computer, not to the site.
     settings.Frame(SettingForm::kOptionsPage)->setEnabled(false);
     settings.setWindowTitle(QStringLiteral("详细设置 — 中心时间表：%1").arg(site));
+    if (!conn->ReadOnlyReason().isEmpty()) {
+        // An account that may only look at this site: nothing can be changed, and it says why.
+        settings.ShowReadOnlyFor(conn->ReadOnlyReason());
+        settings.setWindowTitle(settings.windowTitle() + QStringLiteral("（只读）"));
+        PlayLog(QStringLiteral("site %1 opened read-only: %2").arg(site, conn->ReadOnlyReason()));
+    }
     // The title strip drawn over the window says which site this is, too.
     if (auto* title = settings.findChild<QLabel*>(QStringLiteral("Lab_FormTitle"))) {
         title->setText(settings.windowTitle());

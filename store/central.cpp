@@ -94,6 +94,8 @@ QStringList CreateSiteTable(const SiteTable& t) {
     return sql;
 }
 
+QStringList SecureSiteTable(const SiteTable& t);
+
 // The statements of central schema version `version`: the site tables it makes (a later
 // table is one line in SiteTables and one step below).
 QStringList CentralVersion(int version) {
@@ -101,6 +103,98 @@ QStringList CentralVersion(int version) {
     for (const SiteTable& t : SiteTables()) {
         if (t.since == version) {
             sql << CreateSiteTable(t);
+            if (version > 3) {
+                sql << SecureSiteTable(t); // from version 3 on, every site table is held
+            }
+        }
+    }
+    return sql;
+}
+
+// Who may read and change which site (version 3). Three group roles, made here when missing
+// (a database administrator may make them first, then nothing here needs CREATEROLE):
+// belvoran_follower reads, belvoran_editor changes, both only the sites that 站点权限 gives
+// their login role; belvoran_admin changes every site, gives sites and prunes the records.
+// Row-level security holds every site table to that; the owner is not held.
+const QString kAccess = QStringLiteral(
+    "(pg_has_role('belvoran_admin', 'MEMBER') OR EXISTS (SELECT 1 FROM public.站点权限 p "
+    "WHERE p.角色 = current_user AND p.站点 = %1.站点%2))");
+
+QString SiteAccess(const QString& table, bool write) {
+    return kAccess.arg(table, write ? QStringLiteral(" AND p.可修改") : QString());
+}
+
+// A site table held to its sites, with every change recorded.
+QStringList SecureSiteTable(const SiteTable& t) {
+    QStringList sql = {
+        QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(t.name),
+        QStringLiteral("CREATE POLICY 读 ON %1 FOR SELECT USING %2")
+            .arg(t.name, SiteAccess(t.name, false)),
+        QStringLiteral("CREATE POLICY 改 ON %1 FOR ALL USING %2 WITH CHECK %2")
+            .arg(t.name, SiteAccess(t.name, true)),
+        QStringLiteral("GRANT SELECT ON %1 TO belvoran_follower").arg(t.name),
+        QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1 TO belvoran_editor, "
+                       "belvoran_admin")
+            .arg(t.name),
+        QStringLiteral("CREATE TRIGGER %1_记录 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR EACH "
+                       "ROW EXECUTE FUNCTION belvoran_record()")
+            .arg(t.name)};
+    if (Keyed(t)) {
+        sql << QStringLiteral(
+                   "GRANT USAGE ON SEQUENCE %1_id_seq TO belvoran_editor, belvoran_admin")
+                   .arg(t.name);
+    }
+    return sql;
+}
+
+QStringList CentralVersion3() {
+    QStringList sql;
+    for (const char* role : {"belvoran_follower", "belvoran_editor", "belvoran_admin"}) {
+        sql << QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
+                              "'%1') THEN CREATE ROLE %1 NOLOGIN; END IF; END $$")
+                   .arg(QLatin1String(role));
+    }
+    sql << QStringLiteral("CREATE TABLE 站点权限 (角色 TEXT NOT NULL, 站点 TEXT NOT NULL, 可修改 "
+                          "BOOLEAN NOT NULL DEFAULT false, PRIMARY KEY (角色, 站点))")
+        << QStringLiteral("ALTER TABLE 站点权限 ENABLE ROW LEVEL SECURITY")
+        << QStringLiteral("CREATE POLICY 自己 ON 站点权限 FOR SELECT USING (角色 = current_user)")
+        << QStringLiteral("CREATE POLICY 管理 ON 站点权限 FOR ALL USING (pg_has_role("
+                          "'belvoran_admin', 'MEMBER')) WITH CHECK (pg_has_role('belvoran_admin', "
+                          "'MEMBER'))")
+        << QStringLiteral("GRANT SELECT ON 站点权限 TO belvoran_follower, belvoran_editor")
+        << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON 站点权限 TO belvoran_admin")
+        // Filled by the owner's trigger alone: nobody else may write it; only the
+        // district's administrator may prune it.
+        << QStringLiteral("CREATE TABLE 修改记录 (id BIGSERIAL PRIMARY KEY, 时间 TIMESTAMPTZ NOT "
+                          "NULL DEFAULT now(), 用户 TEXT NOT NULL, 站点 TEXT, 表 TEXT NOT NULL, "
+                          "操作 TEXT NOT NULL, 旧值 JSONB, 新值 JSONB)")
+        << QStringLiteral("CREATE INDEX ON 修改记录 (站点, id)")
+        << QStringLiteral("ALTER TABLE 修改记录 ENABLE ROW LEVEL SECURITY")
+        << QStringLiteral("CREATE POLICY 读 ON 修改记录 FOR SELECT USING %1")
+               .arg(SiteAccess(QStringLiteral("修改记录"), false))
+        << QStringLiteral("CREATE POLICY 清理 ON 修改记录 FOR DELETE USING (pg_has_role("
+                          "'belvoran_admin', 'MEMBER'))")
+        << QStringLiteral("GRANT SELECT ON 修改记录 TO belvoran_follower, belvoran_editor")
+        << QStringLiteral("GRANT SELECT, DELETE ON 修改记录 TO belvoran_admin")
+        << QStringLiteral(
+               "CREATE FUNCTION belvoran_record() RETURNS trigger LANGUAGE plpgsql SECURITY "
+               "DEFINER SET search_path = public, pg_temp AS $$ DECLARE old_row jsonb; new_row "
+               "jsonb; BEGIN "
+               "IF TG_OP <> 'INSERT' THEN old_row := to_jsonb(OLD); END IF; "
+               "IF TG_OP <> 'DELETE' THEN new_row := to_jsonb(NEW); END IF; "
+               "INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
+               "(session_user, coalesce(new_row->>'站点', old_row->>'站点'), TG_TABLE_NAME, "
+               "TG_OP, old_row, new_row); RETURN NULL; END $$")
+        << QStringLiteral("REVOKE ALL ON FUNCTION belvoran_record() FROM PUBLIC")
+        << QStringLiteral("GRANT USAGE ON SCHEMA public TO belvoran_follower, belvoran_editor, "
+                          "belvoran_admin")
+        << QStringLiteral("GRANT SELECT ON belvoran_schema TO belvoran_follower, "
+                          "belvoran_editor, belvoran_admin")
+        << QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO belvoran_editor, "
+                          "belvoran_admin");
+    for (const SiteTable& t : SiteTables()) {
+        if (t.since < 3) {
+            sql << SecureSiteTable(t);
         }
     }
     return sql;
@@ -163,14 +257,36 @@ QString Why(const QSqlQuery& q, const QString& connection) {
     return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
 }
 
+// Whether the session's role may change the rows of site: it owns the tables, passes
+// row-level security, is the district's administrator, or is given the site to change.
+const QString kMayChangeSql = QStringLiteral(
+    "SELECT has_table_privilege('public.作息表', 'INSERT, UPDATE, DELETE') AND ("
+    "(SELECT rolsuper OR rolbypassrls FROM pg_roles WHERE rolname = current_user) OR "
+    "pg_has_role((SELECT tableowner FROM pg_tables WHERE schemaname = 'public' AND tablename = "
+    "'作息表'), 'MEMBER') OR pg_has_role('belvoran_admin', 'MEMBER') OR EXISTS (SELECT 1 FROM "
+    "public.站点权限 WHERE 角色 = current_user AND 站点 = ? AND 可修改)), current_user");
+
+// A refused connection in words that name the cause: a server certificate that does not
+// verify is not a network fault.
+QString ConnectionRefused(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.contains(QLatin1String("certificate")) || t.contains(QLatin1String("SSL")) ||
+        t.contains(QLatin1String("sslrootcert"))) {
+        return QStringLiteral("服务器的证书未通过验证，连接被拒绝（%1）").arg(t);
+    }
+    return t;
+}
+
 } // namespace
 
 QString UnknownSiteText(const QString& site) {
-    return QStringLiteral("中心时间表中没有站点“%1”").arg(site);
+    // Row-level security hides a site the role is not given as if it did not exist.
+    return QStringLiteral("中心时间表中没有站点“%1”，或本机的中心账号无权查看它").arg(site);
 }
 
 const QVector<Migration>& CentralMigrations() {
-    static const QVector<Migration> steps = {{1, CentralVersion1()}, {2, CentralVersion(2)}};
+    static const QVector<Migration> steps = {
+        {1, CentralVersion1()}, {2, CentralVersion(2)}, {3, CentralVersion3()}};
     return steps;
 }
 
@@ -219,7 +335,7 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
         if (!db.isValid()) {
             Failed(error, QStringLiteral("没有 PostgreSQL 数据库驱动（Debian：libqt6sql6-psql）"));
         } else if (!db.open()) {
-            Failed(error, db.lastError().text().trimmed());
+            Failed(error, ConnectionRefused(db.lastError().text()));
         } else {
             // The first clients to meet an empty database must not create it twice.
             QSqlQuery q(db);
@@ -316,6 +432,20 @@ bool CentralStore::AddSite(const QString& site, QString* error) {
     return q.exec() || Failed(error, Why(q, name_));
 }
 
+bool CentralStore::MayWrite(bool* may, QString* error) {
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    QStringList any;
+    for (const SiteTable& t : SiteTables()) {
+        any << QStringLiteral("has_table_privilege('public.%1', 'INSERT, UPDATE, DELETE')")
+                   .arg(t.name);
+    }
+    if (!q.exec(QStringLiteral("SELECT ") + any.join(QStringLiteral(" OR "))) || !q.next()) {
+        return Failed(error, Why(q, name_));
+    }
+    *may = q.value(0).toBool();
+    return true;
+}
+
 bool CentralStore::Ping(QString* error) {
     QSqlQuery q(QSqlDatabase::database(name_, false));
     return q.exec(QStringLiteral("SELECT 1")) || Failed(error, Why(q, name_));
@@ -358,6 +488,17 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
     } else if (q.value(1).toLongLong() == 0) {
         reason = UnknownSiteText(site);
     }
+    QString readOnly;
+    if (reason.isEmpty()) {
+        q.prepare(kMayChangeSql);
+        q.addBindValue(site);
+        if (!q.exec() || !q.next()) {
+            reason = q.lastError().text();
+        } else if (!q.value(0).toBool()) {
+            readOnly = QStringLiteral("中心账号“%1”只能查看站点“%2”，不能修改")
+                           .arg(q.value(1).toString(), site);
+        }
+    }
     for (const SiteTable& t : SiteTables()) {
         if (reason.isEmpty() &&
             !q.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT %2 FROM public.%1 WHERE 站点 = "
@@ -381,5 +522,6 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
     std::unique_ptr<Conn> conn(new Conn(db, central, false, version));
     conn->dialect_ = SqlDialect::Postgres;
     conn->site_ = site;
+    conn->readOnlyReason_ = readOnly;
     return conn;
 }

@@ -46,6 +46,8 @@ public:
     bool AddSite(const QString& site, QString* error = nullptr);
     // A trivial statement: whether the server still answers.
     bool Ping(QString* error = nullptr);
+    // Whether the session's role could write any site table (a follower's should not).
+    bool MayWrite(bool* may, QString* error = nullptr);
     // Calls onChange with the site of every committed change, on this thread, in receiver's
     // context, until this store is destroyed.
     bool Listen(QObject* receiver, std::function<void(const QString& site)> onChange,

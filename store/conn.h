@@ -59,6 +59,12 @@ public:
                                              QString* error);
     // The site an OpenCentral store works on; empty for the local file.
     const QString& Site() const { return site_; }
+    // Why this session may not change its central site (its role may only read it); empty
+    // when it may, and for a computer's own store.
+    const QString& ReadOnlyReason() const { return readOnlyReason_; }
+    // The latest changes of the central site, newest first (none for a computer's own store).
+    static constexpr int kChangeRecordsShown = 200;
+    bool ChangeRecords(QVector<ChangeRecordRow>* rows, QString* error = nullptr);
 
     // The default location: the application data folder + "/Music.db".
     static QString DefaultPath();
@@ -215,6 +221,13 @@ private:
 
     bool ReplaceTable(const ReplicatedTable& table, const QVector<QVector<QVariant>>& rows,
                       QString* error);
+    // The site's zone rows merged into this computer's zones: what the site says (names,
+    // outputs by name, channels) replaces what it said before; a switch command, and a sink
+    // typed by hand on this computer, stay. sinks: this computer's sink for each row's output.
+    bool MergeZones(const QVector<QVector<QVariant>>& central, const QVector<QString>& sinks,
+                    bool* changed, QString* error);
+    // SetZones inside a transaction already open: the rows are checked, then written.
+    bool WriteZones(const QVector<ZoneRow>& rows, QString* error);
 
     // Notes which write-ahead log the connection uses, to tell when another program deleted it.
     void NoteLog();
@@ -227,6 +240,7 @@ private:
     int version_ = 1;
     SqlDialect dialect_{};
     QString site_;
+    QString readOnlyReason_;
 };
 
 // Fills *error (when given) with reason and returns false: the store's one failure path.

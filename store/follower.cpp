@@ -34,6 +34,7 @@ public:
         poll_->start(timing_.pollMs);
         Connect();
     }
+    void SetOutputLister(CentralFollower::OutputLister list) { listOutputs_ = std::move(list); }
     void Stop() {
         server_.reset();
         local_.reset();
@@ -46,6 +47,8 @@ signals:
     void Copied(const QDateTime& when, bool changed);
     void Lost(const QString& reason);
     void LastCopy(const QDateTime& when);
+    // Whether this connection's account could write the site tables.
+    void MayWrite(bool may);
     // A line for the play log, written on the program's thread.
     void Note(const QString& line);
 
@@ -73,6 +76,9 @@ private:
             Drop(error);
             return;
         }
+        if (bool may = false; server_->MayWrite(&may, &error)) {
+            emit MayWrite(may);
+        }
         Pull();
     }
     void QueuedPull() {
@@ -97,6 +103,7 @@ private:
             Drop(error);
             return;
         }
+        FindZoneOutputs(&copy);
         const QDateTime now = QDateTime::currentDateTime();
         bool changed = false;
         if (!local_->ApplySiteCopy(copy, now, &changed, &error)) {
@@ -106,6 +113,23 @@ private:
             return;
         }
         emit Copied(now, changed);
+    }
+    // This computer's sink for each zone's output named by the site.
+    void FindZoneOutputs(SiteCopy* copy) {
+        const int index = ReplicatedZonesIndex();
+        if (index < 0 || index >= copy->rows.size()) {
+            return;
+        }
+        QHash<QString, QString> outputs;
+        bool listed = false;
+        for (const QVector<QVariant>& row : copy->rows[index]) {
+            const QString name = row.value(kCopiedOutputName).toString();
+            if (!listed && !name.isEmpty() && name != kDefaultOutputName && listOutputs_) {
+                outputs = listOutputs_();
+                listed = true;
+            }
+            copy->zoneSinks << outputs.value(name);
+        }
     }
     void Drop(const QString& reason) {
         server_.reset();
@@ -121,6 +145,7 @@ private:
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
     bool pullQueued_ = false;
+    CentralFollower::OutputLister listOutputs_;
 };
 
 CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,
@@ -132,6 +157,7 @@ CentralFollower::CentralFollower(QString central, QString site, QString storePat
     connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
+    connect(worker_, &FollowWorker::MayWrite, this, &CentralFollower::OnMayWrite);
     connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
 }
 
@@ -149,6 +175,10 @@ CentralFollower::~CentralFollower() {
     delete worker_;
 }
 
+void CentralFollower::SetOutputLister(OutputLister list) {
+    worker_->SetOutputLister(std::move(list)); // before the thread runs it
+}
+
 void CentralFollower::Start() {
     thread_.start();
     QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
@@ -162,6 +192,24 @@ QString CentralFollower::OutageText() const {
         .arg(unknownSite_ ? UnknownSiteText(site_) : QStringLiteral("中心时间表不可达"),
              lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
                                  : QStringLiteral("--:--"));
+}
+
+QString CentralFollower::StateText() const {
+    const QString outage = OutageText();
+    return !outage.isEmpty() ? outage : mayWrite_ ? kWritableAccountText : QString();
+}
+
+void CentralFollower::OnMayWrite(bool may) {
+    if (may == mayWrite_) {
+        return; // said once
+    }
+    mayWrite_ = may;
+    if (may) {
+        PlayLog(QStringLiteral("warning the central account of this computer may change the "
+                               "timetable of every site it can reach; a follower needs only a "
+                               "read-only account"));
+    }
+    emit StateChanged();
 }
 
 void CentralFollower::OnCopied(const QDateTime& when, bool changed) {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QThread>
+
+#include <functional>
 
 class FollowWorker;
 
@@ -28,6 +31,13 @@ public:
                           parent) {}
     ~CentralFollower() override;
 
+    // This computer's outputs, name → sink: a site names a zone's output by its device's
+    // name, and the copy plays it on the output of that name here. Called on the following
+    // thread, only when a copy names an output; set before Start. Without it every named
+    // output is missing here.
+    using OutputLister = std::function<QHash<QString, QString>()>;
+    void SetOutputLister(OutputLister list);
+
     void Start();
 
     const QString& Site() const { return site_; }
@@ -38,6 +48,9 @@ public:
     // "中心时间表不可达，使用 HH:MM 的本地副本" while the server cannot be reached (or, when it
     // answers but does not know the site, that reason instead of 中心时间表不可达), else "".
     QString OutageText() const;
+    // What the main window's central line says: the outage when there is one, else a warning
+    // when this computer's central account could change the timetable, else "".
+    QString StateText() const;
 
 signals:
     // A copy was made; changed when it differed from what the store held.
@@ -49,6 +62,7 @@ private:
     void OnCopied(const QDateTime& when, bool changed);
     void OnLost(const QString& reason);
     void OnLastCopy(const QDateTime& when);
+    void OnMayWrite(bool may);
 
     QString site_;
     QThread thread_;
@@ -57,4 +71,9 @@ private:
     bool outage_ = false;      // an outage is being shown (and was logged once)
     bool unknownSite_ = false; // the server answers but does not know the site
     QDateTime lastCopy_;
+    bool mayWrite_ = false; // the central account could write site tables
 };
+
+// The warning of a follower whose central account could change the timetable.
+inline const QString kWritableAccountText =
+    QStringLiteral("本机的中心账号可以修改时间表，建议使用只读账号");

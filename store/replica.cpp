@@ -38,6 +38,22 @@ bool SameRows(const QVector<QVector<QVariant>>& a, const QVector<QVector<QVarian
     return true;
 }
 
+// A site's zone row (as ReplicatedTables copies it) merged into this computer's: the name,
+// the output's name and the channels come from the site; the switch command, and a sink
+// typed by hand here, are this computer's own. sink: this computer's output of that name.
+ZoneRow MergedZone(ZoneRow local, const QVector<QVariant>& central, const QString& sink) {
+    const QString name = central.value(1).toString().trimmed();
+    local.name = name.isEmpty() ? DefaultZoneNames()[local.zone - 1] : name;
+    local.channels = central.value(3).toInt();
+    local.channel = central.value(4).toInt();
+    const bool typedHere = local.outputName.isEmpty() && !local.sink.isEmpty();
+    if (!typedHere) {
+        local.outputName = central.value(kCopiedOutputName).toString();
+        local.sink = sink;
+    }
+    return local;
+}
+
 } // namespace
 
 const QVector<ReplicatedTable>& ReplicatedTables() {
@@ -47,10 +63,21 @@ const QVector<ReplicatedTable>& ReplicatedTables() {
         {QStringLiteral("替代音乐"), TableColumns(QStringLiteral("替代音乐"))},
         {QStringLiteral("特殊日期"), {"id", "日期", "类型", "备注"}},
         {QStringLiteral("config"), {"课间音乐"}, true},
-        {QStringLiteral("区域设置"),
-         {"序号", "名称", "输出", "输出名称", "声道数", "声道", "切换命令"}},
+        // A zone's output by its device's name, never a sink description or a command: what
+        // comes from the server is not run or parsed here.
+        {QStringLiteral("区域设置"), {"序号", "名称", "输出名称", "声道数", "声道"}, false, true},
     };
     return tables;
+}
+
+int ReplicatedZonesIndex() {
+    const QVector<ReplicatedTable>& tables = ReplicatedTables();
+    for (int i = 0; i < tables.size(); ++i) {
+        if (tables[i].zones) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QString& where) {
@@ -80,6 +107,14 @@ bool Conn::ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* chan
     }
     *changed = false;
     for (int i = 0; i < tables.size(); ++i) {
+        if (tables[i].zones) {
+            bool zonesChanged = false;
+            if (!MergeZones(copy.rows[i], copy.zoneSinks, &zonesChanged, error)) {
+                return false;
+            }
+            *changed = *changed || zonesChanged;
+            continue;
+        }
         QVector<QVector<QVariant>> local;
         if (!Select(
                 ReplicaSelectSql(tables[i], tables[i].table, QString()), {}, &local,
@@ -120,6 +155,23 @@ bool Conn::ReplaceTable(const ReplicatedTable& t, const QVector<QVector<QVariant
         }
     }
     return true;
+}
+
+bool Conn::MergeZones(const QVector<QVector<QVariant>>& central, const QVector<QString>& sinks,
+                      bool* changed, QString* error) {
+    QVector<ZoneRow> zones;
+    if (!Zones(&zones, error)) {
+        return false;
+    }
+    QVector<ZoneRow> merged = zones;
+    for (int r = 0; r < central.size(); ++r) {
+        const int zone = central[r].value(0).toInt();
+        if (zone >= 1 && zone <= kZoneCount) {
+            merged[zone - 1] = MergedZone(zones[zone - 1], central[r], sinks.value(r));
+        }
+    }
+    *changed = merged != zones;
+    return !*changed || WriteZones(merged, error);
 }
 
 bool Conn::LastCentralCopy(QDateTime* when, QString* error) {

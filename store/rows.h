@@ -3,6 +3,7 @@
 #include "core/enums.h"
 #include "core/time_text.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -81,6 +82,8 @@ inline const QString kNoBellsKind = QStringLiteral("无铃声");
 
 // The play zones, in the order of their characters in a zone code (播放区域).
 inline constexpr int kZoneCount = 6;
+// The output name of a zone that plays to the default output.
+inline const QString kDefaultOutputName = QStringLiteral("默认输出");
 inline const QStringList& DefaultZoneNames() {
     static const QStringList names = {QStringLiteral("教学楼一"), QStringLiteral("教学楼二"),
                                       QStringLiteral("教学楼三"), QStringLiteral("寝室楼一"),
@@ -99,6 +102,11 @@ struct ZoneRow {
     int channel = 0;    // 声道: the one channel (1-based) that feeds the zone; 0: all
     QString command;    // 切换命令: run with the zone code before a sound and after it
     bool operator==(const ZoneRow&) const = default;
+    // A following computer's zone whose site names an output this computer does not have:
+    // it plays to the default output.
+    bool OutputMissing() const {
+        return sink.isEmpty() && !outputName.isEmpty() && outputName != kDefaultOutputName;
+    }
 };
 
 // The settings grids the store fills. A window names the rows it shows; the store knows
@@ -131,6 +139,20 @@ struct GridData {
     QStringList columns;
     QVector<QVector<QVariant>> rows;
 };
+
+// One change of a central site's rows, as the central timetable recorded it (修改记录).
+struct ChangeRecordRow {
+    QDateTime when; // 时间
+    QString user;   // 用户: the login role that made it
+    QString table;  // 表
+    QString op;     // 操作: INSERT, UPDATE or DELETE
+    QString oldRow; // 旧值, JSON; empty for an insert
+    QString newRow; // 新值, JSON; empty for a delete
+};
+
+// What a change did, in a line a person reads: the row's columns for an insert or a delete,
+// the columns that changed ("开始时间 08:00:00 → 08:05:00") for an update.
+QString ChangeSummary(const ChangeRecordRow& change);
 
 // One migration step: brings a store of version `to - 1` to version `to`. Each runs once, in
 // a transaction, when a file of an older version is opened.

@@ -52,14 +52,15 @@ bool Conn::Zones(QVector<ZoneRow>* rows, QString* error) {
 }
 
 bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
+    Transaction tx(*this);
+    return tx.Begin(error) && WriteZones(rows, error) && tx.Commit(error);
+}
+
+bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error) {
     for (const ZoneRow& z : rows) {
         if (const QString problem = ZoneProblem(z); !problem.isEmpty()) {
             return Failed(error, problem);
         }
-    }
-    Transaction tx(*this);
-    if (!tx.Begin(error)) {
-        return false;
     }
     // An update, else an insert: on the central store a zone is unique within its site only,
     // which an ON CONFLICT clause cannot name.
@@ -85,5 +86,5 @@ bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
             return false;
         }
     }
-    return tx.Commit(error);
+    return true;
 }

@@ -459,7 +459,7 @@ void MainForm::FollowCentral(CentralFollower* follower) {
     settings_.managedSite = follower->Site();
     connect(follower, &CentralFollower::Pulled, this, &MainForm::CopyArrived);
     connect(follower, &CentralFollower::StateChanged, this,
-            [this, follower] { ShowCentralState(follower->OutageText()); });
+            [this, follower] { ShowCentralState(follower->StateText()); });
 }
 
 void MainForm::CopyArrived(bool changed) {

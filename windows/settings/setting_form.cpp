@@ -1,8 +1,10 @@
 #include "windows/settings/setting_form.h"
 
 #include "core/program_vars.h"
+#include "store/conn.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
+#include "windows/settings/change_records_dialog.h"
 #include "windows/settings/holidays_page.h"
 #include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
@@ -72,6 +74,9 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     if (!state.managedSite.isEmpty()) {
         ShowManaged();
     }
+    if (!conn.Site().isEmpty()) {
+        BuildChangeRecordsButton();
+    }
 
     curMenu_ = 0;
     curGroup_ = 0;
@@ -131,10 +136,53 @@ void SettingForm::ShowManaged() {
             ShowReadOnly(pages_[i].frame);
         }
     }
-    Lab_Managed = new QLabel(QStringLiteral("由中心时间表管理"), this);
+    // A zone's switch command, and a sink typed by hand, are this computer's own: the site
+    // says a zone's name, its output by name and its channel.
+    for (QWidget* w : pages_[kZonesPage].frame->findChildren<QWidget*>()) {
+        const QString name = w->objectName();
+        if (name.startsWith(QLatin1String("Text_ZoneCommand"))) {
+            w->setEnabled(true);
+            w->setToolTip(QStringLiteral("本机的区域切换命令：中心时间表不会改动它"));
+        } else if (name.startsWith(QLatin1String("Combo_ZoneOutput"))) {
+            w->setEnabled(true);
+            w->setToolTip(QStringLiteral("输出由中心时间表按名称指定；在这里直接输入的 "
+                                         "GStreamer 输出元件是本机自己的，优先于中心的指定"));
+        }
+    }
+    ShowReadOnlyLabel(QStringLiteral("由中心时间表管理"),
+                      QStringLiteral("站点 %1 的时间表在中心时间表中修改；这里是它的只读副本")
+                          .arg(ctx_.state.managedSite));
+}
+
+void SettingForm::ShowReadOnlyFor(const QString& why) {
+    for (int i = 0; i < kPageCount; ++i) {
+        ShowReadOnly(pages_[i].frame);
+        // What cannot be changed says why when pointed at.
+        for (QWidget* w : pages_[i].frame->findChildren<QWidget*>()) {
+            if (!w->isEnabled() || (qobject_cast<MyButton*>(w) &&
+                                    !w->objectName().startsWith(QLatin1String("MyBt_TestZone")))) {
+                w->setToolTip(why);
+            }
+        }
+    }
+    ShowReadOnlyLabel(QStringLiteral("只读"), why);
+}
+
+void SettingForm::BuildChangeRecordsButton() {
+    auto* records = MyButton::Create(this, QStringLiteral("MyBt_ChangeRecords"),
+                                     QRect(kMenuLeft, kPageRect.bottom() + 120, kMenuWidth, 345),
+                                     QStringLiteral("修改记录"), 1);
+    records->setToolTip(QStringLiteral("本站点最近的修改：何时、由哪个中心账号、改了什么"));
+    connect(records, &MyButton::Click, this, [this] {
+        ChangeRecordsDialog dialog(ctx_.conn, this);
+        dialog.exec();
+    });
+}
+
+void SettingForm::ShowReadOnlyLabel(const QString& text, const QString& tip) {
+    Lab_Managed = new QLabel(text, this);
     Lab_Managed->setObjectName(QStringLiteral("Lab_Managed"));
-    Lab_Managed->setToolTip(QStringLiteral("站点 %1 的时间表在中心时间表中修改；这里是它的只读副本")
-                                .arg(ctx_.state.managedSite));
+    Lab_Managed->setToolTip(tip);
     Lab_Managed->setStyleSheet(QStringLiteral(
         "color: rgb(170, 20, 20); font-weight: bold; background: rgb(245, 245, 250);"));
     Lab_Managed->adjustSize();

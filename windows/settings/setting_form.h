@@ -26,10 +26,14 @@ struct HostedPage {
 class SettingForm : public QDialog {
     Q_OBJECT
 public:
+    // A central site this session's account may not change: every page read-only, saying
+    // why at the top right and on each control that cannot be used.
+    void ShowReadOnlyFor(const QString& why);
     static constexpr int kClientW = 11235; // twips: 749 x 385 pixels
     static constexpr int kClientH = 5775;
     static constexpr int kPageCount = 6;
     static constexpr int kOptionsPage = 3;
+    static constexpr int kZonesPage = 5;
 
     SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
                 QWidget* parent = nullptr);
@@ -67,6 +71,10 @@ private:
     void BuildDueWarning();
     // While this computer follows a central site: every page but the options read-only.
     void ShowManaged();
+    // The label at the page area's top right saying the pages cannot be changed, and why.
+    void ShowReadOnlyLabel(const QString& text, const QString& tip);
+    // Editing a central site: a button that shows the site's record of changes.
+    void BuildChangeRecordsButton();
     void LayoutMenu();
 
     SettingsContext ctx_;

@@ -1,6 +1,7 @@
 #include "windows/settings/zones_page.h"
 
 #include "audio/player.h"
+#include "store/conn.h"
 #include "widgets/art.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
@@ -33,7 +34,7 @@ OutputItem ItemOf(const QVariant& v) {
     return {l.value(0).toString(), l.value(1).toInt()};
 }
 
-const QString kDefaultOutput = QStringLiteral("默认输出");
+const QString& kDefaultOutput = kDefaultOutputName;
 constexpr int kChannelChoices[] = {2, 4, 6, 8};
 
 } // namespace
@@ -110,6 +111,18 @@ void ZonesPage::Build() {
         connect(channel, &QComboBox::activated, this, [this] { Store(); });
         connect(test, &MyButton::Click, this, [this, i] { TestZone(i); });
     }
+    if (Central()) {
+        for (QLineEdit* command : commands_) {
+            command->setEnabled(false);
+            command->setPlaceholderText(QString());
+            command->setToolTip(QStringLiteral("切换命令是各台电脑自己的设置，在该电脑的“播放区域”"
+                                               "页填写"));
+        }
+        for (QComboBox* output : outputBoxes_) {
+            output->setToolTip(QStringLiteral("各台电脑上的输出名称；每台电脑从它自己同名的输出"
+                                              "播放，没有同名输出时从默认输出播放"));
+        }
+    }
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     auto* note = new QLabel(QStringLiteral("未设置的区域使用默认输出；全部未设置时，"
@@ -120,6 +133,10 @@ void ZonesPage::Build() {
     grid->addWidget(note, kZoneCount + 1, 0, 1, heads.size());
 }
 
+bool ZonesPage::Central() const {
+    return !ctx_.conn.Site().isEmpty();
+}
+
 void ZonesPage::FillOutputs(QComboBox* box, const ZoneRow& zone) {
     box->clear();
     box->addItem(kDefaultOutput, ItemData(QString(), 0));
@@ -127,11 +144,25 @@ void ZonesPage::FillOutputs(QComboBox* box, const ZoneRow& zone) {
         box->addItem(d.name, ItemData(d.sink, d.channels));
         box->setItemData(box->count() - 1, d.sink, Qt::ToolTipRole);
     }
-    int at = box->findData(ItemData(zone.sink, zone.channels));
-    for (int k = 0; at < 0 && k < box->count(); ++k) {
+    int at = -1;
+    if (Central() || zone.OutputMissing()) {
+        // By its name: each computer plays a site's zone on its own output of that name.
+        at = zone.outputName.isEmpty() || zone.outputName == kDefaultOutput
+                 ? 0
+                 : box->findText(zone.outputName);
+    } else {
+        at = box->findData(ItemData(zone.sink, zone.channels));
+    }
+    for (int k = 0; at < 0 && !Central() && !zone.OutputMissing() && k < box->count(); ++k) {
         if (ItemOf(box->itemData(k)).sink == zone.sink) {
             at = k;
         }
+    }
+    if (at < 0 && zone.OutputMissing()) {
+        box->addItem(zone.outputName, ItemData(QString(), zone.channels));
+        box->setItemData(box->count() - 1, QStringLiteral("本机没有这个输出，此区域从默认输出播放"),
+                         Qt::ToolTipRole);
+        at = box->count() - 1;
     }
     if (at < 0) {
         // Stored but not there now (unplugged) or typed: shown by its name, kept as it is.
@@ -194,6 +225,15 @@ QVector<ZoneRow> ZonesPage::Shown() const {
         z.channel = channel.value(0).toInt();
         z.channels = channel.value(1).toInt();
         z.command = commands_[i]->text().trimmed();
+        if (Central()) {
+            // A site names its outputs; the sink that opens one, and the switch command, are
+            // each computer's own.
+            if (z.outputName.isEmpty()) {
+                z.outputName = z.sink; // typed: the name of an output of the computers
+            }
+            z.sink.clear();
+            z.command.clear();
+        }
         zones << z;
     }
     return zones;

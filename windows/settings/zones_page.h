@@ -38,6 +38,8 @@ public:
     std::function<void(const QString& text)> Notify;
 
 private:
+    // Editing a central site: its zones name their outputs; commands are each computer's own.
+    bool Central() const;
     void Build();
     void FillOutputs(QComboBox* box, const ZoneRow& zone);
     static void FillChannels(QComboBox* box, const ZoneRow& zone);

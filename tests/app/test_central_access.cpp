@@ -1,0 +1,233 @@
+// Who may do what on the central timetable, on a real PostgreSQL server: a follower's account
+// that only reads, an editor held to its sites, every change recorded with who made it,
+// nothing from the server run or opened on a following computer, and TLS that verifies.
+#include "store/central.h"
+#include "store/follower.h"
+#include "support/engine_rig.h"
+#include "support/pg_server.h"
+#include "widgets/my_button.h"
+#include "windows/settings/change_records_dialog.h"
+#include "windows/settings/setting_form.h"
+
+#include <QLabel>
+#include <QSqlError>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+const QString kA = QStringLiteral("一号楼");
+const QString kB = QStringLiteral("二号楼");
+
+// Runs sql on the server as user; the error text, empty when it ran.
+QString RunAs(const PgServer& server, const QString& user, const QString& sql) {
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw-" + user);
+        db.setConnectOptions(server.Central(user));
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else if (QSqlQuery q(db); !q.exec(sql)) {
+            error = q.lastError().text();
+            if (error.isEmpty()) {
+                error = "failed";
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase("raw-" + user);
+    return error;
+}
+
+// The owner makes the sites, a PA computer's account that reads site A, and a desk's account
+// that changes A and may look at B.
+QString MakeDistrict(PgServer& server) {
+    if (const QString why = server.Start(); !why.isEmpty()) {
+        return why;
+    }
+    QString error;
+    auto owner = CentralStore::Open(server.Central(), &error);
+    if (!owner || !owner->AddSite(kA) || !owner->AddSite(kB)) {
+        return "the owner cannot make the sites: " + error;
+    }
+    for (const QString& sql :
+         {QStringLiteral("CREATE ROLE pa_a LOGIN IN ROLE belvoran_follower"),
+          QStringLiteral("CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor"),
+          QStringLiteral("INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('desk_a', "
+                         "'一号楼', true), ('desk_a', '二号楼', false)")}) {
+        if (const QString e = RunAs(server, "belvoran", sql); !e.isEmpty()) {
+            return e;
+        }
+    }
+    return {};
+}
+
+EventRow Bell(const QString& name, const QString& time) {
+    return {0, "星期一", name, time, "/bells/" + name + ".wav", "00:00:05", "√", "", "111111"};
+}
+
+} // namespace
+
+class TestCentralAccess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void eachAccountIsHeldToItsSitesAndEveryChangeRecorded() {
+        PgServer server;
+        if (const QString why = MakeDistrict(server); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QString error;
+        // The desk changes site A: a bell added, moved and deleted, each recorded as its own.
+        auto a = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        QVERIFY2(a, qPrintable(error));
+        QCOMPARE(a->ReadOnlyReason(), QString());
+        qint64 id = 0;
+        QVERIFY2(a->AddEvent(Bell("上课", "08:00:00"), &id, &error), qPrintable(error));
+        EventRow moved = Bell("上课", "08:05:00");
+        moved.id = id;
+        QVERIFY2(a->UpdateEvent(moved, &error), qPrintable(error));
+        QVERIFY2(a->DeleteRows(GridQuery::WeekDay("星期一"), {id}, &error), qPrintable(error));
+        QVector<ChangeRecordRow> records;
+        QVERIFY2(a->ChangeRecords(&records, &error), qPrintable(error));
+        QCOMPARE(records.size(), 4); // and first the owner's making of the site
+        QCOMPARE(records[3].user + " " + records[3].table + " " + records[3].op,
+                 QString("belvoran config INSERT"));
+        QCOMPARE(records[0].op, QString("DELETE")); // newest first
+        QCOMPARE(records[1].op, QString("UPDATE"));
+        QCOMPARE(records[2].op, QString("INSERT"));
+        for (const ChangeRecordRow& r : records.mid(0, 3)) {
+            QCOMPARE(r.user, QString("desk_a"));
+            QCOMPARE(r.table, QString("作息表"));
+        }
+        QCOMPARE(ChangeSummary(records[1]), QString("修改：开始时间 08:00:00 → 08:05:00"));
+        QVERIFY(ChangeSummary(records[0]).startsWith("删除：") &&
+                ChangeSummary(records[0]).contains("事件 上课"));
+        // Nobody but the district's administrator may touch the records.
+        QVERIFY(RunAs(server, "desk_a", "DELETE FROM 修改记录").contains("permission denied"));
+
+        // Site B the desk may only look at: read-only, saying why, and a write is refused.
+        auto b = Conn::OpenCentral(server.Central("desk_a"), kB, &error);
+        QVERIFY2(b, qPrintable(error));
+        QVERIFY2(b->ReadOnlyReason().contains("desk_a") && b->ReadOnlyReason().contains(kB),
+                 qPrintable(b->ReadOnlyReason()));
+        QVERIFY(!b->AddEvent(Bell("越权", "09:00:00"), &id, &error));
+        QVERIFY2(error.contains("row-level security"), qPrintable(error));
+        {
+            ProgramVars desk;
+            desk.CurWeekName = "星期一";
+            SettingsState state;
+            FakePlayer player;
+            SettingForm editor(desk, *b, player, state);
+            editor.ShowReadOnlyFor(b->ReadOnlyReason());
+            auto* add = editor.findChild<MyButton*>("MyBt_AddEvent");
+            QVERIFY(!add->isEnabled());
+            QCOMPARE(add->toolTip(), b->ReadOnlyReason());
+            QCOMPARE(editor.findChild<QLabel*>("Lab_Managed")->text(), QString("只读"));
+            QVERIFY(editor.findChild<MyButton*>("MyBt_ChangeRecords"));
+        }
+        {
+            ChangeRecordsDialog dialog(*a);
+            auto* grid = dialog.findChild<QTableWidget*>("Grid_ChangeRecords");
+            QCOMPARE(grid->rowCount(), 4);
+            QCOMPARE(grid->item(1, 1)->text(), QString("desk_a"));
+        }
+        // A site it is not given does not exist for it.
+        QVERIFY(!Conn::OpenCentral(server.Central("desk_a"), "三号楼", &error));
+
+        // The PA computer's account reads its site and nothing else, and writes nothing.
+        auto follower = CentralStore::Open(server.Central("pa_a"), &error);
+        QVERIFY2(follower, qPrintable(error));
+        SiteCopy copy;
+        QVERIFY2(follower->ReadSite(kA, &copy, &error), qPrintable(error));
+        QVERIFY(!follower->ReadSite(kB, &copy, &error));
+        bool may = true;
+        QVERIFY(follower->MayWrite(&may) && !may);
+        QVERIFY(RunAs(server, "pa_a", "INSERT INTO 作息表 (站点, 事件) VALUES ('一号楼', 'x')")
+                    .contains("permission denied"));
+        QVERIFY(RunAs(server, "pa_a", "DROP TABLE 作息表").contains("must be owner"));
+        // A follower given the desk's account is told it could write.
+        auto writable = CentralStore::Open(server.Central("desk_a"), &error);
+        QVERIFY(writable && writable->MayWrite(&may) && may);
+    }
+
+    // A zone row written on the server with a command and a file sink: the following computer
+    // runs nothing and opens nothing; the zone plays to the default output, which is said.
+    void nothingFromTheServerRunsOnAFollower() {
+        PgServer server;
+        if (const QString why = MakeDistrict(server); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QTemporaryDir dir;
+        const QString ran = dir.path() + "/ran", leak = dir.path() + "/leak.raw";
+        QString error;
+        auto owner = Conn::OpenCentral(server.Central(), kA, &error);
+        QVERIFY2(owner, qPrintable(error));
+        qint64 id = 0;
+        QVERIFY(owner->AddEvent({0, "星期一", "上课", "08:00:00", dir.path() + "/bell.wav",
+                                 "00:00:05", "√", "", "110000"},
+                                &id));
+        QFile(dir.path() + "/bell.wav").open(QIODevice::WriteOnly);
+        QCOMPARE(
+            RunAs(server, "belvoran",
+                  QStringLiteral("INSERT INTO 区域设置 (站点, 序号, 名称, 输出, 输出名称, 声道数, "
+                                 "声道, 切换命令) VALUES ('一号楼', 1, '礼堂', 'filesink "
+                                 "location=%1', '礼堂功放', 0, 0, 'touch %2'), ('一号楼', 2, "
+                                 "'操场', 'filesink location=%1', '操场功放', 0, 0, 'touch "
+                                 "%2')")
+                      .arg(leak, ran)),
+            QString());
+
+        EngineRig rig;
+        // This computer's own: a switch command on zone 1 and a sink typed for zone 2.
+        QVector<ZoneRow> own;
+        QVERIFY(rig.store.conn->Zones(&own));
+        own[0].command = "/bin/true";
+        own[1].sink = "fakesink name=typed";
+        QVERIFY(rig.store.conn->SetZones(own));
+        CentralFollower follower(server.Central("pa_a"), kA, rig.store.path, {60000, 200});
+        follower.SetOutputLister([] { return QHash<QString, QString>{{"舞台", "fakesink"}}; });
+        follower.Start();
+        QVector<ZoneRow> zones;
+        QTRY_VERIFY(rig.store.conn->Zones(&zones) && zones[0].name == "礼堂");
+        QCOMPARE(zones[0].command, QString("/bin/true")); // its own, kept
+        QCOMPARE(zones[0].sink, QString());               // not on this computer
+        QVERIFY(zones[0].OutputMissing());
+        QCOMPARE(zones[1].sink, QString("fakesink name=typed")); // typed here: stays
+        QCOMPARE(zones[1].command, QString());
+        QCOMPARE(follower.StateText(), QString()); // a read-only account: no warning
+
+        QSignalSpy problems(&rig.engine, &ScheduleEngine::ZoneProblem);
+        rig.engine.LoadTodayEvents();
+        rig.RunUntil(QTime(8, 0, 1));
+        QCOMPARE(rig.Played(), QStringList{"2026-12-07 08:00:00 bell.wav"});
+        const auto armed = std::find_if(rig.player.calls.rbegin(), rig.player.calls.rend(),
+                                        [](const auto& c) { return c.what == "playat"; });
+        QVERIFY(armed != rig.player.calls.rend() && armed->route.size() == 2);
+        for (const AudioOutput& out : armed->route) {
+            QVERIFY2(!out.sink.contains("filesink"), qPrintable(out.sink));
+        }
+        QCOMPARE(problems.count(), 1);
+        QVERIFY2(problems[0][0].toString().contains("礼堂功放") &&
+                     problems[0][0].toString().contains("not on this computer"),
+                 qPrintable(problems[0][0].toString()));
+        QTest::qWait(300); // a switch command would have run by now
+        QVERIFY(!QFile::exists(ran) && !QFile::exists(leak));
+    }
+
+    void tlsVerifiesTheServersCertificate() {
+        PgServer server;
+        if (const QString why = server.Start(true); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QString error;
+        auto verified = CentralStore::Open(server.TlsCentral(server.Ca()), &error);
+        QVERIFY2(verified, qPrintable(error));
+        QVERIFY(!CentralStore::Open(server.TlsCentral(server.OtherCa()), &error));
+        QVERIFY2(error.startsWith("服务器的证书未通过验证") &&
+                     error.contains("certificate verify failed"),
+                 qPrintable(error));
+    }
+};
+
+QTEST_MAIN(TestCentralAccess)
+#include "test_central_access.moc"
