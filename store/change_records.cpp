@@ -11,7 +11,7 @@ namespace {
 
 // The columns that say nothing to a person reading a change.
 bool Bookkeeping(const QString& column) {
-    return column == QLatin1String("id") || column == QLatin1String("站点");
+    return column == QStringLiteral("id") || column == QStringLiteral("站点");
 }
 
 QString ValueText(const QJsonValue& v) {

@@ -137,9 +137,9 @@ private slots:
         {
             // A mistyped site is told as such, not as a network fault; the store is kept.
             Replica wrong(server.Central(), "第二实验小学北校区");
-            QTRY_VERIFY(
-                wrong.Outage().startsWith("中心时间表中没有站点“第二实验小学北校区”，或本机的中心账号无权"
-                                          "查看它，使用"));
+            QTRY_VERIFY(wrong.Outage().startsWith(
+                "中心时间表中没有站点“第二实验小学北校区”，或本机的中心账号无权"
+                "查看它，使用"));
             QCOMPARE(wrong.Events(), QStringList{"本地铃"});
             // The long line is cut short inside the window's outline.
             wrong.window.show();

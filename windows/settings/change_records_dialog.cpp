@@ -14,7 +14,7 @@ ChangeRecordsDialog::ChangeRecordsDialog(Conn& conn, QWidget* parent)
     resize(820, 460);
     grid_->setObjectName(QStringLiteral("Grid_ChangeRecords"));
     grid_->setColumnCount(4);
-    grid_->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("修改人"),
+    grid_->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("修改人"), // caption
                                       QStringLiteral("表"), QStringLiteral("内容")});
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -6,7 +6,7 @@ class Conn;
 class QLabel;
 class QTableWidget;
 
-// "修改记录": the latest changes of the central site being edited, newest first, each with
+// The record of changes: the latest changes of the central site being edited, newest first, each with
 // when, who (the central account), which table and what it did.
 class ChangeRecordsDialog : public QDialog {
     Q_OBJECT

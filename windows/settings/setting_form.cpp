@@ -143,8 +143,10 @@ void SettingForm::ShowManaged() {
         if (name.startsWith(QLatin1String("Text_ZoneCommand"))) {
             w->setEnabled(true);
             w->setToolTip(QStringLiteral("本机的区域切换命令：中心时间表不会改动它"));
-        } else if (name.startsWith(QLatin1String("Combo_ZoneOutput"))) {
-            w->setEnabled(true);
+        } else if (auto* box = qobject_cast<QComboBox*>(w);
+                   box && name.startsWith(QLatin1String("Combo_ZoneOutput"))) {
+            box->setEnabled(true);
+            box->lineEdit()->setEnabled(true); // where a sink is typed
             w->setToolTip(QStringLiteral("输出由中心时间表按名称指定；在这里直接输入的 "
                                          "GStreamer 输出元件是本机自己的，优先于中心的指定"));
         }
@@ -169,9 +171,11 @@ void SettingForm::ShowReadOnlyFor(const QString& why) {
 }
 
 void SettingForm::BuildChangeRecordsButton() {
-    auto* records = MyButton::Create(this, QStringLiteral("MyBt_ChangeRecords"),
-                                     QRect(kMenuLeft, kPageRect.bottom() + 120, kMenuWidth, 345),
-                                     QStringLiteral("修改记录"), 1);
+    // In the title strip, left of the close button.
+    auto* records = MyButton::Create(
+        this, QStringLiteral("MyBt_ChangeRecords"),
+        QRect(kCloseButton.left() - 1300, kCloseButton.top(), 1150, kCloseButton.height()),
+        QStringLiteral("修改记录"), 1); // caption
     records->setToolTip(QStringLiteral("本站点最近的修改：何时、由哪个中心账号、改了什么"));
     connect(records, &MyButton::Click, this, [this] {
         ChangeRecordsDialog dialog(ctx_.conn, this);

@@ -274,7 +274,18 @@ void ZonesPage::TestZone(int index) {
     if (loaded_.size() != kZoneCount) {
         return;
     }
-    const ZonePlan plan = PlanZones(code, loaded_);
+    QVector<ZoneRow> zones = loaded_;
+    if (Central()) {
+        // Tried on this desk's output of the zone's name; nothing the site holds is run.
+        for (ZoneRow& z : zones) {
+            const auto it =
+                std::find_if(outputs_.begin(), outputs_.end(),
+                             [&](const OutputDevice& d) { return d.name == z.outputName; });
+            z.sink = it == outputs_.end() ? QString() : it->sink;
+            z.command.clear();
+        }
+    }
+    const ZonePlan plan = PlanZones(code, zones);
     switch_.On(plan.switches);
     Player& player = ctx_.player;
     player.SetRoute(plan.route);
