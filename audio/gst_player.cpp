@@ -702,7 +702,9 @@ namespace {
 // channels and silence on the rest.
 QString BranchFront(const AudioOutput& out) {
     QString desc = QStringLiteral("queue ! audioconvert ! audioresample");
-    if (out.channelsOn.isEmpty() || out.channels < 1) {
+    // From 64 on, audioconvert's mixing fails an assertion and takes the program down.
+    constexpr int kMaxMixChannels = 63;
+    if (out.channelsOn.isEmpty() || out.channels < 1 || out.channels > kMaxMixChannels) {
         return desc;
     }
     QStringList rows;

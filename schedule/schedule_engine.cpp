@@ -566,6 +566,9 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
 }
 
 void ScheduleEngine::SayMissingOutputs(const QString& code) {
+    for (const QString& problem : ChannelProblems(code, zones_)) {
+        OnZoneProblem(problem);
+    }
     const QString played = PlayedZoneCode(code);
     for (int i = 0; i < kZoneCount && i < zones_.size(); ++i) {
         if (played[i] == QLatin1Char('1') && zones_[i].OutputMissing()) {

@@ -38,7 +38,10 @@ ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
         if (plan.code[i] != QLatin1Char('1')) {
             continue;
         }
-        const ZoneRow& z = zones[i];
+        ZoneRow z = zones[i];
+        if (!z.ChannelsUsable()) {
+            z.channel = z.channels = 0; // the whole output (ChannelProblems says so)
+        }
         plan.names << z.name;
         auto out = std::find_if(plan.route.begin(), plan.route.end(),
                                 [&](const AudioOutput& o) { return o.sink == z.sink; });
@@ -80,6 +83,22 @@ ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
         plan.route.clear();
     }
     return plan;
+}
+
+QStringList ChannelProblems(const QString& code, const QVector<ZoneRow>& zones) {
+    const QString played = PlayedZoneCode(code);
+    QStringList problems;
+    for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
+        if (played[i] == QLatin1Char('1') && !zones[i].ChannelsUsable()) {
+            problems << QStringLiteral("zone %1's channel %2 of %3 is not usable (at most %4 "
+                                       "channels); it plays on the whole output")
+                            .arg(zones[i].name)
+                            .arg(zones[i].channel)
+                            .arg(zones[i].channels)
+                            .arg(kMaxZoneChannels);
+        }
+    }
+    return problems;
 }
 
 QString ZonesLeftBy(const QString& earlier, const QString& later) {

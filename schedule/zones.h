@@ -34,6 +34,9 @@ bool ZonesConfigured(const QVector<ZoneRow>& zones);
 // union of their channels, or the whole output when one of them takes it all); zones of
 // one command make one call with their code.
 ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones);
+// What is wrong with the channel settings of code's zones (each then plays on its whole
+// output), in words for the log.
+QStringList ChannelProblems(const QString& code, const QVector<ZoneRow>& zones);
 // The zones of earlier that later, at the same second, leaves it: later takes the shared.
 QString ZonesLeftBy(const QString& earlier, const QString& later);
 // The zone code of names picked in a list, by their place.

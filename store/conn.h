@@ -226,8 +226,10 @@ private:
     // typed by hand on this computer, stay. sinks: this computer's sink for each row's output.
     bool MergeZones(const QVector<QVector<QVariant>>& central, const QVector<QString>& sinks,
                     bool* changed, QString* error);
-    // SetZones inside a transaction already open: the rows are checked, then written.
-    bool WriteZones(const QVector<ZoneRow>& rows, QString* error);
+    // SetZones inside a transaction already open: the rows are checked, then written. asGiven:
+    // channel settings that cannot be used are written as they are (a site's, which the
+    // schedule then plays on the whole output and reports), only a zone number is checked.
+    bool WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven = false);
 
     // Notes which write-ahead log the connection uses, to tell when another program deleted it.
     void NoteLog();

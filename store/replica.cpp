@@ -171,7 +171,7 @@ bool Conn::MergeZones(const QVector<QVector<QVariant>>& central, const QVector<Q
         }
     }
     *changed = merged != zones;
-    return !*changed || WriteZones(merged, error);
+    return !*changed || WriteZones(merged, error, true);
 }
 
 bool Conn::LastCentralCopy(QDateTime* when, QString* error) {

@@ -82,6 +82,9 @@ inline const QString kNoBellsKind = QStringLiteral("无铃声");
 
 // The play zones, in the order of their characters in a zone code (播放区域).
 inline constexpr int kZoneCount = 6;
+// The most channels of an output a zone can pick one from (GStreamer's channel mixing stops
+// short of 64).
+inline constexpr int kMaxZoneChannels = 32;
 // The output name of a zone that plays to the default output.
 inline const QString kDefaultOutputName = QStringLiteral("默认输出");
 inline const QStringList& DefaultZoneNames() {
@@ -106,6 +109,12 @@ struct ZoneRow {
     // it plays to the default output.
     bool OutputMissing() const {
         return sink.isEmpty() && !outputName.isEmpty() && outputName != kDefaultOutputName;
+    }
+    // Whether channel and channels make sense: a zone on one channel of an output of at most
+    // kMaxZoneChannels, or on all of it. Others (from another tool, a central row) play on
+    // the whole output.
+    bool ChannelsUsable() const {
+        return channels >= 0 && channels <= kMaxZoneChannels && channel >= 0 && channel <= channels;
     }
 };
 

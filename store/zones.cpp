@@ -16,7 +16,7 @@ QString ZoneProblem(const ZoneRow& z) {
     if (z.zone < 1 || z.zone > kZoneCount) {
         return QStringLiteral("区域序号 %1 不在 1 到 %2 之间").arg(z.zone).arg(kZoneCount);
     }
-    if (z.channel < 0 || z.channels < 0 || (z.channel > 0 && z.channel > z.channels)) {
+    if (!z.ChannelsUsable()) {
         return QStringLiteral("区域“%1”的声道 %2 不在输出的 %3 个声道之内")
             .arg(z.name)
             .arg(z.channel)
@@ -56,9 +56,10 @@ bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
     return tx.Begin(error) && WriteZones(rows, error) && tx.Commit(error);
 }
 
-bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error) {
+bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven) {
     for (const ZoneRow& z : rows) {
-        if (const QString problem = ZoneProblem(z); !problem.isEmpty()) {
+        const QString problem = ZoneProblem(z);
+        if (!problem.isEmpty() && (!asGiven || z.zone < 1 || z.zone > kZoneCount)) {
             return Failed(error, problem);
         }
     }

@@ -6,6 +6,7 @@
 #include "schedule/schedule_engine.h"
 #include "support/engine_rig.h"
 #include "support/log_capture.h"
+#include "support/raw_sql.h"
 
 #include <QtTest>
 
@@ -90,6 +91,44 @@ private slots:
     // The real player, a filesink per zone and a relay command: an event for zones 1, 3 and 4
     // sounds on 1 and 3 alone (4's output cannot be opened: recorded and told), switched on
     // before its first sample and off after its end.
+    // Channel counts no output has (another tool wrote them, or a site): refused from the
+    // page; from the store each such zone plays on its whole output, said once, and the bell
+    // rings through the real player.
+    void unusableChannelCountsLeaveTheBellRinging() {
+        TempStore store;
+        QVector<ZoneRow> zones;
+        QVERIFY(store.conn->Zones(&zones));
+        zones[0].channels = 64;
+        zones[0].channel = 3;
+        QString error;
+        QVERIFY(!store.conn->SetZones(zones, &error) && error.contains("64"));
+        QSqlQuery q(Db(*store.conn));
+        for (int z = 1; z <= 3; ++z) {
+            QVERIFY(
+                q.exec(QStringLiteral("INSERT INTO 区域设置 (序号, 名称, 输出, 声道数, 声道) "
+                                      "VALUES (%1, 'z%1', 'fakesink sync=true name=z%1', %2, 3)")
+                           .arg(z)
+                           .arg(QList<int>{64, 65, 100000}[z - 1])));
+        }
+        const QString bell = store.dir.path() + "/bell.wav";
+        QVERIFY(media::Make(bell, 0.3));
+        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
+        store.AddEvent(
+            {0, WeekdayName(at.date()), "上课", TimeText(at.time()), bell, "", "√", "", "111000"});
+        ProgramVars vars;
+        SystemClock clock;
+        GstPlayer player;
+        QSignalSpy first(&player, &Player::FirstSample);
+        ScheduleEngine engine(vars, *store.conn, clock, player, nullptr);
+        QSignalSpy problems(&engine, &ScheduleEngine::ZoneProblem);
+        engine.LoadTodayEvents();
+        QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!player.IsPlaying(), 10000);
+        QCOMPARE(problems.size(), 3);
+        QVERIFY2(problems[2][0].toString().contains("channel 3 of 100000 is not usable"),
+                 qPrintable(problems[2][0].toString()));
+    }
+
     void eventSoundsOnItsZonesBetweenItsSwitches() {
         TempStore store;
         const QString dir = store.dir.path();
