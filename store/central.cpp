@@ -238,7 +238,7 @@ bool UrlOptions(const QUrl& url, QStringList* parts, QString* error) {
         *parts << QStringLiteral("user=") + Quote(url.userName());
     }
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("password")) {
+        if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
             return Failed(error, QStringLiteral("中心时间表地址中不能写密码：请写入 ~/.pgpass"));
         }
         *parts << key + QLatin1Char('=') + Quote(value);
@@ -296,17 +296,29 @@ bool CentralConnectOptions(const QString& central, QString* options, QString* er
     if (c.isEmpty()) {
         return Failed(error, QStringLiteral("没有给出中心时间表"));
     }
-    if (c.startsWith(QLatin1String("postgresql://")) ||
-        c.startsWith(QLatin1String("postgres://"))) {
+    // Never echoed back in a refusal: it may hold a password.
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    static const QRegularExpression password(QStringLiteral("(^|\\s)password\\s*="),
+                                             QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = scheme.match(c); m.hasMatch()) {
+        const QString name = m.captured(1).toLower();
+        if (name != QLatin1String("postgresql") && name != QLatin1String("postgres")) {
+            return Failed(error, QStringLiteral("中心时间表地址须以 postgresql:// 开头"));
+        }
         if (!UrlOptions(QUrl(c), &parts, error)) {
             return false;
         }
     } else if (c.contains(QLatin1Char('='))) {
-        if (c.contains(QRegularExpression(QStringLiteral("(^|\\s)password\\s*=")))) {
+        if (c.contains(password)) {
             return Failed(error, QStringLiteral("连接参数中不能写密码：请写入 ~/.pgpass（权限 "
                                                 "0600）或 libpq 服务文件"));
         }
         parts << c;
+    } else if (c.contains(QRegularExpression(QStringLiteral("[\\s@:/]")))) {
+        // Not a service name (those are section names of pg_service.conf): perhaps an address
+        // missing its scheme, with a password in it.
+        return Failed(error, QStringLiteral("中心时间表须是服务名、“host=… dbname=…”连接参数或 "
+                                            "postgresql:// 地址"));
     } else {
         parts << QStringLiteral("service=") + Quote(c);
     }
