@@ -358,9 +358,9 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
             }
             const int latest = CentralMigrations().last().to;
             if (ok && *version > latest) {
-                ok = Failed(
-                    error,
-                    QStringLiteral("中心时间表来自更新版本的 Belvoran（第 %1 版）").arg(*version));
+                ok = Failed(error, QStringLiteral("%1（第 %2 版），请升级本机的 Belvoran")
+                                       .arg(kNewerCentralText)
+                                       .arg(*version));
             } else if (ok && *version < latest) {
                 ok = UpgradeSchema(db, *version, CentralMigrations(), error);
                 *version = latest;

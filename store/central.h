@@ -19,6 +19,8 @@ bool CentralConnectOptions(const QString& central, QString* options, QString* er
 
 // Why a site cannot be copied when the server answers but does not know it.
 QString UnknownSiteText(const QString& site);
+// How a refusal by a central timetable of a newer program begins.
+inline const QString kNewerCentralText = QStringLiteral("中心时间表来自更新版本的 Belvoran");
 
 // The central timetable's schema: the local tables with a site column (站点), a notification
 // on channel "belvoran" carrying the site of every change, one version row and its steps.

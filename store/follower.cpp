@@ -189,7 +189,7 @@ QString CentralFollower::OutageText() const {
         return {};
     }
     return QStringLiteral("%1，使用 %2 的本地副本")
-        .arg(unknownSite_ ? UnknownSiteText(site_) : QStringLiteral("中心时间表不可达"),
+        .arg(!refusal_.isEmpty() ? refusal_ : QStringLiteral("中心时间表不可达"),
              lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
                                  : QStringLiteral("--:--"));
 }
@@ -229,17 +229,25 @@ void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
 
 void CentralFollower::OnLost(const QString& reason) {
     reachable_ = false;
-    // A mistyped site sends nobody looking for a network fault.
+    // A mistyped site, a server of a newer program or a certificate that does not verify
+    // send nobody looking for a network fault: the line says what it is.
     const bool unknownSite = reason == UnknownSiteText(site_);
-    if (outage_ && unknownSite == unknownSite_) {
+    const QString refusal = unknownSite || reason.startsWith(kNewerCentralText) ? reason
+                            : reason.contains(QStringLiteral("证书未通过验证"))
+                                ? reason.section(QStringLiteral("（"), 0, 0)
+                                : QString();
+    if (outage_ && refusal == refusal_) {
         return; // logged once per outage
     }
     outage_ = true;
-    unknownSite_ = unknownSite;
+    refusal_ = refusal;
     const QString what =
         unknownSite ? QStringLiteral("the central timetable has no site %1").arg(site_)
-                    : QStringLiteral("the central timetable cannot be reached for site %1 (%2)")
-                          .arg(site_, reason.simplified());
+        : !refusal.isEmpty()
+            ? QStringLiteral("the central timetable refuses this computer for site %1 (%2)")
+                  .arg(site_, reason.simplified())
+            : QStringLiteral("the central timetable cannot be reached for site %1 (%2)")
+                  .arg(site_, reason.simplified());
     PlayLog(QStringLiteral("error %1; the bells ring from the local copy of %2")
                 .arg(what, lastCopy_.isValid()
                                ? lastCopy_.toString(QStringLiteral("yyyy-MM-dd HH:mm"))

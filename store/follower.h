@@ -69,7 +69,9 @@ private:
     FollowWorker* worker_;
     bool reachable_ = false;
     bool outage_ = false;      // an outage is being shown (and was logged once)
-    bool unknownSite_ = false; // the server answers but does not know the site
+    // What the line says instead of 中心时间表不可达 when the server answers but refuses: an
+    // unknown site, a newer central schema, a certificate that does not verify.
+    QString refusal_;
     QDateTime lastCopy_;
     bool mayWrite_ = false; // the central account could write site tables
 };

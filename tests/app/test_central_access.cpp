@@ -217,6 +217,22 @@ private slots:
         QVERIFY(!QFile::exists(ran) && !QFile::exists(leak));
     }
 
+    // A central timetable of a newer program is said as such, not as a network fault.
+    void aNewerCentralSchemaIsNotAnOutage() {
+        PgServer server;
+        if (const QString why = MakeDistrict(server); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QCOMPARE(RunAs(server, "belvoran", "UPDATE belvoran_schema SET version = 99"), QString());
+        EngineRig rig;
+        CentralFollower follower(server.Central("pa_a"), kA, rig.store.path, {60000, 200});
+        follower.Start();
+        QTRY_VERIFY(!follower.StateText().isEmpty());
+        QVERIFY2(follower.StateText().startsWith(
+                     "中心时间表来自更新版本的 Belvoran（第 99 版），请升级"),
+                 qPrintable(follower.StateText()));
+    }
+
     void tlsVerifiesTheServersCertificate() {
         PgServer server;
         if (const QString why = server.Start(true); !why.isEmpty()) {
