@@ -5,9 +5,16 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
+#include <memory>
+#include <sys/types.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kAllZones = QStringLiteral("111111");
+// How much of a switch command's error output its failure line keeps.
+constexpr qsizetype kSwitchSaysAtMost = 400;
 
 bool HasOwnSetting(const ZoneRow& z) {
     return !z.sink.isEmpty() || z.channel > 0 || !z.command.isEmpty();
@@ -123,8 +130,8 @@ QString ZoneCodeOf(const QVector<bool>& picked) {
 ZoneSwitch::~ZoneSwitch() {
     for (QProcess* process : findChildren<QProcess*>()) {
         process->disconnect(this);
-        if (process->state() != QProcess::NotRunning) {
-            process->waitForFinished(1000);
+        if (process->state() != QProcess::NotRunning && !process->waitForFinished(1000)) {
+            ::kill(-pid_t(process->processId()), SIGKILL); // with what it started
         }
     }
 }
@@ -162,20 +169,36 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
     }
     const QString program = args.takeFirst();
     args << call.code << how;
-    const QString what = QStringLiteral("%1 %2").arg(call.command, args.join(QLatin1Char(' ')));
+    const QString what = QStringLiteral("%1 %2 %3").arg(call.command, call.code, how);
     auto* process = new QProcess(this);
+    // A group of its own: what it starts ends with it at the time limit.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
     auto* limit = new QTimer(process);
     limit->setSingleShot(true);
     connect(limit, &QTimer::timeout, process, [this, process, what] {
+        if (const qint64 pid = process->processId(); pid > 0) {
+            ::kill(-pid_t(pid), SIGKILL);
+        }
         process->kill(); // finished (crashed) follows and deletes it
         Fail(QStringLiteral("zone switch \"%1\" did not end within %2 s")
                  .arg(what)
                  .arg(limitMs_ / 1000.0));
     });
+    // What it says on its error output is kept, up to a little, for a failure's line; the
+    // rest is read and dropped, so a chatty command neither blocks nor floods the log.
+    auto said = std::make_shared<QByteArray>();
+    connect(process, &QProcess::readyReadStandardError, process, [process, said] {
+        const QByteArray chunk = process->readAllStandardError();
+        said->append(chunk.left(std::max<qsizetype>(0, kSwitchSaysAtMost - said->size())));
+    });
     connect(process, &QProcess::finished, this,
-            [this, process, limit, what](int code, QProcess::ExitStatus status) {
+            [this, process, limit, what, said](int code, QProcess::ExitStatus status) {
                 if (limit->isActive() && (status != QProcess::NormalExit || code != 0)) {
-                    Fail(QStringLiteral("zone switch \"%1\" failed (exit %2)").arg(what).arg(code));
+                    const QString text = QString::fromLocal8Bit(*said).simplified();
+                    Fail(QStringLiteral("zone switch \"%1\" failed (exit %2)%3")
+                             .arg(what)
+                             .arg(code)
+                             .arg(text.isEmpty() ? QString() : QStringLiteral(": ") + text));
                 }
                 limit->stop();
                 process->deleteLater();
@@ -191,7 +214,6 @@ void ZoneSwitch::Run(const ZoneSwitchCall& call, const QString& how) {
             });
     PlayLog(QStringLiteral("zones %1").arg(what));
     limit->start(limitMs_);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
     process->start(program, args);
 }

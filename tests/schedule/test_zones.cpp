@@ -26,6 +26,25 @@ QVector<ZoneRow> ThreeZones(const QString& a, const QString& b, const QString& c
     return zones;
 }
 
+// Whether process pid still runs (a zombie waiting for its parent does not).
+bool Alive(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray text = stat.readAll();
+    const char state = text.mid(text.lastIndexOf(')') + 2, 1).at(0);
+    return state != 'Z' && state != 'X';
+}
+
+void WriteScript(const QString& path, const QByteArray& text) {
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write(text);
+    script.close();
+    script.setPermissions(script.permissions() | QFile::ExeOwner);
+}
+
 qint64 Stamp(const QString& path) {
     return QFileInfo(path).size();
 }
@@ -127,6 +146,33 @@ private slots:
         QCOMPARE(problems.size(), 3);
         QVERIFY2(problems[2][0].toString().contains("channel 3 of 100000 is not usable"),
                  qPrintable(problems[2][0].toString()));
+    }
+
+    // A switch command that hangs ends at its limit with what it started; one that fails says
+    // so in one short line, however much it writes.
+    void aSwitchCommandIsBoundedInTimeAndWords() {
+        QTemporaryDir dir;
+        const QString hang = dir.path() + "/hang", chatty = dir.path() + "/chatty";
+        WriteScript(hang, "#!/bin/sh\nsleep 1000 &\necho $! > \"$(dirname \"$0\")/child\"\nwait\n");
+        WriteScript(chatty, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n");
+        ZoneSwitch relays;
+        relays.SetTimeLimitMs(1000);
+        QSignalSpy failed(&relays, &ZoneSwitch::Failed);
+        LogCapture log;
+        relays.On({{hang, "100000"}, {chatty, "010000"}});
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, 10000);
+        QStringList lines = {failed[0][0].toString(), failed[1][0].toString()};
+        lines.sort(); // their order is the machine's
+        QVERIFY2(lines[0].startsWith(
+                     QString("zone switch \"%1 010000 on\" failed (exit 3): xxx").arg(chatty)) &&
+                     lines[0].size() < 1000,
+                 qPrintable(lines[0].left(200)));
+        QCOMPARE(lines[1],
+                 QString("zone switch \"%1 100000 on\" did not end within 1 s").arg(hang));
+        const qint64 child = QString(FileText(dir.path() + "/child")).trimmed().toLongLong();
+        QVERIFY(child > 0);
+        QTRY_VERIFY(!Alive(child)); // ended with its group
+        QVERIFY(log.Text().size() < 3000);
     }
 
     void eventSoundsOnItsZonesBetweenItsSwitches() {
