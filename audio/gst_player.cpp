@@ -215,6 +215,18 @@ struct GstPlayer::Pipeline {
 
 namespace {
 
+// The buffer of a probe's data, or the first of a buffer list; null for an event.
+GstBuffer* FirstBuffer(GstPadProbeInfo* info) {
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        return GST_PAD_PROBE_INFO_BUFFER(info);
+    }
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        return list && gst_buffer_list_length(list) > 0 ? gst_buffer_list_get(list, 0) : nullptr;
+    }
+    return nullptr;
+}
+
 // The running time at pad of the buffer's start, or with end of its end; NONE when it has none.
 GstClockTime RunningTime(GstPad* pad, GstBuffer* buffer, bool end = false) {
     if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
@@ -243,7 +255,7 @@ bool PastCut(GstPlayer::Pipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
     if (cut < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
         return false;
     }
-    const GstClockTime running = RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info), true);
+    const GstClockTime running = RunningTime(pad, FirstBuffer(info), true);
     if (!GST_CLOCK_TIME_IS_VALID(running)) {
         return false;
     }
@@ -295,7 +307,7 @@ qint64 HeardAt(GstAudioBaseSink* sink, GstClockTime running) {
     const qint64 due = qint64(gst_element_get_base_time(GST_ELEMENT(sink)) + running) + offset;
     const qint64 placed =
         qint64(internal) +
-        qint64(gst_util_uint64_scale(std::max<qint64>(0, due - qint64(external)), num, denom)) -
+        qint64(gst_util_uint64_scale(std::max<qint64>(0, due - qint64(external)), denom, num)) -
         std::max<qint64>(0, qint64(external) - due);
     const qint64 now = MonotonicNs();
     const GstClockTime playing = gst_audio_clock_adjust(
@@ -316,7 +328,7 @@ constexpr GstClockTime kHeardCheckAfter = 300 * GST_MSECOND;
 bool WatchRingBuffer(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info, bool first) {
     if (first) {
         branch->audioSink = FindAudioSink(branch->watched);
-        branch->firstRunning = RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+        branch->firstRunning = RunningTime(pad, FirstBuffer(info));
         return false;
     }
     if (!branch->audioSink || !GST_CLOCK_TIME_IS_VALID(branch->firstRunning) ||
@@ -324,8 +336,7 @@ bool WatchRingBuffer(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info, boo
         return false;
     }
     const bool end = info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
-    const GstClockTime running =
-        end ? GST_CLOCK_TIME_NONE : RunningTime(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+    const GstClockTime running = end ? GST_CLOCK_TIME_NONE : RunningTime(pad, FirstBuffer(info));
     if (!end &&
         (!GST_CLOCK_TIME_IS_VALID(running) || running < branch->firstRunning + kHeardCheckAfter)) {
         return false;
@@ -903,8 +914,8 @@ void GstPlayer::Prepare(const QString& file) {
     }
     prepared_ = MakePipeline(file, Route());
     if (prepared_) {
-        // PAUSED prerolls: the file is opened, decoded up to the first buffer and waits at
-        // the sink, so PLAYING later starts at once.
+        // PAUSED: the file is opened and decoded ahead into the queue in front of the sink,
+        // where it waits at the gate, so a start later needs no more decoding.
         gst_element_set_state(prepared_->playbin, GST_STATE_PAUSED);
     }
 }
@@ -1080,7 +1091,8 @@ void GstPlayer::ReportFirstSample() {
             const qint64 ns = b->heardNs.load();
             if (ns >= 0 && (heard < 0 || ns < heard)) {
                 heard = ns;
-                arrived = b->bufferNs.load();
+                // Written to the ring buffer once both it and the pipeline were there.
+                arrived = std::max(b->bufferNs.load(), current_->playingNs.load());
             }
         } else if (const qint64 ns = b->renderedNs.load();
                    ns >= 0 && (rendered < 0 || ns < rendered)) {

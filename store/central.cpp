@@ -177,15 +177,26 @@ QStringList CentralVersion3() {
         << QStringLiteral("GRANT SELECT ON 修改记录 TO belvoran_follower, belvoran_editor")
         << QStringLiteral("GRANT SELECT, DELETE ON 修改记录 TO belvoran_admin")
         << QStringLiteral(
+               // Runs as the owner: it names nothing an account could put first on its path.
+               // A row moved from one site to another is recorded under both.
                "CREATE FUNCTION belvoran_record() RETURNS trigger LANGUAGE plpgsql SECURITY "
-               "DEFINER SET search_path = public, pg_temp AS $$ DECLARE old_row jsonb; new_row "
-               "jsonb; BEGIN "
+               "DEFINER SET search_path = pg_catalog, pg_temp AS $$ DECLARE old_row jsonb; "
+               "new_row jsonb; BEGIN "
                "IF TG_OP <> 'INSERT' THEN old_row := to_jsonb(OLD); END IF; "
                "IF TG_OP <> 'DELETE' THEN new_row := to_jsonb(NEW); END IF; "
                "INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
                "(session_user, coalesce(new_row->>'站点', old_row->>'站点'), TG_TABLE_NAME, "
-               "TG_OP, old_row, new_row); RETURN NULL; END $$")
+               "TG_OP, old_row, new_row); "
+               "IF TG_OP = 'UPDATE' AND (old_row->>'站点') IS DISTINCT FROM (new_row->>'站点') "
+               "THEN INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
+               "(session_user, old_row->>'站点', TG_TABLE_NAME, TG_OP, old_row, new_row); END IF; "
+               "RETURN NULL; END $$")
         << QStringLiteral("REVOKE ALL ON FUNCTION belvoran_record() FROM PUBLIC")
+        // No account makes objects beside the tables (PostgreSQL 15's default; an older
+        // server's public schema may belong to its superuser, who can do it instead).
+        << QStringLiteral("DO $$ BEGIN REVOKE CREATE ON SCHEMA public FROM PUBLIC; EXCEPTION "
+                          "WHEN insufficient_privilege THEN RAISE NOTICE 'public schema left "
+                          "as it is'; END $$")
         << QStringLiteral("GRANT USAGE ON SCHEMA public TO belvoran_follower, belvoran_editor, "
                           "belvoran_admin")
         << QStringLiteral("GRANT SELECT ON belvoran_schema TO belvoran_follower, "
@@ -270,8 +281,7 @@ const QString kMayChangeSql = QStringLiteral(
 // verify is not a network fault.
 QString ConnectionRefused(const QString& text) {
     const QString t = text.trimmed();
-    if (t.contains(QLatin1String("certificate")) || t.contains(QLatin1String("SSL")) ||
-        t.contains(QLatin1String("sslrootcert"))) {
+    if (t.contains(QLatin1String("certificate"))) { // libpq's words for each such failure
         return QStringLiteral("服务器的证书未通过验证，连接被拒绝（%1）").arg(t);
     }
     return t;

@@ -114,21 +114,32 @@ private:
         }
         emit Copied(now, changed);
     }
-    // This computer's sink for each zone's output named by the site.
+    // This computer's sink for each zone's output named by the site. An output found before
+    // under the same name keeps its sink: the machine's outputs are listed only for a name
+    // not found yet, since listing opens the sound devices (one in use may be left out).
     void FindZoneOutputs(SiteCopy* copy) {
         const int index = ReplicatedZonesIndex();
         if (index < 0 || index >= copy->rows.size()) {
             return;
         }
+        QVector<ZoneRow> local;
+        local_->Zones(&local);
         QHash<QString, QString> outputs;
         bool listed = false;
         for (const QVector<QVariant>& row : copy->rows[index]) {
             const QString name = row.value(kCopiedOutputName).toString();
-            if (!listed && !name.isEmpty() && name != kDefaultOutputName && listOutputs_) {
-                outputs = listOutputs_();
-                listed = true;
+            const ZoneRow here = local.value(row.value(0).toInt() - 1);
+            if (name.isEmpty() || name == kDefaultOutputName) {
+                copy->zoneSinks << QString();
+            } else if (here.outputName == name && !here.sink.isEmpty()) {
+                copy->zoneSinks << here.sink;
+            } else {
+                if (!listed && listOutputs_) {
+                    outputs = listOutputs_();
+                    listed = true;
+                }
+                copy->zoneSinks << outputs.value(name);
             }
-            copy->zoneSinks << outputs.value(name);
         }
     }
     void Drop(const QString& reason) {

@@ -68,7 +68,7 @@ private:
     QThread thread_;
     FollowWorker* worker_;
     bool reachable_ = false;
-    bool outage_ = false;      // an outage is being shown (and was logged once)
+    bool outage_ = false; // an outage is being shown (and was logged once)
     // What the line says instead of 中心时间表不可达 when the server answers but refuses: an
     // unknown site, a newer central schema, a certificate that does not verify.
     QString refusal_;

@@ -52,8 +52,21 @@ bool Conn::Zones(QVector<ZoneRow>* rows, QString* error) {
 }
 
 bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
+    // Channel settings kept as they are stored (a site's, on a following computer) are not
+    // the caller's to answer for; new ones must be usable.
+    QVector<ZoneRow> stored;
+    if (!Zones(&stored, error)) {
+        return false;
+    }
+    for (const ZoneRow& z : rows) {
+        const ZoneRow before = stored.value(z.zone - 1);
+        const bool kept = before.channel == z.channel && before.channels == z.channels;
+        if (const QString problem = ZoneProblem(z); !problem.isEmpty() && !kept) {
+            return Failed(error, problem);
+        }
+    }
     Transaction tx(*this);
-    return tx.Begin(error) && WriteZones(rows, error) && tx.Commit(error);
+    return tx.Begin(error) && WriteZones(rows, error, true) && tx.Commit(error);
 }
 
 bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven) {

@@ -8,8 +8,10 @@
 #include "widgets/my_button.h"
 #include "windows/settings/change_records_dialog.h"
 #include "windows/settings/setting_form.h"
+#include "windows/settings/zones_page.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QSqlError>
 #include <QTableWidget>
 #include <QtTest>
@@ -215,6 +217,24 @@ private slots:
                  qPrintable(problems[1][0].toString()));
         QTest::qWait(300); // a switch command would have run by now
         QVERIFY(!QFile::exists(ran) && !QFile::exists(leak));
+
+        // On this computer's zones page only its own settings are stored: a command changed
+        // there leaves the site's names, outputs and channels as copied.
+        SettingsState state;
+        state.managedSite = kA;
+        SettingForm local(rig.vars, *rig.store.conn, rig.player, state);
+        auto* page = local.findChild<ZonesPage*>();
+        page->ListOutputs = [] { return QVector<OutputDevice>(); };
+        page->Load(); // as when the page is chosen
+        auto* command = local.findChild<QLineEdit*>("Text_ZoneCommand1");
+        QVERIFY(command->isEnabled() &&
+                !local.findChild<QLineEdit*>("Text_ZoneName1")->isEnabled());
+        command->setText("/bin/echo");
+        emit command->editingFinished();
+        QVERIFY(rig.store.conn->Zones(&zones));
+        QCOMPARE(zones[0].command, QString("/bin/echo"));
+        QCOMPARE(zones[0].outputName, QString("礼堂功放"));
+        QCOMPARE(zones[2].channels, 100000);
     }
 
     // A central timetable of a newer program is said as such, not as a network fault.

@@ -119,9 +119,9 @@ private:
     QStringList modules_; // null sinks added to a server of someone else's
 };
 
-// Records a null sink's monitor: mono, 16 bit, PulseServer::kRate. Each block is stamped on the
-// monotonic clock as it arrives; a sample was heard that many samples earlier, less the
-// monitor's own delay (its blocks are kFragmentUs long).
+// Records a null sink's monitor: mono, 16 bit, PulseServer::kRate, in blocks of kFragmentUs,
+// each sample with the time it was heard on the monotonic clock (the pipeline runs on the
+// system clock, which is monotonic).
 class MonitorRecorder {
 public:
     static constexpr int kFragmentUs = 5000;
@@ -183,25 +183,30 @@ public:
 private:
     static constexpr int kThreshold = 300;
     struct Block {
-        qint64 arrivedNs;
+        qint64 capturedNs; // its first sample, on the monotonic clock
         std::vector<qint16> samples;
     };
     static qint64 HeardNs(const Block& b, size_t index) {
-        const qint64 after = qint64(b.samples.size() - index) * 1000000000 / PulseServer::kRate;
-        return b.arrivedNs - after - kFragmentUs * 1000 / 2;
+        return b.capturedNs + qint64(index) * 1000000000 / PulseServer::kRate;
     }
+    // Each block is stamped by the source with its first sample's capture time (the sound
+    // server's timing, on the pipeline's monotonic clock), not by this thread's wake-up.
     GstFlowReturn OnSample(GstAppSink* sink) {
-        const qint64 now = MonotonicNs();
         GstSample* sample = gst_app_sink_pull_sample(sink);
         if (!sample) {
             return GST_FLOW_EOS;
         }
         GstMapInfo map;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
+        const GstClockTime running = gst_segment_to_running_time(
+            gst_sample_get_segment(sample), GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        const qint64 captured = GST_CLOCK_TIME_IS_VALID(running)
+                                    ? qint64(gst_element_get_base_time(pipeline_) + running)
+                                    : MonotonicNs();
         if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
             const auto* data = reinterpret_cast<const qint16*>(map.data);
             std::lock_guard lock(mutex_);
-            blocks_.push_back({now, std::vector<qint16>(data, data + map.size / 2)});
+            blocks_.push_back({captured, std::vector<qint16>(data, data + map.size / 2)});
             gst_buffer_unmap(buffer, &map);
         }
         gst_sample_unref(sample);

@@ -6,8 +6,8 @@ class Conn;
 class QLabel;
 class QTableWidget;
 
-// The record of changes: the latest changes of the central site being edited, newest first, each with
-// when, who (the central account), which table and what it did.
+// The record of changes: the latest changes of the central site being edited, newest first, each
+// with when, who (the central account), which table and what it did.
 class ChangeRecordsDialog : public QDialog {
     Q_OBJECT
 public:

@@ -137,6 +137,10 @@ bool ZonesPage::Central() const {
     return !ctx_.conn.Site().isEmpty();
 }
 
+bool ZonesPage::Following() const {
+    return !ctx_.state.managedSite.isEmpty();
+}
+
 void ZonesPage::FillOutputs(QComboBox* box, const ZoneRow& zone) {
     box->clear();
     box->addItem(kDefaultOutput, ItemData(QString(), 0));
@@ -189,6 +193,7 @@ void ZonesPage::FillChannels(QComboBox* box, const ZoneRow& zone) {
 void ZonesPage::Load() {
     loading_ = true;
     outputs_ = ListOutputs();
+    loadedOutput_.fill(-1, kZoneCount);
     QString error;
     if (!ctx_.conn.Zones(&loaded_, &error)) {
         Notify(QStringLiteral("无法读取播放区域：%1").arg(error));
@@ -197,6 +202,7 @@ void ZonesPage::Load() {
     for (int i = 0; i < kZoneCount && i < loaded_.size(); ++i) {
         names_[i]->setText(loaded_[i].name);
         FillOutputs(outputBoxes_[i], loaded_[i]);
+        loadedOutput_[i] = outputBoxes_[i]->currentIndex();
         FillChannels(channelBoxes_[i], loaded_[i]);
         commands_[i]->setText(loaded_[i].command);
     }
@@ -225,6 +231,19 @@ QVector<ZoneRow> ZonesPage::Shown() const {
         z.channel = channel.value(0).toInt();
         z.channels = channel.value(1).toInt();
         z.command = commands_[i]->text().trimmed();
+        if (Following() && i < loaded_.size()) {
+            // The site's name, output and channel stay as copied; what is changed here is
+            // this computer's own: its command, and an output chosen here (kept as its sink,
+            // which no copy overwrites). 默认输出 goes back to the site's output.
+            ZoneRow own = loaded_[i];
+            own.command = z.command;
+            if (k != loadedOutput_.value(i, -1) || out->currentText() != out->itemText(k)) {
+                own.sink = z.sink;
+                own.outputName.clear();
+            }
+            zones << own;
+            continue;
+        }
         if (Central()) {
             // A site names its outputs; the sink that opens one, and the switch command, are
             // each computer's own.
@@ -257,7 +276,8 @@ bool ZonesPage::Store() {
 }
 
 void ZonesPage::TestZone(int index) {
-    if (!Store()) {
+    // A central site is tried as shown, never stored by a test (its account may only look).
+    if (!Central() && !Store()) {
         return;
     }
     if (tone_.isEmpty()) {
@@ -274,7 +294,7 @@ void ZonesPage::TestZone(int index) {
     if (loaded_.size() != kZoneCount) {
         return;
     }
-    QVector<ZoneRow> zones = loaded_;
+    QVector<ZoneRow> zones = Central() ? Shown() : loaded_;
     if (Central()) {
         // Tried on this desk's output of the zone's name; nothing the site holds is run.
         for (ZoneRow& z : zones) {

@@ -40,6 +40,8 @@ public:
 private:
     // Editing a central site: its zones name their outputs; commands are each computer's own.
     bool Central() const;
+    // This computer follows a central site: only its own settings are stored from here.
+    bool Following() const;
     void Build();
     void FillOutputs(QComboBox* box, const ZoneRow& zone);
     static void FillChannels(QComboBox* box, const ZoneRow& zone);
@@ -47,6 +49,7 @@ private:
     SettingsContext& ctx_;
     QVector<OutputDevice> outputs_;
     QVector<ZoneRow> loaded_;
+    QVector<int> loadedOutput_; // the output item each zone showed as loaded
     bool loading_ = false;
     QString tone_; // the test tone's file, made once
     ZoneSwitch switch_;
