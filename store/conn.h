@@ -111,8 +111,11 @@ public:
     // The event with this id into *row; fails, saying so, when no such row exists.
     bool EventById(qint64 id, EventRow* row, QString* error = nullptr);
     // Rewrites every column but id of the event row.id; fails, saying so, when that row no
-    // longer exists, so a change made to a deleted event is never reported as saved.
-    bool UpdateEvent(const EventRow& row, QString* error = nullptr);
+    // longer exists, so a change made to a deleted event is never reported as saved. With
+    // before (the row as the editor read it), it also fails when the row has been changed
+    // since: the later of two overlapping edits never silently undoes the earlier.
+    bool UpdateEvent(const EventRow& row, QString* error = nullptr,
+                     const EventRow* before = nullptr);
     // Makes each target weekday a copy of weekName: the targets' events are deleted and every
     // row of weekName (switched-off and break-music events too) is inserted under each target's
     // name, all in one transaction, so a failure leaves every target as it was. A target equal

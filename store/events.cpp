@@ -79,22 +79,39 @@ bool Conn::EventById(qint64 id, EventRow* row, QString* error) {
     return true;
 }
 
-bool Conn::UpdateEvent(const EventRow& r, QString* error) {
+bool Conn::UpdateEvent(const EventRow& r, QString* error, const EventRow* before) {
+    QString sql = QStringLiteral("UPDATE 作息表 SET 星期名=?, 事件=?, 开始时间=?, 音乐文件=?, "
+                                 "音乐总长=?, 是否播放=?, 替代音乐=?, 播放区域=? WHERE id=?");
+    QVariantList values = {NotNull(r.weekName),  NotNull(r.event),       NotNull(r.startTime),
+                           NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
+                           NotNull(r.replace),   NotNull(r.zones),       r.id};
+    if (before) {
+        // Only while it still holds what the editor read (NULL matching NULL).
+        sql += QStringLiteral(" AND 星期名 IS NOT DISTINCT FROM ? AND 事件 IS NOT DISTINCT FROM ? "
+                              "AND 开始时间 IS NOT DISTINCT FROM ? AND 音乐文件 IS NOT DISTINCT "
+                              "FROM ? AND 音乐总长 IS NOT DISTINCT FROM ? AND 是否播放 IS NOT "
+                              "DISTINCT FROM ? AND 替代音乐 IS NOT DISTINCT FROM ? AND 播放区域 IS "
+                              "NOT DISTINCT FROM ?");
+        for (const QString* v :
+             {&before->weekName, &before->event, &before->startTime, &before->musicFile,
+              &before->musicLength, &before->playFlag, &before->replace, &before->zones}) {
+            values << (v->isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(*v));
+        }
+    }
     QSqlQuery q;
-    if (!Run(&q,
-             QStringLiteral("UPDATE 作息表 SET 星期名=?, 事件=?, 开始时间=?, 音乐文件=?, "
-                            "音乐总长=?, 是否播放=?, 替代音乐=?, 播放区域=? WHERE id=?"),
-             {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime), NotNull(r.musicFile),
-              NotNull(r.musicLength), NotNull(r.playFlag), NotNull(r.replace), NotNull(r.zones),
-              r.id},
-             error)) {
+    if (!Run(&q, sql, values, error)) {
         return false;
     }
-    if (q.numRowsAffected() < 1) {
-        return Failed(error,
-                      QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(r.id));
+    if (q.numRowsAffected() >= 1) {
+        return true;
     }
-    return true;
+    EventRow now;
+    if (before && EventById(r.id, &now)) {
+        return Failed(error, QStringLiteral("该播放事件（编号 %1）在打开之后已被别处修改，没有覆盖"
+                                            "它；请重新打开再改")
+                                 .arg(r.id));
+    }
+    return Failed(error, QStringLiteral("该播放事件已不存在（编号 %1），可能已被删除").arg(r.id));
 }
 
 bool Conn::CopyDay(const QString& weekName, const QStringList& targets, QString* error) {

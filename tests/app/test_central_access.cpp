@@ -134,6 +134,20 @@ private slots:
             QCOMPARE(grid->rowCount(), 4);
             QCOMPARE(grid->item(1, 1)->text(), QString("desk_a"));
         }
+        // Two desks open one bell: the second to save fails instead of undoing the first's.
+        QVERIFY(a->AddEvent(Bell("午休", "12:00:00"), &id, &error));
+        auto desk2 = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        EventRow read1, read2;
+        QVERIFY(a->EventById(id, &read1) && desk2->EventById(id, &read2));
+        EventRow later = read2;
+        later.startTime = "12:10:00";
+        QVERIFY2(desk2->UpdateEvent(later, &error, &read2), qPrintable(error));
+        EventRow renamed = read1;
+        renamed.event = "午睡";
+        QVERIFY(!a->UpdateEvent(renamed, &error, &read1));
+        QVERIFY2(error.contains("已被别处修改"), qPrintable(error));
+        QVERIFY(a->EventById(id, &read1) && read1.startTime == "12:10:00" && read1.event == "午休");
+
         // A site it is not given does not exist for it.
         QVERIFY(!Conn::OpenCentral(server.Central("desk_a"), "三号楼", &error));
 

@@ -572,7 +572,7 @@ bool ModifyEvent::Save(QString* error) {
         }
         savedId_ = id;
     } else {
-        if (!conn_.UpdateEvent(row, error)) {
+        if (!conn_.UpdateEvent(row, error, &row_)) {
             return false;
         }
         savedId_ = id_;
