@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "loads.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
 #include "support/media.h"
@@ -24,14 +25,6 @@
 namespace {
 
 constexpr double kBell = 0.5;
-
-double Pick(std::vector<double> v, double q) {
-    if (v.empty()) {
-        return -1;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
 
 void RunOnce(const char* label, int count) {
     QTemporaryDir dir;
@@ -124,20 +117,5 @@ int main(int argc, char** argv) {
     // first sample's time in the log and the heard onset.
     std::printf("%-5s %8s %8s %8s %7s %5s %4s %9s\n", "load", "p50", "p99", "max", "min", "lost",
                 "cut", "log error");
-    if (mode == "idle" || mode == "both") {
-        RunOnce("idle", count);
-    }
-    if (mode == "busy" || mode == "both") {
-        QProcess stress;
-        stress.start(QStringLiteral("stress-ng"),
-                     {QStringLiteral("--cpu"), QStringLiteral("2"), QStringLiteral("--quiet")});
-        if (!stress.waitForStarted()) {
-            std::fprintf(stderr, "stress-ng did not start\n");
-            return 1;
-        }
-        RunOnce("busy", count);
-        stress.terminate();
-        stress.waitForFinished(5000);
-    }
-    return 0;
+    return RunUnderLoads(mode, [&](const char* load) { RunOnce(load, count); }) ? 0 : 1;
 }

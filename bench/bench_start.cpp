@@ -15,6 +15,7 @@
 #include "core/clock.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "loads.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
 
@@ -148,15 +149,6 @@ struct Planned {
 };
 
 const char* kKinds[] = {"same file repeated", "alternating files", "break music, first song"};
-
-double Pick(std::vector<double> v, double q) {
-    if (v.empty()) {
-        return -1;
-    }
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5));
-    return v[i];
-}
 
 // A fresh store in dir; null, said on standard error, when it cannot be made.
 std::unique_ptr<Conn> OpenStore(const QTemporaryDir& dir) {
@@ -394,22 +386,9 @@ int main(int argc, char** argv) {
                 "min", "lost", "overlap", "log error");
     Receiver zone1, zone2, zone3;
     Receiver* zoneOutputs[3] = {&zone1, &zone2, &zone3};
-    if (mode == "idle" || mode == "both") {
-        RunOnce("idle", perKind, receiver);
-        RunZones("idle", perKind, zoneOutputs);
-    }
-    if (mode == "busy" || mode == "both") {
-        QProcess stress;
-        stress.start(QStringLiteral("stress-ng"),
-                     {QStringLiteral("--cpu"), QStringLiteral("2"), QStringLiteral("--quiet")});
-        if (!stress.waitForStarted()) {
-            std::fprintf(stderr, "stress-ng did not start\n");
-            return 1;
-        }
-        RunOnce("busy", perKind, receiver);
-        RunZones("busy", perKind, zoneOutputs);
-        stress.terminate();
-        stress.waitForFinished(5000);
-    }
-    return 0;
+    const bool ran = RunUnderLoads(mode, [&](const char* load) {
+        RunOnce(load, perKind, receiver);
+        RunZones(load, perKind, zoneOutputs);
+    });
+    return ran ? 0 : 1;
 }

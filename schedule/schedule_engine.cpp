@@ -437,7 +437,9 @@ void ScheduleEngine::Ahead(qint64 now) {
     if (preparedId_ != nextId_ || (!library && preparedFile_ != FileToPlay())) {
         preparedId_ = nextId_;
         preparedFile_.clear();
-        SayMissingOutputs(nextZones_);
+        for (const QString& problem : ZoneProblems(nextZones_, zones_)) {
+            OnZoneProblem(problem); // against this event, once
+        }
         // Relays switch ahead: the first sample does not wait for them.
         aheadSwitches_ = plan.switches;
         zoneSwitch_.On(plan.switches);
@@ -563,20 +565,6 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
     }
     sideSwitches_ = switches;
     zoneSwitch_.On(switches);
-}
-
-void ScheduleEngine::SayMissingOutputs(const QString& code) {
-    for (const QString& problem : ChannelProblems(code, zones_)) {
-        OnZoneProblem(problem);
-    }
-    const QString played = PlayedZoneCode(code);
-    for (int i = 0; i < kZoneCount && i < zones_.size(); ++i) {
-        if (played[i] == QLatin1Char('1') && zones_[i].OutputMissing()) {
-            OnZoneProblem(QStringLiteral("zone %1's output \"%2\" is not on this computer; it "
-                                         "plays to the default output")
-                              .arg(zones_[i].name, zones_[i].outputName));
-        }
-    }
 }
 
 void ScheduleEngine::OnZoneProblem(const QString& text) {

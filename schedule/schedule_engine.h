@@ -166,9 +166,6 @@ private:
     void ArmSidePlays(const QDateTime& target);
     void OnSoundStopped();
     void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);
-    // A zone of code whose site names an output this computer lacks, or whose channels cannot
-    // be used, is a zone problem of the event about to start.
-    void SayMissingOutputs(const QString& code);
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
     // One outcome of the day's timetable: its log line and its record.

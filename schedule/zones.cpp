@@ -47,7 +47,7 @@ ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
         }
         ZoneRow z = zones[i];
         if (!z.ChannelsUsable()) {
-            z.channel = z.channels = 0; // the whole output (ChannelProblems says so)
+            z.channel = z.channels = 0; // the whole output (ZoneProblems says so)
         }
         plan.names << z.name;
         auto out = std::find_if(plan.route.begin(), plan.route.end(),
@@ -92,20 +92,29 @@ ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
     return plan;
 }
 
-QStringList ChannelProblems(const QString& code, const QVector<ZoneRow>& zones) {
+QStringList ZoneProblems(const QString& code, const QVector<ZoneRow>& zones) {
     const QString played = PlayedZoneCode(code);
-    QStringList problems;
+    QStringList channels, outputs;
     for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
-        if (played[i] == QLatin1Char('1') && !zones[i].ChannelsUsable()) {
-            problems << QStringLiteral("zone %1's channel %2 of %3 is not usable (at most %4 "
+        const ZoneRow& z = zones[i];
+        if (played[i] != QLatin1Char('1')) {
+            continue;
+        }
+        if (!z.ChannelsUsable()) {
+            channels << QStringLiteral("zone %1's channel %2 of %3 is not usable (at most %4 "
                                        "channels); it plays on the whole output")
-                            .arg(zones[i].name)
-                            .arg(zones[i].channel)
-                            .arg(zones[i].channels)
+                            .arg(z.name)
+                            .arg(z.channel)
+                            .arg(z.channels)
                             .arg(kMaxZoneChannels);
         }
+        if (z.OutputMissing()) {
+            outputs << QStringLiteral("zone %1's output \"%2\" is not on this computer; it "
+                                      "plays to the default output")
+                           .arg(z.name, z.outputName);
+        }
     }
-    return problems;
+    return channels + outputs;
 }
 
 QString ZonesLeftBy(const QString& earlier, const QString& later) {

@@ -34,9 +34,10 @@ bool ZonesConfigured(const QVector<ZoneRow>& zones);
 // union of their channels, or the whole output when one of them takes it all); zones of
 // one command make one call with their code.
 ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones);
-// What is wrong with the channel settings of code's zones (each then plays on its whole
-// output), in words for the log.
-QStringList ChannelProblems(const QString& code, const QVector<ZoneRow>& zones);
+// What PlanZones has to play around in code's zones, in words for the log: channel settings
+// that cannot be used (the zone plays on its whole output), and outputs a site names that
+// this computer lacks (the zone plays to the default output).
+QStringList ZoneProblems(const QString& code, const QVector<ZoneRow>& zones);
 // The zones of earlier that later, at the same second, leaves it: later takes the shared.
 QString ZonesLeftBy(const QString& earlier, const QString& later);
 // The zone code of names picked in a list, by their place.

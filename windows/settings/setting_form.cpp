@@ -136,20 +136,8 @@ void SettingForm::ShowManaged() {
             ShowReadOnly(pages_[i].frame);
         }
     }
-    // A zone's switch command, and a sink typed by hand, are this computer's own: the site
-    // says a zone's name, its output by name and its channel.
-    for (QWidget* w : pages_[kZonesPage].frame->findChildren<QWidget*>()) {
-        const QString name = w->objectName();
-        if (name.startsWith(QLatin1String("Text_ZoneCommand"))) {
-            w->setEnabled(true);
-            w->setToolTip(QStringLiteral("本机的区域切换命令：中心时间表不会改动它"));
-        } else if (auto* box = qobject_cast<QComboBox*>(w);
-                   box && name.startsWith(QLatin1String("Combo_ZoneOutput"))) {
-            box->setEnabled(true);
-            box->lineEdit()->setEnabled(true); // where a sink is typed
-            w->setToolTip(QStringLiteral("输出由中心时间表按名称指定；在这里直接输入的 "
-                                         "GStreamer 输出元件是本机自己的，优先于中心的指定"));
-        }
+    if (auto* zones = qobject_cast<ZonesPage*>(pages_[kZonesPage].frame)) {
+        zones->OpenOwnSettings();
     }
     ShowReadOnlyLabel(QStringLiteral("由中心时间表管理"),
                       QStringLiteral("站点 %1 的时间表在中心时间表中修改；这里是它的只读副本")

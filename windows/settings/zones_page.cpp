@@ -137,6 +137,19 @@ bool ZonesPage::Central() const {
     return !ctx_.conn.Site().isEmpty();
 }
 
+void ZonesPage::OpenOwnSettings() {
+    for (QLineEdit* command : commands_) {
+        command->setEnabled(true);
+        command->setToolTip(QStringLiteral("本机的区域切换命令：中心时间表不会改动它"));
+    }
+    for (QComboBox* output : outputBoxes_) {
+        output->setEnabled(true);
+        output->lineEdit()->setEnabled(true); // where a sink is typed
+        output->setToolTip(QStringLiteral("输出由中心时间表按名称指定；在这里直接输入的 "
+                                          "GStreamer 输出元件是本机自己的，优先于中心的指定"));
+    }
+}
+
 bool ZonesPage::Following() const {
     return !ctx_.state.managedSite.isEmpty();
 }

@@ -37,11 +37,16 @@ public:
     std::function<QVector<OutputDevice>()> ListOutputs = ListOutputDevices;
     std::function<void(const QString& text)> Notify;
 
+    // On a following computer whose pages are read-only: what is this computer's own (a
+    // switch command, a sink typed here) can still be changed.
+    void OpenOwnSettings();
+
 private:
     // Editing a central site: its zones name their outputs; commands are each computer's own.
     bool Central() const;
     // This computer follows a central site: only its own settings are stored from here.
     bool Following() const;
+
     void Build();
     void FillOutputs(QComboBox* box, const ZoneRow& zone);
     static void FillChannels(QComboBox* box, const ZoneRow& zone);
