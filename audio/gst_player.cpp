@@ -487,6 +487,7 @@ GstPlayer::GstPlayer(QObject* parent) : Player(parent) {
     promoteTimer_.setSingleShot(true);
     promoteTimer_.setTimerType(Qt::PreciseTimer);
     connect(&promoteTimer_, &QTimer::timeout, this, &GstPlayer::Promote);
+    connect(&clockSteps_, &WallClockSteps::Stepped, this, &GstPlayer::FollowWallClock);
 }
 
 GstPlayer::~GstPlayer() {
@@ -922,14 +923,7 @@ void GstPlayer::Prepare(const QString& file) {
 
 void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
     if (armed_ && armedFile_ == file && armedTarget_ == target) {
-        if (armedPending_ && armedPipe_) {
-            // The wall clock may have been stepped since arming: follow it.
-            const qint64 ns = WallToMonotonicNs(target);
-            if (std::llabs(ns - armedNs_) > kRearmNs) {
-                armedNs_ = ns;
-                RunArmed();
-            }
-        }
+        FollowWallClock();
         return;
     }
     CancelStart();
@@ -947,6 +941,17 @@ void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
     }
     // Without a pipeline the start at the target plays the file cold, and says why it fails.
     RunArmed();
+}
+
+void GstPlayer::FollowWallClock() {
+    if (!armedPending_ || !armedPipe_) {
+        return;
+    }
+    const qint64 ns = WallToMonotonicNs(armedTarget_);
+    if (std::llabs(ns - armedNs_) > kRearmNs) {
+        armedNs_ = ns;
+        RunArmed();
+    }
 }
 
 void GstPlayer::RunArmed() {
@@ -1060,6 +1065,10 @@ bool GstPlayer::Fits(const Pipeline* p, const QString& file) const {
 
 bool GstPlayer::StartArmed(const QString& file, const QDateTime& target) const {
     return armed_ && armedFile_ == file && armedTarget_ == target;
+}
+
+bool GstPlayer::StartBegun(const QString& file, const QDateTime& target) const {
+    return StartArmed(file, target) && !armedPending_;
 }
 
 void GstPlayer::AnnouncePlaying() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/player.h"
+#include "audio/wall_clock_steps.h"
 
 #include <QTimer>
 
@@ -35,6 +36,7 @@ public:
     void PlayAt(const QString& file, const QDateTime& target) override;
     void CancelStart() override;
     bool StartArmed(const QString& file, const QDateTime& target) const override;
+    bool StartBegun(const QString& file, const QDateTime& target) const override;
     // Opens the audio sink (state READY: the device is opened, nothing is played) and
     // closes it again.
     bool CheckOutput() override;
@@ -98,6 +100,8 @@ private:
     void StartNow();
     // The armed start's target has come: its pipeline becomes the current one.
     void Promote();
+    // A start waiting for its target moves with a step of the wall clock, up to the target.
+    void FollowWallClock();
     // Sets the armed pipeline's base time to armedNs_ and lets it run.
     void RunArmed();
     // Tells FirstSample once the current pipeline's first sample time is known.
@@ -116,6 +120,7 @@ private:
     QDateTime armedTarget_;
     qint64 armedNs_ = 0; // the target on the system clock (monotonic)
     QTimer promoteTimer_;
+    WallClockSteps clockSteps_;
     bool lastCheck_ = false; // the timer's next run looks at the wall clock once more
     bool playing_ = false;
     bool outputChecked_ = false; // whether the log has said anything about the output yet

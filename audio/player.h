@@ -53,6 +53,9 @@ public:
     // Whether the last PlayAt was for file at target and nothing has cancelled or replaced it
     // since (it may be waiting for its second, playing, or already ended).
     virtual bool StartArmed(const QString& file, const QDateTime& target) const = 0;
+    // Whether that start has gone past the point where it follows the wall clock: its sound
+    // begins, or began, at the instant the target had when it was armed.
+    virtual bool StartBegun(const QString& file, const QDateTime& target) const = 0;
     // The outputs every start from now on plays to (Prepare, PlayAt, Play); what plays or
     // is armed keeps its own.
     virtual void SetRoute(const AudioRoute& route) { route_ = route; }

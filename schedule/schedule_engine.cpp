@@ -18,6 +18,8 @@ const QString kNoBells = QStringLiteral("今日无铃声");
 // How far ahead of its second an event's sound is prepared, and its start armed.
 constexpr qint64 kPrepareAheadMs = 2000;
 constexpr qint64 kArmAheadMs = 1000;
+// A change of the wall clock against the steady clock by more than this is a step, not drift.
+constexpr qint64 kClockStepMs = 1000;
 
 // An instant as the log and the windows show it: local time.
 QDateTime Stamp(qint64 ms) {
@@ -36,6 +38,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
     connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
+    connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
     connect(&fileCheck_, &QFutureWatcherBase::finished, this, &ScheduleEngine::OnFilesChecked);
     connect(&player_, &Player::OutputFailed, this, [this](const QString& out, const QString& why) {
         OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
@@ -63,6 +66,7 @@ ScheduleEngine::~ScheduleEngine() {
 
 void ScheduleEngine::LoadTodayEvents() {
     const qint64 now = clock_.NowMs();
+    clockOffsetMs_ = now - clock_.SteadyMs();
     const bool newDay = !day_.Contains(now);
     if (newDay && pausedAtMs_ >= 0) {
         ReportMissedWhilePaused(now); // what the old day still held
@@ -118,6 +122,7 @@ void ScheduleEngine::LoadEvents() {
     }
     nextIndex_ = 0;
     armed_ = false;
+    nextDayRead_ = false;
     nextTime_ = QStringLiteral("00:00:00");
     // What was prepared may have changed in the store: prepared again, and a start armed
     // for another event or file is replaced at the next Ahead.
@@ -272,7 +277,78 @@ void ScheduleEngine::ReportMissedWhilePaused(qint64 now) {
     }
 }
 
+void ScheduleEngine::CheckClockStep(qint64 now) {
+    const qint64 offset = now - clock_.SteadyMs();
+    const qint64 step = offset - clockOffsetMs_;
+    clockOffsetMs_ = offset;
+    if (std::llabs(step) <= kClockStepMs) {
+        return;
+    }
+    PlayLog(Stamp(now), QStringLiteral("the clock was set %1 by %2 s")
+                            .arg(step < 0 ? QStringLiteral("back") : QStringLiteral("forward"))
+                            .arg(std::llabs(step) / 1000.0, 0, 'f', 1));
+    if (step > 0) {
+        return; // what it jumped over is missed, as when the computer slept
+    }
+    // A start armed for the old instant that had begun before the step was seen sounded at
+    // that instant: the bell has rung, early by the step, and does not ring again.
+    if (armed_ && startArmed_ && now < nextTargetMs_) {
+        const QString file = nextMusic_ == kBreakMusicFile
+                                 ? breakMusic_.PreparedFirstSong(nextEvent_)
+                                 : FileToPlay();
+        if (!file.isEmpty() && player_.StartBegun(file, Target())) {
+            earlyMs_ = step;
+            FireArmed(now);
+            earlyMs_ = 0;
+        }
+    }
+    // Bells the clock passed over while it was wrong come again; those that rang do not.
+    ArmFrom(now);
+    while (armed_ && firedToday_.contains(FiredKey(nextId_, nextTime_))) {
+        ArmNextEvent();
+    }
+}
+
+void ScheduleEngine::ReadNextDayHead() {
+    nextDayRead_ = true;
+    const LocalDay next(day_.Date().addDays(1));
+    DayRule rule;
+    QVector<EventRow> rows;
+    QString error;
+    if (!ReadRule(next.Date(), &rule, &error) || !rule.bells ||
+        !conn_.DayEvents(rule.weekName, &rows, &error)) {
+        return; // the new day reads its rows itself, and says what fails
+    }
+    // Only the rows of its first second, and only when that second is within the time a
+    // sound is prepared ahead: the rest the new day arms as usual.
+    qint64 first = -1;
+    for (const EventRow& r : rows) {
+        if (!IsTimeText(r.startTime) || r.musicFile.isNull() ||
+            (r.musicFile == kBreakMusicFile && r.event.isEmpty())) {
+            continue;
+        }
+        const qint64 at = next.InstantOf(TimeTextSeconds(r.startTime));
+        if (first < 0 || at == first) {
+            first = at;
+        } else {
+            break;
+        }
+        if (at - next.StartMs() >= kPrepareAheadMs) {
+            return;
+        }
+        todayEvents_.push_back(r);
+        targets_.push_back(at);
+    }
+    if (nextIndex_ < todayEvents_.size()) {
+        ArmNextEvent();
+    }
+}
+
 void ScheduleEngine::FinishOldDay(qint64 now) {
+    if (armed_ && nextTargetMs_ >= day_.EndMs()) {
+        armed_ = false; // the new day's first bell, armed ahead: the new day fires it
+        return;
+    }
     if (armed_ && (now - nextTargetMs_) / 1000 <= kLateGraceSeconds) {
         FireArmed(now);
     }
@@ -334,6 +410,7 @@ void ScheduleEngine::Tick() {
     } else {
         CheckZone(now);
     }
+    CheckClockStep(now);
     const int nowSeconds = day_.SecondsAt(now);
     nowTime_ = SecondsToTime(nowSeconds);
     if (failedLoad_ && nowSeconds % 5 == 0) {
@@ -348,6 +425,9 @@ void ScheduleEngine::Tick() {
         CheckTodayFiles(); // a file put back is noticed within minutes
     }
 
+    if (!armed_ && !nextDayRead_ && now >= day_.EndMs() - kPrepareAheadMs - 1000) {
+        ReadNextDayHead();
+    }
     // Events long overdue are not played late, one after another.
     while (armed_ && (now - nextTargetMs_) / 1000 > kLateGraceSeconds) {
         MissArmed(QStringLiteral("the clock reached %1").arg(nowTime_));
@@ -378,6 +458,9 @@ void ScheduleEngine::Tick() {
 
 qint64 ScheduleEngine::NextWakeMs() const {
     qint64 wake = day_.EndMs();
+    if (!armed_ && !nextDayRead_) {
+        wake -= kPrepareAheadMs + 1000; // a bell at midnight is prepared as any other
+    }
     if (armed_) {
         wake = qMin(wake, nextTargetMs_ - kPrepareAheadMs);
     }
@@ -599,9 +682,10 @@ void ScheduleEngine::LogFire(bool force) {
     if (fireLine_.isEmpty()) {
         return;
     }
+    // A bell that rang early because the clock was set back has its sample that much early.
     if (sampleFile_ == fireFile_ && sampleWhen_.isValid() &&
-        sampleWhen_ >= fireTarget_.addMSecs(-500)) {
-        const qint64 late = fireTarget_.msecsTo(sampleWhen_);
+        sampleWhen_ >= fireTarget_.addMSecs(std::min<qint64>(fireEarlyMs_, 0) - 500)) {
+        const qint64 late = fireEarlyMs_ < 0 ? fireEarlyMs_ : fireTarget_.msecsTo(sampleWhen_);
         // Without a sound device the sink's clock says nothing about what was heard.
         // A start that reached the output after its time loses its opening: said, with how much.
         const QString lost = sampleLostMs_ > 0
@@ -614,21 +698,42 @@ void ScheduleEngine::LogFire(bool force) {
                       .arg(late >= 0 ? QStringLiteral("+") : QString())
                       .arg(late)
                       .arg(lost.isEmpty() ? QString() : QStringLiteral("; ") + lost);
-        PlayLog(sampleWhen_.toLocalTime(), fireLine_ + how);
-        fireRecord_.lateMs = player_.OutputUsable() ? int(late) : -1;
-        if (!player_.OutputUsable()) {
+        const QString early =
+            fireEarlyMs_ < 0
+                ? QStringLiteral("it rang %1 s early: the clock was set back as it started")
+                      .arg(-fireEarlyMs_ / 1000.0, 0, 'f', 1)
+                : QString();
+        PlayLog(sampleWhen_.toLocalTime(),
+                fireLine_ + how + (early.isEmpty() ? QString() : QStringLiteral("; ") + early));
+        // Without a sound device the tick's own lateness is all that is known.
+        fireRecord_.lateMs = player_.OutputUsable() || fireEarlyMs_ < 0 ? int(late)
+                             : fireTickLateMs_ >= 1000                  ? int(fireTickLateMs_)
+                                                                        : -1;
+        if (!early.isEmpty()) {
+            fireRecord_.reason = early;
+        } else if (!player_.OutputUsable()) {
             fireRecord_.reason = QStringLiteral("no sound output");
         } else if (!lost.isEmpty()) {
             fireRecord_.reason = lost;
         }
     } else if (force) {
+        // Nothing was heard: a failure, with the player's reason when it gave one.
+        const QString why = lastErrorFile_ == fireFile_ && !lastError_.isEmpty()
+                                ? lastError_
+                                : QStringLiteral("no sample reached the sink");
         PlayLog(fireTarget_.toLocalTime(),
-                fireLine_ + QStringLiteral(" (no sample reached the sink)"));
-        fireRecord_.reason = QStringLiteral("no sample reached the sink");
+                QStringLiteral("error %1 \"%2\": %3 %4")
+                    .arg(fireRecord_.time, fireRecord_.event, fireFile_, why));
+        fireRecord_.outcome = PlayOutcome::Failed;
+        fireRecord_.reason = why;
+        fireRecord_.lateMs = int(fireTickLateMs_);
     } else {
         return;
     }
     fireLine_.clear();
+    if (player_.FileName() == fireFile_) {
+        player_.QuietErrorsFor(QString()); // what fails later in the play says so itself
+    }
     emit Recorded(fireRecord_);
 }
 
@@ -665,6 +770,8 @@ void ScheduleEngine::Fire() {
                    nextTime_, nextEvent_,
                    QString(), PlayOutcome::Fired,
                    -1,        byHand};
+    fireTickLateMs_ = nowMs - target.toMSecsSinceEpoch();
+    fireEarlyMs_ = earlyMs_;
     ZonePlan plan;
     const bool somewhere = UseZones(nextZones_, &plan);
     aheadSwitches_.clear();
@@ -734,10 +841,24 @@ void ScheduleEngine::Fire() {
     fireFile_ = file;
     fireTarget_ = target;
     fireRecord_.file = file;
+    // A failure before its first sample is this event's: said once, on its own line.
+    player_.QuietErrorsFor(file);
     if (!started) {
         player_.Play();
     }
     LogFire(false);
+}
+
+void ScheduleEngine::OnPlayError(const QString& message) {
+    lastError_ = message;
+    lastErrorFile_ = player_.FileName();
+    if (fireLine_.isEmpty() || lastErrorFile_ != fireFile_ || breakMusic_.BreakPlaying()) {
+        return; // break music goes on with its next song, and says so itself
+    }
+    fireLine_.clear();
+    player_.QuietErrorsFor(QString());
+    Report(PlayOutcome::Failed, clock_.NowMs(), fireRecord_.time, fireRecord_.event, fireFile_,
+           message, int(fireTickLateMs_));
 }
 
 void ScheduleEngine::CheckTodayFiles() {
@@ -755,7 +876,11 @@ void ScheduleEngine::CheckTodayFiles() {
         QStringList songs;   // a break-music library's songs: a problem only if none plays
     };
     QVector<Item> items;
-    for (const EventRow& r : todayEvents_) {
+    for (int i = 0; i < todayEvents_.size(); ++i) {
+        const EventRow& r = todayEvents_[i];
+        if (targets_.value(i) >= day_.EndMs()) {
+            break; // the next day's, read ahead: that day checks them
+        }
         Item item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
         if (r.musicFile == kBreakMusicFile) {
             QVector<SongRow> songs;

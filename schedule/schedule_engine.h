@@ -137,6 +137,12 @@ private:
     // Arms the next row; rows sharing its second are armed together, the last one sounding.
     void ArmNextEvent();
     void CheckZone(qint64 now);
+    // The wall clock was set: a bell armed for the old instant that sounded counts as rung,
+    // and bells it passed over while wrong are armed again.
+    void CheckClockStep(qint64 now);
+    // Near the day's end with nothing left: the next day's bells of its first seconds, read
+    // ahead so they are prepared and armed as any other.
+    void ReadNextDayHead();
     // Events due between the pause and now, which the paused schedule did not play.
     void ReportMissedWhilePaused(qint64 now);
     // The old day's armed event when midnight passes: fired within the grace, else missed.
@@ -166,6 +172,8 @@ private:
     void ArmSidePlays(const QDateTime& target);
     void OnSoundStopped();
     void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);
+    // A play that fails before its first sample fails its event.
+    void OnPlayError(const QString& message);
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
     // One outcome of the day's timetable: its log line and its record.
@@ -200,6 +208,9 @@ private:
     qint64 nextId_ = 0;
     qint64 nextTargetMs_ = 0;
     QSet<QString> firedToday_;    // events (id and start time) fired on the day: never twice
+    bool nextDayRead_ = false;    // the next day's first bells are read (ReadNextDayHead)
+    qint64 clockOffsetMs_ = 0;    // wall clock minus steady clock at the last look
+    qint64 earlyMs_ = 0;          // the fire in progress sounded this early (a step back)
     QSet<QString> loggedBadRows_; // rows already logged as unplayable on the day
     qint64 zoneCheckedMs_ = 0;
     qint64 pausedAtMs_ = -1; // when StopSchedule paused the schedule, -1 while it runs
@@ -228,6 +239,10 @@ private:
     QString fireLine_;
     QString fireFile_;
     QDateTime fireTarget_;
+    qint64 fireTickLateMs_ = 0; // how late the tick fired it
+    qint64 fireEarlyMs_ = 0;    // < 0: it sounded that early, the clock set back meanwhile
+    QString lastError_;         // the player's last error, and the file it concerned
+    QString lastErrorFile_;
     PlayRecordRow fireRecord_;
     QString sampleFile_; // the last first sample the player reported
     QDateTime sampleWhen_;

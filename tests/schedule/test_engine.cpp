@@ -1124,6 +1124,127 @@ private slots:
         QFAIL("three times the test thread first ran after the second: the machine is too busy");
     }
 
+    // The clock is set back 5 s just before a bell, once as the player is told at once and
+    // once too late for it; later it is set an hour forward by mistake and then corrected.
+    void clockStepsRingEachBellOnceAndGiveBackTheBellsTheyPassed() {
+        for (const bool playerFollows : {true, false}) {
+            Rig r;
+            PlayLogCapture log;
+            QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+            r.player.followsSteps = playerFollows;
+            r.Event("星期一", "08:00:00", "上课", r.File("a.wav"));
+            r.Event("星期一", "08:30:00", "下课", r.File("b.wav"));
+            r.Event("星期一", "09:00:00", "上课", r.File("c.wav"));
+            r.At(kMonday, QTime(7, 59, 55));
+            r.engine.LoadTodayEvents();
+            r.RunUntil(QTime(7, 59, 59));
+            QVERIFY(r.player.StartPending()); // armed a second ahead
+            r.clock.AdvanceMs(900);
+            r.clock.Step(-5000); // 100 ms before the bell
+            r.clock.AdvanceMs(100);
+            r.engine.Tick();
+            r.RunUntil(QDateTime(kMonday, QTime(8, 0, 10)));
+            QCOMPARE(r.Plays().size(), 1);
+            const auto fired = records.last()[0].value<PlayRecordRow>();
+            QCOMPARE(fired.outcome, PlayOutcome::Fired);
+            if (playerFollows) {
+                QCOMPARE(r.Played(), QStringList{"2026-12-07 08:00:00 a.wav"});
+                QVERIFY(fired.lateMs == 0);
+            } else {
+                QCOMPARE(r.Played(), QStringList{"2026-12-07 07:59:55 a.wav"});
+                QCOMPARE(fired.lateMs, -5000);
+                QVERIFY2(fired.reason.contains("set back"), qPrintable(fired.reason));
+            }
+            // An hour forward by mistake: 08:30 and 09:00 pass while it is wrong …
+            r.At(kMonday, QTime(8, 10));
+            r.engine.Tick();
+            r.clock.Step(3600 * 1000);
+            r.clock.Advance(1);
+            r.engine.Tick();
+            QCOMPARE(log.Matching("missed").size(), 2);
+            // … and ring at their own time once it is put right.
+            r.clock.Step(-3600 * 1000);
+            r.RunUntil(QTime(9, 0, 5));
+            QCOMPARE(r.Played().mid(1),
+                     (QStringList{"2026-12-07 08:30:00 b.wav", "2026-12-07 09:00:00 c.wav"}));
+            QCOMPARE(log.Matching("the clock was set back by").size(), 2);
+            QCOMPARE(log.Matching("already played").size(), 0);
+        }
+    }
+
+    // A bell at midnight is prepared and armed ahead as any other: by ticks a second apart,
+    // and by a simulation that leaps to what is due.
+    void aBellAtMidnightIsArmedAhead() {
+        for (const bool leap : {false, true}) {
+            Rig r;
+            QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+            const QString bell = r.File("midnight.wav");
+            r.Event("星期二", "00:00:00", "零点", bell);
+            r.Event("星期一", "22:00:00", "熄灯", r.File("night.wav"));
+            r.At(kMonday, QTime(21, 0));
+            r.engine.LoadTodayEvents();
+            const QDateTime end(kMonday.addDays(1), QTime(0, 0, 3));
+            leap ? r.FastForward(end) : r.RunUntil(end);
+            QCOMPARE(r.Plays().size(), 2);
+            const auto armed =
+                std::find_if(r.player.calls.begin(), r.player.calls.end(),
+                             [&](const auto& c) { return c.what == "playat" && c.file == bell; });
+            QVERIFY(armed != r.player.calls.end());
+            QCOMPARE(armed->when.date(), kMonday); // before midnight
+            QCOMPARE(r.Played().last(), QString("2026-12-08 00:00:00 midnight.wav"));
+            QCOMPARE(records.last()[0].value<PlayRecordRow>().date, QString("2026-12-08"));
+        }
+    }
+
+    // A file that passes the look ahead of time and fails at its second is a failed bell, and
+    // a bell fired late with no sound device still says how late.
+    void aBellThatFailsOrIsLateIsRecordedSo() {
+        {
+            Rig r;
+            QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+            r.player.SetOutput(false);
+            r.Event("星期一", "08:00:00", "上课", r.File("a.wav"));
+            r.At(kMonday, QTime(7, 59, 59));
+            r.engine.LoadTodayEvents();
+            r.At(kMonday, QTime(8, 0, 50)); // the clock jumped meanwhile
+            r.engine.Tick();
+            QCOMPARE(records.size(), 1);
+            QCOMPARE(records[0][0].value<PlayRecordRow>().lateMs, 50000);
+        }
+        TempStore store;
+        ProgramVars vars;
+        SystemClock clock;
+        FakePrompt prompt;
+        const QString good = store.dir.path() + "/good.wav", cut = store.dir.path() + "/cut.wav";
+        QVERIFY(media::Make(good, 0.5));
+        {
+            QFile in(good), out(cut);
+            QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+            out.write(in.read(30));
+        }
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime t = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
+                                                        now.time().second()))
+                                .addSecs(3);
+        if (t.date() != now.date()) {
+            QSKIP("too close to midnight");
+        }
+        store.AddEvent({0, WeekdayName(t.date()), "铃", TimeText(t.time()), cut, "00:00:01", "√",
+                        "", "111111"});
+        GstPlayer player;
+        PlayLogCapture log;
+        ScheduleEngine engine(vars, *store.conn, clock, player, &prompt);
+        QSignalSpy records(&engine, &ScheduleEngine::Recorded);
+        engine.LoadTodayEvents();
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 1, 20000);
+        const auto record = records[0][0].value<PlayRecordRow>();
+        QCOMPARE(record.outcome, PlayOutcome::Failed);
+        QVERIFY(record.lateMs >= 0);
+        QCOMPARE(log.Matching("fire").size(), 0);
+        QCOMPARE(log.Matching("error").size(), 1);
+        engine.StopSchedule();
+    }
+
     void anUnplayableFileIsOneErrorLineThatSaysWhy() {
         Rig r;
         PlayLogCapture log;

@@ -15,20 +15,30 @@
 
 // A clock the test moves by hand. Whatever follows it (a fake player's armed start) is told
 // of every move through moved. It keeps the instant as a number, so moving it converts
-// nothing through the time zone.
+// nothing through the time zone. Set and Advance are time passing; Step sets the wall clock
+// alone, as an administrator or time sync does, so the steady clock does not follow.
 class FakeClock : public Clock {
 public:
     explicit FakeClock(QDateTime t = QDateTime(QDate(2026, 12, 7), QTime(7, 0)))
         : ms_(t.toMSecsSinceEpoch()) {}
     QDateTime Now() const override { return QDateTime::fromMSecsSinceEpoch(ms_); }
     qint64 NowMs() const override { return ms_; }
+    qint64 SteadyMs() const override { return ms_ - stepMs_; }
     void Set(const QDateTime& t) { Move(t.toMSecsSinceEpoch()); }
     void Set(const QTime& t) { Set(QDateTime(Now().date(), t)); }
     void SetMs(qint64 ms) { Move(ms); }
     void Advance(int seconds) { Move(ms_ + qint64(seconds) * 1000); }
     void AdvanceMs(qint64 ms) { Move(ms_ + ms); }
+    void Step(qint64 ms) {
+        stepMs_ += ms;
+        ms_ += ms;
+        if (stepped) {
+            stepped();
+        }
+    }
 
     std::function<void()> moved;
+    std::function<void()> stepped; // as the kernel tells a program of a step
 
 private:
     void Move(qint64 ms) {
@@ -38,6 +48,7 @@ private:
         }
     }
     qint64 ms_;
+    qint64 stepMs_ = 0; // how far the wall clock has been stepped
 };
 
 // A player that records what it is asked to do; the test ends songs with Finish(). A start
@@ -55,13 +66,23 @@ public:
     explicit FakePlayer(FakeClock* clock = nullptr) : clock_(clock) {
         if (clock_) {
             clock_->moved = [this] { StartIfDue(); };
+            clock_->stepped = [this] {
+                if (pending_ && followsSteps) {
+                    armedSteadyMs_ = SteadyTarget(armedTargetMs_);
+                }
+                StartIfDue();
+            };
         }
     }
     ~FakePlayer() override {
         if (clock_) {
             clock_->moved = nullptr;
+            clock_->stepped = nullptr;
         }
     }
+    // Whether a waiting start follows a step of the wall clock (the real one is told of each);
+    // without, it sounds at the instant it was armed for, as the audio clock counts.
+    bool followsSteps = true;
 
     void SetFileName(const QString& file) override {
         Disarm();
@@ -91,6 +112,7 @@ public:
         armedFile_ = file;
         armedTarget_ = target;
         armedTargetMs_ = target.toMSecsSinceEpoch();
+        armedSteadyMs_ = SteadyTarget(armedTargetMs_);
         StartIfDue();
     }
     void CancelStart() override {
@@ -110,6 +132,9 @@ public:
     bool realFileCheck = false;
     bool StartArmed(const QString& file, const QDateTime& target) const override {
         return armed_ && armedFile_ == file && armedTarget_ == target;
+    }
+    bool StartBegun(const QString& file, const QDateTime& target) const override {
+        return StartArmed(file, target) && !pending_;
     }
     // Whether a start armed by PlayAt is waiting for its target.
     bool StartPending() const { return pending_; }
@@ -152,7 +177,7 @@ private:
         }
     }
     void StartIfDue() {
-        if (pending_ && (!clock_ || clock_->NowMs() >= armedTargetMs_)) {
+        if (pending_ && (!clock_ || clock_->SteadyMs() >= armedSteadyMs_)) {
             pending_ = false;
             if (clock_ && clock_->NowMs() - armedTargetMs_ > kLateGraceSeconds * 1000) {
                 armed_ = false; // due long ago: dropped
@@ -161,6 +186,9 @@ private:
             file_ = armedFile_;
             Start();
         }
+    }
+    qint64 SteadyTarget(qint64 wallMs) const {
+        return clock_ ? wallMs - (clock_->NowMs() - clock_->SteadyMs()) : wallMs;
     }
     void Disarm() {
         armed_ = false;
@@ -172,6 +200,7 @@ private:
     QString armedFile_;
     QDateTime armedTarget_;
     qint64 armedTargetMs_ = 0;
+    qint64 armedSteadyMs_ = 0; // the target on the steady clock
     QString file_;
     bool playing_ = false;
 };
