@@ -11,6 +11,7 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QMetaMethod>
 #include <QTimer>
 
 #include <gst/audio/audio.h>
@@ -771,8 +772,10 @@ void GstPlayer::AddBranch(Pipeline& p, GstBin* bin, const AudioOutput& out, GstE
 }
 
 void GstPlayer::ReportOutputFailed(const QString& output, const QString& reason) {
-    PlayLog(
-        QStringLiteral("error output %1 fails: %2; the other outputs play on").arg(output, reason));
+    if (!isSignalConnected(QMetaMethod::fromSignal(&Player::OutputFailed))) {
+        PlayLog(QStringLiteral("error output %1 fails: %2; the other outputs play on")
+                    .arg(output, reason)); // else whoever listens says it
+    }
     // Told from the event loop: a pipeline may be built inside a caller's own signal handler.
     QMetaObject::invokeMethod(
         this, [this, output, reason] { emit OutputFailed(output, reason); }, Qt::QueuedConnection);

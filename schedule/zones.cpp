@@ -2,6 +2,7 @@
 
 #include "core/play_log.h"
 
+#include <QMetaMethod>
 #include <QProcess>
 #include <QTimer>
 
@@ -167,7 +168,10 @@ void ZoneSwitch::OffExcept(const QVector<ZoneSwitchCall>& calls) {
 }
 
 void ZoneSwitch::Fail(const QString& text) {
-    PlayLog(QStringLiteral("error %1").arg(text));
+    // Whoever listens says it, against the event it concerns: one line per failure.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&ZoneSwitch::Failed))) {
+        PlayLog(QStringLiteral("error %1").arg(text));
+    }
     emit Failed(text);
 }
 

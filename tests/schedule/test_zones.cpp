@@ -205,10 +205,12 @@ private slots:
         ScheduleEngine engine(vars, *store.conn, clock, player, nullptr);
         QSignalSpy problems(&engine, &ScheduleEngine::ZoneProblem);
         QSignalSpy records(&engine, &ScheduleEngine::Recorded);
+        PlayLogCapture log;
         engine.LoadTodayEvents();
         QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!player.IsPlaying(), 10000);
         QTRY_COMPARE(QString(FileText(dir + "/relay.log")).count('\n'), 2);
+        QCOMPARE(log.Matching("fails:").size(), 1); // one line for the dead output
         const QStringList lines = QString(FileText(dir + "/relay.log")).split('\n');
         const qint64 firstMs = first[0][1].toDateTime().toMSecsSinceEpoch();
         QVERIFY2(lines[0].startsWith("101000 on ") &&

@@ -1,5 +1,7 @@
 #include "windows/settings/zones_page.h"
 
+#include "core/play_log.h"
+
 #include "audio/player.h"
 #include "store/conn.h"
 #include "widgets/art.h"
@@ -45,6 +47,7 @@ ZonesPage::ZonesPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
         ShowMessage(this, QStringLiteral("播放区域"), text, MsgMode::Notice); // caption
     };
     connect(&switch_, &ZoneSwitch::Failed, this, [this](const QString& text) {
+        PlayLog(QStringLiteral("error %1").arg(text));
         Notify(QStringLiteral("区域切换命令失败：%1").arg(text));
     });
     Build();
