@@ -6,11 +6,43 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
+
+#include <cerrno>
+#include <csignal>
 
 namespace {
 
 const QByteArray kShow = QByteArrayLiteral("show\n");
+
+// Whether the lock file names a process of this machine that has ended.
+bool LeftByEndedCopy(const QLockFile& lock) {
+    qint64 pid = 0;
+    QString host, app;
+    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0) {
+        return false;
+    }
+    return host == QSysInfo::machineHostName() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Takes lock, also from a copy that ended without letting go of it. QLockFile takes such a
+// lock over only when it can write a second file to guard the removal, which a full disk
+// refuses: the lock would then read as held by another copy.
+SingleInstance::Result Take(QLockFile& lock, const QString& path) {
+    if (lock.tryLock(0)) {
+        return SingleInstance::Acquired;
+    }
+    if (lock.error() == QLockFile::LockFailedError && LeftByEndedCopy(lock)) {
+        QFile::remove(path);
+        if (lock.tryLock(0)) {
+            return SingleInstance::Acquired;
+        }
+    }
+    return lock.error() == QLockFile::LockFailedError && !LeftByEndedCopy(lock)
+               ? SingleInstance::HeldByAnother
+               : SingleInstance::Unavailable;
+}
 
 } // namespace
 
@@ -26,10 +58,7 @@ SingleInstance::~SingleInstance() = default;
 SingleInstance::Result SingleInstance::TryLockDatabase(const QString& path) {
     databaseLock_ = std::make_unique<QLockFile>(QFileInfo(path).absoluteFilePath() + ".lock");
     databaseLock_->setStaleLockTime(0);
-    if (databaseLock_->tryLock(0)) {
-        return Acquired;
-    }
-    return databaseLock_->error() == QLockFile::LockFailedError ? HeldByAnother : Unavailable;
+    return Take(*databaseLock_, QFileInfo(path).absoluteFilePath() + ".lock");
 }
 
 QString SingleInstance::SocketPath() const {
@@ -85,10 +114,7 @@ QString SingleInstance::DefaultLockPath() {
 }
 
 SingleInstance::Result SingleInstance::TryLock() {
-    if (lock_->tryLock(0)) {
-        return Acquired;
-    }
-    return lock_->error() == QLockFile::LockFailedError ? HeldByAnother : Unavailable;
+    return Take(*lock_, lockPath_);
 }
 
 QString SingleInstance::ErrorText() const {

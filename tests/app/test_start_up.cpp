@@ -3,6 +3,9 @@
 #include "store/central.h"
 #include "system/single_instance.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,6 +19,31 @@ private slots:
         QCOMPARE(first.TryLock(), SingleInstance::Acquired);
         SingleInstance broken(dir.path() + "/no/such/folder/belvoran.lock");
         QCOMPARE(broken.TryLock(), SingleInstance::Unavailable);
+        SingleInstance holder(dir.path() + "/other.lock");
+        QCOMPARE(holder.TryLockDatabase(dir.path() + "/a.db"), SingleInstance::Acquired);
+        QCOMPARE(SingleInstance(dir.path() + "/other2.lock").TryLockDatabase(dir.path() + "/a.db"),
+                 SingleInstance::HeldByAnother);
+    }
+
+    // A copy that ended without letting go of its locks (killed, crashed) leaves them to the
+    // next start, also when the guard file of the takeover cannot be written (a full disk).
+    void locksOfAnEndedCopyAreTakenOver() {
+        QTemporaryDir dir;
+        QProcess probe; // the pid of a process that has ended
+        probe.start("sh", {"-c", "echo $$"});
+        QVERIFY(probe.waitForFinished());
+        const QByteArray deadPid = probe.readAllStandardOutput().trimmed();
+        for (const QString& name : {QString("belvoran.lock"), QString("Music.db.lock")}) {
+            QFile stale(dir.path() + "/" + name);
+            QVERIFY(stale.open(QIODevice::WriteOnly));
+            stale.write(deadPid + "\nbelvoran\n" + QSysInfo::machineHostName().toUtf8() + "\n" +
+                        QSysInfo::machineUniqueId() + "\n");
+            stale.close();
+            QVERIFY(QDir(dir.path()).mkdir(name + ".rmlock")); // cannot be written
+        }
+        SingleInstance next(dir.path() + "/belvoran.lock");
+        QCOMPARE(next.TryLock(), SingleInstance::Acquired);
+        QCOMPARE(next.TryLockDatabase(dir.path() + "/Music.db"), SingleInstance::Acquired);
     }
 
     void commandLine() {
