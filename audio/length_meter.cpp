@@ -1,5 +1,7 @@
 #include "audio/length_meter.h"
 
+#include "core/own_files.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -376,8 +378,8 @@ private:
 
 double MeasureWith(Discoverer& discoverer, const QString& file) {
     const QFileInfo info(file);
-    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
-        return -1;
+    if (file.isEmpty() || !info.isFile() || !info.isReadable() || KeptUnopened(file)) {
+        return -1; // opening the store would drop its locks
     }
     const QString path = info.absoluteFilePath();
     if (HasMpegEnding(path) && LooksLikeMpegAudio(path)) {

@@ -1,6 +1,7 @@
 #include "audio/playable_file.h"
 
 #include "audio/gst_init.h"
+#include "core/own_files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -63,6 +64,9 @@ QString CheckPlayableFile(const QString& file) {
     }
     if (!info.isFile()) {
         return QStringLiteral("is not a regular file");
+    }
+    if (KeptUnopened(file)) {
+        return QStringLiteral("is the program's own database, not a sound file");
     }
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {

@@ -1,6 +1,7 @@
 #include "store/conn.h"
 #include "store/statement.h"
 
+#include "core/own_files.h"
 #include "store/dialect.h"
 #include "store/transaction.h"
 
@@ -437,6 +438,7 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
             q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
             std::unique_ptr<Conn> conn(new Conn(db, path, create, version));
             conn->NoteLog();
+            KeepUnopened(path);
             return conn;
         }
         db.close();

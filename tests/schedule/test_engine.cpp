@@ -1245,6 +1245,22 @@ private slots:
         engine.StopSchedule();
     }
 
+    // The store named as a sound (typed into a file box) is refused without being opened:
+    // opening it would drop the locks the store's connection holds on it.
+    void theStoreItselfIsNeverOpenedAsASound() {
+        Rig r;
+        const QString db = r.store.conn->Path();
+        QVERIFY(r.store.conn->HoldsLocks());
+        GstPlayer player;
+        QCOMPARE(player.WhyUnplayable(db),
+                 QString("is the program's own database, not a sound file"));
+        QCOMPARE(player.MeasureDuration(db), -1.0);
+        QCOMPARE(player.MeasureDuration(db + "-wal"), -1.0);
+        player.SetFileName(db);
+        player.Play();
+        QVERIFY(r.store.conn->HoldsLocks());
+    }
+
     void anUnplayableFileIsOneErrorLineThatSaysWhy() {
         Rig r;
         PlayLogCapture log;
