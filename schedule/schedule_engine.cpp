@@ -98,6 +98,10 @@ void ScheduleEngine::EnterDay(qint64 now) {
     zoneProblemsSaid_.clear();
     loggedProblems_.clear();
     zoneCheckedMs_ = now;
+    if (!notRung_.isEmpty()) {
+        notRung_.clear();
+        emit NotRungChanged();
+    }
 }
 
 void ScheduleEngine::LoadEvents() {
@@ -106,11 +110,22 @@ void ScheduleEngine::LoadEvents() {
     // A store that cannot be read now (locked by another program) is tried again from the
     // next ticks on, rather than leaving the day silent.
     QString error;
+    const QVector<EventRow> known = eventsDate_ == day_.Date() ? todayEvents_ : QVector<EventRow>();
+    const bool wasFailing = failedLoad_;
     failedLoad_ = !ReadDay(&error);
     if (failedLoad_) {
-        todayEvents_.clear();
-        PlayLog(Stamp(clock_.NowMs()),
-                QStringLiteral("error cannot read today's events (trying again): %1").arg(error));
+        // The day's rows as last read ring on; tried again every few seconds, said once.
+        todayEvents_ = known;
+        if (!wasFailing) {
+            failingSinceMs_ = clock_.NowMs();
+            PlayLog(Stamp(clock_.NowMs()),
+                    QStringLiteral("error cannot read today's events (trying again%1): %2")
+                        .arg(known.isEmpty() ? QString()
+                                             : QStringLiteral("; the events read before ring"),
+                             error));
+        }
+    } else {
+        eventsDate_ = day_.Date();
     }
     DropBadRows();
     ComputeTargets();
@@ -259,10 +274,23 @@ void ScheduleEngine::CheckZone(qint64 now) {
     }
     // The administrator changed the time zone: the same times of day are other instants.
     const QDate date = day_.Date();
+    // What the old offsets had already brought to its second was handled then.
+    QSet<QString> handled;
+    for (int i = 0; i < todayEvents_.size() && targets_[i] <= now; ++i) {
+        handled.insert(FiredKey(todayEvents_[i].id, todayEvents_[i].startTime));
+    }
     day_ = LocalDay(date);
     PlayLog(Stamp(now), QStringLiteral("the time zone changed: today's events are read again"));
     LoadEvents();
     ArmFrom(now);
+    // The bells the new offset has put behind the clock did not ring.
+    for (int i = 0; i < todayEvents_.size() && targets_[i] <= now; ++i) {
+        const EventRow& r = todayEvents_[i];
+        if (!handled.contains(FiredKey(r.id, r.startTime))) {
+            Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r),
+                   QStringLiteral("the time zone changed"));
+        }
+    }
 }
 
 void ScheduleEngine::ReportMissedWhilePaused(qint64 now) {
@@ -418,6 +446,15 @@ void ScheduleEngine::Tick() {
         ArmFrom(now - 1000); // what fell due this second still plays
         if (!failedLoad_) {
             PlayLog(Stamp(now), QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
+            // Bells due while nothing could be read did not ring: said now they are known.
+            for (int i = 0; i < todayEvents_.size() && targets_[i] <= now - 1000; ++i) {
+                const EventRow& r = todayEvents_[i];
+                if (targets_[i] > failingSinceMs_ &&
+                    !firedToday_.contains(FiredKey(r.id, r.startTime))) {
+                    Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r),
+                           QStringLiteral("the database could not be read"));
+                }
+            }
             CheckTodayFiles();
         }
     }
@@ -446,6 +483,7 @@ void ScheduleEngine::Tick() {
         SetLabel(kFinished);
     }
     Ahead(now);
+    DropPastProblems(nowSeconds);
     if (!fireLine_.isEmpty() && now - fireTarget_.toMSecsSinceEpoch() > 5000) {
         LogFire(true);
     }
@@ -661,7 +699,8 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
     }
     zoneProblemsSaid_.insert(key);
     Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
-           ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text);
+           ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text,
+           -1, false); // the other zones sounded: the zone line says it
     emit ZoneProblem(text);
 }
 
@@ -734,12 +773,12 @@ void ScheduleEngine::LogFire(bool force) {
     if (player_.FileName() == fireFile_) {
         player_.QuietErrorsFor(QString()); // what fails later in the play says so itself
     }
-    emit Recorded(fireRecord_);
+    Record(fireRecord_);
 }
 
 void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
                             const QString& event, const QString& file, const QString& reason,
-                            int lateMs) {
+                            int lateMs, bool bellLost) {
     QString line;
     switch (outcome) {
     case PlayOutcome::Fired:
@@ -756,8 +795,17 @@ void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
         break;
     }
     PlayLog(Stamp(at), line);
-    emit Recorded(
-        {0, day_.Date().toString(Qt::ISODate), time, event, file, outcome, lateMs, reason});
+    Record({0, day_.Date().toString(Qt::ISODate), time, event, file, outcome, lateMs, reason},
+           bellLost);
+}
+
+void ScheduleEngine::Record(const PlayRecordRow& row, bool bellLost) {
+    // A bell that was due and did not sound stays on the main window for the day.
+    if (bellLost && (row.outcome == PlayOutcome::Missed || row.outcome == PlayOutcome::Failed)) {
+        notRung_.push_back(row);
+        emit NotRungChanged();
+    }
+    emit Recorded(row);
 }
 
 void ScheduleEngine::Fire() {
@@ -806,7 +854,7 @@ void ScheduleEngine::Fire() {
             fireLine_.clear();
             fireRecord_.file = breakMusic_.CurrentFile();
             PlayLog(Stamp(nowMs), line);
-            emit Recorded(fireRecord_);
+            Record(fireRecord_);
         }
         LogFire(false);
         return;
@@ -881,6 +929,9 @@ void ScheduleEngine::CheckTodayFiles() {
         if (targets_.value(i) >= day_.EndMs()) {
             break; // the next day's, read ahead: that day checks them
         }
+        if (targets_.value(i) < filesCheckedMs_) {
+            continue; // past: its outcome is in the record
+        }
         Item item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
         if (r.musicFile == kBreakMusicFile) {
             QVector<SongRow> songs;
@@ -948,6 +999,17 @@ void ScheduleEngine::OnFilesChecked() {
                                      });
     problems_ = found;
     if (changed) {
+        emit TodayProblemsChanged();
+    }
+    DropPastProblems(day_.SecondsAt(clock_.NowMs()));
+}
+
+void ScheduleEngine::DropPastProblems(int nowSeconds) {
+    // What could not be played and is past now was fired, failed or missed: said there.
+    const qsizetype before = problems_.size();
+    problems_.removeIf(
+        [nowSeconds](const FileProblem& p) { return TimeTextSeconds(p.time) < nowSeconds; });
+    if (problems_.size() != before) {
         emit TodayProblemsChanged();
     }
 }

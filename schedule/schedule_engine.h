@@ -109,6 +109,8 @@ public:
     // Today's events that cannot be played, from the last check (when the day was read,
     // and every few minutes after); empty when all is well.
     const QVector<FileProblem>& TodayProblems() const { return problems_; }
+    // Today's bells that were due and did not sound (missed or failed), as recorded.
+    const QVector<PlayRecordRow>& NotRungToday() const { return notRung_; }
 
 signals:
     void LabelChanged(const QString& text);
@@ -117,6 +119,8 @@ signals:
     void Recorded(const PlayRecordRow& record);
     // TodayProblems() changed.
     void TodayProblemsChanged();
+    // NotRungToday() changed.
+    void NotRungChanged();
     // A zone's output or switch command failed (the sound went on where it could).
     void ZoneProblem(const QString& text);
 
@@ -177,8 +181,11 @@ private:
     // Writes the pending fire line once its first sample is known; with force, without.
     void LogFire(bool force);
     // One outcome of the day's timetable: its log line and its record.
+    // bellLost: the bell did not sound anywhere (not so for one failed zone of several).
     void Report(PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
-                const QString& file, const QString& reason, int lateMs = -1);
+                const QString& file, const QString& reason, int lateMs = -1, bool bellLost = true);
+    void Record(const PlayRecordRow& row, bool bellLost = true);
+    void DropPastProblems(int nowSeconds);
     QString FileToPlay() const;
     QString FileToPlay(const EventRow& row) const;
     // Checks, off this thread, that the sound of each of today's events can be played.
@@ -246,11 +253,14 @@ private:
     PlayRecordRow fireRecord_;
     QString sampleFile_; // the last first sample the player reported
     QDateTime sampleWhen_;
-    int sampleLostMs_ = 0;    // how much of its start never sounded
-    bool failedLoad_ = false; // the last read of today's events failed: tried again
+    int sampleLostMs_ = 0;      // how much of its start never sounded
+    bool failedLoad_ = false;   // the last read of today's events failed: tried again
+    qint64 failingSinceMs_ = 0; // when reading began to fail
+    QDate eventsDate_;          // the day todayEvents_ was last read for
     DayRule dayRule_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day
     QVector<FileProblem> problems_;
+    QVector<PlayRecordRow> notRung_;
     QFutureWatcher<QVector<FileProblem>> fileCheck_;
     QSet<QString> loggedProblems_; // problems already logged on the day
     qint64 filesCheckedMs_ = 0;

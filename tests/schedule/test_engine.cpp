@@ -280,10 +280,16 @@ private slots:
         QCOMPARE(r.Plays(), (QStringList{good, good}));
     }
 
+    // A store that cannot be read is tried again, said once; the rows read before it failed
+    // ring on, and a bell that fell due while none were known is missed with a reason.
     void unreadableStoreIsTriedAgain() {
         Rig r;
-        const QString a = r.File("a.wav");
+        PlayLogCapture log;
+        QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+        const QString a = r.File("a.wav"), b = r.File("b.wav"), c = r.File("c.wav");
+        r.Event("星期一", "08:00:02", "early", b);
         r.Event("星期一", "08:00:20", "a", a);
+        r.Event("星期一", "08:05:00", "c", c);
         r.store.Raw("ALTER TABLE 作息表 RENAME TO 作息表_away");
         r.At(kMonday, QTime(8, 0));
         r.engine.LoadTodayEvents();
@@ -292,6 +298,34 @@ private slots:
         r.store.Raw("ALTER TABLE 作息表_away RENAME TO 作息表");
         r.RunUntil(QDateTime(kMonday, QTime(8, 0, 30)));
         QCOMPARE(r.Plays(), QStringList{a});
+        QCOMPARE(records.first()[0].value<PlayRecordRow>().event, QString("early"));
+        QCOMPARE(records.first()[0].value<PlayRecordRow>().outcome, PlayOutcome::Missed);
+        QCOMPARE(r.engine.NotRungToday().size(), 1);
+        // Unreadable again when the settings close: what was read rings on.
+        r.store.Raw("ALTER TABLE 作息表 RENAME TO 作息表_away");
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QDateTime(kMonday, QTime(8, 5, 1)));
+        QCOMPARE(r.Plays(), (QStringList{a, c}));
+        QCOMPARE(log.Matching("cannot read today's events").size(), 2);
+    }
+
+    void aChangeOfTimeZoneMissesTheBellsItJumpsOver() {
+        Rig r;
+        qputenv("TZ", "Asia/Shanghai");
+        tzset();
+        r.Event("星期一", "08:00:00", "在跳过的时段", r.File("a.wav"));
+        r.Event("星期一", "08:30:00", "之后", r.File("b.wav"));
+        r.At(kMonday, QTime(7, 30));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QTime(7, 31));
+        qputenv("TZ", "Asia/Tokyo"); // an hour ahead: 07:31 reads 08:31
+        tzset();
+        r.clock.Advance(60);
+        r.engine.Tick();
+        qunsetenv("TZ");
+        tzset();
+        QCOMPARE(r.engine.NotRungToday().size(), 2);
+        QCOMPARE(r.engine.NotRungToday()[0].reason, QString("the time zone changed"));
     }
 
     void missingFileIsLoggedAndTheDayGoesOn() {

@@ -32,6 +32,7 @@ namespace {
 
 const QString kNoOutputText = QStringLiteral("无法输出声音");
 const QString kProblemsText = QStringLiteral("今日有 %1 个铃声无法播放");
+const QString kNotRungText = QStringLiteral("今日有 %1 个铃声未响（见今日记录）");
 const QString kZoneProblemText = QStringLiteral("%1 播放区域故障（见今日记录）");
 // While the settings window is open the schedule is stopped: bells due this soon are named.
 constexpr int kDueWarningSeconds = 120;
@@ -61,9 +62,9 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
     connect(&player_, &Player::OutputChanged, this, &MainForm::ShowOutputState);
     ShowOutputState(player_.OutputUsable());
-    connect(&engine_, &ScheduleEngine::TodayProblemsChanged, this,
-            [this] { ShowFileProblems(engine_.TodayProblems()); });
-    ShowFileProblems(engine_.TodayProblems());
+    connect(&engine_, &ScheduleEngine::TodayProblemsChanged, this, &MainForm::ShowBellProblems);
+    connect(&engine_, &ScheduleEngine::NotRungChanged, this, &MainForm::ShowBellProblems);
+    ShowBellProblems();
     connect(&engine_, &ScheduleEngine::ZoneProblem, this, &MainForm::ShowZoneProblem);
     // The menu marks follow the loaded mode.
     Menu_Mode_Rain->setChecked(vars_.RainMode);
@@ -440,14 +441,30 @@ void SetWarningText(QLabel* line, const QString& text) {
 
 } // namespace
 
-void MainForm::ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems) {
-    problemCount_ = problems.size();
-    QStringList lines;
-    for (const ScheduleEngine::FileProblem& p : problems) {
+void MainForm::ShowBellProblems() {
+    // Bells still to come that cannot be played, then those of today that did not sound.
+    const QVector<ScheduleEngine::FileProblem>& ahead = engine_.TodayProblems();
+    const QVector<PlayRecordRow>& lost = engine_.NotRungToday();
+    problemCount_ = ahead.size() + lost.size();
+    QStringList lines, parts;
+    for (const ScheduleEngine::FileProblem& p : ahead) {
         lines << QStringLiteral("%1 %2：%3 %4")
                      .arg(p.time, p.event, p.file, ReasonForPeople(p.reason));
     }
-    SetWarningText(Lab_Problems, kProblemsText.arg(problemCount_));
+    for (const PlayRecordRow& r : lost) {
+        lines << QStringLiteral("%1 %2：%3（%4）")
+                     .arg(r.time, r.event,
+                          r.outcome == PlayOutcome::Missed ? QStringLiteral("未响")
+                                                           : QStringLiteral("播放失败"),
+                          ReasonForPeople(r.reason));
+    }
+    if (!ahead.isEmpty()) {
+        parts << kProblemsText.arg(ahead.size());
+    }
+    if (!lost.isEmpty()) {
+        parts << kNotRungText.arg(lost.size());
+    }
+    SetWarningText(Lab_Problems, parts.join(QStringLiteral("；")));
     Lab_Problems->setToolTip(lines.join(QLatin1Char('\n')));
     Lab_Problems->adjustSize();
     Lab_Problems->setVisible(problemCount_ > 0);
@@ -534,11 +551,12 @@ void MainForm::ShowTrayTip() {
     if (!outputUsable_) {
         tip += QLatin1Char('\n') + kNoOutputText;
     }
-    if (problemCount_ > 0) {
-        tip += QLatin1Char('\n') + kProblemsText.arg(problemCount_);
-    }
-    if (!Lab_Central->text().isEmpty()) {
-        tip += QLatin1Char('\n') + Lab_Central->text();
+    // The lines' whole texts: the window may have cut them short.
+    for (const QLabel* line : {Lab_Problems, Lab_Central}) {
+        if (const QString text = line->property(kFullText).toString();
+            !line->isHidden() && !text.isEmpty()) {
+            tip += QLatin1Char('\n') + text;
+        }
     }
     tray_->setToolTip(tip);
 }

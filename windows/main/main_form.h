@@ -52,9 +52,10 @@ public:
     void Menu_Records_Click();
     // A record has been written: an open records window reads its day again.
     void RecordsChanged();
-    // Today's events that cannot be played: "今日有 N 个铃声无法播放" here and in the tray
-    // tip, each event in the line's tip; nothing when problems is empty.
-    void ShowFileProblems(const QVector<ScheduleEngine::FileProblem>& problems);
+    // Today's bells still to come that cannot be played ("今日有 N 个铃声无法播放") and those
+    // that did not sound ("今日有 M 个铃声未响"): one line here and in the tray tip, each
+    // bell in the line's tip; nothing when all is well.
+    void ShowBellProblems();
     // This computer follows a central site: its timetable pages are read-only, each changed
     // copy reloads the lists and today's events, and an outage is shown (ShowCentralState).
     void FollowCentral(CentralFollower* follower);

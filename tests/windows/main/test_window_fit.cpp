@@ -34,9 +34,10 @@ private slots:
         vars.CurWeekName = WeekdayName(QDate::currentDate());
         vars.ClassMusicArr = {"曲库_午休轻音乐（高一高二）"};
         vars.ReplaceMusicArr = {{rain, file}};
-        FakeClock clock;
+        FakeClock clock(QDateTime(QDate::currentDate(), QTime(7, 49)));
         FakePlayer player(&clock);
         ScheduleEngine engine(vars, *store.conn, clock, player, nullptr);
+        engine.SetTimerDriven(false);
         QVector<EventRow> events;
         for (const char* t : {"07:50:00", "10:05:30", "23:59:59"}) {
             events << EventRow{0, vars.CurWeekName, name, t, file, "00:03:25", "√", rain, "111111"};
@@ -45,7 +46,8 @@ private slots:
                                        file, PlayOutcome::Failed, 1250, "文件不存在或无法读取"});
         }
         MainForm main(vars, *store.conn, player, engine);
-        main.ShowFileProblems({{"07:50:00", name, file, "does not exist"}});
+        engine.LoadTodayEvents(); // the file is missing: a warning line with a long tip
+        QTRY_VERIFY(!engine.TodayProblems().isEmpty());
         player.SetOutput(false);
         auto* editor =
             new ModifyEvent(vars, *store.conn, player, vars.CurWeekName, events[0].id, &main);
