@@ -812,10 +812,14 @@ void ScheduleEngine::Fire() {
     const qint64 nowMs = clock_.NowMs();
     // A play by hand starts now; a timetable event at its own second.
     const QDateTime target = manual_ ? QDateTime::fromMSecsSinceEpoch(nowMs, Qt::UTC) : Target();
-    const QString byHand = manual_ ? QStringLiteral("played now by hand") : QString();
+    // A play by hand is logged and recorded at the time it was played, not at the event's
+    // own, where its lateness would read as a bell rung late.
+    const QString when = manual_ ? SecondsToTime(day_.SecondsAt(nowMs)) : nextTime_;
+    const QString byHand =
+        manual_ ? QStringLiteral("played now by hand (its time is %1)").arg(nextTime_) : QString();
     LogFire(true); // the last event's line, if its sample never came
     fireRecord_ = {0,         day_.Date().toString(Qt::ISODate),
-                   nextTime_, nextEvent_,
+                   when,      nextEvent_,
                    QString(), PlayOutcome::Fired,
                    -1,        byHand};
     fireTickLateMs_ = nowMs - target.toMSecsSinceEpoch();
@@ -825,7 +829,7 @@ void ScheduleEngine::Fire() {
     aheadSwitches_.clear();
     zoneSwitch_.OffExcept(plan.switches + sideSwitches_);
     if (!somewhere) {
-        Report(PlayOutcome::Skipped, nowMs, nextTime_, nextEvent_, FileToPlay(),
+        Report(PlayOutcome::Skipped, nowMs, when, nextEvent_, FileToPlay(),
                QStringLiteral("no play zone selected"));
         return;
     }
@@ -834,7 +838,7 @@ void ScheduleEngine::Fire() {
         ZonesConfigured(zones_) ? QStringLiteral(" zones %1").arg(plan.code) : QString();
     if (nextMusic_ == kBreakMusicFile) {
         const QString line =
-            QStringLiteral("fire  %1 \"%2\": break music%3").arg(nextTime_, nextEvent_, zonesNote);
+            QStringLiteral("fire  %1 \"%2\": break music%3").arg(when, nextEvent_, zonesNote);
         fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
         fireRecord_.file = fireFile_;
         if (!fireFile_.isEmpty()) {
@@ -845,8 +849,9 @@ void ScheduleEngine::Fire() {
         breakMusic_.StartBreakMusic(nextEvent_);
         if (!breakMusic_.BreakPlaying()) {
             fireLine_.clear();
-            Report(PlayOutcome::Failed, nowMs, nextTime_, nextEvent_, fireFile_,
+            Report(PlayOutcome::Failed, nowMs, when, nextEvent_, fireFile_,
                    QStringLiteral("break music: no song of the library could be played"));
+            zoneSwitch_.OffExcept(sideSwitches_); // nothing sounds on its zones
             return;
         }
         if (fireFile_.isEmpty() || breakMusic_.CurrentFile() != fireFile_) {
@@ -869,20 +874,22 @@ void ScheduleEngine::Fire() {
         player_.SetFileName(file);
     }
     if (file.isEmpty()) {
-        Report(PlayOutcome::Skipped, nowMs, nextTime_, nextEvent_, file,
+        Report(PlayOutcome::Skipped, nowMs, when, nextEvent_, file,
                rain ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(nextReplace_)
                     : QStringLiteral("no music file"));
+        zoneSwitch_.OffExcept(sideSwitches_); // nothing sounds on its zones
         return;
     }
     // One line that says why, instead of a fire line and then the player's error.
     if (const QString problem = started ? QString() : player_.WhyUnplayable(file);
         !problem.isEmpty()) {
-        Report(PlayOutcome::Failed, nowMs, nextTime_, nextEvent_, file, problem);
+        Report(PlayOutcome::Failed, nowMs, when, nextEvent_, file, problem);
+        zoneSwitch_.OffExcept(sideSwitches_);
         return;
     }
     fireLine_ =
         QStringLiteral("fire  %1 \"%2\"%3: %4")
-            .arg(nextTime_, nextEvent_,
+            .arg(when, nextEvent_,
                  rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_) : QString(),
                  file) +
         zonesNote;

@@ -175,6 +175,40 @@ private slots:
         QVERIFY(log.Text().size() < 3000);
     }
 
+    // A bell that cannot sound does not leave its relay on; a play by hand is logged and
+    // recorded at the time it was played.
+    void aBellThatCannotSoundSwitchesItsRelayOff() {
+        EngineRig r;
+        const QString dir = r.store.dir.path();
+        WriteScript(dir + "/relay",
+                    "#!/bin/sh\necho \"$1 $2\" >> \"$(dirname \"$0\")/relay.log\"\n");
+        QVector<ZoneRow> zones(kZoneCount);
+        for (int i = 0; i < kZoneCount; ++i) {
+            zones[i] = {i + 1, DefaultZoneNames()[i], "", {}, 0, 0, {}};
+        }
+        zones[0].command = dir + "/relay";
+        QVERIFY(r.store.conn->SetZones(zones));
+        const QDate monday(2026, 12, 7);
+        r.store.AddEvent(
+            {0, "星期一", "上课", "08:00:00", dir + "/gone.wav", "", "√", "", "100000"});
+        const qint64 byHand = r.store.AddEvent(
+            {0, "星期一", "分区广播", "01:08:00", r.File("talk.wav"), "", "√", "", "011111"});
+        QSignalSpy records(&r.engine, &ScheduleEngine::Recorded);
+        r.At(monday, QTime(7, 59, 55));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QTime(7, 59, 59));
+        QTRY_COMPARE(QString(FileText(dir + "/relay.log")), QString("100000 on\n"));
+        r.RunUntil(QTime(8, 0, 1));
+        QTRY_COMPARE(QString(FileText(dir + "/relay.log")), QString("100000 on\n100000 off\n"));
+        PlayLogCapture log;
+        r.At(monday, QTime(9, 15));
+        QVERIFY(r.engine.PlayNow(byHand));
+        QCOMPARE(log.Matching("fire  09:15:00 \"分区广播\"").size(), 1);
+        const auto record = records.last()[0].value<PlayRecordRow>();
+        QCOMPARE(record.time, QString("09:15:00"));
+        QVERIFY2(record.reason.contains("01:08:00"), qPrintable(record.reason));
+    }
+
     void eventSoundsOnItsZonesBetweenItsSwitches() {
         TempStore store;
         const QString dir = store.dir.path();
