@@ -1038,6 +1038,7 @@ QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
 
 void ScheduleEngine::ToggleShowClock() {
     vars_.ShowClock = !vars_.ShowClock;
+    UpdateCaption();
     QString error;
     if (!conn_.SetShowClock(vars_.ShowClock, &error)) {
         PlayLog(QStringLiteral("error cannot store the clock/countdown choice: %1").arg(error));
@@ -1051,6 +1052,7 @@ void ScheduleEngine::SetRainMode(bool rain) {
         PlayLog(QStringLiteral("error cannot store the rain mode: %1").arg(error));
     }
     PlayLog(rain ? QStringLiteral("rain mode on") : QStringLiteral("normal mode on"));
+    UpdateCaption();
     // An event about to start plays the file of the new mode.
     Ahead(clock_.NowMs());
 }
@@ -1061,6 +1063,35 @@ void ScheduleEngine::SetLabel(const QString& text) {
     if (shown != labelText_) {
         labelText_ = shown;
         emit LabelChanged(labelText_);
+    }
+    UpdateCaption();
+}
+
+void ScheduleEngine::UpdateCaption() {
+    // The label shows the time, a countdown or "播放已结束": this line says which, of what,
+    // and what the quiet means.
+    QStringList parts;
+    if (vars_.RainMode) {
+        parts << QStringLiteral("雨天模式");
+    }
+    if (!running_) {
+        parts << QStringLiteral("已暂停按时播放，回到主窗口后继续");
+    } else {
+        if (breakMusic_.BreakPlaying()) {
+            parts << QStringLiteral("课间音乐播放中");
+        }
+        if (armed_) {
+            parts << (vars_.ShowClock ? QStringLiteral("下一个：%1 %2")
+                                      : QStringLiteral("距 %1 %2 还有"))
+                         .arg(nextTime_, nextEvent_);
+        } else if (dayRule_.bells && todayEvents_.isEmpty() && !failedLoad_) {
+            parts << QStringLiteral("今天的时间表中没有铃声");
+        }
+    }
+    const QString caption = parts.join(QStringLiteral(" · "));
+    if (caption != captionText_) {
+        captionText_ = caption;
+        emit CaptionChanged(captionText_);
     }
 }
 

@@ -98,6 +98,9 @@ public:
     const QString& NextReplace() const { return nextReplace_; }
     int SecToNext() const { return secToNext_; }
     const QString& LabelText() const { return labelText_; }
+    // The line under the label: rain mode, a pause, break music, and the next event the
+    // time or countdown belongs to ("下一个：08:00:00 上课", "距 08:00:00 上课 还有").
+    const QString& CaptionText() const { return captionText_; }
     bool BreakPlaying() const { return breakMusic_.BreakPlaying(); }
     BreakMusic& Break() { return breakMusic_; }
     ShutdownCheck& Shutdown() { return shutdown_; }
@@ -114,6 +117,7 @@ public:
 
 signals:
     void LabelChanged(const QString& text);
+    void CaptionChanged(const QString& text);
     // One outcome of the timetable: an event fired (with its first sample's lateness once
     // known), skipped, missed or failed. Emitted after the fire, never before it.
     void Recorded(const PlayRecordRow& record);
@@ -192,6 +196,7 @@ private:
     void CheckTodayFiles();
     void OnFilesChecked();
     void SetLabel(const QString& text);
+    void UpdateCaption();
     void ArmTimer();
     static QString FiredKey(qint64 id, const QString& time);
     QDateTime Target() const; // the armed second, for the player
@@ -238,6 +243,7 @@ private:
     std::function<std::unique_ptr<Player>()> makePlayer_;
     int secToNext_ = 0;
     QString labelText_;
+    QString captionText_;
     QString preparedFile_; // prepared for the event preparedId_
     qint64 preparedId_ = -1;
     bool startArmed_ = false; // a start armed by this engine and not yet fired

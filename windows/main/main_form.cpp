@@ -55,6 +55,8 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     BuildMenu();
     BuildControls();
     connect(&engine_, &ScheduleEngine::LabelChanged, Lab_ShowTime, &QLabel::setText);
+    connect(&engine_, &ScheduleEngine::CaptionChanged, this, &MainForm::ShowCaption);
+    ShowCaption(engine_.CaptionText());
 
     // The window's load sequence.
     skin_.Preamble(this);
@@ -157,7 +159,7 @@ void MainForm::BuildControls() {
 
     Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
     Lab_ShowTime->setObjectName(QStringLiteral("Lab_ShowTime"));
-    Lab_ShowTime->setGeometry(Px(600), Px(780), Px(5100), Px(1050));
+    Lab_ShowTime->setGeometry(Px(600), Px(720), Px(5100), Px(960));
     Lab_ShowTime->setAlignment(Qt::AlignCenter);
     QFont clockFont(UiFontFamily());
     clockFont.setPixelSize(46);
@@ -167,6 +169,14 @@ void MainForm::BuildControls() {
     Lab_ShowTime->setToolTip(QStringLiteral("单击切换：当前时间 / 距下一事件的倒计时"));
     Lab_ShowTime->setCursor(Qt::PointingHandCursor);
     Lab_ShowTime->installEventFilter(this);
+    Lab_Caption = new QLabel(this);
+    Lab_Caption->setObjectName(QStringLiteral("Lab_Caption"));
+    Lab_Caption->setGeometry(Px(600), Px(1680), Px(5100), Px(300));
+    Lab_Caption->setAlignment(Qt::AlignCenter);
+    QFont captionFont(UiFontFamily());
+    captionFont.setPixelSize(13);
+    Lab_Caption->setFont(captionFont);
+    Lab_Caption->setStyleSheet(QStringLiteral("color: rgb(70, 80, 130);"));
 
     settingsButton_ =
         MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
@@ -495,6 +505,15 @@ void MainForm::CopyArrived(bool changed) {
     }
 }
 
+void MainForm::ShowCaption(const QString& text) {
+    // A long event name is cut, the whole line in its tip.
+    const QString shown =
+        Lab_Caption->fontMetrics().elidedText(text, Qt::ElideMiddle, Lab_Caption->width());
+    Lab_Caption->setText(shown);
+    Lab_Caption->setToolTip(shown != text ? text : QString());
+    ShowTrayTip();
+}
+
 void MainForm::ShowCentralState(const QString& text) {
     SetWarningText(Lab_Central, text);
     Lab_Central->adjustSize();
@@ -548,6 +567,9 @@ void MainForm::ShowTrayTip() {
         return;
     }
     QString tip = QStringLiteral("Belvoran");
+    if (vars_.RainMode) {
+        tip += QStringLiteral("（雨天模式）");
+    }
     if (!outputUsable_) {
         tip += QLatin1Char('\n') + kNoOutputText;
     }

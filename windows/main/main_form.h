@@ -107,6 +107,7 @@ private:
     void CopyArrived(bool changed);
     // A zone's output or switch failed: a line that says when, its tip says what.
     void ShowZoneProblem(const QString& text);
+    void ShowCaption(const QString& text);
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -116,6 +117,7 @@ private:
     SettingsState settings_;
 
     QLabel* Lab_ShowTime = nullptr;
+    QLabel* Lab_Caption = nullptr; // what the label shows the time or countdown of
     QLabel* programIcon_ = nullptr;
     QLabel* ImgIcon = nullptr;
     QLabel* Lab_version = nullptr;

@@ -332,15 +332,29 @@ private slots:
         QVERIFY(polled);
     }
 
+    // The line under the label says what the time or countdown belongs to, the mode, and
+    // why it is quiet.
     void labelClickTogglesAndStores() {
         Rig r;
+        auto* caption = r.form->findChild<QLabel*>("Lab_Caption");
+        r.AddToday("08:16:20", "上课");
         r.ShowAndActivate();
+        r.engine.Tick();
+        QCOMPARE(caption->text(), QString("下一个：08:16:20 上课"));
         QVERIFY(r.vars.ShowClock);
         QTest::mouseClick(r.form->findChild<QLabel*>("Lab_ShowTime"), Qt::LeftButton);
         QVERIFY(!r.vars.ShowClock);
+        r.engine.Tick();
+        QCOMPARE(caption->text(), QString("距 08:16:20 上课 还有"));
+        QCOMPARE(r.engine.LabelText(), QString("00:16:20"));
         ConfigRow row;
         QVERIFY(r.store.ReadConfig(&row));
         QVERIFY(!row.showClock);
+        r.Action("Menu_Mode_Rain")->trigger();
+        QCOMPARE(caption->text(), QString("雨天模式 · 距 08:16:20 上课 还有"));
+        QVERIFY(r.form->TrayIcon()->toolTip().startsWith("Belvoran（雨天模式）"));
+        r.engine.StopSchedule();
+        QCOMPARE(caption->text(), QString("雨天模式 · 已暂停按时播放，回到主窗口后继续"));
     }
 
     void modeMenuStoresTheMode() {
