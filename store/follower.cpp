@@ -4,16 +4,21 @@
 #include "store/central.h"
 #include "store/conn.h"
 
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 // The following thread's side: its own connections to the central timetable and to the
 // store file (WAL lets it write beside the program's connection).
 class FollowWorker : public QObject {
     Q_OBJECT
 public:
-    FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing)
+    FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing,
+                 std::shared_ptr<CentralSocket> socket)
         : central_(std::move(central)), site_(std::move(site)), path_(std::move(path)),
-          timing_(timing) {}
+          timing_(timing), socket_(std::move(socket)) {}
 
     void Start() {
         QString error;
@@ -54,10 +59,13 @@ signals:
 
 private:
     void Connect() {
+        if (socket_->Ended()) {
+            return; // Stop is on its way
+        }
         QString error;
-        server_ = CentralStore::Open(central_, &error);
+        server_ = CentralStore::Open(central_, &error, socket_.get());
         if (!server_) {
-            emit Lost(error);
+            emit Lost(Reason(error));
             return;
         }
         // Pulled from the event loop, not inside the driver's signal: a failed pull closes
@@ -142,15 +150,25 @@ private:
             }
         }
     }
-    void Drop(const QString& reason) {
+    void Drop(const QString& error) {
         server_.reset();
-        emit Lost(reason);
+        emit Lost(Reason(error));
+    }
+    // What a person is told: a call cut for taking too long says so, not libpq's words for
+    // the socket it found shut.
+    QString Reason(const QString& error) const {
+        if (socket_->TakeCut()) {
+            return QStringLiteral("中心服务器 %1 秒没有应答")
+                .arg(QString::number(timing_.answerMs / 1000.0));
+        }
+        return error;
     }
 
     QString central_;
     QString site_;
     QString path_;
     CentralFollower::Timing timing_;
+    std::shared_ptr<CentralSocket> socket_;
     std::unique_ptr<CentralStore> server_;
     std::unique_ptr<Conn> local_;
     QTimer* check_ = nullptr;
@@ -159,31 +177,67 @@ private:
     CentralFollower::OutputLister listOutputs_;
 };
 
+namespace {
+
+// Following threads left running at their followers' end: kept reachable with their
+// workers, never destroyed (a QThread destroyed while it runs aborts the program).
+struct LeftBehind {
+    QThread* thread;
+    FollowWorker* worker;
+};
+std::vector<LeftBehind>* const leftBehind = new std::vector<LeftBehind>;
+
+} // namespace
+
 CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,
                                  QObject* parent)
-    : QObject(parent), site_(site),
-      worker_(new FollowWorker(std::move(central), std::move(site), std::move(storePath), timing)) {
-    thread_.setObjectName(QStringLiteral("CentralFollower"));
-    worker_->moveToThread(&thread_);
+    : QObject(parent), site_(site), timing_(timing), socket_(std::make_shared<CentralSocket>()),
+      thread_(new QThread), worker_(new FollowWorker(std::move(central), std::move(site),
+                                                     std::move(storePath), timing, socket_)) {
+    thread_->setObjectName(QStringLiteral("CentralFollower"));
+    worker_->moveToThread(thread_);
     connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
     connect(worker_, &FollowWorker::MayWrite, this, &CentralFollower::OnMayWrite);
     connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
+    // Checked here, not on the following thread, which is the one stuck.
+    watchdog_.setInterval(std::clamp(timing.answerMs / 4, 50, 1000));
+    connect(&watchdog_, &QTimer::timeout, this,
+            [this] { socket_->CutWhenStuck(timing_.answerMs); });
 }
 
 CentralFollower::~CentralFollower() {
-    if (thread_.isRunning()) {
+    if (thread_->isRunning()) {
         QMetaObject::invokeMethod(
             worker_,
-            [this] {
-                worker_->Stop();
-                thread_.quit();
+            [worker = worker_, thread = thread_] {
+                worker->Stop();
+                thread->quit();
             },
             Qt::QueuedConnection);
-        thread_.wait();
+        socket_->CutForGood(); // a call on a hung server fails at once
+        if (!thread_->wait(kEndMs)) {
+            LeaveThreadRunning();
+            return;
+        }
     }
     delete worker_;
+    delete thread_;
+}
+
+// The thread is inside libpq's connect, which nothing here can cut (connect_timeout ends it):
+// left to finish by itself rather than waited for.
+void CentralFollower::LeaveThreadRunning() {
+    PlayLog(QStringLiteral("warning the thread following site %1 is still connecting to the "
+                           "central timetable; it is left to end by itself")
+                .arg(site_));
+    leftBehind->push_back({thread_, worker_});
+}
+
+int CentralFollower::ThreadsLeftRunning() {
+    return int(std::count_if(leftBehind->begin(), leftBehind->end(),
+                             [](const LeftBehind& left) { return left.thread->isRunning(); }));
 }
 
 void CentralFollower::SetOutputLister(OutputLister list) {
@@ -191,7 +245,8 @@ void CentralFollower::SetOutputLister(OutputLister list) {
 }
 
 void CentralFollower::Start() {
-    thread_.start();
+    watchdog_.start();
+    thread_->start();
     QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
 }
 
