@@ -155,13 +155,15 @@ private:
         emit Lost(Reason(error));
     }
     // What a person is told: a call cut for taking too long says so, not libpq's words for
-    // the socket it found shut.
+    // the socket it found shut; and a failure never goes without a reason (QPSQL adds the
+    // statement's SQL state in brackets, empty when the connection broke).
     QString Reason(const QString& error) const {
         if (socket_->TakeCut()) {
             return QStringLiteral("中心服务器 %1 秒没有应答")
                 .arg(QString::number(timing_.answerMs / 1000.0));
         }
-        return error;
+        const QString text = QString(error).remove(QStringLiteral("()")).simplified();
+        return text.isEmpty() ? QStringLiteral("与中心服务器的连接已断开") : text;
     }
 
     QString central_;

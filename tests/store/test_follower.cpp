@@ -94,6 +94,20 @@ private slots:
         // A thread left inside libpq's connect ends by itself once the server answers.
         QTRY_COMPARE_WITH_TIMEOUT(CentralFollower::ThreadsLeftRunning(), 0, 30000);
     }
+
+    void aConnectionBrokenBetweenCallsIsReportedWithAReason() {
+        Rig rig;
+        if (const QString why = rig.Start({200, 60000}); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QTRY_VERIFY(rig.follower->Reachable());
+        LogCapture log;
+        QVERIFY(rig.server.Crash()); // the next copy meets a connection libpq found dead
+        QTRY_VERIFY(!rig.follower->OutageText().isEmpty());
+        const QStringList lines = log.Lines({"cannot be reached"});
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(!lines[0].contains("()"), qPrintable(lines[0]));
+    }
 };
 
 QTEST_MAIN(TestFollower)
