@@ -4,6 +4,7 @@
 #include "store/central.h"
 #include "store/conn.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -37,6 +38,9 @@ public:
         poll_ = new QTimer(this);
         connect(poll_, &QTimer::timeout, this, &FollowWorker::Pull);
         poll_->start(timing_.pollMs);
+        quiet_ = new QTimer(this);
+        quiet_->setSingleShot(true);
+        connect(quiet_, &QTimer::timeout, this, &FollowWorker::QuietPull);
         Connect();
     }
     void SetOutputLister(CentralFollower::OutputLister list) { listOutputs_ = std::move(list); }
@@ -45,7 +49,8 @@ public:
         local_.reset();
         delete check_;
         delete poll_;
-        check_ = poll_ = nullptr;
+        delete quiet_;
+        check_ = poll_ = quiet_ = nullptr;
     }
 
 signals:
@@ -73,11 +78,8 @@ private:
         if (!server_->Listen(
                 this,
                 [this](const QString& site) {
-                    // A burst of changes is one copy: notifications met while it waits.
-                    if (site == site_ && !pullQueued_) {
-                        pullQueued_ = true;
-                        QMetaObject::invokeMethod(this, &FollowWorker::QueuedPull,
-                                                  Qt::QueuedConnection);
+                    if (site == site_) {
+                        Heard();
                     }
                 },
                 &error)) {
@@ -89,8 +91,17 @@ private:
         }
         Pull();
     }
-    void QueuedPull() {
-        pullQueued_ = false;
+    // A burst of changes (an editor saving a day, a district-wide update) is one copy,
+    // quietMs after its last change; a steady stream still copies every burstMs.
+    void Heard() {
+        if (!burst_.isValid()) {
+            burst_.start();
+        }
+        const qint64 left = timing_.burstMs - burst_.elapsed();
+        quiet_->start(int(std::clamp<qint64>(left, 0, timing_.quietMs)));
+    }
+    void QuietPull() {
+        burst_.invalidate();
         Pull();
     }
     void Check() {
@@ -175,7 +186,8 @@ private:
     std::unique_ptr<Conn> local_;
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
-    bool pullQueued_ = false;
+    QTimer* quiet_ = nullptr;
+    QElapsedTimer burst_; // since the first change not copied yet
     CentralFollower::OutputLister listOutputs_;
 };
 

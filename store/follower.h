@@ -26,6 +26,8 @@ public:
         int pollMs = 3 * 60 * 1000; // a full copy even without a notification
         int checkMs = 15 * 1000;    // whether the server still answers; a new try when not
         int answerMs = 15 * 1000;   // a call on the server unanswered this long is given up
+        int quietMs = 200;          // a burst of changes is one copy, this long after the last
+        int burstMs = 2000;         // yet a steady stream of changes is copied this often
     };
 
     // central: as CentralConnectOptions takes it; storePath: this computer's store.
