@@ -10,6 +10,7 @@
 #include "store/central.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "store/follower.h"
 #include "system/single_instance.h"
 #include "widgets/skin.h"
 #include "widgets/ui_font.h"
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QTranslator>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -128,23 +130,34 @@ int main(int argc, char** argv) {
         return Fail(error);
     }
 
-    Application run(std::move(conn), std::move(vars));
-    MainForm& window = run.Window();
-    if (!site.isEmpty()) {
-        run.Follow(central, site);
+    int status = 0;
+    {
+        Application run(std::move(conn), std::move(vars));
+        MainForm& window = run.Window();
+        if (!site.isEmpty()) {
+            run.Follow(central, site);
+        }
+        if (databaseLock == SingleInstance::Unavailable) {
+            instance.TryLockDatabase(path); // its folder was made just now
+        }
+        instance.ListenForShow([&window] {
+            PlayLog(QStringLiteral("shown: the program was started again"));
+            window.Menu_Show_Click();
+        });
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            window.move(area.center() - window.rect().center());
+        }
+        window.show();
+        window.activateWindow();
+        status = app.exec();
     }
-    if (databaseLock == SingleInstance::Unavailable) {
-        instance.TryLockDatabase(path); // its folder was made just now
+    if (CentralFollower::ThreadsLeftRunning() > 0) {
+        // A following thread still connecting to a hung server: the next start must find
+        // the locks free now, and the exit handlers must not run beside that thread.
+        instance.Release();
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
-    instance.ListenForShow([&window] {
-        PlayLog(QStringLiteral("shown: the program was started again"));
-        window.Menu_Show_Click();
-    });
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        window.move(area.center() - window.rect().center());
-    }
-    window.show();
-    window.activateWindow();
-    return app.exec();
+    return status;
 }

@@ -2,6 +2,10 @@
 // the time of one computer's full copy of its site, and of one change that touches every
 // site to reach all 50 following computers (notification, copy, local write).
 //   build/bench/bench_central [rounds]   (default 5)
+// One large site of 10,000 events instead: the time of a one-row change to reach its
+// follower, the parts of a copy, and the follower's CPU time during a steady stream of
+// changes (15 a second, one row each).
+//   build/bench/bench_central large [rounds]
 #include "core/time_text.h"
 #include "store/central.h"
 #include "store/conn.h"
@@ -11,10 +15,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -67,11 +75,158 @@ double Median(QVector<double> v) {
     return v.isEmpty() ? 0 : v[v.size() / 2];
 }
 
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+constexpr int kLargeEvents = 10000;
+
+// One site of kLargeEvents events, written by the owner in one statement.
+bool MakeLargeSite(QSqlDatabase& db, QString* error) {
+    auto admin = CentralStore::Open(db.connectOptions(), error);
+    if (!admin || !admin->AddSite(SiteName(0), error)) {
+        return false;
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO 作息表 (站点, 星期名, 事件, 开始时间, 音乐文件, 音乐总长, 是否播放, 替代音乐, "
+        "播放区域) SELECT ?, (ARRAY['星期一','星期二','星期三','星期四','星期五','星期六',"
+        "'星期日'])[1 + n % 7], '铃' || n, '07:00:00', '/srv/bells/铃.wav', '00:00:05', ?, '', "
+        "'111111' FROM generate_series(1, ?) AS n"));
+    q.addBindValue(SiteName(0));
+    q.addBindValue(kPlayFlag);
+    q.addBindValue(kLargeEvents);
+    return q.exec() || Failed(error, q.lastError().text());
+}
+
+// Runs the event loop for ms without spinning (the CPU time measured is the follower's).
+void Idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Waits for n changed copies counted in copied, for up to a minute.
+bool WaitForCopies(const int& copied, int n) {
+    QElapsedTimer t;
+    t.start();
+    while (copied < n && t.elapsed() < 60000) {
+        Idle(5);
+    }
+    return copied >= n;
+}
+
+int LargeSite(const PgServer& server, int rounds) {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "bench");
+    db.setConnectOptions(server.Central());
+    QString error;
+    if (!db.open() || !MakeLargeSite(db, &error)) {
+        std::fprintf(stderr, "%s%s\n", qPrintable(db.lastError().text()), qPrintable(error));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/large.db");
+    Conn::Open(path, &error);
+    // The parts of one copy: the read, the first write, and a write that changes nothing.
+    {
+        auto central = CentralStore::Open(server.Central(), &error);
+        auto local = Conn::Open(dir.path() + QStringLiteral("/parts.db"), &error);
+        QVector<double> read, first, same, one;
+        for (int r = 0; r < rounds; ++r) {
+            SiteCopy copy;
+            bool changed = false;
+            QElapsedTimer t;
+            t.start();
+            central->ReadSite(SiteName(0), &copy, &error);
+            read << t.nsecsElapsed() / 1e6;
+            // The first copy, then one event moved (as the copy after an editor's change
+            // holds it), then the same copy again.
+            const auto apply = [&](QVector<double>* times) {
+                t.restart();
+                local->ApplySiteCopy(copy, QDateTime::currentDateTime(), &changed, &error);
+                *times << t.nsecsElapsed() / 1e6;
+            };
+            if (r == 0) {
+                apply(&first);
+            }
+            copy.rows[0][r][3] = SecondsToTime(9 * 3600 + r);
+            apply(&one);
+            apply(&same);
+        }
+        std::printf("one site of %d events: read %.1f ms; write: the first %.1f ms, unchanged "
+                    "%.1f ms, one row changed %.1f ms (medians of %d)\n",
+                    kLargeEvents, Median(read), Median(first), Median(same), Median(one), rounds);
+    }
+    CentralFollower follower(server.Central(), SiteName(0), path);
+    int copied = 0, pulls = 0;
+    QObject::connect(&follower, &CentralFollower::Pulled, [&](bool changed) {
+        copied += changed ? 1 : 0;
+        ++pulls;
+    });
+    follower.Start();
+    if (!WaitForCopies(copied, 1)) {
+        std::fprintf(stderr, "the first copy did not arrive\n");
+        return 1;
+    }
+    QSqlQuery change(db);
+    change.prepare(QStringLiteral("UPDATE 作息表 SET 开始时间 = ? WHERE 站点 = ? AND 事件 = ?"));
+    auto touch = [&](int i) {
+        change.addBindValue(SecondsToTime(8 * 3600 + i % 3600));
+        change.addBindValue(SiteName(0));
+        change.addBindValue(QStringLiteral("铃%1").arg(1 + i % kLargeEvents));
+        change.exec();
+    };
+    QVector<double> spread;
+    for (int r = 0; r < rounds; ++r) {
+        const int before = copied;
+        QElapsedTimer t;
+        t.start();
+        touch(r);
+        if (!WaitForCopies(copied, before + 1)) {
+            std::fprintf(stderr, "round %d: the change did not arrive\n", r);
+            return 1;
+        }
+        spread << t.nsecsElapsed() / 1e6;
+        QThread::msleep(300);
+    }
+    std::printf("one-row change until its follower copied it: median %.1f ms, max %.1f ms (%d "
+                "rounds)\n",
+                Median(spread), *std::max_element(spread.begin(), spread.end()), rounds);
+    // 15 one-row changes a second for 30 s, each its own transaction and notification.
+    constexpr int kChanges = 450;
+    pulls = 0;
+    const double cpu = CpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < kChanges; ++i) {
+        touch(1000 + i);
+        Idle(std::max<int>(0, (i + 1) * 1000 / 15 - t.elapsed()));
+    }
+    const int before = copied;
+    WaitForCopies(copied, before + 1); // the last change's copy
+    std::printf("%d one-row changes in %.1f s: %d copies, %.1f s of CPU in this process (the "
+                "follower, and the changes sent)\n",
+                kChanges, t.elapsed() / 1000.0, pulls, CpuSeconds() - cpu);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    const bool large = argc > 1 && QByteArray(argv[1]) == "large";
+    const int roundsArg = large ? 2 : 1;
+    const int rounds = argc > roundsArg ? std::max(1, atoi(argv[roundsArg])) : 5;
+    if (large) {
+        PgServer server;
+        if (const QString why = server.Start(); !why.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(why));
+            return 1;
+        }
+        return LargeSite(server, rounds);
+    }
     PgServer server;
     const QString why = server.Start();
     QString error;

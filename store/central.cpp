@@ -15,6 +15,13 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <chrono>
+#include <fcntl.h>
+#include <libpq-fe.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
 namespace {
 
 // Channel of the change notifications; the payload is the site.
@@ -287,7 +294,113 @@ QString ConnectionRefused(const QString& text) {
     return t;
 }
 
+qint64 SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The socket of an open QPSQL connection, or -1.
+int SocketOf(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    // Qt 6 names the type by libpq's struct tag.
+    const char* type = handle.typeName();
+    if (qstrcmp(type, "PGconn*") != 0 && qstrcmp(type, "pg_conn*") != 0) {
+        return -1;
+    }
+    return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
+}
+
+// One call on the connection, timed for whoever watches the socket.
+class Call {
+public:
+    explicit Call(CentralSocket* socket) : socket_(socket) {
+        if (socket_) {
+            socket_->BeginCall();
+        }
+    }
+    ~Call() {
+        if (socket_) {
+            socket_->EndCall();
+        }
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+private:
+    CentralSocket* socket_;
+};
+
 } // namespace
+
+CentralSocket::~CentralSocket() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void CentralSocket::CutForGood() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    CutLocked();
+}
+
+bool CentralSocket::Ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
+}
+
+bool CentralSocket::CutWhenStuck(qint64 ms) {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0 || cut_ || callSince_ < 0 || SteadyMs() - callSince_ < ms) {
+        return false;
+    }
+    CutLocked();
+    return true;
+}
+
+bool CentralSocket::TakeCut() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(cut_, false);
+}
+
+void CentralSocket::Publish(int fd) {
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    cut_ = false;
+    if (ended_) {
+        CutLocked();
+    }
+}
+
+void CentralSocket::Withdraw() {
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    callSince_ = -1;
+}
+
+void CentralSocket::BeginCall() {
+    std::lock_guard lock(mutex_);
+    callSince_ = SteadyMs();
+}
+
+void CentralSocket::EndCall() {
+    std::lock_guard lock(mutex_);
+    callSince_ = -1;
+}
+
+void CentralSocket::CutLocked() {
+    if (fd_ >= 0) {
+        // The blocked read returns at once; the socket stays ours until withdrawn.
+        ::shutdown(fd_, SHUT_RDWR);
+        cut_ = true;
+    }
+}
 
 QString UnknownSiteText(const QString& site) {
     // Row-level security hides a site the role is not given as if it did not exist.
@@ -344,8 +457,8 @@ bool CentralConnectOptions(const QString& central, QString* options, QString* er
     return true;
 }
 
-bool OpenCentralDatabase(const QString& central, const QString& name, int* version,
-                         QString* error) {
+bool OpenCentralDatabase(const QString& central, const QString& name, int* version, QString* error,
+                         CentralSocket* socket) {
     QString options;
     if (!CentralConnectOptions(central, &options, error)) {
         return false;
@@ -359,6 +472,10 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
         } else if (!db.open()) {
             Failed(error, ConnectionRefused(db.lastError().text()));
         } else {
+            if (socket) {
+                socket->Publish(SocketOf(db));
+            }
+            Call call(socket);
             // The first clients to meet an empty database must not create it twice.
             QSqlQuery q(db);
             ok = q.exec(QStringLiteral("SELECT pg_advisory_lock(4242)")) &&
@@ -379,21 +496,28 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
         }
     }
     if (!ok) {
+        if (socket) {
+            socket->Withdraw();
+        }
         QSqlDatabase::removeDatabase(name);
     }
     return ok;
 }
 
-std::unique_ptr<CentralStore> CentralStore::Open(const QString& central, QString* error) {
+std::unique_ptr<CentralStore> CentralStore::Open(const QString& central, QString* error,
+                                                 CentralSocket* socket) {
     const QString name = QStringLiteral("belvoran-central-") + QUuid::createUuid().toString();
     int version = 0;
-    if (!OpenCentralDatabase(central, name, &version, error)) {
+    if (!OpenCentralDatabase(central, name, &version, error, socket)) {
         return nullptr;
     }
-    return std::unique_ptr<CentralStore>(new CentralStore(name));
+    return std::unique_ptr<CentralStore>(new CentralStore(name, socket));
 }
 
 CentralStore::~CentralStore() {
+    if (socket_) {
+        socket_->Withdraw();
+    }
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
         db.close();
@@ -402,6 +526,7 @@ CentralStore::~CentralStore() {
 }
 
 bool CentralStore::ReadSite(const QString& site, SiteCopy* copy, QString* error) {
+    Call call(socket_);
     QSqlDatabase db = QSqlDatabase::database(name_, false);
     Transaction tx(name_);
     QSqlQuery q(db);
@@ -436,6 +561,7 @@ bool CentralStore::ReadSite(const QString& site, SiteCopy* copy, QString* error)
 }
 
 bool CentralStore::Sites(QStringList* sites, QString* error) {
+    Call call(socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     if (!q.exec(QStringLiteral("SELECT 站点 FROM public.config ORDER BY 站点"))) {
         return Failed(error, Why(q, name_));
@@ -448,6 +574,7 @@ bool CentralStore::Sites(QStringList* sites, QString* error) {
 }
 
 bool CentralStore::AddSite(const QString& site, QString* error) {
+    Call call(socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.prepare(QStringLiteral("INSERT INTO public.config (站点) VALUES (?) ON CONFLICT DO NOTHING"));
     q.addBindValue(site);
@@ -455,6 +582,7 @@ bool CentralStore::AddSite(const QString& site, QString* error) {
 }
 
 bool CentralStore::MayWrite(bool* may, QString* error) {
+    Call call(socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     QStringList any;
     for (const SiteTable& t : SiteTables()) {
@@ -469,12 +597,14 @@ bool CentralStore::MayWrite(bool* may, QString* error) {
 }
 
 bool CentralStore::Ping(QString* error) {
+    Call call(socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     return q.exec(QStringLiteral("SELECT 1")) || Failed(error, Why(q, name_));
 }
 
 bool CentralStore::Listen(QObject* receiver, std::function<void(const QString&)> onChange,
                           QString* error) {
+    Call call(socket_);
     QSqlDriver* driver = QSqlDatabase::database(name_, false).driver();
     if (!driver->subscribeToNotification(kChannel)) {
         return Failed(error, driver->lastError().text());

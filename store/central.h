@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QObject;
 
@@ -26,15 +27,56 @@ inline const QString kNewerCentralText = QStringLiteral("中心时间表来自�
 // on channel "belvoran" carrying the site of every change, one version row and its steps.
 const QVector<Migration>& CentralMigrations();
 
+// The socket of a CentralStore's connection, for another thread to cut. A server that stops
+// answering (a stopped process keeps its TCP connection up, and the kernel acknowledges what
+// is sent) holds a statement inside libpq for good; shutting the socket down makes it fail at
+// once. The store publishes a duplicate of the socket, so its number is never reused while
+// anyone may cut it, even after libpq closed its own. Thread-safe; nothing here blocks.
+class CentralSocket {
+public:
+    CentralSocket() = default;
+    ~CentralSocket();
+    CentralSocket(const CentralSocket&) = delete;
+    CentralSocket& operator=(const CentralSocket&) = delete;
+
+    // Cuts the connection now and every one published from now on: the end of its user.
+    void CutForGood();
+    bool Ended() const;
+    // Cuts the connection when a call on it has run longer than ms; true when it did.
+    bool CutWhenStuck(qint64 ms);
+    // Whether the connection was cut since it was published or this was last asked.
+    bool TakeCut();
+
+    // For the store: the connection's socket (from its thread), and the calls on it.
+    void Publish(int fd);
+    void Withdraw();
+    void BeginCall();
+    void EndCall();
+
+private:
+    void CutLocked();
+
+    mutable std::mutex mutex_;
+    int fd_ = -1;        // a duplicate of the connection's socket, owned here
+    bool ended_ = false; // CutForGood was called
+    bool cut_ = false;
+    qint64 callSince_ = -1; // when the call now running began (steady ms), or -1
+};
+
 // Opens the Qt SQL connection `name` to the central timetable and brings its schema up to
 // date (one client at a time). On failure the connection is removed and false returned.
-bool OpenCentralDatabase(const QString& central, const QString& name, int* version, QString* error);
+// socket, when given, may cut the connection from the moment it is open.
+bool OpenCentralDatabase(const QString& central, const QString& name, int* version, QString* error,
+                         CentralSocket* socket = nullptr);
 
 // A following computer's connection to the central timetable: it reads one site's copy in
 // one snapshot and hears of changes to it. Lives on one thread, the one that opened it.
 class CentralStore {
 public:
-    static std::unique_ptr<CentralStore> Open(const QString& central, QString* error);
+    // socket (which must outlive the store), when given, lets another thread cut the
+    // connection, and sees how long each call on it runs.
+    static std::unique_ptr<CentralStore> Open(const QString& central, QString* error,
+                                              CentralSocket* socket = nullptr);
     ~CentralStore();
     CentralStore(const CentralStore&) = delete;
     CentralStore& operator=(const CentralStore&) = delete;
@@ -56,6 +98,7 @@ public:
                 QString* error = nullptr);
 
 private:
-    explicit CentralStore(QString name) : name_(std::move(name)) {}
+    CentralStore(QString name, CentralSocket* socket) : name_(std::move(name)), socket_(socket) {}
     QString name_;
+    CentralSocket* socket_;
 };

@@ -222,8 +222,10 @@ private:
     bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
                 QString* error);
 
-    bool ReplaceTable(const ReplicatedTable& table, const QVector<QVector<QVariant>>& rows,
-                      QString* error);
+    // Brings a replicated table from its local rows to the copy's rows, writing only the
+    // rows that differ.
+    bool CopyTable(const ReplicatedTable& table, const QVector<QVector<QVariant>>& local,
+                   const QVector<QVector<QVariant>>& rows, QString* error);
     // The site's zone rows merged into this computer's zones: what the site says (names,
     // outputs by name, channels) replaces what it said before; a switch command, and a sink
     // typed by hand on this computer, stay. sinks: this computer's sink for each row's output.

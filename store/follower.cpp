@@ -4,16 +4,22 @@
 #include "store/central.h"
 #include "store/conn.h"
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 // The following thread's side: its own connections to the central timetable and to the
 // store file (WAL lets it write beside the program's connection).
 class FollowWorker : public QObject {
     Q_OBJECT
 public:
-    FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing)
+    FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing,
+                 std::shared_ptr<CentralSocket> socket)
         : central_(std::move(central)), site_(std::move(site)), path_(std::move(path)),
-          timing_(timing) {}
+          timing_(timing), socket_(std::move(socket)) {}
 
     void Start() {
         QString error;
@@ -32,6 +38,9 @@ public:
         poll_ = new QTimer(this);
         connect(poll_, &QTimer::timeout, this, &FollowWorker::Pull);
         poll_->start(timing_.pollMs);
+        quiet_ = new QTimer(this);
+        quiet_->setSingleShot(true);
+        connect(quiet_, &QTimer::timeout, this, &FollowWorker::QuietPull);
         Connect();
     }
     void SetOutputLister(CentralFollower::OutputLister list) { listOutputs_ = std::move(list); }
@@ -40,7 +49,8 @@ public:
         local_.reset();
         delete check_;
         delete poll_;
-        check_ = poll_ = nullptr;
+        delete quiet_;
+        check_ = poll_ = quiet_ = nullptr;
     }
 
 signals:
@@ -54,10 +64,13 @@ signals:
 
 private:
     void Connect() {
+        if (socket_->Ended()) {
+            return; // Stop is on its way
+        }
         QString error;
-        server_ = CentralStore::Open(central_, &error);
+        server_ = CentralStore::Open(central_, &error, socket_.get());
         if (!server_) {
-            emit Lost(error);
+            emit Lost(Reason(error));
             return;
         }
         // Pulled from the event loop, not inside the driver's signal: a failed pull closes
@@ -65,11 +78,8 @@ private:
         if (!server_->Listen(
                 this,
                 [this](const QString& site) {
-                    // A burst of changes is one copy: notifications met while it waits.
-                    if (site == site_ && !pullQueued_) {
-                        pullQueued_ = true;
-                        QMetaObject::invokeMethod(this, &FollowWorker::QueuedPull,
-                                                  Qt::QueuedConnection);
+                    if (site == site_) {
+                        Heard();
                     }
                 },
                 &error)) {
@@ -81,8 +91,17 @@ private:
         }
         Pull();
     }
-    void QueuedPull() {
-        pullQueued_ = false;
+    // A burst of changes (an editor saving a day, a district-wide update) is one copy,
+    // quietMs after its last change; a steady stream still copies every burstMs.
+    void Heard() {
+        if (!burst_.isValid()) {
+            burst_.start();
+        }
+        const qint64 left = timing_.burstMs - burst_.elapsed();
+        quiet_->start(int(std::clamp<qint64>(left, 0, timing_.quietMs)));
+    }
+    void QuietPull() {
+        burst_.invalidate();
         Pull();
     }
     void Check() {
@@ -142,48 +161,97 @@ private:
             }
         }
     }
-    void Drop(const QString& reason) {
+    void Drop(const QString& error) {
         server_.reset();
-        emit Lost(reason);
+        emit Lost(Reason(error));
+    }
+    // What a person is told: a call cut for taking too long says so, not libpq's words for
+    // the socket it found shut; and a failure never goes without a reason (QPSQL adds the
+    // statement's SQL state in brackets, empty when the connection broke).
+    QString Reason(const QString& error) const {
+        if (socket_->TakeCut()) {
+            return QStringLiteral("中心服务器 %1 秒没有应答")
+                .arg(QString::number(timing_.answerMs / 1000.0));
+        }
+        const QString text = QString(error).remove(QStringLiteral("()")).simplified();
+        return text.isEmpty() ? QStringLiteral("与中心服务器的连接已断开") : text;
     }
 
     QString central_;
     QString site_;
     QString path_;
     CentralFollower::Timing timing_;
+    std::shared_ptr<CentralSocket> socket_;
     std::unique_ptr<CentralStore> server_;
     std::unique_ptr<Conn> local_;
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
-    bool pullQueued_ = false;
+    QTimer* quiet_ = nullptr;
+    QElapsedTimer burst_; // since the first change not copied yet
     CentralFollower::OutputLister listOutputs_;
 };
 
+namespace {
+
+// Following threads left running at their followers' end: kept reachable with their
+// workers, never destroyed (a QThread destroyed while it runs aborts the program).
+struct LeftBehind {
+    QThread* thread;
+    FollowWorker* worker;
+};
+std::vector<LeftBehind>* const leftBehind = new std::vector<LeftBehind>;
+
+} // namespace
+
 CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,
                                  QObject* parent)
-    : QObject(parent), site_(site),
-      worker_(new FollowWorker(std::move(central), std::move(site), std::move(storePath), timing)) {
-    thread_.setObjectName(QStringLiteral("CentralFollower"));
-    worker_->moveToThread(&thread_);
+    : QObject(parent), site_(site), timing_(timing), socket_(std::make_shared<CentralSocket>()),
+      thread_(new QThread), worker_(new FollowWorker(std::move(central), std::move(site),
+                                                     std::move(storePath), timing, socket_)) {
+    thread_->setObjectName(QStringLiteral("CentralFollower"));
+    worker_->moveToThread(thread_);
     connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
     connect(worker_, &FollowWorker::MayWrite, this, &CentralFollower::OnMayWrite);
     connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
+    // Checked here, not on the following thread, which is the one stuck.
+    watchdog_.setInterval(std::clamp(timing.answerMs / 4, 50, 1000));
+    connect(&watchdog_, &QTimer::timeout, this,
+            [this] { socket_->CutWhenStuck(timing_.answerMs); });
 }
 
 CentralFollower::~CentralFollower() {
-    if (thread_.isRunning()) {
+    if (thread_->isRunning()) {
         QMetaObject::invokeMethod(
             worker_,
-            [this] {
-                worker_->Stop();
-                thread_.quit();
+            [worker = worker_, thread = thread_] {
+                worker->Stop();
+                thread->quit();
             },
             Qt::QueuedConnection);
-        thread_.wait();
+        socket_->CutForGood(); // a call on a hung server fails at once
+        if (!thread_->wait(kEndMs)) {
+            LeaveThreadRunning();
+            return;
+        }
     }
     delete worker_;
+    delete thread_;
+}
+
+// The thread is inside libpq's connect, which nothing here can cut (connect_timeout ends it):
+// left to finish by itself rather than waited for.
+void CentralFollower::LeaveThreadRunning() {
+    PlayLog(QStringLiteral("warning the thread following site %1 is still connecting to the "
+                           "central timetable; it is left to end by itself")
+                .arg(site_));
+    leftBehind->push_back({thread_, worker_});
+}
+
+int CentralFollower::ThreadsLeftRunning() {
+    return int(std::count_if(leftBehind->begin(), leftBehind->end(),
+                             [](const LeftBehind& left) { return left.thread->isRunning(); }));
 }
 
 void CentralFollower::SetOutputLister(OutputLister list) {
@@ -191,7 +259,8 @@ void CentralFollower::SetOutputLister(OutputLister list) {
 }
 
 void CentralFollower::Start() {
-    thread_.start();
+    watchdog_.start();
+    thread_->start();
     QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
 }
 

@@ -4,23 +4,30 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QThread>
+#include <QTimer>
 
 #include <functional>
+#include <memory>
 
+class CentralSocket;
 class FollowWorker;
+class QThread;
 
 // Keeps this computer's store a copy of one site of the central timetable, on a thread of
 // its own: the bells ring from the local store alone, and nothing here waits on the network
 // in the caller's thread. The copy is made at the start, at every change the central store
 // announces for the site, and every few minutes; each copy replaces the site's rows in one
-// local transaction, so a copy broken off half-way leaves the store as it was.
+// local transaction, so a copy broken off half-way leaves the store as it was. A server
+// that stops answering is an outage within checkMs + answerMs, and never holds up the end.
 class CentralFollower : public QObject {
     Q_OBJECT
 public:
     struct Timing {
         int pollMs = 3 * 60 * 1000; // a full copy even without a notification
         int checkMs = 15 * 1000;    // whether the server still answers; a new try when not
+        int answerMs = 15 * 1000;   // a call on the server unanswered this long is given up
+        int quietMs = 200;          // a burst of changes is one copy, this long after the last
+        int burstMs = 2000;         // yet a steady stream of changes is copied this often
     };
 
     // central: as CentralConnectOptions takes it; storePath: this computer's store.
@@ -29,7 +36,14 @@ public:
     CentralFollower(QString central, QString site, QString storePath, QObject* parent = nullptr)
         : CentralFollower(std::move(central), std::move(site), std::move(storePath), Timing{},
                           parent) {}
+    // Waits at most kEndMs for the following thread: one still connecting to a server that
+    // does not answer is left to end by itself (see ThreadsLeftRunning).
     ~CentralFollower() override;
+    static constexpr int kEndMs = 2000;
+    // How many following threads were left running by their followers' end and have not
+    // ended since: the process should then end without its exit handlers, which they
+    // could race with.
+    static int ThreadsLeftRunning();
 
     // This computer's outputs, name → sink: a site names a zone's output by its device's
     // name, and the copy plays it on the output of that name here. Called on the following
@@ -63,10 +77,14 @@ private:
     void OnLost(const QString& reason);
     void OnLastCopy(const QDateTime& when);
     void OnMayWrite(bool may);
+    void LeaveThreadRunning();
 
     QString site_;
-    QThread thread_;
+    Timing timing_;
+    std::shared_ptr<CentralSocket> socket_; // shared with the worker, which may outlive this
+    QThread* thread_;
     FollowWorker* worker_;
+    QTimer watchdog_; // cuts a call on the server that runs longer than answerMs
     bool reachable_ = false;
     bool outage_ = false; // an outage is being shown (and was logged once)
     // What the line says instead of 中心时间表不可达 when the server answers but refuses: an

@@ -6,6 +6,8 @@
 #include "store/transaction.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
@@ -23,19 +25,55 @@ QVector<QVariant> ReadRow(const QSqlQuery& q, int count) {
 }
 
 // Compared as text: SQLite and PostgreSQL hand the same values back in different types.
+bool SameRow(const QVector<QVariant>& a, const QVector<QVariant>& b) {
+    for (int c = 0; c < a.size(); ++c) {
+        if (a[c].isNull() != b.value(c).isNull() || a[c].toString() != b.value(c).toString()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool SameRows(const QVector<QVector<QVariant>>& a, const QVector<QVector<QVariant>>& b) {
     if (a.size() != b.size()) {
         return false;
     }
     for (int r = 0; r < a.size(); ++r) {
-        for (int c = 0; c < a[r].size(); ++c) {
-            if (a[r][c].isNull() != b[r].value(c).isNull() ||
-                a[r][c].toString() != b[r].value(c).toString()) {
-                return false;
-            }
+        if (!SameRow(a[r], b[r])) {
+            return false;
         }
     }
     return true;
+}
+
+// What turns a table's local rows into the copy's, by key (the first column): the local
+// rows to delete and the copy's rows to insert. A changed row is both, so nothing unique
+// (特殊日期's date) ever meets the row it replaces.
+struct RowChanges {
+    QVector<QVariant> deleted; // keys
+    QVector<const QVector<QVariant>*> inserted;
+};
+
+RowChanges Changes(const QVector<QVector<QVariant>>& local,
+                   const QVector<QVector<QVariant>>& copy) {
+    QHash<QString, const QVector<QVariant>*> here;
+    for (const QVector<QVariant>& row : local) {
+        here.insert(row.value(0).toString(), &row);
+    }
+    RowChanges changes;
+    for (const QVector<QVariant>& row : copy) {
+        const QVector<QVariant>* old = here.take(row.value(0).toString());
+        if (!old || !SameRow(*old, row)) {
+            if (old) {
+                changes.deleted << old->value(0);
+            }
+            changes.inserted << &row;
+        }
+    }
+    for (const QVector<QVariant>* gone : std::as_const(here)) {
+        changes.deleted << gone->value(0);
+    }
+    return changes;
 }
 
 // A site's zone row (as ReplicatedTables copies it) merged into this computer's: the name,
@@ -125,15 +163,15 @@ bool Conn::ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* chan
             continue;
         }
         *changed = true;
-        if (!ReplaceTable(tables[i], copy.rows[i], error)) {
+        if (!CopyTable(tables[i], local, copy.rows[i], error)) {
             return false;
         }
     }
     return Remember(kCopyTime, when.toString(Qt::ISODate), error) && tx.Commit(error);
 }
 
-bool Conn::ReplaceTable(const ReplicatedTable& t, const QVector<QVector<QVariant>>& rows,
-                        QString* error) {
+bool Conn::CopyTable(const ReplicatedTable& t, const QVector<QVector<QVariant>>& local,
+                     const QVector<QVector<QVariant>>& rows, QString* error) {
     const QString marks = QStringList(t.columns.size(), QStringLiteral("?")).join(", ");
     if (t.oneRow) {
         QStringList sets;
@@ -144,14 +182,30 @@ bool Conn::ReplaceTable(const ReplicatedTable& t, const QVector<QVector<QVariant
         return Exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(", ")),
                     QVariantList(row.begin(), row.end()), error);
     }
-    if (!Exec(QStringLiteral("DELETE FROM %1").arg(t.table), {}, error)) {
-        return false;
+    const RowChanges changes = Changes(local, rows);
+    // Each statement prepared once: a one-row change of a large site is two statements.
+    QSqlQuery q(Database());
+    if (!changes.deleted.isEmpty()) {
+        if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(t.table, t.columns[0]))) {
+            return Failed(error, q.lastError().text());
+        }
+        for (const QVariant& key : changes.deleted) {
+            q.addBindValue(key);
+            if (!q.exec()) {
+                return Failed(error, q.lastError().text());
+            }
+        }
     }
-    const QString insert =
-        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t.table, t.columns.join(", "), marks);
-    for (const QVector<QVariant>& row : rows) {
-        if (!Exec(insert, QVariantList(row.begin(), row.end()), error)) {
-            return false;
+    if (!changes.inserted.isEmpty() && !q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                      .arg(t.table, t.columns.join(", "), marks))) {
+        return Failed(error, q.lastError().text());
+    }
+    for (const QVector<QVariant>* row : changes.inserted) {
+        for (const QVariant& value : *row) {
+            q.addBindValue(value);
+        }
+        if (!q.exec()) {
+            return Failed(error, q.lastError().text());
         }
     }
     return true;

@@ -13,6 +13,13 @@ QSqlDatabase Database(const QString& connection) {
     return QSqlDatabase::database(connection, false);
 }
 
+// The driver's words, or what their absence means: a connection that libpq found dead
+// refuses a transaction without saying why.
+QString Why(const QSqlDatabase& db) {
+    const QString text = db.lastError().text().trimmed();
+    return text.isEmpty() ? QStringLiteral("与数据库的连接已断开") : text;
+}
+
 } // namespace
 
 Transaction::Transaction(Conn& conn) : conn_(&conn), connection_(conn.ConnectionName()) {
@@ -38,7 +45,7 @@ bool Transaction::Begin(QString* error) {
     }
     QSqlDatabase db = Database(connection_);
     if (!db.transaction()) {
-        return Failed(error, db.lastError().text());
+        return Failed(error, Why(db));
     }
     active_ = true;
     // Two administrators changing one central site at once: the second of two overlapping
@@ -58,7 +65,7 @@ bool Transaction::Commit(QString* error) {
     }
     QSqlDatabase db = Database(connection_);
     if (!db.commit()) {
-        return Failed(error, db.lastError().text()); // the destructor rolls back
+        return Failed(error, Why(db)); // the destructor rolls back
     }
     active_ = false;
     return true;

@@ -55,6 +55,12 @@ SingleInstance::SingleInstance(const QString& lockPath)
 
 SingleInstance::~SingleInstance() = default;
 
+void SingleInstance::Release() {
+    lock_.reset();
+    server_.reset();
+    databaseLock_.reset();
+}
+
 SingleInstance::Result SingleInstance::TryLockDatabase(const QString& path) {
     databaseLock_ = std::make_unique<QLockFile>(QFileInfo(path).absoluteFilePath() + ".lock");
     databaseLock_->setStaleLockTime(0);

@@ -31,6 +31,8 @@ public:
     bool AskToShow();
     // From now on, every later start's request calls show. Needs the lock.
     bool ListenForShow(std::function<void()> show);
+    // Lets go of both locks and the socket, as the destructor does.
+    void Release();
 
 private:
     QString SocketPath() const;

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,7 +64,36 @@ public:
     // An orderly stop (clients are told), or a crash (immediate: no shutdown at all).
     bool Stop() { return Run("pg_ctl", {"-D", Data(), "-m", "fast", "-w", "stop"}); }
     bool Crash() { return Run("pg_ctl", {"-D", Data(), "-m", "immediate", "-w", "stop"}); }
-    ~PgServer() { Crash(); }
+    // A hang (SIGSTOP of the server and its processes: connections stay up, the kernel
+    // acknowledges what is sent, nothing answers), and its end (SIGCONT).
+    bool Freeze(bool frozen) {
+        QFile pidFile(Data() + "/postmaster.pid");
+        if (!pidFile.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        const QByteArray server = pidFile.readLine().trimmed();
+        QList<pid_t> pids = {pid_t(server.toInt())};
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + entry + "/stat");
+            // "pid (name) state ppid ...": the name may hold spaces, not a closing bracket.
+            if (stat.open(QIODevice::ReadOnly)) {
+                const QByteArray text = stat.readAll();
+                const QList<QByteArray> after = text.mid(text.lastIndexOf(')') + 2).split(' ');
+                if (after.size() > 1 && after[1] == server) {
+                    pids << pid_t(entry.toInt());
+                }
+            }
+        }
+        bool ok = pids[0] > 0;
+        for (pid_t pid : pids) {
+            ok = ::kill(pid, frozen ? SIGSTOP : SIGCONT) == 0 && ok;
+        }
+        return ok;
+    }
+    ~PgServer() {
+        Freeze(false); // a test that failed while it hung
+        Crash();
+    }
 
     // On the Unix socket, as user (the owner, a superuser, by default).
     QString Central(const QString& user = QStringLiteral("belvoran")) const {
