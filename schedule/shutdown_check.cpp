@@ -18,7 +18,10 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
         }
         return;
     }
-    if (!(at < nowTime) || boxOpen_ || cancelledOn_ == today || settledOn_ == today || !prompt_) {
+    // What was cancelled or settled is the day's shutdown at that time: another time set the
+    // same day is a new one.
+    if (!(at < nowTime) || boxOpen_ || (cancelledOn_ == today && decidedAt_ == at) ||
+        (settledOn_ == today && decidedAt_ == at) || !prompt_) {
         return;
     }
     // A computer switched on in the evening, or woken long after the shutdown time, must not
@@ -27,6 +30,7 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
     const bool late = TimeTextSeconds(nowTime) - TimeTextSeconds(at) > kLateGraceSeconds;
     if (startedAfter || (late && overdueAllowedOn_ != today)) {
         settledOn_ = today;
+        decidedAt_ = at;
         PlayLog(QStringLiteral("shutdown %1 skipped: %2")
                     .arg(at, startedAfter
                                  ? QStringLiteral("started after the shutdown time")
@@ -36,11 +40,12 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
     PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
     boxOpen_ = true;
     std::weak_ptr<bool> alive = alive_;
-    prompt_->OpenShutdownCountdown([this, alive, today](bool poweringOff) {
+    prompt_->OpenShutdownCountdown([this, alive, today, at](bool poweringOff) {
         if (alive.expired()) {
             return;
         }
         boxOpen_ = false;
+        decidedAt_ = at;
         if (poweringOff) {
             settledOn_ = today;
         } else {

@@ -24,8 +24,8 @@ public:
     // Opens the countdown when the shutdown time passes while the program runs (it is
     // strictly earlier than nowTime, by no more than the late grace). A program started
     // after today's shutdown time, or a shutdown missed by more than the grace, does not
-    // power off that day. A cancelled countdown stays cancelled until the next day, and the
-    // box is never opened while it is already open.
+    // power off at that time that day. A cancelled countdown stays cancelled until the next
+    // day unless another time is set, and the box is never opened while it is already open.
     void Check(const QDate& today, const QString& nowTime);
     // Called whenever the schedule starts; the first call is the program's start.
     void NoteStart(const QDate& today, const QString& nowTime);
@@ -45,6 +45,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     QDate cancelledOn_;
     QDate settledOn_;        // the day's shutdown is settled: under way, started late, or missed
+    QString decidedAt_;      // the shutdown time cancelledOn_ or settledOn_ concern
     QDate overdueAllowedOn_; // the shutdown time passed while the schedule was paused
     QDate startDate_;        // when the program started
     QString startTime_;

@@ -94,6 +94,15 @@ void MessageBox::Load() {
         secondsLeft_ = 5;
         countdown_->start();
         SetText(QString::number(secondsLeft_) + kCountdownText);
+        // Both buttons stop the countdown, 确定 (the one Enter presses) too: said, since
+        // 确定 reads as agreeing to the shutdown.
+        auto* hint = new QLabel(QStringLiteral("按任一按钮即取消关机"), this);
+        hint->setObjectName(QStringLiteral("Lab_ShutdownHint"));
+        hint->setGeometry(text_->x(), text_->y() + text_->height() / 2, text_->width(),
+                          text_->height() / 2);
+        hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        hint->setStyleSheet(QStringLiteral("color: rgb(90, 90, 110);"));
+        hint->show();
     }
     QApplication::beep();
 }

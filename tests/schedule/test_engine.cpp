@@ -626,11 +626,15 @@ private slots:
         r.engine.Tick(); // 17:30:01
         QCOMPARE(r.prompt.opened, 1);
         // Cancelled: it stays cancelled for the rest of the day …
-        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 59)));
+        r.RunUntil(QDateTime(kMonday, QTime(19, 0)));
         QCOMPARE(r.prompt.opened, 1);
-        // … and the next day asks again.
-        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(17, 30, 1)));
+        // … unless the administrator sets another time, a new shutdown that day …
+        r.vars.ShutDownTime = "20:00:00";
+        r.RunUntil(QDateTime(kMonday, QTime(23, 59, 59)));
         QCOMPARE(r.prompt.opened, 2);
+        // … and the next day asks again.
+        r.RunUntil(QDateTime(kMonday.addDays(1), QTime(20, 0, 1)));
+        QCOMPARE(r.prompt.opened, 3);
     }
 
     void shutdownNeverAtMidnightSetting() {

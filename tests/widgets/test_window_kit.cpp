@@ -221,6 +221,8 @@ private slots:
         bool ended = false;
         box.onPoweredOff = [&] { ended = true; };
         QCOMPARE(TextOf(box)->text(), QString("5 秒后将关闭计算机!"));
+        QCOMPARE(box.findChild<QLabel*>("Lab_ShutdownHint")->text(),
+                 QString("按任一按钮即取消关机"));
         box.open();
         QTRY_COMPARE_WITH_TIMEOUT(TextOf(box)->text(), QString("1 秒后将关闭计算机!"), 10000);
         QCOMPARE(power.calls, 0); // not before the fifth tick
