@@ -63,17 +63,7 @@ void MessageBox::BuildControls() {
 
 void MessageBox::Wire() {
     connect(okButton_, &MyButton::Click, this, &MessageBox::Confirm);
-    connect(okButton_, &MyButton::KeyPress, this, [this](int key) {
-        if (key == 13) {
-            Confirm();
-        }
-    });
     connect(cancelButton_, &MyButton::Click, this, &QDialog::reject);
-    connect(cancelButton_, &MyButton::KeyPress, this, [this](int key) {
-        if (key == 13) {
-            reject();
-        }
-    });
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(countdown_, &QTimer::timeout, this, &MessageBox::CountdownStep);
 }

@@ -123,16 +123,23 @@ private slots:
         QCOMPARE(b.FaceIndex(), 0);
     }
 
-    void keyPressPassesTheCode() {
+    void enterAndSpacePressItOtherKeysPassTheirCode() {
         MyButton b;
+        b.SetBtCaption("进入设置");
+        QCOMPARE(b.accessibleName(), QString("进入设置"));
         QSignalSpy keys(&b, &MyButton::KeyPress);
         QSignalSpy clicks(&b, &MyButton::Click);
         QTest::keyClick(&b, Qt::Key_Return);
+        QTest::keyClick(&b, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyPress(&b, Qt::Key_Space);
+        QCOMPARE(b.FaceIndex(), 1); // held down, clicked when let go
+        QCOMPARE(clicks.count(), 2);
+        QTest::keyRelease(&b, Qt::Key_Space);
+        QCOMPARE(b.FaceIndex(), 0);
         QTest::keyClick(&b, 'a');
-        QCOMPARE(keys.count(), 2);
-        QCOMPARE(keys[0][0].toInt(), 13);
-        QCOMPARE(keys[1][0].toInt(), int('a'));
-        QCOMPARE(clicks.count(), 0); // the button never turns a key into a click
+        QCOMPARE(clicks.count(), 3);
+        QCOMPARE(keys.count(), 1);
+        QCOMPARE(keys[0][0].toInt(), int('a'));
     }
 
     void disabledCaptionIsGrey() {

@@ -211,17 +211,12 @@ void ModifyEvent::BuildControls() {
     connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
     connect(okButton_, &MyButton::Click, this, &ModifyEvent::SaveEvent);
     connect(cancelButton_, &MyButton::Click, this, &ModifyEvent::CancelEdit);
-    // Enter or the space bar on a focused button presses it; Escape cancels, as elsewhere.
-    for (auto [button, handler] : {std::pair{MyBt_AddSound, &ModifyEvent::MyBt_AddSound_Click},
-                                   std::pair{MyBt_trylisten, &ModifyEvent::MyBt_trylisten_Click},
-                                   std::pair{zonesButton_, &ModifyEvent::ShowZoneList},
-                                   std::pair{okButton_, &ModifyEvent::SaveEvent},
-                                   std::pair{cancelButton_, &ModifyEvent::CancelEdit}}) {
-        connect(button, &MyButton::KeyPress, this, [this, handler](int key) {
-            if (key == 13 || key == 32) {
-                (this->*handler)();
-            } else if (key == 27) {
-                reject(); // the button keeps Escape from reaching the dialog
+    // Escape cancels from a focused button too, which would otherwise keep the key.
+    for (MyButton* button :
+         {MyBt_AddSound, MyBt_trylisten, zonesButton_, okButton_, cancelButton_}) {
+        connect(button, &MyButton::KeyPress, this, [this](int key) {
+            if (key == 27) {
+                reject();
             }
         });
     }

@@ -295,6 +295,20 @@ private slots:
         QTRY_VERIFY(!r.form->findChild<QDialog*>("RecordForm"));
     }
 
+    void focusedButtonsArePressedByEnterAndSpace() {
+        Rig r;
+        r.ShowAndActivate();
+        auto* settings = r.form->findChild<QWidget*>("MyButton1");
+        settings->setFocus();
+        QString opened;
+        OnNextModal([&](QWidget* w) { opened = w->objectName(); });
+        QTest::keyClick(settings, Qt::Key_Return);
+        QCOMPARE(opened, QString("SettingForm"));
+        QTest::keyClick(r.form->findChild<QWidget*>("MyBt_Records"), Qt::Key_Space);
+        QTRY_VERIFY(r.form->findChild<QDialog*>("RecordForm"));
+        r.form->Exit();
+    }
+
     void settingsTitleNamesTheBellThatWillNotRingWithinTwoMinutes() {
         Rig r;
         r.AddToday("08:01:30", "上课");
