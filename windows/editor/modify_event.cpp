@@ -142,6 +142,10 @@ void ModifyEvent::BuildControls() {
     Combo_EventName->setEditable(true);
     Combo_EventName->setInsertPolicy(QComboBox::NoInsert);
     Combo_EventName->setCompleter(nullptr); // typed text stays what was typed
+    // A prompt, not text: typing replaces it.
+    Combo_EventName->lineEdit()->setPlaceholderText(kNamePrompt);
+    connect(Combo_EventName->lineEdit(), &QLineEdit::textChanged, this,
+            [this] { nameTouched_ = true; });
     Combo_EventName->installEventFilter(this);
     Combo_EventName->lineEdit()->installEventFilter(this);
     connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
@@ -262,11 +266,12 @@ void ModifyEvent::LoadName(const EventRow* row) {
     Combo_EventName->blockSignals(true);
     Combo_EventName->clear();
     const bool library = row && row->musicFile == kBreakMusicFile;
-    Combo_EventName->addItem(row && !library ? row->event : kNamePrompt);
+    Combo_EventName->addItem(row && !library ? row->event : QString());
     Combo_EventName->setCurrentIndex(0);
     Combo_EventName->blockSignals(false);
     Combo_EventName_Click(0);
     Combo_EventName->addItems(vars_.ClassMusicArr);
+    nameTouched_ = false;
     // Only a library event selects its library: an ordinary event that happens to carry a
     // library's name stays an ordinary event with its own music.
     if (library) {
@@ -350,7 +355,9 @@ void ModifyEvent::Combo_EventName_Click(int index) {
 }
 
 void ModifyEvent::Combo_EventName_LostFocus() {
-    if (closed_ || checkingName_ || !Combo_EventName->currentText().trimmed().isEmpty()) {
+    // A box still showing its prompt is left to be filled later: 确定 asks for it then.
+    if (closed_ || checkingName_ || !nameTouched_ ||
+        !Combo_EventName->currentText().trimmed().isEmpty()) {
         return;
     }
     checkingName_ = true;
@@ -514,7 +521,7 @@ void ModifyEvent::SaveEvent() {
     if (Measuring()) {
         return;
     }
-    // The prompt the box opens with is never a name.
+    // An empty box or one holding its prompt's words has no name.
     const QString name = Combo_EventName->currentText().trimmed();
     if (name.isEmpty() || name == kNamePrompt) {
         Notify(QStringLiteral("请输入或选择一个事件名称！"));

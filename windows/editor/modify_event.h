@@ -108,6 +108,7 @@ private:
     bool listening_ = false;
     bool closed_ = false;
     bool checkingName_ = false;
+    bool nameTouched_ = false; // the name box changed since the load
     bool nameCheckQueued_ = false;
     QString measuredFile_;
     QFutureWatcher<double> watcher_;

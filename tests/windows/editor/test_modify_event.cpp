@@ -206,8 +206,9 @@ private slots:
         r.Open(0);
         QVERIFY(r.dialog->IsAddMode());
         QCOMPARE(r.Name()->currentIndex(), 0);
-        QCOMPARE(r.Name()->currentText(), QString("请输入播放事件名"));
-        QCOMPARE(r.Name()->count(), 3); // the prompt and the two libraries
+        QCOMPARE(r.Name()->currentText(), QString());
+        QCOMPARE(r.Name()->lineEdit()->placeholderText(), QString("请输入播放事件名"));
+        QCOMPARE(r.Name()->count(), 3); // the own name and the two libraries
         QCOMPARE(r.Find<QLineEdit>("Text_Time")->text(), QString("00:00:00"));
         QVERIFY(r.Find<QCheckBox>("Check1")->isChecked());
         QVERIFY(!r.Find<QCheckBox>("Check2")->isChecked());
@@ -277,7 +278,7 @@ private slots:
         Rig r;
         const qint64 id = r.AddEvent("曲库_午休", "课间音乐曲库", "00:00:00");
         r.Open(id);
-        QCOMPARE(r.Name()->itemText(0), QString("请输入播放事件名"));
+        QCOMPARE(r.Name()->itemText(0), QString());
         QCOMPARE(r.Name()->currentIndex(), 2);
         QCOMPARE(r.Name()->currentText(), QString("曲库_午休"));
         QVERIFY(!r.Find("Frame1")->isEnabled());
@@ -301,12 +302,12 @@ private slots:
         const qint64 id = r.AddEvent("曲库_已删除", "课间音乐曲库", "00:00:00");
         r.Open(id);
         QCOMPARE(r.Name()->currentIndex(), 0);
-        QCOMPARE(r.Name()->currentText(), QString("请输入播放事件名"));
+        QCOMPARE(r.Name()->currentText(), QString());
         QVERIFY(r.Find("Frame1")->isEnabled());
         QCOMPARE(r.Path(), QString());
         r.chosen.clear(); // the user cancels the file dialog
         r.Click("MyButton1");
-        QCOMPARE(r.messages, QStringList{"请输入或选择一个事件名称！"}); // the prompt is no name
+        QCOMPARE(r.messages, QStringList{"请输入或选择一个事件名称！"}); // no name
         r.Name()->setEditText("曲库_已删除");
         r.messages.clear();
         r.Click("MyButton1");
@@ -719,11 +720,47 @@ private slots:
         QCOMPARE(r.dialog->SavedId(), 0);
     }
 
+    // A new event by keyboard alone: the name typed at once replaces the prompt, Tab walks
+    // on, the space bar presses 添加 and Enter presses 确定.
+    void anEventAddedByKeyboardAlone() {
+        Rig r;
+        r.chosen = media_->shortWav;
+        r.Open(0);
+        QApplication::setActiveWindow(r.dialog.get());
+        QVERIFY(QTest::qWaitForWindowActive(r.dialog.get()));
+        QTRY_VERIFY(r.Name()->hasFocus());
+        for (QChar ch : QString("下课")) {
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
+                                QString(ch), Qt::NoModifier);
+        }
+        QCOMPARE(r.Name()->currentText(), QString("下课"));
+        const auto tabTo = [&](const char* name) {
+            for (int i = 0; i < 20 && !r.Find(name)->hasFocus(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            }
+            return r.Find(name)->hasFocus();
+        };
+        QVERIFY(tabTo("MyBt_AddSound"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTRY_COMPARE(r.Path(), media_->shortWav);
+        QVERIFY(tabTo("MyButton1"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!r.dialog->isVisible());
+        QCOMPARE(r.Row(r.dialog->SavedId()).event, QString("下课"));
+        QVERIFY(r.messages.isEmpty());
+    }
+
     void leavingAnEmptyNameSaysSoAndReturns() {
         Rig r;
         r.Open(0);
         QApplication::setActiveWindow(r.dialog.get());
         QVERIFY(QTest::qWaitForWindowActive(r.dialog.get()));
+        r.Name()->setFocus();
+        QTRY_VERIFY(r.Name()->hasFocus());
+        r.Find("Text_Time")->setFocus(); // the prompt untouched: to be filled later
+        QTRY_VERIFY(r.Find("Text_Time")->hasFocus());
+        QVERIFY(Settle());
+        QVERIFY(r.messages.isEmpty());
         r.Name()->setFocus();
         QTRY_VERIFY(r.Name()->hasFocus());
         r.Name()->setEditText("   ");
