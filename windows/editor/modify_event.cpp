@@ -88,6 +88,9 @@ qint64 ModifyEvent::Edit(ProgramVars& vars, Conn& conn, Player& player, const QS
         dialog.Notify(dialog.LoadError());
         return 0;
     }
+    // Centred by hand each time: left to the platform, the first opening of a settings
+    // session landed in the corner of the screen.
+    CenterOn(&dialog, parent);
     dialog.exec();
     return dialog.SavedId();
 }
