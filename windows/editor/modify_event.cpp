@@ -6,6 +6,7 @@
 #include "core/reason_text.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
+#include "schedule/zones.h"
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
@@ -41,45 +42,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& twips, const Q
     return l;
 }
 
-// A stored zone code the dialog can show: six "0"/"1" characters. Anything else (a row from
-// an older tool, Null) counts as all zones, which is what playback does with it.
-QString ValidZoneCode(const QString& code) {
-    if (code.size() != 6) {
-        return kAllZones;
-    }
-    for (QChar c : code) {
-        if (c != QLatin1Char('0') && c != QLatin1Char('1')) {
-            return kAllZones;
-        }
-    }
-    return code;
-}
-
 } // namespace
-
-const QStringList& ModifyEvent::Zones() {
-    static const QStringList zones = {QStringLiteral("教学楼一"), QStringLiteral("教学楼二"),
-                                      QStringLiteral("教学楼三"), QStringLiteral("寝室楼一"),
-                                      QStringLiteral("寝室楼二"), QStringLiteral("操场")};
-    return zones;
-}
-
-QString ModifyEvent::ZoneLabel(const QString& code, bool atLoad) {
-    if (code == kAllZones) {
-        return atLoad ? QStringLiteral("向所有区域广播@111111")
-                      : QStringLiteral("向所有区域广播◎111111");
-    }
-    QString text;
-    for (int i = 0; i < Zones().size() && i < code.size(); ++i) {
-        if (code[i] == QLatin1Char('1')) {
-            text += QLatin1Char(' ') + Zones()[i];
-        }
-    }
-    if (text.isEmpty()) {
-        text = QStringLiteral("无");
-    }
-    return text + QStringLiteral("◎") + code;
-}
 
 qint64 ModifyEvent::Edit(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName,
                          qint64 id, QWidget* parent) {
@@ -248,6 +211,7 @@ bool ModifyEvent::Load() {
 
     StartTimeBox = new Text_TimeBox(this);
     StartTimeBox->Attach(Text_Time);
+    LoadZoneNames();
     LoadZones(row ? row->zones : kAllZones);
 
     if (row) {
@@ -304,19 +268,32 @@ void ModifyEvent::LoadReplacements(const EventRow* row) {
     rainCheck_->setEnabled(any);
 }
 
+void ModifyEvent::LoadZoneNames() {
+    // The zones as the zones page named them; the defaults when they cannot be read.
+    QVector<ZoneRow> zones;
+    zoneNames_ = DefaultZoneNames();
+    if (conn_.Zones(&zones)) {
+        for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
+            if (!zones[i].name.trimmed().isEmpty()) {
+                zoneNames_[i] = zones[i].name;
+            }
+        }
+    }
+}
+
 void ModifyEvent::LoadZones(const QString& stored) {
-    const QString code = ValidZoneCode(stored);
+    const QString code = PlayedZoneCode(stored);
     zoneList_->blockSignals(true);
     zoneList_->clear();
-    for (int i = 0; i < Zones().size(); ++i) {
-        auto* item = new QListWidgetItem(Zones()[i], zoneList_);
+    for (int i = 0; i < kZoneCount; ++i) {
+        auto* item = new QListWidgetItem(zoneNames_[i], zoneList_);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         // The list starts as the label says, so opening and closing it changes nothing.
         item->setCheckState(code[i] == QLatin1Char('1') ? Qt::Checked : Qt::Unchecked);
     }
     zoneList_->blockSignals(false);
     zoneCode_ = code;
-    Lab_Partition->setText(ZoneLabel(code, true));
+    ShowZoneNames();
 }
 
 void ModifyEvent::ColourPanels() {
@@ -332,6 +309,12 @@ void ModifyEvent::ColourPanels() {
     FlatFrames(this, back);
 }
 
+void ModifyEvent::ShowZoneNames() {
+    const QString names = ZoneNamesText(zoneCode_, zoneNames_);
+    Lab_Partition->setText(names);
+    Lab_Partition->setToolTip(names); // long names may run past the label
+}
+
 void ModifyEvent::RebuildZoneLabel() {
     QString code;
     for (int i = 0; i < zoneList_->count(); ++i) {
@@ -339,7 +322,7 @@ void ModifyEvent::RebuildZoneLabel() {
             zoneList_->item(i)->checkState() == Qt::Checked ? QLatin1Char('1') : QLatin1Char('0');
     }
     zoneCode_ = code;
-    Lab_Partition->setText(ZoneLabel(code, false));
+    ShowZoneNames();
 }
 
 // --- the name box

@@ -56,12 +56,14 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::ToolTipRole: {
         // The whole text of a cell too narrow for it, then what is wrong with its row.
-        const QString cell =
-            index.column() < row.size() ? row[index.column()].toString() : QString();
+        const QString cell = data(index, Qt::DisplayRole).toString();
         const QString tip = RowTip ? RowTip(*this, index.row()) : QString();
         return tip.isEmpty() || cell.isEmpty() ? cell + tip : cell + QLatin1Char('\n') + tip;
     }
     case Qt::DisplayRole:
+        if (CellText) {
+            return CellText(*this, index.row(), index.column());
+        }
         return index.column() < row.size() ? row[index.column()] : QVariant();
     case Qt::BackgroundRole:
         if (RowColour) {

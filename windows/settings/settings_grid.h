@@ -30,6 +30,8 @@ public:
 
     // The background of a row; an invalid colour keeps the grid's own.
     std::function<QColor(const GridModel&, int row)> RowColour;
+    // The text a cell shows; empty: the stored text.
+    std::function<QString(const GridModel&, int row, int column)> CellText;
     // The tip of every cell of a row; empty: each cell's tip is its whole text.
     std::function<QString(const GridModel&, int row)> RowTip;
 

@@ -4,6 +4,7 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
+#include "schedule/zones.h"
 #include "store/conn.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -48,6 +49,11 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     };
     weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
         return row < rowProblems_.size() ? rowProblems_[row] : QString();
+    };
+    // The zones are read by their names; the stored code stays as it is.
+    weekGrid_->Model()->CellText = [this](const GridModel& m, int row, int column) {
+        const QString text = m.Data().rows[row].value(column).toString();
+        return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
     };
     connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
     connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
@@ -116,6 +122,13 @@ void WeekPage::ShowWeek(const QString& weekName) {
 
 void WeekPage::CheckRows() {
     const GridModel& m = *weekGrid_->Model();
+    QVector<ZoneRow> zones;
+    zoneNames_.clear();
+    if (ctx_.conn.Zones(&zones)) {
+        for (const ZoneRow& z : zones) {
+            zoneNames_ << z.name;
+        }
+    }
     QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
     rowProblems_.clear();
     for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {

@@ -170,11 +170,15 @@ private slots:
 
     void eventsAreInStartTimeOrderWithIdAndWeekdayHidden() {
         Rig r;
-        r.Add("星期三", "second", "10:00:00");
+        r.store.AddEvent({0, "星期三", "second", "10:00:00", "/m/b.wav", "", "√", "", "100001"});
         r.Add("星期三", "first", "08:00:00");
         r.Open();
         FlexGrid* g = r.Grid();
         QCOMPARE(g->Model()->rowCount(), 2);
+        // Zones are shown by name; the code is what is stored.
+        QCOMPARE(g->model()->index(0, 8).data().toString(), QString("全部区域"));
+        QCOMPARE(g->model()->index(1, 8).data().toString(), QString("教学楼一、操场"));
+        QCOMPARE(g->Model()->Cell(1, "播放区域"), QString("100001"));
         QCOMPARE(g->Model()->Cell(0, "事件"), QString("first"));
         QCOMPARE(g->Model()->Cell(1, "事件"), QString("second"));
         QVERIFY(g->isColumnHidden(0));
