@@ -82,8 +82,8 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     if (role != Qt::DisplayRole) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    // The row headers are a blank fixed column; an empty grid shows no titles.
-    if (orientation == Qt::Vertical || IsEmpty() || section >= data_.columns.size()) {
+    // The row headers are a blank fixed column; an empty grid keeps its titles.
+    if (orientation == Qt::Vertical || section >= data_.columns.size()) {
         return QString();
     }
     return data_.columns[section];

@@ -8,14 +8,14 @@
 #include <QTableView>
 #include <functional>
 
-// A read-only table of one grid query's result. With no rows it holds one empty row and
-// shows no titles, as an empty grid does.
+// A read-only table of one grid query's result. With no rows it holds one empty row under
+// its titles.
 class GridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Shows data; with no rows, one empty row under blank titles.
+    // Shows data; with no rows, one empty row.
     void Show(GridData data);
     bool IsEmpty() const { return data_.rows.isEmpty(); }
     const GridData& Data() const { return data_; }
