@@ -2,6 +2,7 @@
 
 #include "audio/player.h"
 #include "core/program_vars.h"
+#include "core/reason_text.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
 #include "schedule/zones.h"
@@ -157,7 +158,9 @@ QString WeekPage::RowProblem(const QString& start, const QString& event, const Q
     if (checked == fileChecks_.end()) {
         checked = fileChecks_.insert(file, ctx_.player.WhyUnplayable(file));
     }
-    return checked->isEmpty() ? QString() : QStringLiteral("无法播放：%1 %2").arg(file, *checked);
+    return checked->isEmpty()
+               ? QString()
+               : QStringLiteral("无法播放：%1（%2）").arg(file, ReasonForPeople(*checked));
 }
 
 void WeekPage::MyBt_AddEvent_Click() {
