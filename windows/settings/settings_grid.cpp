@@ -1,5 +1,6 @@
 #include "windows/settings/settings_grid.h"
 
+#include "core/delete_question.h"
 #include "schedule/break_music.h"
 #include "widgets/art.h"
 
@@ -231,8 +232,11 @@ bool DeleteGridRows(FlexGrid* grid, Conn& conn, const GridQuery& query, QVector<
     if (ids.isEmpty() || grid->CurrentId() == 0) {
         return false;
     }
-    if (!grid->Ask(QStringLiteral("删除提示"), QStringLiteral("真的要删除这些记录吗?"),
-                   MsgMode::Confirm)) {
+    QStringList names;
+    for (qint64 id : ids) {
+        names << GridRowName(query, grid->Model()->Data(), grid->Model()->RowOf(id));
+    }
+    if (!grid->Ask(QStringLiteral("删除提示"), DeleteQuestion(names), MsgMode::Confirm)) {
         return false;
     }
     QString error;

@@ -98,7 +98,8 @@ private:
 // reason through the grid's Ask (a notice); returns false then.
 bool ReFleshGrid(FlexGrid* grid, Conn& conn, const GridQuery& query);
 
-// Asks "删除提示" / "真的要删除这些记录吗?" and, when confirmed, deletes the selected block of
+// Asks "删除提示" / DeleteQuestion (naming the row, or counting the rows) and, when confirmed,
+// deletes the selected block of
 // rows from the table query shows in one transaction and reloads grid with query. An empty grid
 // asks nothing. A failure deletes nothing, tells the reason and leaves the grid as it was. Returns
 // true when rows were deleted; their ids go to *deleted when given.

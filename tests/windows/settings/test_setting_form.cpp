@@ -270,7 +270,7 @@ private slots:
         QTest::keyRelease(r.Grid(), Qt::Key_Delete);
         QCOMPARE(r.questions.size(), 1);
         QCOMPARE(r.questions[0].title, QString("删除提示"));
-        QCOMPARE(r.questions[0].text, QString("真的要删除这些记录吗?"));
+        QCOMPARE(r.questions[0].text, QString("真的要删除这些记录（共 4 条）吗？"));
         QCOMPARE(r.questions[0].mode, MsgMode::Confirm);
         QCOMPARE(r.Ids("星期三"), QVector<qint64>({ids[0], ids[5], ids[6]}));
         QCOMPARE(reloads.size(), 1);
@@ -303,6 +303,9 @@ private slots:
         QCOMPARE(r.Ids("星期三").size(), 3);
         QCOMPARE(reloads.size(), 0);
         QCOMPARE(r.Grid()->SelectedIds().size(), 3);
+        r.ClickRow(1);
+        QTest::mouseClick(r.Button("MyBt_DelEvent"), Qt::LeftButton);
+        QCOMPARE(r.questions.value(1).text, QString("真的要删除“e1”吗？"));
     }
 
     void aFailingDeleteDeletesNothingAndSaysWhy() {
