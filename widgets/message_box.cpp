@@ -1,6 +1,7 @@
 #include "widgets/message_box.h"
 #include "widgets/ui_font.h"
 
+#include "core/phrase_lines.h"
 #include "core/play_log.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -89,7 +90,11 @@ void MessageBox::Load() {
 }
 
 void MessageBox::SetText(const QString& text) {
-    text_->setText(text);
+    // Lines break between phrases: the label's own wrapping would cut 星期三 or 确定 in two.
+    const QFontMetrics fm = text_->fontMetrics();
+    text_->setText(PhraseLines(text, text_->contentsRect().width() - 1, [&](const QString& line) {
+                       return fm.horizontalAdvance(line);
+                   }).join(QLatin1Char('\n')));
     // The box grows downwards to show the whole text, never below its designed size.
     const int grow = std::max(0, text_->heightForWidth(text_->width()) - text_->height());
     if (grow == 0) {

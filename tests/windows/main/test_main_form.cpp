@@ -372,8 +372,9 @@ private slots:
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
+            // The line breaks after the sentence, not inside 确定.
             QCOMPARE(box->findChild<QLabel*>("Label1")->text(),
-                     QString("退出后将不再按时播放铃声。确定退出吗？"));
+                     QString("退出后将不再按时播放铃声。\n确定退出吗？"));
             QVERIFY(KeepsScheduleRunning(box));
             auto* cancel = box->findChild<MyButton*>("MyButton2");
             QTRY_VERIFY(cancel->hasFocus());
