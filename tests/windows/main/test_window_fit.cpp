@@ -76,6 +76,25 @@ private slots:
         const QRegularExpression cut("/(Lab_version|MyButton_Hide)\\(");
         QCOMPARE(ClippedParts(&main).filter(cut).size(), 2);
     }
+
+    // More events than the list shows: no row is cut at its edge.
+    void playNowRowsAreWhole() {
+        QFont font(UiFontFamily());
+        font.setPixelSize(12);
+        QApplication::setFont(font);
+        const EventRow row{0,
+                           "星期一",
+                           "第三节课下课（高三年级提前五分钟，其他年级照常）",
+                           "10:05:30",
+                           "/m/下课铃.mp3",
+                           "",
+                           "√",
+                           "",
+                           ""};
+        PlayNowDialog dialog(QVector<EventRow>(12, row), nullptr);
+        const QStringList bad = Walk(&dialog);
+        QVERIFY2(bad.isEmpty(), qPrintable(bad.join('\n')));
+    }
 };
 
 QTEST_MAIN(TestWindowFit)
