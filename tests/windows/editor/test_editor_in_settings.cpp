@@ -94,8 +94,7 @@ private slots:
         QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
         QVERIFY(opened);
         QCOMPARE(r.Grid()->model()->rowCount(), 3);
-        // Opened again from a moved window: centred on it, every time.
-        r.form->move(40, 30);
+        r.form->move(40, 30); // opened again from a moved window: centred on it again
         QPoint centre;
         WhenEditorOpens([&](ModifyEvent* editor) {
             centre = editor->frameGeometry().center();

@@ -298,11 +298,9 @@ private slots:
     void focusedButtonsArePressedByEnterAndSpace() {
         Rig r;
         r.ShowAndActivate();
-        auto* settings = r.form->findChild<QWidget*>("MyButton1");
-        settings->setFocus();
         QString opened;
         OnNextModal([&](QWidget* w) { opened = w->objectName(); });
-        QTest::keyClick(settings, Qt::Key_Return);
+        QTest::keyClick(r.form->findChild<QWidget*>("MyButton1"), Qt::Key_Return);
         QCOMPARE(opened, QString("SettingForm"));
         QTest::keyClick(r.form->findChild<QWidget*>("MyBt_Records"), Qt::Key_Space);
         QTRY_VERIFY(r.form->findChild<QDialog*>("RecordForm"));

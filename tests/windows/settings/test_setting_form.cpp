@@ -175,8 +175,7 @@ private slots:
         r.Open();
         FlexGrid* g = r.Grid();
         QCOMPARE(g->Model()->rowCount(), 2);
-        // Zones are shown by name; the code is what is stored.
-        QCOMPARE(g->model()->index(0, 8).data().toString(), QString("全部区域"));
+        QCOMPARE(g->model()->index(0, 8).data().toString(), QString("全部区域")); // by name
         QCOMPARE(g->model()->index(1, 8).data().toString(), QString("教学楼一、操场"));
         QCOMPARE(g->Model()->Cell(1, "播放区域"), QString("100001"));
         QCOMPARE(g->Model()->Cell(0, "事件"), QString("first"));
