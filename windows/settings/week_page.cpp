@@ -23,7 +23,7 @@ const QString kCopyChoosing = QStringLiteral("确定");
 const QColor kProblemColour(255, 150, 150);
 
 // Widths in twips of the events' columns in table order (0 hides, -1 the grid's default).
-const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
+const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, 2700};
 
 } // namespace
 
