@@ -14,6 +14,7 @@ const Wording kWordings[] = {
     {"is not named", "没有指定文件"},
     {"is a folder, not a sound file", "这是一个文件夹，不是声音文件"},
     {"is not a regular file", "不是普通文件"},
+    {"is the program's own database, not a sound file", "这是本程序的数据库，不是声音文件"},
     {"cannot be read \\((.*)\\)", "文件无法读取（%1）"},
     {"is empty \\(0 bytes\\)", "文件是空的（0 字节）"},
     {"is not a sound file.*", "不是声音文件"},

@@ -35,6 +35,21 @@ QString PlayedZoneCode(const QString& code) {
     return code;
 }
 
+QString ZoneNamesText(const QString& code, const QStringList& names) {
+    const QString played = PlayedZoneCode(code);
+    if (played == kAllZones) {
+        return QStringLiteral("全部区域");
+    }
+    QStringList picked;
+    for (int i = 0; i < kZoneCount; ++i) {
+        if (played[i] == QLatin1Char('1')) {
+            const QString name = names.value(i).trimmed();
+            picked << (name.isEmpty() ? DefaultZoneNames()[i] : name);
+        }
+    }
+    return picked.isEmpty() ? QStringLiteral("无") : picked.join(QStringLiteral("、"));
+}
+
 bool ZonesConfigured(const QVector<ZoneRow>& zones) {
     return std::any_of(zones.begin(), zones.end(), HasOwnSetting);
 }

@@ -40,6 +40,10 @@ ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones);
 QStringList ZoneProblems(const QString& code, const QVector<ZoneRow>& zones);
 // The zones of earlier that later, at the same second, leaves it: later takes the shared.
 QString ZonesLeftBy(const QString& earlier, const QString& later);
+// A zone code in the words a person reads: "全部区域" for all zones, "无" for none, else the
+// names of its zones joined by "、". names are the zones in code order (missing ones take
+// their default names); a damaged code counts as all zones, as it plays.
+QString ZoneNamesText(const QString& code, const QStringList& names);
 // The zone code of names picked in a list, by their place.
 QString ZoneCodeOf(const QVector<bool>& picked);
 

@@ -25,6 +25,11 @@ QStringList TableColumns(const QString& table);
 QStringList GridColumns(const GridQuery& query);
 qint64 GridRowId(const GridData& data, int row);
 EventRow GridEvent(const GridData& data, int row);
+// What a row of query's grid is called in a question: an event's name, a song's file name, a
+// replacement's name.
+QString GridRowName(const GridQuery& query, const GridData& data, int row);
+// The column of a week grid that holds the zone code; -1 in other grids.
+int GridZoneColumn(const GridData& data);
 
 // The migration steps of this program, oldest first. Version 1 is the original four tables.
 const QVector<Migration>& SchemaMigrations();

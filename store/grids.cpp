@@ -3,6 +3,7 @@
 
 #include "store/transaction.h"
 
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -88,6 +89,25 @@ EventRow GridEvent(const GridData& data, int row) {
     return {GridRowId(data, row), cell("星期名"),   cell("事件"),
             cell("开始时间"),     cell("音乐文件"), cell("音乐总长"),
             cell("是否播放"),     cell("替代音乐"), cell("播放区域")};
+}
+
+QString GridRowName(const GridQuery& query, const GridData& data, int row) {
+    switch (query.kind) {
+    case GridKind::WeekDay:
+        return Cell(data, row, QStringLiteral("事件"));
+    case GridKind::LibrarySongs:
+    case GridKind::AllSongs:
+        return QFileInfo(Cell(data, row, QStringLiteral("音乐文件"))).fileName();
+    case GridKind::Replacements:
+        return Cell(data, row, QStringLiteral("替代名称"));
+    case GridKind::None:
+        break;
+    }
+    return {};
+}
+
+int GridZoneColumn(const GridData& data) {
+    return data.columns.indexOf(QStringLiteral("播放区域"));
 }
 
 bool Conn::GridRows(const GridQuery& query, GridData* data, QString* error) {

@@ -1,6 +1,7 @@
 #include "widgets/message_box.h"
 #include "widgets/ui_font.h"
 
+#include "core/phrase_lines.h"
 #include "core/play_log.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -63,17 +64,7 @@ void MessageBox::BuildControls() {
 
 void MessageBox::Wire() {
     connect(okButton_, &MyButton::Click, this, &MessageBox::Confirm);
-    connect(okButton_, &MyButton::KeyPress, this, [this](int key) {
-        if (key == 13) {
-            Confirm();
-        }
-    });
     connect(cancelButton_, &MyButton::Click, this, &QDialog::reject);
-    connect(cancelButton_, &MyButton::KeyPress, this, [this](int key) {
-        if (key == 13) {
-            reject();
-        }
-    });
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(countdown_, &QTimer::timeout, this, &MessageBox::CountdownStep);
 }
@@ -108,7 +99,11 @@ void MessageBox::Load() {
 }
 
 void MessageBox::SetText(const QString& text) {
-    text_->setText(text);
+    // Lines break between phrases: the label's own wrapping would cut 星期三 or 确定 in two.
+    const QFontMetrics fm = text_->fontMetrics();
+    text_->setText(PhraseLines(text, text_->contentsRect().width() - 1, [&](const QString& line) {
+                       return fm.horizontalAdvance(line);
+                   }).join(QLatin1Char('\n')));
     // The box grows downwards to show the whole text, never below its designed size.
     const int grow = std::max(0, text_->heightForWidth(text_->width()) - text_->height());
     if (grow == 0) {

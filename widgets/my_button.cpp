@@ -58,6 +58,7 @@ MyButton* MyButton::Create(QWidget* parent, const QString& objectName, const QRe
 void MyButton::SetBtCaption(const QString& caption) {
     caption_->setText(caption);
     caption_->adjustSize();
+    setAccessibleName(caption);
     DrawButton(style_);
 }
 
@@ -106,6 +107,7 @@ void MyButton::ReadProperties(const QVariantMap& bag) {
     // Enabled is next written.
     caption_->setText(bag.value(QStringLiteral("BtCaption"), QString()).toString());
     caption_->adjustSize();
+    setAccessibleName(caption_->text());
     setEnabled(bag.value(QStringLiteral("Enabled"), true).toBool());
     style_ = bag.value(QStringLiteral("Style"), 0).toInt();
     overColor_ = bag.value(QStringLiteral("OverColor"), 0).toInt();
@@ -226,17 +228,51 @@ void MyButton::mouseReleaseEvent(QMouseEvent* e) {
     }
 }
 
+bool MyButton::PressKey(const QKeyEvent* e) {
+    return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Space;
+}
+
 void MyButton::keyPressEvent(QKeyEvent* e) {
-    int code = 0;
-    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        code = 13;
-    } else if (!e->text().isEmpty()) {
-        code = e->text().at(0).unicode();
+    // Enter, Return and the space bar press a focused button, as they do a push button:
+    // the face goes down now and the click comes when the key is let go.
+    if (PressKey(e) && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!e->isAutoRepeat()) {
+            keyHeld_ = e->key();
+            face_ = 1;
+            overlayShown_ = false;
+            update();
+        }
+        e->accept();
+        return;
     }
-    if (code != 0) {
-        emit KeyPress(code);
+    if (!e->text().isEmpty()) {
+        emit KeyPress(e->text().at(0).unicode());
         e->accept();
         return;
     }
     QWidget::keyPressEvent(e);
+}
+
+void MyButton::keyReleaseEvent(QKeyEvent* e) {
+    if (e->key() != keyHeld_ || e->isAutoRepeat()) {
+        QWidget::keyReleaseEvent(e);
+        return;
+    }
+    keyHeld_ = 0;
+    face_ = 0;
+    overlayShown_ = true;
+    update();
+    e->accept();
+    emit Click();
+}
+
+void MyButton::focusOutEvent(QFocusEvent* e) {
+    // A key let go elsewhere presses nothing here.
+    if (keyHeld_ != 0) {
+        keyHeld_ = 0;
+        face_ = 0;
+        overlayShown_ = true;
+        update();
+    }
+    QWidget::focusOutEvent(e);
 }

@@ -61,7 +61,9 @@ public:
     QTimer* HoverTimer() { return &hoverTimer_; }
 
 signals:
+    // A left click, or Enter / Return / Space let go on the focused button.
     void Click();
+    // Any other key with a character (Escape is 27).
     void KeyPress(int keyAscii);
 
 protected:
@@ -71,8 +73,11 @@ protected:
     void mousePressEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
+    void keyReleaseEvent(QKeyEvent*) override;
+    void focusOutEvent(QFocusEvent*) override;
 
 private:
+    static bool PressKey(const QKeyEvent* e);
     void DrawButton(int style);
     void HoverOn();
     void HoverOff();
@@ -90,4 +95,5 @@ private:
     QColor borderColor_ = kBorderNormal;
     int borderWidth_ = 1;
     bool locked_ = false;
+    int keyHeld_ = 0; // the key that pressed the button and is still down
 };

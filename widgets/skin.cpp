@@ -9,6 +9,7 @@
 #include "widgets/round_form.h"
 
 #include <QGroupBox>
+#include <QScreen>
 #include <QWidget>
 
 Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLabel,
@@ -53,6 +54,23 @@ void Skin::Preamble(QWidget* window) {
 void Skin::StretchBackground(QWidget* window) {
     background->setGeometry(0, 0, window->width(), window->height());
     background->setPixmap(Art(QStringLiteral("background"), window->size()));
+}
+
+void CenterOn(QWidget* window, const QWidget* parent) {
+    if (!parent) {
+        return;
+    }
+    const QWidget* top = parent->window();
+    QRect r = window->frameGeometry();
+    r.moveCenter(top->frameGeometry().center());
+    if (const QScreen* screen = top->screen()) {
+        const QRect room = screen->availableGeometry();
+        r.moveLeft(
+            std::clamp(r.left(), room.left(), std::max(room.left(), room.right() - r.width())));
+        r.moveTop(
+            std::clamp(r.top(), room.top(), std::max(room.top(), room.bottom() - r.height())));
+    }
+    window->move(r.topLeft());
 }
 
 void FlatFrames(QWidget* root, const QColor& back) {

@@ -25,6 +25,9 @@ struct Skin {
     void StretchBackground(QWidget* window);
 };
 
+// Places window with its centre on the centre of parent's window, inside that screen.
+void CenterOn(QWidget* window, const QWidget* parent);
+
 // Draws every group box inside root as a plain line around a panel of exactly back. The
 // platform style shades a group box's inside a few steps darker than its colour, which
 // shows as patches beside labels and boxes painted in back.

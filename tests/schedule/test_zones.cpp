@@ -57,6 +57,15 @@ class TestZones : public QObject {
 private slots:
     void initTestCase() { EnsureGstInit(); }
 
+    void zoneCodesReadAsTheZonesNames() {
+        const QStringList names = {"东楼", "西楼", "", "北楼"};
+        QCOMPARE(ZoneNamesText("111111", names), QString("全部区域"));
+        QCOMPARE(ZoneNamesText("坏的", names), QString("全部区域"));
+        QCOMPARE(ZoneNamesText("000000", names), QString("无"));
+        // A zone without a name of its own keeps its default one.
+        QCOMPARE(ZoneNamesText("101001", names), QString("东楼、教学楼三、操场"));
+    }
+
     void zoneCodesComeToOutputsAndCommands() {
         QVector<ZoneRow> zones = ThreeZones("sinkA", "sinkB", "relay --bus 1");
         ZonePlan plan = PlanZones("101000", zones);

@@ -6,6 +6,7 @@
 #include "core/reason_text.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
+#include "schedule/zones.h"
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
@@ -41,45 +42,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& twips, const Q
     return l;
 }
 
-// A stored zone code the dialog can show: six "0"/"1" characters. Anything else (a row from
-// an older tool, Null) counts as all zones, which is what playback does with it.
-QString ValidZoneCode(const QString& code) {
-    if (code.size() != 6) {
-        return kAllZones;
-    }
-    for (QChar c : code) {
-        if (c != QLatin1Char('0') && c != QLatin1Char('1')) {
-            return kAllZones;
-        }
-    }
-    return code;
-}
-
 } // namespace
-
-const QStringList& ModifyEvent::Zones() {
-    static const QStringList zones = {QStringLiteral("教学楼一"), QStringLiteral("教学楼二"),
-                                      QStringLiteral("教学楼三"), QStringLiteral("寝室楼一"),
-                                      QStringLiteral("寝室楼二"), QStringLiteral("操场")};
-    return zones;
-}
-
-QString ModifyEvent::ZoneLabel(const QString& code, bool atLoad) {
-    if (code == kAllZones) {
-        return atLoad ? QStringLiteral("向所有区域广播@111111")
-                      : QStringLiteral("向所有区域广播◎111111");
-    }
-    QString text;
-    for (int i = 0; i < Zones().size() && i < code.size(); ++i) {
-        if (code[i] == QLatin1Char('1')) {
-            text += QLatin1Char(' ') + Zones()[i];
-        }
-    }
-    if (text.isEmpty()) {
-        text = QStringLiteral("无");
-    }
-    return text + QStringLiteral("◎") + code;
-}
 
 qint64 ModifyEvent::Edit(ProgramVars& vars, Conn& conn, Player& player, const QString& weekName,
                          qint64 id, QWidget* parent) {
@@ -88,6 +51,9 @@ qint64 ModifyEvent::Edit(ProgramVars& vars, Conn& conn, Player& player, const QS
         dialog.Notify(dialog.LoadError());
         return 0;
     }
+    // Centred by hand each time: left to the platform, the first opening of a settings
+    // session landed in the corner of the screen.
+    CenterOn(&dialog, parent);
     dialog.exec();
     return dialog.SavedId();
 }
@@ -142,6 +108,10 @@ void ModifyEvent::BuildControls() {
     Combo_EventName->setEditable(true);
     Combo_EventName->setInsertPolicy(QComboBox::NoInsert);
     Combo_EventName->setCompleter(nullptr); // typed text stays what was typed
+    // A prompt, not text: typing replaces it.
+    Combo_EventName->lineEdit()->setPlaceholderText(kNamePrompt);
+    connect(Combo_EventName->lineEdit(), &QLineEdit::textChanged, this,
+            [this] { nameTouched_ = true; });
     Combo_EventName->installEventFilter(this);
     Combo_EventName->lineEdit()->installEventFilter(this);
     connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
@@ -211,17 +181,12 @@ void ModifyEvent::BuildControls() {
     connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
     connect(okButton_, &MyButton::Click, this, &ModifyEvent::SaveEvent);
     connect(cancelButton_, &MyButton::Click, this, &ModifyEvent::CancelEdit);
-    // Enter or the space bar on a focused button presses it; Escape cancels, as elsewhere.
-    for (auto [button, handler] : {std::pair{MyBt_AddSound, &ModifyEvent::MyBt_AddSound_Click},
-                                   std::pair{MyBt_trylisten, &ModifyEvent::MyBt_trylisten_Click},
-                                   std::pair{zonesButton_, &ModifyEvent::ShowZoneList},
-                                   std::pair{okButton_, &ModifyEvent::SaveEvent},
-                                   std::pair{cancelButton_, &ModifyEvent::CancelEdit}}) {
-        connect(button, &MyButton::KeyPress, this, [this, handler](int key) {
-            if (key == 13 || key == 32) {
-                (this->*handler)();
-            } else if (key == 27) {
-                reject(); // the button keeps Escape from reaching the dialog
+    // Escape cancels from a focused button too, which would otherwise keep the key.
+    for (MyButton* button :
+         {MyBt_AddSound, MyBt_trylisten, zonesButton_, okButton_, cancelButton_}) {
+        connect(button, &MyButton::KeyPress, this, [this](int key) {
+            if (key == 27) {
+                reject();
             }
         });
     }
@@ -246,6 +211,7 @@ bool ModifyEvent::Load() {
 
     StartTimeBox = new Text_TimeBox(this);
     StartTimeBox->Attach(Text_Time);
+    LoadZoneNames();
     LoadZones(row ? row->zones : kAllZones);
 
     if (row) {
@@ -267,11 +233,12 @@ void ModifyEvent::LoadName(const EventRow* row) {
     Combo_EventName->blockSignals(true);
     Combo_EventName->clear();
     const bool library = row && row->musicFile == kBreakMusicFile;
-    Combo_EventName->addItem(row && !library ? row->event : kNamePrompt);
+    Combo_EventName->addItem(row && !library ? row->event : QString());
     Combo_EventName->setCurrentIndex(0);
     Combo_EventName->blockSignals(false);
     Combo_EventName_Click(0);
     Combo_EventName->addItems(vars_.ClassMusicArr);
+    nameTouched_ = false;
     // Only a library event selects its library: an ordinary event that happens to carry a
     // library's name stays an ordinary event with its own music.
     if (library) {
@@ -301,19 +268,32 @@ void ModifyEvent::LoadReplacements(const EventRow* row) {
     rainCheck_->setEnabled(any);
 }
 
+void ModifyEvent::LoadZoneNames() {
+    // The zones as the zones page named them; the defaults when they cannot be read.
+    QVector<ZoneRow> zones;
+    zoneNames_ = DefaultZoneNames();
+    if (conn_.Zones(&zones)) {
+        for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
+            if (!zones[i].name.trimmed().isEmpty()) {
+                zoneNames_[i] = zones[i].name;
+            }
+        }
+    }
+}
+
 void ModifyEvent::LoadZones(const QString& stored) {
-    const QString code = ValidZoneCode(stored);
+    const QString code = PlayedZoneCode(stored);
     zoneList_->blockSignals(true);
     zoneList_->clear();
-    for (int i = 0; i < Zones().size(); ++i) {
-        auto* item = new QListWidgetItem(Zones()[i], zoneList_);
+    for (int i = 0; i < kZoneCount; ++i) {
+        auto* item = new QListWidgetItem(zoneNames_[i], zoneList_);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         // The list starts as the label says, so opening and closing it changes nothing.
         item->setCheckState(code[i] == QLatin1Char('1') ? Qt::Checked : Qt::Unchecked);
     }
     zoneList_->blockSignals(false);
     zoneCode_ = code;
-    Lab_Partition->setText(ZoneLabel(code, true));
+    ShowZoneNames();
 }
 
 void ModifyEvent::ColourPanels() {
@@ -329,6 +309,12 @@ void ModifyEvent::ColourPanels() {
     FlatFrames(this, back);
 }
 
+void ModifyEvent::ShowZoneNames() {
+    const QString names = ZoneNamesText(zoneCode_, zoneNames_);
+    Lab_Partition->setText(names);
+    Lab_Partition->setToolTip(names); // long names may run past the label
+}
+
 void ModifyEvent::RebuildZoneLabel() {
     QString code;
     for (int i = 0; i < zoneList_->count(); ++i) {
@@ -336,7 +322,7 @@ void ModifyEvent::RebuildZoneLabel() {
             zoneList_->item(i)->checkState() == Qt::Checked ? QLatin1Char('1') : QLatin1Char('0');
     }
     zoneCode_ = code;
-    Lab_Partition->setText(ZoneLabel(code, false));
+    ShowZoneNames();
 }
 
 // --- the name box
@@ -355,7 +341,9 @@ void ModifyEvent::Combo_EventName_Click(int index) {
 }
 
 void ModifyEvent::Combo_EventName_LostFocus() {
-    if (closed_ || checkingName_ || !Combo_EventName->currentText().trimmed().isEmpty()) {
+    // A box still showing its prompt is left to be filled later: 确定 asks for it then.
+    if (closed_ || checkingName_ || !nameTouched_ ||
+        !Combo_EventName->currentText().trimmed().isEmpty()) {
         return;
     }
     checkingName_ = true;
@@ -519,7 +507,7 @@ void ModifyEvent::SaveEvent() {
     if (Measuring()) {
         return;
     }
-    // The prompt the box opens with is never a name.
+    // An empty box or one holding its prompt's words has no name.
     const QString name = Combo_EventName->currentText().trimmed();
     if (name.isEmpty() || name == kNamePrompt) {
         Notify(QStringLiteral("请输入或选择一个事件名称！"));

@@ -32,8 +32,6 @@ public:
     static inline const QString kZeroLength = QStringLiteral("00:00:00");
     static inline const QString kListen = QStringLiteral("试听");
     static inline const QString kStop = QStringLiteral("停止");
-    // The six play zones in code order.
-    static const QStringList& Zones();
 
     // Opens the editor modally: id 0 adds an event to weekName, any other id changes that
     // row. Returns the id of the saved row, or 0 when nothing was saved.
@@ -61,8 +59,6 @@ public:
     bool Measuring() const { return !measuredFile_.isEmpty(); }
     // The zone code the zone label shows, and that a save writes.
     const QString& ZoneCode() const { return zoneCode_; }
-    // The label text for a zone code (the load text for all zones when atLoad).
-    static QString ZoneLabel(const QString& code, bool atLoad);
 
     // Handlers: the name box's, the file and try-listen buttons' (named after their
     // controls); the zone button opens the zone list, whose focus leaving takes its ticks;
@@ -86,9 +82,11 @@ private:
     void BuildControls();
     void LoadName(const EventRow* row);
     void LoadReplacements(const EventRow* row);
+    void LoadZoneNames();
     void LoadZones(const QString& code);
     void ShowPath(const QString& file);
     void ColourPanels();
+    void ShowZoneNames();
     void RebuildZoneLabel();
     void ChooseMusicStep();
     void MeasureDone();
@@ -105,9 +103,11 @@ private:
     QString loadError_;
     qint64 savedId_ = 0;
     QString zoneCode_ = QStringLiteral("111111");
+    QStringList zoneNames_; // in code order
     bool listening_ = false;
     bool closed_ = false;
     bool checkingName_ = false;
+    bool nameTouched_ = false; // the name box changed since the load
     bool nameCheckQueued_ = false;
     QString measuredFile_;
     QFutureWatcher<double> watcher_;

@@ -26,6 +26,19 @@ QString RowText(const EventRow& r) {
     return QStringLiteral("%1   %2   （%3）").arg(r.startTime, r.event, what);
 }
 
+// Rows a line of the list's font high with room around it, and the list a whole number of
+// rows high, so the last row shown is never cut by the list's edge.
+void FitRows(QListWidget* list) {
+    const int row = list->fontMetrics().lineSpacing() + 6;
+    const int width = list->contentsRect().width();
+    for (int i = 0; i < list->count(); ++i) {
+        list->item(i)->setSizeHint(QSize(width, row));
+    }
+    const int frame = list->height() - list->contentsRect().height();
+    const int rows = std::max(1, (list->height() - frame) / row);
+    list->resize(list->width(), rows * row + frame);
+}
+
 } // namespace
 
 PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
@@ -47,9 +60,10 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
     List_TodayEvents = new QListWidget(this);
     List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
     List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 1800)));
-    // A long name wraps inside the list rather than running past its edge.
-    List_TodayEvents->setWordWrap(true);
-    List_TodayEvents->setResizeMode(QListView::Adjust);
+    // One line a row: a long name ends in "…" and its tip shows it whole.
+    List_TodayEvents->setTextElideMode(Qt::ElideMiddle);
+    List_TodayEvents->setUniformItemSizes(true);
+    List_TodayEvents->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     List_TodayEvents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Where it plays: the event's own zones, which the user may change for this play.
     auto* zonesFrame = new QGroupBox(QStringLiteral("播放区域"), this); // caption
@@ -68,7 +82,7 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
     for (const EventRow& r : events) {
         auto* item = new QListWidgetItem(RowText(r), List_TodayEvents);
         item->setData(Qt::UserRole, r.id);
-        item->setToolTip(r.musicFile);
+        item->setToolTip(RowText(r) + QLatin1Char('\n') + r.musicFile);
     }
     if (events.isEmpty()) {
         auto* item = new QListWidgetItem(QStringLiteral("今天没有可播放的事件"), List_TodayEvents);
@@ -76,6 +90,7 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
     } else {
         List_TodayEvents->setCurrentRow(0);
     }
+    FitRows(List_TodayEvents);
 
     MyButton_Play =
         MyButton::Create(this, QStringLiteral("MyButton_Play"),

@@ -1,6 +1,7 @@
 #include "windows/settings/replace_page.h"
 
 #include "audio/length_meter.h"
+#include "core/delete_question.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "store/config_loader.h"
@@ -155,8 +156,12 @@ void ReplacePage::MyBt_DelReplaceMusic_Click() {
     if (ids.isEmpty() || replaceGrid_->CurrentId() == 0) {
         return;
     }
-    if (!Ask(QStringLiteral("删除提示"), QStringLiteral("真的要删除这些记录吗?"),
-             MsgMode::Confirm)) {
+    QStringList names;
+    for (qint64 id : ids) {
+        const GridModel& m = *replaceGrid_->Model();
+        names << GridRowName(ctx_.state.Sql(GridIndex::Replace), m.Data(), m.RowOf(id));
+    }
+    if (!Ask(QStringLiteral("删除提示"), DeleteQuestion(names), MsgMode::Confirm)) {
         return;
     }
     QString error;

@@ -1,5 +1,6 @@
 #include "windows/settings/settings_grid.h"
 
+#include "core/delete_question.h"
 #include "schedule/break_music.h"
 #include "widgets/art.h"
 
@@ -56,12 +57,14 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::ToolTipRole: {
         // The whole text of a cell too narrow for it, then what is wrong with its row.
-        const QString cell =
-            index.column() < row.size() ? row[index.column()].toString() : QString();
+        const QString cell = data(index, Qt::DisplayRole).toString();
         const QString tip = RowTip ? RowTip(*this, index.row()) : QString();
         return tip.isEmpty() || cell.isEmpty() ? cell + tip : cell + QLatin1Char('\n') + tip;
     }
     case Qt::DisplayRole:
+        if (CellText) {
+            return CellText(*this, index.row(), index.column());
+        }
         return index.column() < row.size() ? row[index.column()] : QVariant();
     case Qt::BackgroundRole:
         if (RowColour) {
@@ -80,8 +83,8 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     if (role != Qt::DisplayRole) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    // The row headers are a blank fixed column; an empty grid shows no titles.
-    if (orientation == Qt::Vertical || IsEmpty() || section >= data_.columns.size()) {
+    // The row headers are a blank fixed column; an empty grid keeps its titles.
+    if (orientation == Qt::Vertical || section >= data_.columns.size()) {
         return QString();
     }
     return data_.columns[section];
@@ -229,8 +232,11 @@ bool DeleteGridRows(FlexGrid* grid, Conn& conn, const GridQuery& query, QVector<
     if (ids.isEmpty() || grid->CurrentId() == 0) {
         return false;
     }
-    if (!grid->Ask(QStringLiteral("删除提示"), QStringLiteral("真的要删除这些记录吗?"),
-                   MsgMode::Confirm)) {
+    QStringList names;
+    for (qint64 id : ids) {
+        names << GridRowName(query, grid->Model()->Data(), grid->Model()->RowOf(id));
+    }
+    if (!grid->Ask(QStringLiteral("删除提示"), DeleteQuestion(names), MsgMode::Confirm)) {
         return false;
     }
     QString error;

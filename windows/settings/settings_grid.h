@@ -8,14 +8,14 @@
 #include <QTableView>
 #include <functional>
 
-// A read-only table of one grid query's result. With no rows it holds one empty row and
-// shows no titles, as an empty grid does.
+// A read-only table of one grid query's result. With no rows it holds one empty row under
+// its titles.
 class GridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Shows data; with no rows, one empty row under blank titles.
+    // Shows data; with no rows, one empty row.
     void Show(GridData data);
     bool IsEmpty() const { return data_.rows.isEmpty(); }
     const GridData& Data() const { return data_; }
@@ -30,6 +30,8 @@ public:
 
     // The background of a row; an invalid colour keeps the grid's own.
     std::function<QColor(const GridModel&, int row)> RowColour;
+    // The text a cell shows; empty: the stored text.
+    std::function<QString(const GridModel&, int row, int column)> CellText;
     // The tip of every cell of a row; empty: each cell's tip is its whole text.
     std::function<QString(const GridModel&, int row)> RowTip;
 
@@ -96,7 +98,8 @@ private:
 // reason through the grid's Ask (a notice); returns false then.
 bool ReFleshGrid(FlexGrid* grid, Conn& conn, const GridQuery& query);
 
-// Asks "删除提示" / "真的要删除这些记录吗?" and, when confirmed, deletes the selected block of
+// Asks "删除提示" / DeleteQuestion (naming the row, or counting the rows) and, when confirmed,
+// deletes the selected block of
 // rows from the table query shows in one transaction and reloads grid with query. An empty grid
 // asks nothing. A failure deletes nothing, tells the reason and leaves the grid as it was. Returns
 // true when rows were deleted; their ids go to *deleted when given.

@@ -2,8 +2,10 @@
 
 #include "audio/player.h"
 #include "core/program_vars.h"
+#include "core/reason_text.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
+#include "schedule/zones.h"
 #include "store/conn.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
@@ -21,7 +23,7 @@ const QString kCopyChoosing = QStringLiteral("确定");
 const QColor kProblemColour(255, 150, 150);
 
 // Widths in twips of the events' columns in table order (0 hides, -1 the grid's default).
-const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, -1};
+const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, 2700};
 
 } // namespace
 
@@ -48,6 +50,11 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     };
     weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
         return row < rowProblems_.size() ? rowProblems_[row] : QString();
+    };
+    // The zones are read by their names; the stored code stays as it is.
+    weekGrid_->Model()->CellText = [this](const GridModel& m, int row, int column) {
+        const QString text = m.Data().rows[row].value(column).toString();
+        return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
     };
     connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
     connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
@@ -116,6 +123,13 @@ void WeekPage::ShowWeek(const QString& weekName) {
 
 void WeekPage::CheckRows() {
     const GridModel& m = *weekGrid_->Model();
+    QVector<ZoneRow> zones;
+    zoneNames_.clear();
+    if (ctx_.conn.Zones(&zones)) {
+        for (const ZoneRow& z : zones) {
+            zoneNames_ << z.name;
+        }
+    }
     QHash<QString, bool> libraryHasSongs; // read afresh: the music page changes them
     rowProblems_.clear();
     for (int row = 0; !m.IsEmpty() && row < m.Data().rows.size(); ++row) {
@@ -144,7 +158,9 @@ QString WeekPage::RowProblem(const QString& start, const QString& event, const Q
     if (checked == fileChecks_.end()) {
         checked = fileChecks_.insert(file, ctx_.player.WhyUnplayable(file));
     }
-    return checked->isEmpty() ? QString() : QStringLiteral("无法播放：%1 %2").arg(file, *checked);
+    return checked->isEmpty()
+               ? QString()
+               : QStringLiteral("无法播放：%1（%2）").arg(file, ReasonForPeople(*checked));
 }
 
 void WeekPage::MyBt_AddEvent_Click() {

@@ -58,6 +58,7 @@ private:
     MyButton* MyBt_CopyDay = nullptr;
     QListWidget* List_SelCopyDay = nullptr;
     QVector<QString> rowProblems_; // by grid row
+    QStringList zoneNames_;        // as the zones page names them, read at each load
     // Why each file cannot be played ("" when it can), checked once: a long grid is read
     // at every weekday change, and a check reads the file. Forgotten when the page is shown.
     QHash<QString, QString> fileChecks_;

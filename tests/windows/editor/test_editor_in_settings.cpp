@@ -94,6 +94,14 @@ private slots:
         QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
         QVERIFY(opened);
         QCOMPARE(r.Grid()->model()->rowCount(), 3);
+        r.form->move(40, 30); // opened again from a moved window: centred on it again
+        QPoint centre;
+        WhenEditorOpens([&](ModifyEvent* editor) {
+            centre = editor->frameGeometry().center();
+            editor->reject();
+        });
+        QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
+        QVERIFY((centre - r.form->frameGeometry().center()).manhattanLength() <= 2);
         QCOMPARE(r.Grid()->CurrentRow(), 1); // between 07:00 and 12:00
         QCOMPARE(r.Cell(1, "事件"), QString("课间操"));
         QCOMPARE(r.Cell(1, "星期名"), QString("星期三"));

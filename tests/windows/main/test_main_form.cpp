@@ -312,6 +312,18 @@ private slots:
         QTRY_VERIFY(!r.form->findChild<QDialog*>("RecordForm"));
     }
 
+    void focusedButtonsArePressedByEnterAndSpace() {
+        Rig r;
+        r.ShowAndActivate();
+        QString opened;
+        OnNextModal([&](QWidget* w) { opened = w->objectName(); });
+        QTest::keyClick(r.form->findChild<QWidget*>("MyButton1"), Qt::Key_Return);
+        QCOMPARE(opened, QString("SettingForm"));
+        QTest::keyClick(r.form->findChild<QWidget*>("MyBt_Records"), Qt::Key_Space);
+        QTRY_VERIFY(r.form->findChild<QDialog*>("RecordForm"));
+        r.form->Exit();
+    }
+
     void settingsTitleNamesTheBellThatWillNotRingWithinTwoMinutes() {
         Rig r;
         r.AddToday("08:01:30", "上课");
@@ -389,8 +401,9 @@ private slots:
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
+            // The line breaks after the sentence, not inside 确定.
             QCOMPARE(box->findChild<QLabel*>("Label1")->text(),
-                     QString("退出后将不再按时播放铃声。确定退出吗？"));
+                     QString("退出后将不再按时播放铃声。\n确定退出吗？"));
             QVERIFY(KeepsScheduleRunning(box));
             auto* cancel = box->findChild<MyButton*>("MyButton2");
             QTRY_VERIFY(cancel->hasFocus());

@@ -56,10 +56,11 @@ private slots:
         MsgBlock notice{"特殊日期", "没有导入任何日期。/home/jiaowu/Downloads/holidays_2027.ics "
                                     "有错误：第 12 行：不是全天事件：开始须是日期，如 "
                                     "DTSTART;VALUE=DATE:20261001"};
-        QStringList bad = Walk(&main) + Walk(new PlayNowDialog(events, &main)) + Walk(editor) +
-                          Walk(new RecordForm(*store.conn, QDate::currentDate(), &main)) +
-                          Walk(new MessageBox(question, nullptr, &main)) +
-                          Walk(new MessageBox(notice, nullptr, &main));
+        QStringList bad =
+            Walk(&main) + Walk(new PlayNowDialog(events + events + events + events, &main)) +
+            Walk(editor) + Walk(new RecordForm(*store.conn, QDate::currentDate(), &main)) +
+            Walk(new MessageBox(question, nullptr, &main)) +
+            Walk(new MessageBox(notice, nullptr, &main));
         SettingsState state;
         SettingForm settings(vars, *store.conn, player, state, &main);
         settings.SetDueSoon([] {

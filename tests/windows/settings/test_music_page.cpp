@@ -265,7 +265,7 @@ private slots:
         r.Click(r.Button("Mybt_AddMusic"));
         r.page->Grid()->SelectId(r.store.LibrarySongs("曲库_A")[0].id);
         r.Click(r.Button("Mybt_DelMusic"));
-        QCOMPARE(r.ask.asked.value(0).text, QString("真的要删除这些记录吗?"));
+        QCOMPARE(r.ask.asked.value(0).text, QString("真的要删除“1.wav”吗？"));
         QCOMPARE(r.Songs().size(), 2);
         r.page->Grid()->SelectId(r.store.LibrarySongs("曲库_A")[0].id);
         r.PressDelete(r.page->Grid());

@@ -161,7 +161,7 @@ private slots:
         r.Event("星期五", "小雨");
         r.page->Grid()->SelectId(r.store.ReplaceRows()[0].id);
         r.Click(r.Button("MyBt_DelReplaceMusic"));
-        QCOMPARE(r.ask.asked.value(0).text, QString("真的要删除这些记录吗?"));
+        QCOMPARE(r.ask.asked.value(0).text, QString("真的要删除“雷雨”吗？"));
         QCOMPARE(r.Replaces(), (QStringList{"", "", "小雨"}));
         QCOMPARE(r.Names(), QStringList{"小雨"});
         QCOMPARE(r.vars.ReplaceMusicArr.size(), 1);

@@ -170,11 +170,14 @@ private slots:
 
     void eventsAreInStartTimeOrderWithIdAndWeekdayHidden() {
         Rig r;
-        r.Add("星期三", "second", "10:00:00");
+        r.store.AddEvent({0, "星期三", "second", "10:00:00", "/m/b.wav", "", "√", "", "100001"});
         r.Add("星期三", "first", "08:00:00");
         r.Open();
         FlexGrid* g = r.Grid();
         QCOMPARE(g->Model()->rowCount(), 2);
+        QCOMPARE(g->model()->index(0, 8).data().toString(), QString("全部区域")); // by name
+        QCOMPARE(g->model()->index(1, 8).data().toString(), QString("教学楼一、操场"));
+        QCOMPARE(g->Model()->Cell(1, "播放区域"), QString("100001"));
         QCOMPARE(g->Model()->Cell(0, "事件"), QString("first"));
         QCOMPARE(g->Model()->Cell(1, "事件"), QString("second"));
         QVERIFY(g->isColumnHidden(0));
@@ -189,7 +192,7 @@ private slots:
         QCOMPARE(g->selectionBehavior(), QAbstractItemView::SelectRows);
     }
 
-    void anEmptyWeekdayShowsOneEmptyRowAndAsksNothing() {
+    void anEmptyWeekdayShowsItsTitlesOverOneEmptyRowAndAsksNothing() {
         Rig r;
         r.Add("星期一", "monday", "08:00:00");
         r.Open(); // Wednesday has nothing
@@ -197,8 +200,8 @@ private slots:
         QCOMPARE(g->model()->rowCount(), 1);
         QVERIFY(g->IsEmpty());
         QCOMPARE(g->CurrentId(), qint64(0));
+        QCOMPARE(r.Title(2), QString("事件"));
         for (int c = 0; c < g->model()->columnCount(); ++c) {
-            QCOMPARE(r.Title(c), QString());
             QCOMPARE(g->model()->index(0, c).data().toString(), QString());
         }
         QVERIFY(!r.Button("MyBt_CopyDay")->Enabled());
@@ -236,7 +239,7 @@ private slots:
             return r.Grid()->model()->index(row, 4).data(Qt::ToolTipRole).toString();
         };
         QCOMPARE(tip(0), bell); // a cell's own text
-        QVERIFY(tip(4).contains("/m/gone.wav does not exist"));
+        QCOMPARE(tip(4), QString("/m/gone.wav\n无法播放：/m/gone.wav（文件不存在）"));
         QVERIFY(tip(5).contains("曲库_空") && tip(5).contains("没有歌曲"));
         QVERIFY(tip(6).contains("14:0:00") && tip(6).contains("hh:mm:ss"));
         // Each file was checked once; another weekday and back checks nothing again.
@@ -266,7 +269,7 @@ private slots:
         QTest::keyRelease(r.Grid(), Qt::Key_Delete);
         QCOMPARE(r.questions.size(), 1);
         QCOMPARE(r.questions[0].title, QString("删除提示"));
-        QCOMPARE(r.questions[0].text, QString("真的要删除这些记录吗?"));
+        QCOMPARE(r.questions[0].text, QString("真的要删除这些记录（共 4 条）吗？"));
         QCOMPARE(r.questions[0].mode, MsgMode::Confirm);
         QCOMPARE(r.Ids("星期三"), QVector<qint64>({ids[0], ids[5], ids[6]}));
         QCOMPARE(reloads.size(), 1);
@@ -299,6 +302,9 @@ private slots:
         QCOMPARE(r.Ids("星期三").size(), 3);
         QCOMPARE(reloads.size(), 0);
         QCOMPARE(r.Grid()->SelectedIds().size(), 3);
+        r.ClickRow(1);
+        QTest::mouseClick(r.Button("MyBt_DelEvent"), Qt::LeftButton);
+        QCOMPARE(r.questions.value(1).text, QString("真的要删除“e1”吗？"));
     }
 
     void aFailingDeleteDeletesNothingAndSaysWhy() {
