@@ -153,9 +153,11 @@ void ModifyEvent::BuildControls() {
     rainCombo_->setObjectName(QStringLiteral("Combo1"));
     rainCombo_->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
 
-    zonesFrame_ = new QGroupBox(QStringLiteral("播放区域"), detailsFrame_); // caption
+    // Over the details frame, not in it: a break-music library greys the frame out, and its
+    // music plays on zones too.
+    zonesFrame_ = new QGroupBox(QStringLiteral("播放区域"), this); // caption
     zonesFrame_->setObjectName(QStringLiteral("Frame2"));
-    zonesFrame_->setGeometry(Px(QRect(180, 1740, 5640, 1140)));
+    zonesFrame_->setGeometry(Px(QRect(480 + 180, 1650 + 1740, 5640, 1140)));
     Lab_Partition = MakeLabel(zonesFrame_, "Lab_Partition", QRect(150, 480, 4920, 315), QString());
     Lab_Partition->setMouseTracking(true);
     Lab_Partition->installEventFilter(this);
@@ -334,7 +336,7 @@ void ModifyEvent::Combo_EventName_Click(int index) {
         MyBt_trylisten_Click();
     }
     detailsFrame_->setEnabled(index <= 0);
-    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten, zonesButton_}) {
+    for (MyButton* b : {MyBt_AddSound, MyBt_trylisten}) {
         b->ChangeEnabledColor(); // the caption greys with the frame
     }
     Combo_EventName->lineEdit()->setReadOnly(index > 0);

@@ -192,9 +192,9 @@ private slots:
             QVERIFY2(r.dialog->findChild<QWidget*>(name), name);
         }
         QVERIFY(!r.Find("List1")->isVisible());
-        // The details frame holds its controls: disabling it disables them all.
-        for (const char* name : {"Frame2", "Check2", "Combo1", "MyBt_AddSound", "MyBt_trylisten",
-                                 "Lab_path", "Lab_length", "Lab_Partition", "MyButton3"}) {
+        // The details frame holds a song's controls: disabling it disables them all.
+        for (const char* name :
+             {"Check2", "Combo1", "MyBt_AddSound", "MyBt_trylisten", "Lab_path", "Lab_length"}) {
             QVERIFY2(r.Find("Frame1")->isAncestorOf(r.Find(name)), name);
         }
         QVERIFY(!r.dialog->mask().isEmpty()); // the rounded region
@@ -323,6 +323,9 @@ private slots:
         r.Open(0);
         r.Name()->setCurrentIndex(1);
         QVERIFY(!r.Find("Frame1")->isEnabled());
+        QVERIFY(r.Find("MyButton3")->isEnabled()); // break music plays on zones too
+        r.Click("MyButton3");
+        SetZones(r.Find<QListWidget>("List1"), "000011");
         r.Find<QLineEdit>("Text_Time")->setText("12:00:00");
         r.Click("MyButton1");
         QCOMPARE(r.chooserCalls, 0);
@@ -332,6 +335,7 @@ private slots:
         QCOMPARE(row.musicFile, QString("课间音乐曲库"));
         QCOMPARE(row.musicLength, QString("00:00:00"));
         QCOMPARE(row.startTime, QString("12:00:00"));
+        QCOMPARE(row.zones, QString("000011"));
     }
 
     void aLibraryChoiceNeverLeaksIntoAFailedSave() {
