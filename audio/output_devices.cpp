@@ -3,11 +3,14 @@
 #include "audio/gst_init.h"
 
 #include <QFile>
+
 #include <QFileInfo>
 #include <QSet>
 #include <QtMath>
 
 #include <gst/gst.h>
+
+#include <cstring>
 
 namespace {
 
@@ -149,4 +152,34 @@ bool WriteTestTone(const QString& path) {
     }
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(b) == b.size();
+}
+
+QString WhyNotAnOutput(const QString& description) {
+    if (description.trimmed().isEmpty()) {
+        return QStringLiteral("没有填写");
+    }
+    EnsureGstInit();
+    GError* err = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &err);
+    if (!bin) {
+        const QString why = QString::fromUtf8(err ? err->message : "");
+        g_clear_error(&err);
+        return QStringLiteral("不是 GStreamer 的输出写法（%1）").arg(why);
+    }
+    g_clear_error(&err); // a warning about a property is not a refusal
+    gst_object_ref_sink(bin);
+    bool sink = false;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(bin));
+    GValue item = G_VALUE_INIT;
+    while (!sink && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GstElementFactory* f = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        const gchar* klass =
+            f ? gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS) : nullptr;
+        sink = klass && strstr(klass, "Sink");
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    gst_object_unref(bin);
+    return sink ? QString() : QStringLiteral("其中没有声音输出（sink）");
 }

@@ -14,3 +14,7 @@ struct OutputDevice {
 QVector<OutputDevice> ListOutputDevices();
 // A short tone as a WAV file at path, for trying an output out.
 bool WriteTestTone(const QString& path);
+// Why description (gst-launch syntax, as an expert types it) cannot be a zone's output, in
+// words for the window; empty when it makes elements with a sink among them. Only makes the
+// elements: no device is opened.
+QString WhyNotAnOutput(const QString& description);

@@ -282,6 +282,14 @@ bool ZonesPage::Store() {
     if (zones == loaded_) {
         return true;
     }
+    // What is typed as an output must be one: a path or a word would play nowhere.
+    for (const ZoneRow& z : zones) {
+        if (const QString why = z.sink.isEmpty() ? QString() : WhyNotAnOutput(z.sink);
+            !why.isEmpty()) {
+            Notify(QStringLiteral("播放区域未保存：%1 的输出“%2”%3。").arg(z.name, z.sink, why));
+            return false;
+        }
+    }
     QString error;
     if (!ctx_.conn.SetZones(zones, &error)) {
         Notify(QStringLiteral("播放区域未保存：%1").arg(error));

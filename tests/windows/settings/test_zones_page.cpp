@@ -67,6 +67,16 @@ private slots:
                  AudioRoute({{"寝室楼二", "pulsesink device=zone5", 0, {}}}));
         QCOMPARE(told, QStringList());
         QCOMPARE(player.Route(), AudioRoute()); // tried out, then back to the default
+
+        // A command typed where the output goes is refused, and nothing of the page stored.
+        output(6)->setEditText("/usr/local/bin/pa-zones");
+        name(6)->setText("操场区");
+        QVERIFY(!page.Store());
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].startsWith("播放区域未保存：操场区 的输出“/usr/local/bin/pa-zones”"),
+                 qPrintable(told[0]));
+        QVERIFY(store.conn->Zones(&zones));
+        QCOMPARE(zones[5].name, QString("操场"));
     }
 };
 
