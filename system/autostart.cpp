@@ -96,6 +96,11 @@ bool XdgAutostart::IsPresent() const {
     return QFileInfo::exists(EntryPath());
 }
 
+QString XdgAutostart::UninstalledProgram() const {
+    return QStandardPaths::findExecutable(QStringLiteral("belvoran")) == program_ ? QString()
+                                                                                  : program_;
+}
+
 QString AutostartProgram(const QString& running) {
     const QString installed = QStandardPaths::findExecutable(QStringLiteral("belvoran"));
     return installed.isEmpty() ? running : installed;

@@ -13,6 +13,9 @@ public:
     // Removes the entry; no entry is success. False with *error naming the file and the reason.
     virtual bool Remove(QString* error) = 0;
     virtual bool IsPresent() const = 0;
+    // The program the entry starts when it is not an installed one (a copy in a build
+    // folder, which may move or go); empty when it is installed.
+    virtual QString UninstalledProgram() const { return {}; }
 };
 
 // An XDG autostart entry: $XDG_CONFIG_HOME/autostart/Belvoran.desktop (default
@@ -25,6 +28,7 @@ public:
     bool Add(QString* error) override;
     bool Remove(QString* error) override;
     bool IsPresent() const override;
+    QString UninstalledProgram() const override;
 
     // The autostart folder of the session: $XDG_CONFIG_HOME/autostart when that variable
     // holds an absolute path, else ~/.config/autostart.

@@ -22,11 +22,13 @@ public:
         return true;
     }
     bool IsPresent() const override { return present; }
+    QString UninstalledProgram() const override { return uninstalled; }
 
     bool present = false;
     int adds = 0;
     int removes = 0;
-    QString failReason; // non-empty: Add and Remove fail with it
+    QString failReason;  // non-empty: Add and Remove fail with it
+    QString uninstalled; // the program it starts, when that is not installed
 
 private:
     bool Fail(QString* error) {

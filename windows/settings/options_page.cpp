@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTime>
 
 namespace {
 
@@ -46,6 +47,9 @@ OptionsPage::OptionsPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     autostart_ = sessionAutostart_.get();
     Notify = [this](const QString& text) {
         ShowMessage(this, QStringLiteral("Belvoran"), text, MsgMode::Notice);
+    };
+    Ask = [this](const QString& text) {
+        return ShowMessage(this, QStringLiteral("基本设置"), text, MsgMode::Confirm); // caption
     };
 }
 
@@ -97,6 +101,8 @@ void OptionsPage::Build() {
     MyBt_Apply = MyButton::Create(this, QStringLiteral("MyBt_Apply"), {6360, 4200, 1400, 450},
                                   QStringLiteral("应用"));
     connect(MyBt_Apply, &MyButton::Click, this, &OptionsPage::MyBt_Apply_Click);
+    Lab_Applied = Place<QLabel>(this, QStringLiteral("Lab_Applied"), {3600, 4275, 2600, 300});
+    Lab_Applied->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FlatFrames(this, pal.color(QPalette::Window));
 }
 
@@ -138,6 +144,8 @@ void OptionsPage::MyBt_Apply_Click() {
     if (!SaveOptions(&options)) {
         return;
     }
+    Lab_Applied->setText(
+        QStringLiteral("已应用 %1").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
     if (UpdateAutostart()) {
         return;
     }
@@ -154,7 +162,7 @@ void OptionsPage::MyBt_Apply_Click() {
     }
 }
 
-bool OptionsPage::SaveOptions(ConfigRow* stored) {
+ConfigRow OptionsPage::Shown() const {
     ConfigRow options;
     for (int i = 0; i < 3; ++i) {
         if (Option_PlaySequence[i]->isChecked()) {
@@ -164,6 +172,40 @@ bool OptionsPage::SaveOptions(ConfigRow* stored) {
     options.rememberRain = Check_Replace->isChecked();
     options.startWithSystem = Check_StartEndSet->isChecked();
     options.minToTray = Check_TuoPang->isChecked();
+    options.shutDownTime =
+        Check_ShutDown->isChecked() ? Text_ShutDownTime->text() : QString(kNoShutdownTime);
+    return options;
+}
+
+bool OptionsPage::Pending() const {
+    ConfigRow stored;
+    if (!ctx_.conn.ReadConfig(&stored)) {
+        return false; // nothing to compare with: nothing to ask about
+    }
+    const ConfigRow shown = Shown();
+    return shown.playOrder != stored.playOrder || shown.rememberRain != stored.rememberRain ||
+           shown.startWithSystem != stored.startWithSystem || shown.minToTray != stored.minToTray ||
+           shown.shutDownTime != stored.shutDownTime;
+}
+
+bool OptionsPage::SettleBeforeClosing() {
+    if (!Pending()) {
+        return true;
+    }
+    if (!Ask(QStringLiteral("基本设置已修改，但还没有应用。要应用这些修改吗？"))) {
+        Load(); // dropped: shown as stored, should the window stay
+        return true;
+    }
+    ConfigRow options;
+    if (!SaveOptions(&options)) {
+        return false;
+    }
+    UpdateAutostart();
+    return true;
+}
+
+bool OptionsPage::SaveOptions(ConfigRow* stored) {
+    ConfigRow options = Shown();
     if (!Check_ShutDown->isChecked()) {
         Text_ShutDownTime->setText(kNoShutdownTime);
     }
@@ -189,6 +231,12 @@ bool OptionsPage::UpdateAutostart() {
     QString error;
     const bool wanted = Check_StartEndSet->isChecked();
     if (wanted ? autostart_->Add(&error) : autostart_->Remove(&error)) {
+        if (const QString program = autostart_->UninstalledProgram();
+            wanted && !program.isEmpty()) {
+            Notify(QStringLiteral("已设为开机后自动运行，但启动的是没有安装的程序 %1："
+                                  "这个文件夹移动或删除后就不会再自动运行。安装后请重新应用一次。")
+                       .arg(program));
+        }
         return true;
     }
     Notify(QStringLiteral("其他设置已保存，但“开机后自动运行”没能%1：%2")

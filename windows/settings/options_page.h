@@ -39,11 +39,20 @@ public:
     // Where the start-with-the-desktop entry is made: the session's autostart folder unless
     // a test sets another. The page does not take ownership.
     void SetAutostart(Autostart* autostart);
+    // Whether what the page shows differs from what is stored: changed, not yet applied.
+    bool Pending() const;
+    // Before the window closes: changes not applied are applied or dropped as the user
+    // answers; false when applying them failed (the window stays, the notice says why).
+    bool SettleBeforeClosing();
     // Shows a notice; the program's message box unless a test replaces it.
     std::function<void(const QString& text)> Notify;
+    // Asks a yes/no question; the program's message box unless a test replaces it.
+    std::function<bool(const QString& text)> Ask;
 
 private:
     void Build();
+    // The options as shown.
+    ConfigRow Shown() const;
     // Stores the options shown; false, with a notice, when they cannot be.
     bool SaveOptions(ConfigRow* stored);
     // Makes or removes the entry as the box says; false, with a notice, when that fails.
@@ -64,4 +73,5 @@ private:
     QCheckBox* Check_ShutDown = nullptr;
     QLineEdit* Text_ShutDownTime = nullptr;
     MyButton* MyBt_Apply = nullptr;
+    QLabel* Lab_Applied = nullptr; // "已应用 hh:mm:ss" after an apply
 };

@@ -104,6 +104,14 @@ HostedPage SettingForm::MakePage(int index) {
     }
 }
 
+void SettingForm::done(int result) {
+    if (auto* options = qobject_cast<OptionsPage*>(pages_[kOptionsPage].frame);
+        options && !options->SettleBeforeClosing()) {
+        return;
+    }
+    QDialog::done(result);
+}
+
 namespace {
 
 // A page of the central site's copy: it can be looked through (another day, another library,

@@ -52,6 +52,10 @@ public:
     int CurGroup() const { return curGroup_; }
     QFrame* Frame(int index) const { return pages_[index].frame; }
 
+    // Closing, by any way: options changed and not applied are applied or dropped first, as
+    // the user answers; a failed apply keeps the window open.
+    void done(int result) override;
+
     // The accordion's geometry for the open heading, in twips.
     MenuLayoutInput MenuGeometry() const;
 

@@ -202,6 +202,41 @@ private slots:
         QVERIFY(rig.vars.MinToTray);
         QVERIFY(autostart.present);
         QVERIFY(rig.notices.isEmpty());
+        // A copy that is not installed (run from its build folder) is started: said.
+        autostart.uninstalled = "/home/it/belvoran/build/app/belvoran";
+        rig.Apply();
+        QCOMPARE(rig.notices.size(), 1);
+        QVERIFY(rig.notices[0].contains("没有安装的程序 /home/it/belvoran/build/app/belvoran"));
+    }
+
+    // Options changed and not applied are asked about when the window closes, and 应用 says
+    // that it worked.
+    void changesNotAppliedAreAskedAboutAndApplyShowsIt() {
+        Rig rig;
+        FakeAutostart autostart;
+        rig.page.SetAutostart(&autostart);
+        rig.page.Load();
+        QStringList asked;
+        bool answer = false;
+        rig.page.Ask = [&](const QString& text) {
+            asked << text;
+            return answer;
+        };
+        QVERIFY(rig.page.SettleBeforeClosing());
+        QVERIFY(asked.isEmpty()); // nothing changed
+        rig.Click(rig.Order(1));
+        QVERIFY(rig.page.SettleBeforeClosing()); // dropped
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(rig.Stored().playOrder, PlayOrder::Sequential);
+        rig.Click(rig.Order(2));
+        answer = true;
+        QVERIFY(rig.page.SettleBeforeClosing()); // applied
+        QCOMPARE(rig.Stored().playOrder, PlayOrder::Random);
+        rig.Click(rig.Order(0));
+        rig.Apply();
+        QVERIFY(rig.Get<QLabel>("Lab_Applied")->text().startsWith("已应用 "));
+        QVERIFY(rig.page.SettleBeforeClosing());
+        QCOMPARE(asked.size(), 2);
     }
 
     // Break music plays song 1, then 2; "重复单曲" applied meanwhile makes every later song
@@ -271,7 +306,9 @@ private slots:
         QCOMPARE(ExecArgv(EntryPath()), (QStringList{QCoreApplication::applicationFilePath(),
                                                      "--database", rig.store.path}));
         QVERIFY(rig.Stored().startWithSystem);
-        QVERIFY(rig.notices.isEmpty());
+        QCOMPARE(rig.notices.size(), 1); // the test program is installed nowhere: said
+        QVERIFY(rig.notices[0].contains(QCoreApplication::applicationFilePath()));
+        rig.notices.clear();
 
         rig.Click(rig.Box("Check_StartEndSet"));
         rig.Apply();
