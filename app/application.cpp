@@ -3,6 +3,8 @@
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     : vars_(std::move(vars)), conn_(std::move(conn)), prompt_(powerOff_, nullptr),
       engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_),
@@ -14,6 +16,24 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     // Queued to the writer's thread: the bell that was just rung waits for nothing.
     QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);
     QObject::connect(&records_, &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
+    // The default device may change (a headset plugged in, the sound settings): looked at
+    // again every few minutes.
+    QObject::connect(&defaultOutput_, &QFutureWatcherBase::finished, &engine_,
+                     [this] { engine_.SetDefaultOutputSink(defaultOutput_.result()); });
+    QObject::connect(&outputsTimer_, &QTimer::timeout, &engine_, [this] { FindDefaultOutput(); });
+    outputsTimer_.start(5 * 60 * 1000);
+    FindDefaultOutput();
+}
+
+Application::~Application() {
+    defaultOutput_.waitForFinished();
+}
+
+void Application::FindDefaultOutput() {
+    if (defaultOutput_.isRunning()) {
+        return;
+    }
+    defaultOutput_.setFuture(QtConcurrent::run(DefaultOutputSink));
 }
 
 void Application::PruneRecords() {

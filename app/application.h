@@ -11,6 +11,9 @@
 #include "windows/main/main_form.h"
 #include "windows/main/schedule_windows.h"
 
+#include <QFutureWatcher>
+#include <QTimer>
+
 #include <memory>
 
 // One run of the program: it owns the store, the player and the schedule engine, and
@@ -20,6 +23,7 @@ class Application {
 public:
     // Takes the opened store and the settings already loaded from it.
     Application(std::unique_ptr<Conn> conn, ProgramVars vars);
+    ~Application();
 
     // Records are kept this many days back from today (and today's).
     static constexpr int kRecordDays = 60;
@@ -35,6 +39,9 @@ public:
 
 private:
     void PruneRecords();
+    // Finds, off this thread, which device the default output plays to: a zone naming it
+    // shares its branch with the zones on the default output.
+    void FindDefaultOutput();
 
     ProgramVars vars_;
     std::unique_ptr<Conn> conn_;
@@ -46,4 +53,6 @@ private:
     MainForm window_;
     RecordWriter records_;
     std::unique_ptr<CentralFollower> follower_;
+    QTimer outputsTimer_;
+    QFutureWatcher<QString> defaultOutput_;
 };

@@ -127,6 +127,36 @@ QVector<OutputDevice> ListOutputDevices() {
     return found;
 }
 
+QString DefaultOutputSink() {
+    EnsureGstInit();
+    GstDeviceProvider* provider =
+        PulseServerThere() ? gst_device_provider_factory_get_by_name("pulsedeviceprovider")
+                           : nullptr;
+    if (!provider) {
+        return {};
+    }
+    // Only a started provider asks the server which sink is its default.
+    QString sink;
+    if (gst_device_provider_start(provider)) {
+        GList* devices = gst_device_provider_get_devices(provider);
+        for (GList* d = devices; d && sink.isEmpty(); d = d->next) {
+            auto* device = GST_DEVICE(d->data);
+            gboolean isDefault = FALSE;
+            if (GstStructure* props = gst_device_get_properties(device)) {
+                gst_structure_get_boolean(props, "is-default", &isDefault);
+                gst_structure_free(props);
+            }
+            if (isDefault && gst_device_has_classes(device, "Audio/Sink")) {
+                sink = StableSink(device);
+            }
+        }
+        g_list_free_full(devices, gst_object_unref);
+        gst_device_provider_stop(provider);
+    }
+    gst_object_unref(provider);
+    return sink;
+}
+
 bool WriteTestTone(const QString& path) {
     constexpr int kRate = 44100;
     constexpr int kSamples = kRate * 6 / 10; // 0.6 s

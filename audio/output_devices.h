@@ -12,6 +12,9 @@ struct OutputDevice {
 
 // The machine's audio outputs (sound cards, PipeWire/PulseAudio sinks, USB interfaces) now.
 QVector<OutputDevice> ListOutputDevices();
+// The sink of the sound server's default output, as ListOutputDevices names it: the device
+// "默认输出" plays to now. Empty when there is no sound server to ask.
+QString DefaultOutputSink();
 // A short tone as a WAV file at path, for trying an output out.
 bool WriteTestTone(const QString& path);
 // Why description (gst-launch syntax, as an expert types it) cannot be a zone's output, in

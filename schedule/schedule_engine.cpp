@@ -539,7 +539,7 @@ void ScheduleEngine::Ahead(qint64 now) {
         CancelArmedStart();
         return;
     }
-    const ZonePlan plan = PlanZones(nextZones_, zones_);
+    const ZonePlan plan = PlanZones(nextZones_, zones_, defaultSink_);
     if (plan.nowhere) {
         CancelArmedStart(); // the tick of the second says why nothing plays
         return;
@@ -605,7 +605,7 @@ void ScheduleEngine::CancelArmedStart() {
 
 bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
     // Its route stays the player's: break music's next songs play on the event's zones.
-    ZonePlan p = PlanZones(code, zones_);
+    ZonePlan p = PlanZones(code, zones_, defaultSink_);
     const bool somewhere = !p.nowhere;
     if (somewhere) {
         player_.SetRoute(p.route);
@@ -651,7 +651,7 @@ void ScheduleEngine::ArmSidePlays(const QDateTime& target) {
     const QVector<SidePlay> sides = SidePlays();
     for (int k = 0; k < sides.size(); ++k) {
         Player& side = SidePlayer(k);
-        side.SetRoute(PlanZones(sides[k].zones, zones_).route);
+        side.SetRoute(PlanZones(sides[k].zones, zones_, defaultSink_).route);
         side.PlayAt(sides[k].file, target);
     }
 }
@@ -668,7 +668,7 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
             continue;
         }
         const SidePlay& side = sides[k];
-        const ZonePlan plan = PlanZones(side.zones, zones_);
+        const ZonePlan plan = PlanZones(side.zones, zones_, defaultSink_);
         Player& player = SidePlayer(k++);
         if (!player.StartArmed(side.file, Target())) {
             player.SetRoute(plan.route);

@@ -71,6 +71,8 @@ public:
     // The zones as read with today's events (names, outputs, commands).
     const QVector<ZoneRow>& Zones() const { return zones_; }
     ZoneSwitch& Switch() { return zoneSwitch_; }
+    // The sink of the device the default output plays to, as last found (see PlanZones).
+    void SetDefaultOutputSink(const QString& sink) { defaultSink_ = sink; }
     // The events the play-now list offers: today's timetable, whole day, in start-time order
     // (on a no-bell day, the date's own weekday's).
     bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
@@ -234,6 +236,7 @@ private:
     QString nextReplace_;
     QString nextZones_;
     QVector<ZoneRow> zones_;
+    QString defaultSink_;
     ZoneSwitch zoneSwitch_;
     QVector<ZoneSwitchCall> aheadSwitches_; // switched on for the armed event, not yet fired
     QSet<QString> zoneProblemsSaid_;        // zone failures recorded on the day

@@ -54,14 +54,21 @@ bool ZonesConfigured(const QVector<ZoneRow>& zones) {
     return std::any_of(zones.begin(), zones.end(), HasOwnSetting);
 }
 
-ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones) {
+ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones, const QString& defaultSink) {
     ZonePlan plan;
     plan.code = PlayedZoneCode(code);
+    // The default output is the device some zone names: the same branch, not a second copy.
+    const bool defaultNamed = !defaultSink.isEmpty() &&
+                              std::any_of(zones.begin(), zones.end(),
+                                          [&](const ZoneRow& z) { return z.sink == defaultSink; });
     for (int i = 0; i < kZoneCount && i < zones.size(); ++i) {
         if (plan.code[i] != QLatin1Char('1')) {
             continue;
         }
         ZoneRow z = zones[i];
+        if (z.sink.isEmpty() && defaultNamed) {
+            z.sink = defaultSink;
+        }
         if (!z.ChannelsUsable()) {
             z.channel = z.channels = 0; // the whole output (ZoneProblems says so)
         }

@@ -32,8 +32,11 @@ QString PlayedZoneCode(const QString& code);
 bool ZonesConfigured(const QVector<ZoneRow>& zones);
 // The outputs and commands of code. Zones on one output are one branch of the play (the
 // union of their channels, or the whole output when one of them takes it all); zones of
-// one command make one call with their code.
-ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones);
+// one command make one call with their code. defaultSink: the sink of the device the default
+// output plays to, when known; zones on the default output then share that device's branch
+// with a zone that names it, so it never gets the sound twice.
+ZonePlan PlanZones(const QString& code, const QVector<ZoneRow>& zones,
+                   const QString& defaultSink = QString());
 // What PlanZones has to play around in code's zones, in words for the log: channel settings
 // that cannot be used (the zone plays on its whole output), and outputs a site names that
 // this computer lacks (the zone plays to the default output).

@@ -2,6 +2,7 @@
 // the test's own, and each null sink's monitor is recorded. Skipped where PulseAudio is missing.
 #include "audio/gst_player.h"
 #include "audio/monotonic_clock.h"
+#include "audio/output_devices.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/break_music.h"
@@ -76,6 +77,29 @@ class TestHeard : public QObject {
 
 private slots:
     void initTestCase() { why_ = server_.Start({"hall", "yard"}); }
+
+    // Zone 1 picked the hall from the list, zones 4 to 6 play to the default output, which
+    // is the hall too: one branch to the hall, not two copies summed on it.
+    void aZoneNamingTheDefaultDeviceSharesItsBranch() {
+        if (!why_.isEmpty()) {
+            QSKIP(qPrintable(why_));
+        }
+        const QString hall = DefaultOutputSink();
+        QVERIFY2(hall.contains("hall"), qPrintable(hall));
+        const QVector<OutputDevice> listed = ListOutputDevices(); // as the zones page lists
+        QVERIFY(std::any_of(listed.begin(), listed.end(),
+                            [&](const OutputDevice& d) { return d.sink == hall; }));
+        QVector<ZoneRow> zones(kZoneCount);
+        for (int i = 0; i < kZoneCount; ++i) {
+            zones[i] = {i + 1, DefaultZoneNames()[i], "", {}, 0, 0, {}};
+        }
+        zones[0].sink = hall;
+        zones[1].sink = "pulsesink device=yard";
+        const ZonePlan plan = PlanZones("110111", zones, hall);
+        QCOMPARE(plan.route.size(), 2);
+        QCOMPARE(plan.route[0].sink, hall);
+        QCOMPARE(PlanZones("110111", zones).route.size(), 3); // not knowing the default
+    }
 
     // The default output is the server's default sink (hall), as on a desktop: through
     // PulseAudio's own sink, or through ALSA's, whose ring buffer works otherwise, by way of
