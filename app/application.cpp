@@ -16,13 +16,17 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     // Queued to the writer's thread: the bell that was just rung waits for nothing.
     QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);
     QObject::connect(&records_, &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
-    // The default device may change (a headset plugged in, the sound settings): looked at
-    // again every few minutes.
+    // Looked up soon after the start (today's zones read), then a few times a day: the
+    // sound settings of a PA computer rarely change, and each look costs GStreamer's pulse
+    // provider a little memory it never gives back.
     QObject::connect(&defaultOutput_, &QFutureWatcherBase::finished, &engine_,
                      [this] { engine_.SetDefaultOutputSink(defaultOutput_.result()); });
-    QObject::connect(&outputsTimer_, &QTimer::timeout, &engine_, [this] { FindDefaultOutput(); });
-    outputsTimer_.start(5 * 60 * 1000);
-    FindDefaultOutput();
+    QObject::connect(&outputsTimer_, &QTimer::timeout, &engine_, [this] {
+        FindDefaultOutput();
+        outputsTimer_.start(6 * 60 * 60 * 1000);
+    });
+    outputsTimer_.setSingleShot(true);
+    outputsTimer_.start(3000);
 }
 
 Application::~Application() {
@@ -30,7 +34,13 @@ Application::~Application() {
 }
 
 void Application::FindDefaultOutput() {
-    if (defaultOutput_.isRunning()) {
+    // It matters only when some zone names an output and some play to the default one.
+    const QVector<ZoneRow>& zones = engine_.Zones();
+    const bool named =
+        std::any_of(zones.begin(), zones.end(), [](const ZoneRow& z) { return !z.sink.isEmpty(); });
+    const bool unnamed =
+        std::any_of(zones.begin(), zones.end(), [](const ZoneRow& z) { return z.sink.isEmpty(); });
+    if (defaultOutput_.isRunning() || !named || !unnamed) {
         return;
     }
     defaultOutput_.setFuture(QtConcurrent::run(DefaultOutputSink));

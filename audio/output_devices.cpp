@@ -101,6 +101,17 @@ QVector<GstDeviceProvider*> OutputProviders() {
     });
     return providers;
 }
+// The provider's devices, asked as a started provider: a pulse provider only probed (not
+// started) leaves its server connection behind at every look, and does not say which sink
+// is the default. Free with g_list_free_full(list, gst_object_unref).
+GList* DevicesOf(GstDeviceProvider* provider) {
+    const bool started = gst_device_provider_start(provider);
+    GList* devices = gst_device_provider_get_devices(provider);
+    if (started) {
+        gst_device_provider_stop(provider);
+    }
+    return devices;
+}
 
 } // namespace
 
@@ -108,7 +119,7 @@ QVector<OutputDevice> ListOutputDevices() {
     EnsureGstInit();
     QVector<OutputDevice> found;
     for (GstDeviceProvider* provider : OutputProviders()) {
-        GList* devices = gst_device_provider_get_devices(provider);
+        GList* devices = DevicesOf(provider);
         for (GList* d = devices; d; d = d->next) {
             auto* device = GST_DEVICE(d->data);
             if (!gst_device_has_classes(device, "Audio/Sink")) {
@@ -135,24 +146,20 @@ QString DefaultOutputSink() {
     if (!provider) {
         return {};
     }
-    // Only a started provider asks the server which sink is its default.
     QString sink;
-    if (gst_device_provider_start(provider)) {
-        GList* devices = gst_device_provider_get_devices(provider);
-        for (GList* d = devices; d && sink.isEmpty(); d = d->next) {
-            auto* device = GST_DEVICE(d->data);
-            gboolean isDefault = FALSE;
-            if (GstStructure* props = gst_device_get_properties(device)) {
-                gst_structure_get_boolean(props, "is-default", &isDefault);
-                gst_structure_free(props);
-            }
-            if (isDefault && gst_device_has_classes(device, "Audio/Sink")) {
-                sink = StableSink(device);
-            }
+    GList* devices = DevicesOf(provider);
+    for (GList* d = devices; d && sink.isEmpty(); d = d->next) {
+        auto* device = GST_DEVICE(d->data);
+        gboolean isDefault = FALSE;
+        if (GstStructure* props = gst_device_get_properties(device)) {
+            gst_structure_get_boolean(props, "is-default", &isDefault);
+            gst_structure_free(props);
         }
-        g_list_free_full(devices, gst_object_unref);
-        gst_device_provider_stop(provider);
+        if (isDefault && gst_device_has_classes(device, "Audio/Sink")) {
+            sink = StableSink(device);
+        }
     }
+    g_list_free_full(devices, gst_object_unref);
     gst_object_unref(provider);
     return sink;
 }
