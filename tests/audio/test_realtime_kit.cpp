@@ -89,6 +89,28 @@ private slots:
         QVERIFY2(got.contains("runaway raised 2 then 0"), qPrintable(got));
     }
 
+    // Whatever this machine allows, the log's word on the audio threads is the truth: when it
+    // says they run real-time, a streaming thread does (an administrator who reads it stops
+    // looking there for late bells); when none can be raised, it says so.
+    void theLogSaysRealTimeOnlyWhenAStreamingThreadIs() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir_.path() + "/no_bus_here");
+        env.insert("BELVORAN_AUDIO_SINK", "fakesink sync=true");
+        QProcess player;
+        player.setProcessEnvironment(env);
+        player.setProcessChannelMode(QProcess::MergedChannels);
+        player.start(QCoreApplication::applicationDirPath() + "/realtime_kit_helper", {"play"});
+        QVERIFY(player.waitForFinished(30000));
+        const QString got = QString::fromUtf8(player.readAll());
+        QCOMPARE(player.exitCode(), 0);
+        // SCHED_FIFO (1) or SCHED_RR (2), with or without SCHED_RESET_ON_FORK.
+        static const QRegularExpression raised("policy (1|2|107374182[56])\\b");
+        const bool claimed = got.contains("audio threads run real-time");
+        QVERIFY2(claimed == got.contains(raised), qPrintable(got));
+        QVERIFY2(claimed || got.contains("audio threads run without real-time priority"),
+                 qPrintable(got));
+    }
+
     void cleanupTestCase() {
         for (QProcess* p : {&kit_, &authority_, &bus_}) {
             p->kill();

@@ -4,6 +4,7 @@
 #include "core/program_vars.h"
 #include "core/time_text.h"
 #include "schedule/day_rule.h"
+#include "schedule/local_day.h"
 #include "schedule/schedule_engine.h"
 #include "store/config_loader.h"
 #include "support/engine_rig.h"
@@ -69,6 +70,26 @@ private slots:
                                    "03-28 00:30:00 013000", "03-28 01:00:00 023000",
                                    "03-28 01:30:00 033000", "03-28 06:00:00 080000"}));
         QCOMPARE(log.Matching("the clock skips 02:30:00 today").size(), 1);
+    }
+
+    // After the spring change the clock reads summer time all day: at 10:00 the main window
+    // shows 10:00:00, and the shutdown set for 10:00 asks then, not an hour later.
+    void afterTheSpringChangeTheClockAndTheShutdownReadSummerTime() {
+        const QDate spring(2027, 3, 28);
+        const qint64 ten = QDateTime(spring, QTime(10, 0)).toMSecsSinceEpoch();
+        QCOMPARE(LocalDay(spring).SecondsAt(ten), 10 * 3600);
+        QCOMPARE(LocalDay(spring).SecondsAt(ten - 8 * 3600 * 1000), 3600); // still winter time
+        Rig r;
+        r.Event("星期日", "11:00:00", "上课", r.File("a.wav"));
+        r.vars.ShowClock = true;
+        r.vars.ShutDownTime = "10:00:00";
+        r.At(spring, QTime(9, 59, 50));
+        r.engine.LoadTodayEvents();
+        r.RunUntil(QTime(10, 0));
+        QCOMPARE(r.engine.LabelText(), QString("10:00:00"));
+        QCOMPARE(r.prompt.opened, 0);
+        r.RunUntil(QTime(10, 0, 1));
+        QCOMPARE(r.prompt.opened, 1);
     }
 
     // 2026-09-01 to 2027-07-15: forty bells every weekday, break music, the National Day

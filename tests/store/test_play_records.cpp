@@ -3,6 +3,7 @@
 #include "store/record_writer.h"
 #include "support/temp_store.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -70,6 +71,26 @@ private slots:
         QStringList dates;
         QVERIFY(s.conn->PlayRecordDates(&dates));
         QCOMPARE(dates, (QStringList{"2026-10-07", "2026-12-07", "2026-12-08"}));
+    }
+    // The store cannot be opened for a while (a restore moved the file aside and left a
+    // folder in its place): the records of that while are lost, and once the file is back
+    // the writer opens it again, so the records after it are kept.
+    void recordsAreKeptAgainOnceTheStoreCanBeOpenedAgain() {
+        TempStore s;
+        PlayLogCapture log;
+        RecordWriter writer(s.path);
+        QSignalSpy written(&writer, &RecordWriter::Written);
+        writer.Add(Record("2026-12-07", "08:00:00", PlayOutcome::Fired));
+        QTRY_COMPARE(written.size(), 1);
+        QVERIFY(QFile::rename(s.path, s.path + ".aside") && QDir().mkdir(s.path));
+        writer.Add(Record("2026-12-07", "09:00:00", PlayOutcome::Fired));
+        QTRY_COMPARE(written.size(), 2);
+        QVERIFY(!written[1][0].toBool());
+        QVERIFY(QDir().rmdir(s.path) && QFile::rename(s.path + ".aside", s.path));
+        writer.Add(Record("2026-12-07", "10:00:00", PlayOutcome::Fired));
+        QTRY_COMPARE(written.size(), 3);
+        QVERIFY(written[2][0].toBool());
+        QCOMPARE(Times(*s.conn, "2026-12-07"), (QStringList{"08:00:00 0 -1", "10:00:00 0 -1"}));
     }
 };
 

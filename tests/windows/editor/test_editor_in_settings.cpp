@@ -4,6 +4,7 @@
 #include "audio/gst_init.h"
 #include "audio/gst_player.h"
 #include "core/program_vars.h"
+#include "core/time_text.h"
 #include "support/media.h"
 #include "support/temp_store.h"
 #include "widgets/my_button.h"
@@ -126,6 +127,38 @@ private slots:
         QCOMPARE(r.Grid()->model()->rowCount(), 2);
         QCOMPARE(r.Grid()->CurrentId(), id);
         QCOMPARE(r.Cell(1, "事件"), QString("午睡"));
+    }
+    // Today is Monday and the page opens on it; the user turns to Wednesday's page and adds
+    // an event there: it is Wednesday's, and Monday's timetable is as it was. (Should the
+    // machine's own date be a Wednesday, Thursday's page stands in, so that the page's day
+    // is never today's by any clock.)
+    void anEventAddedOnAnotherDaysPageIsThatDays() {
+        Rig r;
+        const QString page =
+            WeekdayName(QDate::currentDate()) == "星期三" ? QString("星期四") : QString("星期三");
+        r.vars.CurWeekName = "星期一"; // today, as the schedule keeps it
+        r.state.WeekName.clear();      // the first opening of the run
+        r.store.AddEvent({0, "星期一", "早读", "07:00:00", r.bell, "00:00:02", "√", "", "111111"});
+        r.Open();
+        QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
+        auto* week = r.form->findChild<QComboBox*>("Combo_Week");
+        QCOMPARE(week->currentText(), QString("星期一"));
+        week->setCurrentIndex(week->findText(page));
+        WhenEditorOpens([&r](ModifyEvent* editor) {
+            editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
+            editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
+            editor->ChooseMusic = [&r] { return r.bell; };
+            editor->MyBt_AddSound_Click();
+            QTRY_VERIFY(!editor->Measuring());
+            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
+        });
+        QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
+        const QVector<EventRow> added = r.store.TodayEvents(page, "00:00:00");
+        QCOMPARE(added.size(), 1);
+        QCOMPARE(added[0].weekName, page);
+        QCOMPARE(added[0].event, QString("课间操"));
+        QCOMPARE(r.store.TodayEvents("星期一", "00:00:00").size(), 1);
+        QCOMPARE(r.Cell(0, "事件"), QString("课间操")); // and the page shows it
     }
 };
 
