@@ -199,9 +199,8 @@ QString WhyNotAnOutput(const QString& description) {
     GError* err = nullptr;
     GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &err);
     if (!bin) {
-        const QString why = QString::fromUtf8(err ? err->message : "");
-        g_clear_error(&err);
-        return QStringLiteral("不是 GStreamer 的输出写法（%1）").arg(why);
+        g_clear_error(&err); // GStreamer's words are English and about its syntax
+        return QStringLiteral("不是声音输出的写法（应如 alsasink device=hw:1）");
     }
     g_clear_error(&err); // a warning about a property is not a refusal
     gst_object_ref_sink(bin);
