@@ -10,8 +10,8 @@
 #include "core/time_text.h"
 
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QMetaMethod>
+#include <QMetaObject>
 #include <QTimer>
 
 #include <gst/audio/audio.h>
@@ -154,7 +154,10 @@ struct GstPlayer::Pipeline {
     GstPad* gatePad = nullptr;             // the queue's source pad (a reference)
     gulong gateProbe = 0;                  // 0: open
     std::atomic<bool> decodedAhead{false}; // a buffer waits in the queue
-    GstElement* tee = nullptr;             // with several outputs: what feeds them
+    // It reached its end while it waited for its target: outputs that take data as fast as
+    // it comes (a file) are done before the play becomes the current one.
+    bool endedEarly = false;
+    GstElement* tee = nullptr; // with several outputs: what feeds them
     GstPlayer* owner = nullptr;
     void (*firstRendered)(GstPlayer*, quint64) = nullptr; // to the owner's thread
     quint64 serial = 0;
@@ -1048,6 +1051,17 @@ void GstPlayer::Promote() {
         AnnouncePlaying();
     }
     ReportFirstSample();
+    if (current_->endedEarly) {
+        const quint64 serial = current_->serial;
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial] {
+                if (current_ && current_->serial == serial) {
+                    OnEndOfStream();
+                }
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void GstPlayer::CancelStart() {
@@ -1247,8 +1261,10 @@ bool GstPlayer::TakeOutFailedBranch(Pipeline& p, GstMessage* msg) {
 bool GstPlayer::OnWaitingPipelineMessage(quint64 serial, GstMessage* msg) {
     for (std::unique_ptr<Pipeline>* waiting : {&prepared_, &armedPipe_}) {
         if (*waiting && (*waiting)->serial == serial) {
-            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR &&
-                !TakeOutFailedBranch(**waiting, msg)) {
+            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS) {
+                (*waiting)->endedEarly = true; // ends when it becomes the current play
+            } else if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR &&
+                       !TakeOutFailedBranch(**waiting, msg)) {
                 // Its file is played cold when its time comes, and fails there with a message.
                 Discard(*waiting);
             }
