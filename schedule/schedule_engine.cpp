@@ -10,6 +10,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -243,6 +244,7 @@ void ScheduleEngine::ArmFrom(qint64 now) {
 
 void ScheduleEngine::ArmNextEvent() {
     armed_ = false;
+    armedEnded_ = false;
     if (nextIndex_ >= todayEvents_.size()) {
         nextTime_ = QStringLiteral("00:00:00");
         return;
@@ -705,6 +707,12 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
 }
 
 void ScheduleEngine::OnSoundStopped() {
+    if (armed_ && startArmed_ && player_.StartBegun(FileToPlay(), Target())) {
+        // The armed event's own play is over before the tick of its second (outputs that
+        // take data as fast as it comes): its fire switches its relays off.
+        armedEnded_ = true;
+        return;
+    }
     if (!breakMusic_.BreakPlaying()) {
         zoneSwitch_.OffExcept(aheadSwitches_ + sideSwitches_);
     }
@@ -824,6 +832,7 @@ void ScheduleEngine::Fire() {
                    -1,        byHand};
     fireTickLateMs_ = nowMs - target.toMSecsSinceEpoch();
     fireEarlyMs_ = earlyMs_;
+    const bool ended = std::exchange(armedEnded_, false) && !manual_;
     ZonePlan plan;
     const bool somewhere = UseZones(nextZones_, &plan);
     aheadSwitches_.clear();
@@ -902,6 +911,9 @@ void ScheduleEngine::Fire() {
         player_.Play();
     }
     LogFire(false);
+    if (started && ended) {
+        zoneSwitch_.OffExcept(sideSwitches_);
+    }
 }
 
 void ScheduleEngine::OnPlayError(const QString& message) {

@@ -250,6 +250,7 @@ private:
     QString preparedFile_; // prepared for the event preparedId_
     qint64 preparedId_ = -1;
     bool startArmed_ = false; // a start armed by this engine and not yet fired
+    bool armedEnded_ = false; // ... and its play already over before the tick fired it
     bool manual_ = false;     // the fire in progress is a play by hand
     // The fire line waiting for its event's first sample, and its record.
     QString fireLine_;
