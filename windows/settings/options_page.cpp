@@ -107,6 +107,7 @@ void OptionsPage::Build() {
 }
 
 void OptionsPage::Load() {
+    loaded_ = true;
     if (!ShutDownTimeBox) {
         ShutDownTimeBox = std::make_unique<Text_TimeBox>();
     }
@@ -179,7 +180,7 @@ ConfigRow OptionsPage::Shown() const {
 
 bool OptionsPage::Pending() const {
     ConfigRow stored;
-    if (!ctx_.conn.ReadConfig(&stored)) {
+    if (!loaded_ || !ctx_.conn.ReadConfig(&stored)) { // never shown: nothing changed
         return false; // nothing to compare with: nothing to ask about
     }
     const ConfigRow shown = Shown();

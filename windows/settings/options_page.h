@@ -74,4 +74,5 @@ private:
     QLineEdit* Text_ShutDownTime = nullptr;
     MyButton* MyBt_Apply = nullptr;
     QLabel* Lab_Applied = nullptr; // "已应用 hh:mm:ss" after an apply
+    bool loaded_ = false;          // shown at least once in this window
 };

@@ -215,6 +215,8 @@ private slots:
         Rig rig;
         FakeAutostart autostart;
         rig.page.SetAutostart(&autostart);
+        rig.store.Raw("UPDATE config SET 播放顺序=1");
+        QVERIFY(!rig.page.Pending()); // never shown: nothing to ask about
         rig.page.Load();
         QStringList asked;
         bool answer = false;
@@ -224,10 +226,10 @@ private slots:
         };
         QVERIFY(rig.page.SettleBeforeClosing());
         QVERIFY(asked.isEmpty()); // nothing changed
-        rig.Click(rig.Order(1));
+        rig.Click(rig.Order(0));
         QVERIFY(rig.page.SettleBeforeClosing()); // dropped
         QCOMPARE(asked.size(), 1);
-        QCOMPARE(rig.Stored().playOrder, PlayOrder::Sequential);
+        QCOMPARE(rig.Stored().playOrder, PlayOrder::RepeatOne);
         rig.Click(rig.Order(2));
         answer = true;
         QVERIFY(rig.page.SettleBeforeClosing()); // applied
