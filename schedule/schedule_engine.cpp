@@ -7,7 +7,6 @@
 #include "core/time_text.h"
 
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <utility>
@@ -32,7 +31,10 @@ QDateTime Stamp(qint64 ms) {
 ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                                ShutdownPrompt* prompt, QObject* parent)
     : QObject(parent), vars_(vars), conn_(conn), clock_(clock), player_(player),
-      breakMusic_(vars, conn, player), shutdown_(vars, prompt) {
+      breakMusic_(vars, conn, player), shutdown_(vars, prompt),
+      files_(
+          player, clock, [this] { return FilesToCheck(); },
+          [this] { return day_.SecondsAt(clock_.NowMs()); }) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
@@ -40,7 +42,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
     connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
     connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
-    connect(&fileCheck_, &QFutureWatcherBase::finished, this, &ScheduleEngine::OnFilesChecked);
+    connect(&files_, &TodayFiles::Changed, this, &ScheduleEngine::TodayProblemsChanged);
     connect(&player_, &Player::OutputFailed, this, [this](const QString& out, const QString& why) {
         OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
     });
@@ -61,9 +63,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     });
 }
 
-ScheduleEngine::~ScheduleEngine() {
-    fileCheck_.waitForFinished(); // it reads through the player
-}
+ScheduleEngine::~ScheduleEngine() = default;
 
 void ScheduleEngine::LoadTodayEvents() {
     const qint64 now = clock_.NowMs();
@@ -87,7 +87,7 @@ void ScheduleEngine::LoadTodayEvents() {
     }
     ArmFrom(now);
     running_ = true;
-    CheckTodayFiles();
+    files_.Check();
     Ahead(now);
     ArmTimer();
 }
@@ -97,7 +97,7 @@ void ScheduleEngine::EnterDay(qint64 now) {
     firedToday_.clear();
     loggedBadRows_.clear();
     zoneProblemsSaid_.clear();
-    loggedProblems_.clear();
+    files_.NewDay();
     zoneCheckedMs_ = now;
     if (!notRung_.isEmpty()) {
         notRung_.clear();
@@ -433,7 +433,7 @@ void ScheduleEngine::Tick() {
         EnterDay(now);
         LoadEvents();
         ArmNextEvent();
-        CheckTodayFiles();
+        files_.Check();
         PlayLog(Stamp(now), QStringLiteral("new day %1 (%2): %3 events")
                                 .arg(day_.Date().toString(Qt::ISODate), vars_.CurWeekName)
                                 .arg(todayEvents_.size()));
@@ -457,12 +457,10 @@ void ScheduleEngine::Tick() {
                            QStringLiteral("the database could not be read"));
                 }
             }
-            CheckTodayFiles();
+            files_.Check();
         }
     }
-    if (!problems_.isEmpty() && (now - filesCheckedMs_ >= 5 * 60 * 1000 || now < filesCheckedMs_)) {
-        CheckTodayFiles(); // a file put back is noticed within minutes
-    }
+    files_.CheckAgainIfDue(now); // a file put back is noticed within minutes
 
     if (!armed_ && !nextDayRead_ && now >= day_.EndMs() - kPrepareAheadMs - 1000) {
         ReadNextDayHead();
@@ -485,7 +483,7 @@ void ScheduleEngine::Tick() {
         SetLabel(kFinished);
     }
     Ahead(now);
-    DropPastProblems(nowSeconds);
+    files_.DropPast(nowSeconds);
     if (!fireLine_.isEmpty() && now - fireTarget_.toMSecsSinceEpoch() > 5000) {
         LogFire(true);
     }
@@ -928,30 +926,19 @@ void ScheduleEngine::OnPlayError(const QString& message) {
            message, int(fireTickLateMs_));
 }
 
-void ScheduleEngine::CheckTodayFiles() {
-    filesCheckedMs_ = clock_.NowMs();
-    if (fileCheck_.isRunning()) {
-        // One check at a time, so the one the destructor waits for is the only one.
-        recheckFiles_ = true;
-        return;
-    }
-    recheckFiles_ = false;
-    // What each event would play is gathered here; reading the files happens in the pool,
-    // so a slow disk never holds up a tick.
-    struct Item {
-        FileProblem problem; // reason filled in by the check
-        QStringList songs;   // a break-music library's songs: a problem only if none plays
-    };
-    QVector<Item> items;
+QVector<FileToCheck> ScheduleEngine::FilesToCheck() {
+    // What each event would play is gathered here; reading the files happens in the pool.
+    const qint64 now = clock_.NowMs();
+    QVector<FileToCheck> items;
     for (int i = 0; i < todayEvents_.size(); ++i) {
         const EventRow& r = todayEvents_[i];
         if (targets_.value(i) >= day_.EndMs()) {
             break; // the next day's, read ahead: that day checks them
         }
-        if (targets_.value(i) < filesCheckedMs_) {
+        if (targets_.value(i) < now) {
             continue; // past: its outcome is in the record
         }
-        Item item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
+        FileToCheck item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
         if (r.musicFile == kBreakMusicFile) {
             QVector<SongRow> songs;
             if (!conn_.LibrarySongs(r.event, &songs)) {
@@ -972,65 +959,7 @@ void ScheduleEngine::CheckTodayFiles() {
         }
         items.push_back(item);
     }
-    const Player* player = &player_;
-    fileCheck_.setFuture(QtConcurrent::run([items, player] {
-        QVector<FileProblem> found;
-        for (const Item& item : items) {
-            FileProblem p = item.problem;
-            if (p.reason.isEmpty() && !item.songs.isEmpty()) {
-                const bool anyPlays =
-                    std::any_of(item.songs.begin(), item.songs.end(), [player](const QString& f) {
-                        return player->WhyUnplayable(f).isEmpty();
-                    });
-                if (!anyPlays) {
-                    p.reason = QStringLiteral("no song of the break-music library can be played");
-                }
-            } else if (p.reason.isEmpty()) {
-                p.reason = player->WhyUnplayable(p.file);
-            }
-            if (!p.reason.isEmpty()) {
-                found.push_back(p);
-            }
-        }
-        return found;
-    }));
-}
-
-void ScheduleEngine::OnFilesChecked() {
-    if (recheckFiles_) {
-        CheckTodayFiles(); // the day changed while it ran: its answer is out of date
-        return;
-    }
-    const QVector<FileProblem> found = fileCheck_.result();
-    for (const FileProblem& p : found) {
-        const QString key = p.time + p.event + p.file + p.reason;
-        if (!loggedProblems_.contains(key)) {
-            loggedProblems_.insert(key);
-            PlayLog(Stamp(clock_.NowMs()), QStringLiteral("warn  %1 \"%2\" cannot be played: %3 %4")
-                                               .arg(p.time, p.event, p.file, p.reason));
-        }
-    }
-    const bool changed = found.size() != problems_.size() ||
-                         !std::equal(found.begin(), found.end(), problems_.begin(),
-                                     [](const FileProblem& a, const FileProblem& b) {
-                                         return a.time == b.time && a.event == b.event &&
-                                                a.file == b.file && a.reason == b.reason;
-                                     });
-    problems_ = found;
-    if (changed) {
-        emit TodayProblemsChanged();
-    }
-    DropPastProblems(day_.SecondsAt(clock_.NowMs()));
-}
-
-void ScheduleEngine::DropPastProblems(int nowSeconds) {
-    // What could not be played and is past now was fired, failed or missed: said there.
-    const qsizetype before = problems_.size();
-    problems_.removeIf(
-        [nowSeconds](const FileProblem& p) { return TimeTextSeconds(p.time) < nowSeconds; });
-    if (problems_.size() != before) {
-        emit TodayProblemsChanged();
-    }
+    return items;
 }
 
 QString ScheduleEngine::FiredKey(qint64 id, const QString& time) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDate>
-#include <QFutureWatcher>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -15,6 +14,7 @@
 #include "schedule/day_rule.h"
 #include "schedule/local_day.h"
 #include "schedule/shutdown_check.h"
+#include "schedule/today_files.h"
 #include "schedule/zones.h"
 #include "store/conn.h"
 
@@ -35,12 +35,7 @@ class ScheduleEngine : public QObject {
     Q_OBJECT
 public:
     // One of today's events whose sound cannot be played, as found when the day was read.
-    struct FileProblem {
-        QString time;   // the event's "hh:mm:ss"
-        QString event;  // 事件
-        QString file;   // the file it would play
-        QString reason; // why it cannot, in the log's words ("does not exist")
-    };
+    using FileProblem = ::FileProblem;
 
     ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                    ShutdownPrompt* prompt, QObject* parent = nullptr);
@@ -113,7 +108,7 @@ public:
     bool DueWithin(int seconds, QVector<EventRow>* rows, QString* error = nullptr);
     // Today's events that cannot be played, from the last check (when the day was read,
     // and every few minutes after); empty when all is well.
-    const QVector<FileProblem>& TodayProblems() const { return problems_; }
+    const QVector<FileProblem>& TodayProblems() const { return files_.Problems(); }
     // Today's bells that were due and did not sound (missed or failed), as recorded.
     const QVector<PlayRecordRow>& NotRungToday() const { return notRung_; }
 
@@ -191,12 +186,10 @@ private:
     void Report(PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
                 const QString& file, const QString& reason, int lateMs = -1, bool bellLost = true);
     void Record(const PlayRecordRow& row, bool bellLost = true);
-    void DropPastProblems(int nowSeconds);
     QString FileToPlay() const;
     QString FileToPlay(const EventRow& row) const;
-    // Checks, off this thread, that the sound of each of today's events can be played.
-    void CheckTodayFiles();
-    void OnFilesChecked();
+    // Today's events still to come, as the file check takes them.
+    QVector<FileToCheck> FilesToCheck();
     void SetLabel(const QString& text);
     void UpdateCaption();
     void ArmTimer();
@@ -269,10 +262,6 @@ private:
     QDate eventsDate_;          // the day todayEvents_ was last read for
     DayRule dayRule_;
     QDate ruleLoggedDate_; // the special day's log line is written once a day
-    QVector<FileProblem> problems_;
     QVector<PlayRecordRow> notRung_;
-    QFutureWatcher<QVector<FileProblem>> fileCheck_;
-    QSet<QString> loggedProblems_; // problems already logged on the day
-    qint64 filesCheckedMs_ = 0;
-    bool recheckFiles_ = false; // asked for while a check ran
+    TodayFiles files_;
 };
