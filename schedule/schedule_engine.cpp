@@ -34,13 +34,17 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
       breakMusic_(vars, conn, player), shutdown_(vars, prompt),
       files_(
           player, clock, [this] { return FilesToCheck(); },
-          [this] { return day_.SecondsAt(clock_.NowMs()); }) {
+          [this] { return day_.SecondsAt(clock_.NowMs()); }),
+      fire_(player, [this](const PlayRecordRow& row) { Record(row); }) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
-    connect(&player_, &Player::FirstSample, this, &ScheduleEngine::OnFirstSample);
+    connect(&player_, &Player::FirstSample, this,
+            [this](const QString& file, const QDateTime& when, int lostMs) {
+                fire_.OnFirstSample(file, when, lostMs);
+            });
     connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
     connect(&files_, &TodayFiles::Changed, this, &ScheduleEngine::TodayProblemsChanged);
     connect(&player_, &Player::OutputFailed, this, [this](const QString& out, const QString& why) {
@@ -484,8 +488,8 @@ void ScheduleEngine::Tick() {
     }
     Ahead(now);
     files_.DropPast(nowSeconds);
-    if (!fireLine_.isEmpty() && now - fireTarget_.toMSecsSinceEpoch() > 5000) {
-        LogFire(true);
+    if (fire_.Waiting() && now - fire_.Target().toMSecsSinceEpoch() > 5000) {
+        fire_.Log(true);
     }
 
     shutdown_.Check(day_.Date(), nowTime_);
@@ -502,8 +506,8 @@ qint64 ScheduleEngine::NextWakeMs() const {
     if (armed_) {
         wake = qMin(wake, nextTargetMs_ - kPrepareAheadMs);
     }
-    if (!fireLine_.isEmpty()) {
-        wake = qMin(wake, fireTarget_.toMSecsSinceEpoch() + 5001);
+    if (fire_.Waiting()) {
+        wake = qMin(wake, fire_.Target().toMSecsSinceEpoch() + 5001);
     }
     return wake;
 }
@@ -693,14 +697,15 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
     const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
     // Said once per event: break music meets a dead output at every song.
     const QString key =
-        (ahead ? nextTime_ + nextEvent_ : fireRecord_.time + fireRecord_.event) + text;
+        (ahead ? nextTime_ + nextEvent_ : fire_.Record().time + fire_.Record().event) + text;
     if (zoneProblemsSaid_.contains(key)) {
         return;
     }
     zoneProblemsSaid_.insert(key);
-    Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fireRecord_.time,
-           ahead ? nextEvent_ : fireRecord_.event, ahead ? FileToPlay() : fireRecord_.file, text,
-           -1, false); // the other zones sounded: the zone line says it
+    const PlayRecordRow& fired = fire_.Record();
+    Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fired.time,
+           ahead ? nextEvent_ : fired.event, ahead ? FileToPlay() : fired.file, text, -1,
+           false); // the other zones sounded: the zone line says it
     emit ZoneProblem(text);
 }
 
@@ -714,72 +719,6 @@ void ScheduleEngine::OnSoundStopped() {
     if (!breakMusic_.BreakPlaying()) {
         zoneSwitch_.OffExcept(aheadSwitches_ + sideSwitches_);
     }
-}
-
-void ScheduleEngine::OnFirstSample(const QString& file, const QDateTime& when, int lostMs) {
-    sampleFile_ = file;
-    sampleWhen_ = when;
-    sampleLostMs_ = lostMs;
-    LogFire(false);
-}
-
-void ScheduleEngine::LogFire(bool force) {
-    if (fireLine_.isEmpty()) {
-        return;
-    }
-    // A bell that rang early because the clock was set back has its sample that much early.
-    if (sampleFile_ == fireFile_ && sampleWhen_.isValid() &&
-        sampleWhen_ >= fireTarget_.addMSecs(std::min<qint64>(fireEarlyMs_, 0) - 500)) {
-        const qint64 late = fireEarlyMs_ < 0 ? fireEarlyMs_ : fireTarget_.msecsTo(sampleWhen_);
-        // Without a sound device the sink's clock says nothing about what was heard.
-        // A start that reached the output after its time loses its opening: said, with how much.
-        const QString lost = sampleLostMs_ > 0
-                                 ? QStringLiteral("its first %1 ms were lost").arg(sampleLostMs_)
-                                 : QString();
-        const QString how =
-            !player_.OutputUsable()
-                ? QStringLiteral(" (no sound output)")
-                : QStringLiteral(" (first sample at the sink %1%2 ms%3)")
-                      .arg(late >= 0 ? QStringLiteral("+") : QString())
-                      .arg(late)
-                      .arg(lost.isEmpty() ? QString() : QStringLiteral("; ") + lost);
-        const QString early =
-            fireEarlyMs_ < 0
-                ? QStringLiteral("it rang %1 s early: the clock was set back as it started")
-                      .arg(-fireEarlyMs_ / 1000.0, 0, 'f', 1)
-                : QString();
-        PlayLog(sampleWhen_.toLocalTime(),
-                fireLine_ + how + (early.isEmpty() ? QString() : QStringLiteral("; ") + early));
-        // Without a sound device the tick's own lateness is all that is known.
-        fireRecord_.lateMs = player_.OutputUsable() || fireEarlyMs_ < 0 ? int(late)
-                             : fireTickLateMs_ >= 1000                  ? int(fireTickLateMs_)
-                                                                        : -1;
-        if (!early.isEmpty()) {
-            fireRecord_.reason = early;
-        } else if (!player_.OutputUsable()) {
-            fireRecord_.reason = QStringLiteral("no sound output");
-        } else if (!lost.isEmpty()) {
-            fireRecord_.reason = lost;
-        }
-    } else if (force) {
-        // Nothing was heard: a failure, with the player's reason when it gave one.
-        const QString why = lastErrorFile_ == fireFile_ && !lastError_.isEmpty()
-                                ? lastError_
-                                : QStringLiteral("no sample reached the sink");
-        PlayLog(fireTarget_.toLocalTime(),
-                QStringLiteral("error %1 \"%2\": %3 %4")
-                    .arg(fireRecord_.time, fireRecord_.event, fireFile_, why));
-        fireRecord_.outcome = PlayOutcome::Failed;
-        fireRecord_.reason = why;
-        fireRecord_.lateMs = int(fireTickLateMs_);
-    } else {
-        return;
-    }
-    fireLine_.clear();
-    if (player_.FileName() == fireFile_) {
-        player_.QuietErrorsFor(QString()); // what fails later in the play says so itself
-    }
-    Record(fireRecord_);
 }
 
 void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
@@ -823,13 +762,9 @@ void ScheduleEngine::Fire() {
     const QString when = manual_ ? SecondsToTime(day_.SecondsAt(nowMs)) : nextTime_;
     const QString byHand =
         manual_ ? QStringLiteral("played now by hand (its time is %1)").arg(nextTime_) : QString();
-    LogFire(true); // the last event's line, if its sample never came
-    fireRecord_ = {0,         day_.Date().toString(Qt::ISODate),
-                   when,      nextEvent_,
-                   QString(), PlayOutcome::Fired,
-                   -1,        byHand};
-    fireTickLateMs_ = nowMs - target.toMSecsSinceEpoch();
-    fireEarlyMs_ = earlyMs_;
+    fire_.Begin({0, day_.Date().toString(Qt::ISODate), when, nextEvent_, QString(),
+                 PlayOutcome::Fired, -1, byHand},
+                nowMs - target.toMSecsSinceEpoch(), earlyMs_);
     const bool ended = std::exchange(armedEnded_, false) && !manual_;
     ZonePlan plan;
     const bool somewhere = UseZones(nextZones_, &plan);
@@ -846,29 +781,28 @@ void ScheduleEngine::Fire() {
     if (nextMusic_ == kBreakMusicFile) {
         const QString line =
             QStringLiteral("fire  %1 \"%2\": break music%3").arg(when, nextEvent_, zonesNote);
-        fireFile_ = breakMusic_.PreparedFirstSong(nextEvent_);
-        fireRecord_.file = fireFile_;
-        if (!fireFile_.isEmpty()) {
-            fireLine_ = line;
-            fireTarget_ = target;
-            LogFire(false); // before the break's own lines, when its sample has come
+        const QString first = breakMusic_.PreparedFirstSong(nextEvent_);
+        fire_.Record().file = first;
+        if (!first.isEmpty()) {
+            fire_.Await(line, first, target);
+            fire_.Log(false); // before the break's own lines, when its sample has come
         }
         breakMusic_.StartBreakMusic(nextEvent_);
         if (!breakMusic_.BreakPlaying()) {
-            fireLine_.clear();
-            Report(PlayOutcome::Failed, nowMs, when, nextEvent_, fireFile_,
+            fire_.Drop();
+            Report(PlayOutcome::Failed, nowMs, when, nextEvent_, first,
                    QStringLiteral("break music: no song of the library could be played"));
             zoneSwitch_.OffExcept(sideSwitches_); // nothing sounds on its zones
             return;
         }
-        if (fireFile_.isEmpty() || breakMusic_.CurrentFile() != fireFile_) {
+        if (first.isEmpty() || breakMusic_.CurrentFile() != first) {
             // Nothing prepared (no tick ahead of the second), or it started another song.
-            fireLine_.clear();
-            fireRecord_.file = breakMusic_.CurrentFile();
+            fire_.Drop();
+            fire_.Record().file = breakMusic_.CurrentFile();
             PlayLog(Stamp(nowMs), line);
-            Record(fireRecord_);
+            Record(fire_.Record());
         }
-        LogFire(false);
+        fire_.Log(false);
         return;
     }
     const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
@@ -894,36 +828,29 @@ void ScheduleEngine::Fire() {
         zoneSwitch_.OffExcept(sideSwitches_);
         return;
     }
-    fireLine_ =
-        QStringLiteral("fire  %1 \"%2\"%3: %4")
-            .arg(when, nextEvent_,
-                 rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_) : QString(),
-                 file) +
-        zonesNote;
-    fireFile_ = file;
-    fireTarget_ = target;
-    fireRecord_.file = file;
+    fire_.Await(QStringLiteral("fire  %1 \"%2\"%3: %4")
+                        .arg(when, nextEvent_,
+                             rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_)
+                                  : QString(),
+                             file) +
+                    zonesNote,
+                file, target);
     // A failure before its first sample is this event's: said once, on its own line.
     player_.QuietErrorsFor(file);
     if (!started) {
         player_.Play();
     }
-    LogFire(false);
+    fire_.Log(false);
     if (started && ended) {
         zoneSwitch_.OffExcept(sideSwitches_);
     }
 }
 
 void ScheduleEngine::OnPlayError(const QString& message) {
-    lastError_ = message;
-    lastErrorFile_ = player_.FileName();
-    if (fireLine_.isEmpty() || lastErrorFile_ != fireFile_ || breakMusic_.BreakPlaying()) {
-        return; // break music goes on with its next song, and says so itself
+    if (fire_.FailedBy(message, breakMusic_.BreakPlaying())) {
+        Report(PlayOutcome::Failed, clock_.NowMs(), fire_.Record().time, fire_.Record().event,
+               fire_.File(), message, int(fire_.TickLateMs()));
     }
-    fireLine_.clear();
-    player_.QuietErrorsFor(QString());
-    Report(PlayOutcome::Failed, clock_.NowMs(), fireRecord_.time, fireRecord_.event, fireFile_,
-           message, int(fireTickLateMs_));
 }
 
 QVector<FileToCheck> ScheduleEngine::FilesToCheck() {

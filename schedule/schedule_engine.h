@@ -12,6 +12,7 @@
 
 #include "schedule/break_music.h"
 #include "schedule/day_rule.h"
+#include "schedule/fire_report.h"
 #include "schedule/local_day.h"
 #include "schedule/shutdown_check.h"
 #include "schedule/today_files.h"
@@ -176,11 +177,8 @@ private:
     Player& SidePlayer(int k);
     void ArmSidePlays(const QDateTime& target);
     void OnSoundStopped();
-    void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);
     // A play that fails before its first sample fails its event.
     void OnPlayError(const QString& message);
-    // Writes the pending fire line once its first sample is known; with force, without.
-    void LogFire(bool force);
     // One outcome of the day's timetable: its log line and its record.
     // bellLost: the bell did not sound anywhere (not so for one failed zone of several).
     void Report(PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
@@ -242,21 +240,9 @@ private:
     QString captionText_;
     QString preparedFile_; // prepared for the event preparedId_
     qint64 preparedId_ = -1;
-    bool startArmed_ = false; // a start armed by this engine and not yet fired
-    bool armedEnded_ = false; // ... and its play already over before the tick fired it
-    bool manual_ = false;     // the fire in progress is a play by hand
-    // The fire line waiting for its event's first sample, and its record.
-    QString fireLine_;
-    QString fireFile_;
-    QDateTime fireTarget_;
-    qint64 fireTickLateMs_ = 0; // how late the tick fired it
-    qint64 fireEarlyMs_ = 0;    // < 0: it sounded that early, the clock set back meanwhile
-    QString lastError_;         // the player's last error, and the file it concerned
-    QString lastErrorFile_;
-    PlayRecordRow fireRecord_;
-    QString sampleFile_; // the last first sample the player reported
-    QDateTime sampleWhen_;
-    int sampleLostMs_ = 0;      // how much of its start never sounded
+    bool startArmed_ = false;   // a start armed by this engine and not yet fired
+    bool armedEnded_ = false;   // ... and its play already over before the tick fired it
+    bool manual_ = false;       // the fire in progress is a play by hand
     bool failedLoad_ = false;   // the last read of today's events failed: tried again
     qint64 failingSinceMs_ = 0; // when reading began to fail
     QDate eventsDate_;          // the day todayEvents_ was last read for
@@ -264,4 +250,5 @@ private:
     QDate ruleLoggedDate_; // the special day's log line is written once a day
     QVector<PlayRecordRow> notRung_;
     TodayFiles files_;
+    FireReport fire_; // the line and record of the last fire, waiting for its first sample
 };

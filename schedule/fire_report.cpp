@@ -1,0 +1,100 @@
+#include "schedule/fire_report.h"
+
+#include "audio/player.h"
+#include "core/play_log.h"
+
+#include <algorithm>
+
+FireReport::FireReport(Player& player, Recorder recorder)
+    : player_(player), recorder_(std::move(recorder)) {}
+
+void FireReport::Begin(const PlayRecordRow& record, qint64 tickLateMs, qint64 earlyMs) {
+    Log(true); // the last event's line, if its sample never came
+    record_ = record;
+    tickLateMs_ = tickLateMs;
+    earlyMs_ = earlyMs;
+}
+
+void FireReport::Await(const QString& line, const QString& file, const QDateTime& target) {
+    line_ = line;
+    file_ = file;
+    target_ = target;
+    record_.file = file;
+}
+
+void FireReport::OnFirstSample(const QString& file, const QDateTime& when, int lostMs) {
+    sampleFile_ = file;
+    sampleWhen_ = when;
+    sampleLostMs_ = lostMs;
+    Log(false);
+}
+
+bool FireReport::FailedBy(const QString& message, bool breakMusicGoesOn) {
+    lastError_ = message;
+    lastErrorFile_ = player_.FileName();
+    if (line_.isEmpty() || lastErrorFile_ != file_ || breakMusicGoesOn) {
+        return false;
+    }
+    line_.clear();
+    player_.QuietErrorsFor(QString());
+    return true;
+}
+
+void FireReport::Log(bool force) {
+    if (line_.isEmpty()) {
+        return;
+    }
+    // A bell that rang early because the clock was set back has its sample that much early.
+    if (sampleFile_ == file_ && sampleWhen_.isValid() &&
+        sampleWhen_ >= target_.addMSecs(std::min<qint64>(earlyMs_, 0) - 500)) {
+        const qint64 late = earlyMs_ < 0 ? earlyMs_ : target_.msecsTo(sampleWhen_);
+        // Without a sound device the sink's clock says nothing about what was heard.
+        // A start that reached the output after its time loses its opening: said, with how much.
+        const QString lost = sampleLostMs_ > 0
+                                 ? QStringLiteral("its first %1 ms were lost").arg(sampleLostMs_)
+                                 : QString();
+        const QString how =
+            !player_.OutputUsable()
+                ? QStringLiteral(" (no sound output)")
+                : QStringLiteral(" (first sample at the sink %1%2 ms%3)")
+                      .arg(late >= 0 ? QStringLiteral("+") : QString())
+                      .arg(late)
+                      .arg(lost.isEmpty() ? QString() : QStringLiteral("; ") + lost);
+        const QString early =
+            earlyMs_ < 0
+                ? QStringLiteral("it rang %1 s early: the clock was set back as it started")
+                      .arg(-earlyMs_ / 1000.0, 0, 'f', 1)
+                : QString();
+        PlayLog(sampleWhen_.toLocalTime(),
+                line_ + how + (early.isEmpty() ? QString() : QStringLiteral("; ") + early));
+        // Without a sound device the tick's own lateness is all that is known.
+        record_.lateMs = player_.OutputUsable() || earlyMs_ < 0 ? int(late)
+                         : tickLateMs_ >= 1000                  ? int(tickLateMs_)
+                                                                : -1;
+        if (!early.isEmpty()) {
+            record_.reason = early;
+        } else if (!player_.OutputUsable()) {
+            record_.reason = QStringLiteral("no sound output");
+        } else if (!lost.isEmpty()) {
+            record_.reason = lost;
+        }
+    } else if (force) {
+        // Nothing was heard: a failure, with the player's reason when it gave one.
+        const QString why = lastErrorFile_ == file_ && !lastError_.isEmpty()
+                                ? lastError_
+                                : QStringLiteral("no sample reached the sink");
+        PlayLog(
+            target_.toLocalTime(),
+            QStringLiteral("error %1 \"%2\": %3 %4").arg(record_.time, record_.event, file_, why));
+        record_.outcome = PlayOutcome::Failed;
+        record_.reason = why;
+        record_.lateMs = int(tickLateMs_);
+    } else {
+        return;
+    }
+    line_.clear();
+    if (player_.FileName() == file_) {
+        player_.QuietErrorsFor(QString()); // what fails later in the play says so itself
+    }
+    recorder_(record_);
+}
