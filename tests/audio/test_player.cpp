@@ -390,8 +390,10 @@ private slots:
                         // Inside the run-up, 10 ms before the time.
                         std::this_thread::sleep_for(
                             std::chrono::nanoseconds(target - 10000000 - MonotonicNs()));
-                        unscheduled = MonotonicNs();
                         gst_clock_id_unschedule(id);
+                        // Taken once it is done: a thread held up between the two would
+                        // otherwise count an unschedule that came after the time.
+                        unscheduled = MonotonicNs();
                     }).join();
                 }
                 waiter.join();
