@@ -1090,12 +1090,9 @@ private slots:
         FakePrompt prompt;
         const QString bell = store.dir.path() + "/bell.wav";
         QVERIFY(media::Make(bell, 0.5));
-        const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime t1 = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
-                                                         now.time().second()))
-                                 .addSecs(3);
+        const QDateTime t1 = WholeSecondAhead(3);
         const QDateTime t2 = t1.addSecs(2);
-        if (t2.date() != now.date()) {
+        if (t2.date() != QDate::currentDate()) {
             QSKIP("too close to midnight");
         }
         for (const QDateTime& t : {t1, t2}) {
@@ -1131,11 +1128,8 @@ private slots:
             const QString a = store.dir.path() + "/a.wav", rain = store.dir.path() + "/rain.wav";
             QVERIFY(media::Make(a, 0.5) && media::Make(rain, 0.5));
             vars.ReplaceMusicArr = {{"雨天操", rain}};
-            const QDateTime now = QDateTime::currentDateTime();
-            const QDateTime t = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
-                                                            now.time().second()))
-                                    .addSecs(3);
-            if (t.date() != now.date()) {
+            const QDateTime t = WholeSecondAhead(3);
+            if (t.date() != QDate::currentDate()) {
                 QSKIP("too close to midnight");
             }
             store.AddEvent({0, WeekdayName(t.date()), "操", TimeText(t.time()), a, "00:00:01", "√",
@@ -1260,11 +1254,8 @@ private slots:
             QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
             out.write(in.read(30));
         }
-        const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime t = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(),
-                                                        now.time().second()))
-                                .addSecs(3);
-        if (t.date() != now.date()) {
+        const QDateTime t = WholeSecondAhead(3);
+        if (t.date() != QDate::currentDate()) {
             QSKIP("too close to midnight");
         }
         store.AddEvent({0, WeekdayName(t.date()), "铃", TimeText(t.time()), cut, "00:00:01", "√",

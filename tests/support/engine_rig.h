@@ -11,6 +11,13 @@
 #include <QtTest>
 #include <type_traits>
 
+// The whole second lead seconds from now (at least), on the real clock: a real player's bell.
+inline QDateTime WholeSecondAhead(int lead) {
+    const QDateTime now = QDateTime::currentDateTime();
+    return QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
+        .addSecs(lead);
+}
+
 // The rig's player: a fake one follows the rig's clock; any other (a real one) is its own.
 template <typename P> P MakeRigPlayer(FakeClock* clock) {
     if constexpr (std::is_constructible_v<P, FakeClock*>) {
