@@ -486,10 +486,3 @@ QString ColumnText(const QSqlQuery& q, int i) {
 QVariant NotNull(const QString& s) {
     return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
 }
-
-bool Failed(QString* error, const QString& reason) {
-    if (error) {
-        *error = reason;
-    }
-    return false;
-}

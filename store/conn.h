@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/failed.h"
 #include "store/rows.h"
 
 #include <QDate>
@@ -254,6 +255,3 @@ private:
     QString site_;
     QString readOnlyReason_;
 };
-
-// Fills *error (when given) with reason and returns false: the store's one failure path.
-bool Failed(QString* error, const QString& reason);

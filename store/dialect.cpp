@@ -1,6 +1,6 @@
 #include "store/dialect.h"
 
-#include "store/conn.h"
+#include "store/failed.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
