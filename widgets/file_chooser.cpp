@@ -2,9 +2,6 @@
 
 #include "audio/formats.h"
 
-#include "store/conn.h"
-#include "widgets/message_box.h"
-
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -61,33 +58,6 @@ QFileDialog* NewOpenFileDialog(QWidget* parent, const QString& caption, const QS
     return dialog;
 }
 
-namespace {
-
-QStringList Run(QWidget* parent, const QString& caption, const QString& filter,
-                QFileDialog::FileMode mode, Conn& store) {
-    QPointer<QFileDialog> dialog = NewOpenFileDialog(parent, caption, filter);
-    dialog->setFileMode(mode);
-    QString folder;
-    if (store.LastFolder(&folder) && !folder.isEmpty() && QFileInfo(folder).isDir()) {
-        dialog->setDirectory(folder);
-    }
-    QStringList chosen;
-    if (dialog->exec() == QDialog::Accepted && dialog) {
-        chosen = dialog->selectedFiles();
-    }
-    delete dialog.data();
-    QString error;
-    if (!store.KeepLocks(&error)) {
-        ShowMessage(parent, caption, error, MsgMode::Notice);
-    }
-    if (!chosen.isEmpty()) {
-        store.SetLastFolder(QFileInfo(chosen.first()).absolutePath()); // a convenience only
-    }
-    return chosen;
-}
-
-} // namespace
-
 QString MusicFileFilter() {
     QString all = QStringLiteral("*.wav *.mp3 *.mid *.wma *.ogg *.flac");
     QString extra;
@@ -100,13 +70,20 @@ QString MusicFileFilter() {
         .arg(all, extra);
 }
 
-QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter,
-                       Conn& store) {
-    const QStringList files = Run(parent, caption, filter, QFileDialog::ExistingFile, store);
-    return files.isEmpty() ? QString() : files.first();
-}
-
-QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter,
-                            Conn& store) {
-    return Run(parent, caption, filter, QFileDialog::ExistingFiles, store);
+QStringList AskForFiles(QWidget* parent, const QString& caption, const QString& filter,
+                        bool several, QString* folder) {
+    QPointer<QFileDialog> dialog = NewOpenFileDialog(parent, caption, filter);
+    dialog->setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (!folder->isEmpty() && QFileInfo(*folder).isDir()) {
+        dialog->setDirectory(*folder);
+    }
+    QStringList chosen;
+    if (dialog->exec() == QDialog::Accepted && dialog) {
+        chosen = dialog->selectedFiles();
+    }
+    delete dialog.data();
+    if (!chosen.isEmpty()) {
+        *folder = QFileInfo(chosen.first()).absolutePath();
+    }
+    return chosen;
 }

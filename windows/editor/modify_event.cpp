@@ -14,6 +14,7 @@
 #include "widgets/skin.h"
 #include "widgets/text_time_box.h"
 #include "widgets/ui_font.h"
+#include "windows/editor/store_file_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,9 +4,9 @@
 #include "schedule/day_rule.h"
 #include "schedule/holiday_calendar.h"
 #include "widgets/art.h"
-#include "widgets/file_chooser.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
+#include "windows/editor/store_file_dialog.h"
 #include "windows/settings/settings_context.h"
 
 #include <QComboBox>

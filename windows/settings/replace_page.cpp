@@ -8,6 +8,7 @@
 #include "widgets/art.h"
 #include "widgets/file_chooser.h"
 #include "widgets/my_button.h"
+#include "windows/editor/store_file_dialog.h"
 #include "windows/settings/settings_grid.h"
 
 #include <QDir>

@@ -6,6 +6,7 @@
 #include "support/temp_store.h"
 #include "widgets/file_chooser.h"
 #include "windows/editor/modify_event.h"
+#include "windows/editor/store_file_dialog.h"
 #include "windows/settings/holidays_page.h"
 #include "windows/settings/music_page.h"
 #include "windows/settings/replace_page.h"
