@@ -31,9 +31,9 @@ WallClockSteps::~WallClockSteps() {
 
 void WallClockSteps::Arm() {
     // An absolute expiry far away that never comes: only a change of the clock ends it.
-    itimerspec spec{};
-    spec.it_value.tv_sec = 0x7fffffff;
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = 0x7fffffff;
+    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr);
 }
 
 void WallClockSteps::OnReadable() {

@@ -7,6 +7,7 @@
 #include "core/time_text.h"
 #include "schedule/break_music.h"
 #include "schedule/schedule_engine.h"
+#include "support/engine_rig.h"
 #include "support/fakes.h"
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -26,13 +27,6 @@ constexpr double kLengthSlack = 0.03;          // seconds of a tone's length
 MonitorRecorder::Sound HeardAround(const MonitorRecorder& rec, qint64 targetNs) {
     const auto sounds = rec.Sounds(targetNs - 1000000000);
     return sounds.empty() ? MonitorRecorder::Sound{-1, 0} : sounds.front();
-}
-
-// The next whole second at least lead seconds from now, today.
-QDateTime SecondAhead(int lead) {
-    const QDateTime now = QDateTime::currentDateTime();
-    return QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
-        .addSecs(lead);
 }
 
 } // namespace
@@ -132,7 +126,7 @@ private slots:
         MonitorRecorder hall("hall"), yard("yard");
         LogCapture log;
 
-        const QDateTime t1 = SecondAhead(4), t2 = t1.addSecs(3), t3 = t2.addSecs(4);
+        const QDateTime t1 = WholeSecondAhead(4), t2 = t1.addSecs(3), t3 = t2.addSecs(4);
         if (t3.date() != t1.date() || t1.date() != QDate::currentDate()) {
             QSKIP("too close to midnight");
         }

@@ -37,6 +37,18 @@ bool Alive(qint64 pid) {
     return state != 'Z' && state != 'X';
 }
 
+// A bell of seconds on zones, three seconds from now, for the real player and clock.
+bool AddBellSoon(TempStore& store, const QString& event, const QString& zones, double seconds) {
+    const QString bell = store.dir.path() + "/bell.wav";
+    if (!media::Make(bell, seconds)) {
+        return false;
+    }
+    const QDateTime at = QDateTime::currentDateTime().addSecs(3);
+    store.AddEvent(
+        {0, WeekdayName(at.date()), event, TimeText(at.time()), bell, "", "√", "", zones});
+    return true;
+}
+
 void WriteScript(const QString& path, const QByteArray& text) {
     QFile script(path);
     script.open(QIODevice::WriteOnly);
@@ -160,11 +172,7 @@ private slots:
                            .arg(z)
                            .arg(QList<int>{64, 65, 100000}[z - 1])));
         }
-        const QString bell = store.dir.path() + "/bell.wav";
-        QVERIFY(media::Make(bell, 0.3));
-        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
-        store.AddEvent(
-            {0, WeekdayName(at.date()), "上课", TimeText(at.time()), bell, "", "√", "", "111000"});
+        QVERIFY(AddBellSoon(store, "上课", "111000", 0.3));
         ProgramVars vars;
         SystemClock clock;
         GstPlayer player;
@@ -266,11 +274,7 @@ private slots:
         zones[3].sink = QString(sink).replace(dir, dir + "/no such folder").arg(4);
         zones[0].command = zones[2].command = dir + "/relay";
         QVERIFY(store.conn->SetZones(zones));
-        const QString bell = dir + "/bell.wav";
-        QVERIFY(media::Make(bell, 0.5));
-        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
-        store.AddEvent(
-            {0, WeekdayName(at.date()), "起床", TimeText(at.time()), bell, "", "√", "", "101100"});
+        QVERIFY(AddBellSoon(store, "起床", "101100", 0.5));
         ProgramVars vars;
         SystemClock clock;
         GstPlayer player;

@@ -60,6 +60,22 @@ struct Rig {
         }
         return QStringLiteral("<no column %1>").arg(title);
     }
+    // Adds 课间操 at 09:40:00 with the bell through 添加 and the editor; check looks at the
+    // editor as it opens.
+    void AddThroughEditor(std::function<void(ModifyEvent*)> check = {}) {
+        WhenEditorOpens([this, check](ModifyEvent* editor) {
+            if (check) {
+                check(editor);
+            }
+            editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
+            editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
+            editor->ChooseMusic = [this] { return bell; };
+            editor->MyBt_AddSound_Click();
+            QTRY_VERIFY(!editor->Measuring());
+            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
+        });
+        QTest::mouseClick(form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
+    }
 
     TempStore store;
     ProgramVars vars;
@@ -82,17 +98,10 @@ private slots:
         r.Open();
         QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
         bool opened = false;
-        WhenEditorOpens([&](ModifyEvent* editor) {
+        r.AddThroughEditor([&](ModifyEvent* editor) {
             opened = true;
             QVERIFY(editor->IsAddMode());
-            editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
-            editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
-            editor->ChooseMusic = [&r] { return r.bell; };
-            editor->MyBt_AddSound_Click();
-            QTRY_VERIFY(!editor->Measuring());
-            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
         });
-        QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
         QVERIFY(opened);
         QCOMPARE(r.Grid()->model()->rowCount(), 3);
         r.form->move(40, 30); // opened again from a moved window: centred on it again
@@ -144,15 +153,7 @@ private slots:
         auto* week = r.form->findChild<QComboBox*>("Combo_Week");
         QCOMPARE(week->currentText(), QString("星期一"));
         week->setCurrentIndex(week->findText(page));
-        WhenEditorOpens([&r](ModifyEvent* editor) {
-            editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
-            editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
-            editor->ChooseMusic = [&r] { return r.bell; };
-            editor->MyBt_AddSound_Click();
-            QTRY_VERIFY(!editor->Measuring());
-            QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
-        });
-        QTest::mouseClick(r.form->findChild<MyButton*>("MyBt_AddEvent"), Qt::LeftButton);
+        r.AddThroughEditor();
         const QVector<EventRow> added = r.store.TodayEvents(page, "00:00:00");
         QCOMPARE(added.size(), 1);
         QCOMPARE(added[0].weekName, page);
