@@ -5,6 +5,21 @@
 
 #include <algorithm>
 
+QString OutcomeLine(PlayOutcome outcome, const QString& time, const QString& event,
+                    const QString& file, const QString& reason) {
+    switch (outcome) {
+    case PlayOutcome::Fired:
+        return QStringLiteral("fire  %1 \"%2\": %3").arg(time, event, file);
+    case PlayOutcome::Skipped:
+        return QStringLiteral("skip  %1 \"%2\": %3").arg(time, event, reason);
+    case PlayOutcome::Missed:
+        return QStringLiteral("missed %1 \"%2\": %3").arg(time, event, reason);
+    case PlayOutcome::Failed:
+        break;
+    }
+    return QStringLiteral("error %1 \"%2\": %3 %4").arg(time, event, file, reason);
+}
+
 FireReport::FireReport(Player& player, Recorder recorder)
     : player_(player), recorder_(std::move(recorder)) {}
 

@@ -9,6 +9,10 @@
 
 class Player;
 
+// The log line of one outcome of the timetable ("fire  08:00:00 \"上课\": bell.mp3").
+QString OutcomeLine(PlayOutcome outcome, const QString& time, const QString& event,
+                    const QString& file, const QString& reason);
+
 // The line and the record of the event fired last. They wait for its first sample, which
 // gives the lateness the line and the record carry; without one within a few seconds, or
 // when the play fails before it, the fire is recorded as failed, with the reason.

@@ -5,6 +5,7 @@
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "core/time_text.h"
+#include "schedule/clock_caption.h"
 
 #include <QFileInfo>
 
@@ -31,9 +32,11 @@ QDateTime Stamp(qint64 ms) {
 ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Player& player,
                                ShutdownPrompt* prompt, QObject* parent)
     : QObject(parent), vars_(vars), conn_(conn), clock_(clock), player_(player),
-      breakMusic_(vars, conn, player), shutdown_(vars, prompt),
+      breakMusic_(vars, conn, player), shutdown_(vars, prompt), events_(conn, vars),
+      shared_(player, zoneSwitch_, zones_, defaultSink_,
+              [this](const EventRow& row) { return ::FileToPlay(row, vars_); }),
       files_(
-          player, clock, [this] { return FilesToCheck(); },
+          player, clock, [this] { return events_.FilesToCheck(clock_.NowMs(), day_.EndMs()); },
           [this] { return day_.SecondsAt(clock_.NowMs()); }),
       fire_(player, [this](const PlayRecordRow& row) { Record(row); }) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
@@ -47,9 +50,11 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
             });
     connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
     connect(&files_, &TodayFiles::Changed, this, &ScheduleEngine::TodayProblemsChanged);
-    connect(&player_, &Player::OutputFailed, this, [this](const QString& out, const QString& why) {
+    const auto outputFailed = [this](const QString& out, const QString& why) {
         OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
-    });
+    };
+    connect(&player_, &Player::OutputFailed, this, outputFailed);
+    connect(&shared_, &SharedSecond::OutputFailed, this, outputFailed);
     connect(&zoneSwitch_, &ZoneSwitch::Failed, this, &ScheduleEngine::OnZoneProblem);
     // After break music's own handler: a break goes on with its next song.
     connect(&player_, &Player::PlayStateChange, this, [this](int, int state) {
@@ -60,9 +65,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     connect(&player_, &Player::Halted, this, [this] {
         // Whatever halts the player (stop by hand, the settings window, the end) halts the
         // events sharing its second too.
-        for (auto& side : sidePlayers_) {
-            side->Halt();
-        }
+        shared_.Halt();
         OnSoundStopped();
     });
 }
@@ -73,8 +76,10 @@ void ScheduleEngine::LoadTodayEvents() {
     const qint64 now = clock_.NowMs();
     clockOffsetMs_ = now - clock_.SteadyMs();
     const bool newDay = !day_.Contains(now);
+    const QString pauseReason =
+        pauseReason_.isEmpty() ? QStringLiteral("the schedule was paused") : pauseReason_;
     if (newDay && pausedAtMs_ >= 0) {
-        ReportMissedWhilePaused(now); // what the old day still held
+        ReportMissedBetween(pausedAtMs_, now, pauseReason, {}); // what the old day still held
     }
     if (newDay) {
         EnterDay(now);
@@ -86,7 +91,7 @@ void ScheduleEngine::LoadTodayEvents() {
     }
     LoadEvents();
     if (pausedAtMs_ >= 0) {
-        ReportMissedWhilePaused(now);
+        ReportMissedBetween(pausedAtMs_, now, pauseReason, {});
         pausedAtMs_ = -1;
     }
     ArmFrom(now);
@@ -99,7 +104,7 @@ void ScheduleEngine::LoadTodayEvents() {
 void ScheduleEngine::EnterDay(qint64 now) {
     day_ = LocalDay(QDateTime::fromMSecsSinceEpoch(now).date());
     firedToday_.clear();
-    loggedBadRows_.clear();
+    events_.NewDay();
     zoneProblemsSaid_.clear();
     files_.NewDay();
     zoneCheckedMs_ = now;
@@ -114,26 +119,7 @@ void ScheduleEngine::LoadEvents() {
     vars_.CurWeekName = WeekdayName(day_.Date());
     // A store that cannot be read now (locked by another program) is tried again from the
     // next ticks on, rather than leaving the day silent.
-    QString error;
-    const QVector<EventRow> known = eventsDate_ == day_.Date() ? todayEvents_ : QVector<EventRow>();
-    const bool wasFailing = failedLoad_;
-    failedLoad_ = !ReadDay(&error);
-    if (failedLoad_) {
-        // The day's rows as last read ring on; tried again every few seconds, said once.
-        todayEvents_ = known;
-        if (!wasFailing) {
-            failingSinceMs_ = clock_.NowMs();
-            PlayLog(Stamp(clock_.NowMs()),
-                    QStringLiteral("error cannot read today's events (trying again%1): %2")
-                        .arg(known.isEmpty() ? QString()
-                                             : QStringLiteral("; the events read before ring"),
-                             error));
-        }
-    } else {
-        eventsDate_ = day_.Date();
-    }
-    DropBadRows();
-    ComputeTargets();
+    events_.Read(day_, clock_.NowMs());
     QString zonesError;
     if (!conn_.Zones(&zones_, &zonesError)) {
         zones_.clear(); // every event to the default output, as with no zones configured
@@ -143,7 +129,7 @@ void ScheduleEngine::LoadEvents() {
     nextIndex_ = 0;
     armed_ = false;
     nextDayRead_ = false;
-    nextTime_ = QStringLiteral("00:00:00");
+    next_.time = QStringLiteral("00:00:00");
     // What was prepared may have changed in the store: prepared again, and a start armed
     // for another event or file is replaced at the next Ahead.
     preparedFile_.clear();
@@ -151,96 +137,22 @@ void ScheduleEngine::LoadEvents() {
     breakMusic_.ForgetPrepared();
 }
 
-bool ScheduleEngine::ReadRule(const QDate& date, DayRule* rule, QString* error) {
-    QVector<SpecialDayRow> special;
-    if (!conn_.SpecialDaysOn(date.toString(QStringLiteral("yyyy-MM-dd")), &special, error)) {
-        return false;
+void ScheduleEngine::RetryRead(qint64 now) {
+    LoadEvents();
+    ArmFrom(now - 1000); // what fell due this second still plays
+    if (events_.Failing()) {
+        return;
     }
-    *rule = RuleForDate(date, special);
-    return true;
-}
-
-bool ScheduleEngine::ReadDay(QString* error) {
-    // A special day runs another weekday's events, or none; any other date its own.
-    const QDate date = day_.Date();
-    dayRule_ = RuleForDate(date, {}); // until the store answers
-    if (!ReadRule(date, &dayRule_, error)) {
-        return false;
-    }
-    LogBadSpecialDays();
-    if (dayRule_.special && ruleLoggedDate_ != date) {
-        ruleLoggedDate_ = date;
-        PlayLog(Stamp(clock_.NowMs()), DayRuleLogLine(date, dayRule_));
-    }
-    todayEvents_.clear();
-    return !dayRule_.bells || conn_.DayEvents(dayRule_.weekName, &todayEvents_, error);
-}
-
-void ScheduleEngine::LogBadSpecialDays() {
-    // A special day the schedule cannot use is ignored: said once a day, since the page
-    // lists it and the administrator would otherwise trust it.
-    QVector<SpecialDayRow> all;
-    if (!conn_.SpecialDays(&all)) {
-        return; // the day's own read reports a store that cannot be read
-    }
-    for (const SpecialDayRow& row : all) {
-        const QString problem = SpecialDayProblem(row);
-        const QString key = QStringLiteral("special %1").arg(row.id);
-        if (!problem.isEmpty() && !loggedBadRows_.contains(key)) {
-            loggedBadRows_.insert(key);
-            PlayLog(Stamp(clock_.NowMs()), QStringLiteral("skip  special day id %1 \"%2\": %3")
-                                               .arg(row.id)
-                                               .arg(row.date, problem));
-        }
-    }
-}
-
-void ScheduleEngine::DropBadRows() {
-    // Said when the day is read, not hours later when the schedule reaches the row.
-    todayEvents_.removeIf([this](const EventRow& r) {
-        QString problem;
-        if (r.startTime.isNull()) {
-            problem = QStringLiteral("it has no start time");
-        } else if (!IsTimeText(r.startTime)) {
-            problem = QStringLiteral("the start time \"%1\" is not hh:mm:ss").arg(r.startTime);
-        } else if (r.musicFile.isNull()) {
-            problem = QStringLiteral("it has no music file");
-        } else if (r.musicFile == kBreakMusicFile && r.event.isEmpty()) {
-            problem = QStringLiteral("its break-music library has no name");
-        }
-        if (problem.isEmpty()) {
-            return false;
-        }
-        const QString key = FiredKey(r.id, r.startTime);
-        if (!loggedBadRows_.contains(key)) {
-            loggedBadRows_.insert(key);
-            PlayLog(Stamp(clock_.NowMs()),
-                    QStringLiteral("skip  event id %1 \"%2\": %3").arg(r.id).arg(r.event, problem));
-        }
-        return true;
-    });
-    // Null start times sort first in the store; the rest are in time order already.
-}
-
-void ScheduleEngine::ComputeTargets() {
-    targets_.resize(todayEvents_.size());
-    for (int i = 0; i < todayEvents_.size(); ++i) {
-        const int seconds = TimeTextSeconds(todayEvents_[i].startTime);
-        targets_[i] = day_.InstantOf(seconds);
-        if (day_.InGap(seconds) && !loggedBadRows_.contains(QStringLiteral("gap%1").arg(i))) {
-            loggedBadRows_.insert(QStringLiteral("gap%1").arg(i));
-            PlayLog(Stamp(clock_.NowMs()),
-                    QStringLiteral("event %1 \"%2\": the clock skips %1 today (daylight saving); "
-                                   "it rings when the clock resumes, at %3")
-                        .arg(todayEvents_[i].startTime, todayEvents_[i].event,
-                             SecondsToTime(day_.SecondsAt(targets_[i]))));
-        }
-    }
+    PlayLog(Stamp(now), QStringLiteral("today's events read: %1").arg(events_.Size()));
+    // Bells due while nothing could be read did not ring: said now they are known.
+    ReportMissedBetween(events_.FailingSinceMs(), now - 1000,
+                        QStringLiteral("the database could not be read"), {});
+    files_.Check();
 }
 
 void ScheduleEngine::ArmFrom(qint64 now) {
     nextIndex_ = 0;
-    while (nextIndex_ < targets_.size() && targets_[nextIndex_] <= now) {
+    while (nextIndex_ < events_.Size() && events_.Target(nextIndex_) <= now) {
         ++nextIndex_; // only events strictly later than now
     }
     ArmNextEvent();
@@ -249,25 +161,28 @@ void ScheduleEngine::ArmFrom(qint64 now) {
 void ScheduleEngine::ArmNextEvent() {
     armed_ = false;
     armedEnded_ = false;
-    if (nextIndex_ >= todayEvents_.size()) {
-        nextTime_ = QStringLiteral("00:00:00");
+    if (nextIndex_ >= events_.Size()) {
+        next_.time = QStringLiteral("00:00:00");
         return;
     }
     // Rows due at one second all belong to it: the last row takes the player, at the
-    // second, and the others are logged as replaced by it.
+    // second, and the others play on the zones left to them or are logged as replaced.
     groupStart_ = nextIndex_;
-    nextTargetMs_ = targets_[nextIndex_];
-    while (nextIndex_ + 1 < targets_.size() && targets_[nextIndex_ + 1] == nextTargetMs_) {
+    const qint64 target = events_.Target(nextIndex_);
+    while (nextIndex_ + 1 < events_.Size() && events_.Target(nextIndex_ + 1) == target) {
         ++nextIndex_;
     }
-    const EventRow& r = todayEvents_[nextIndex_++];
-    nextId_ = r.id;
-    nextTime_ = r.startTime;
-    nextEvent_ = r.event;
-    nextMusic_ = r.musicFile;
-    nextReplace_ = r.replace; // Null reads as no replacement
-    nextZones_ = r.zones;
+    const EventRow& r = events_.Row(nextIndex_++);
+    next_ = {r.id, r.startTime, r.event, r.musicFile, r.replace, r.zones, target};
     armed_ = true;
+}
+
+QVector<EventRow> ScheduleEngine::ArmedGroup() const {
+    QVector<EventRow> group;
+    for (int i = groupStart_; i < nextIndex_; ++i) {
+        group.push_back(events_.Row(i));
+    }
+    return group;
 }
 
 void ScheduleEngine::CheckZone(qint64 now) {
@@ -279,34 +194,27 @@ void ScheduleEngine::CheckZone(qint64 now) {
         return;
     }
     // The administrator changed the time zone: the same times of day are other instants.
-    const QDate date = day_.Date();
     // What the old offsets had already brought to its second was handled then.
     QSet<QString> handled;
-    for (int i = 0; i < todayEvents_.size() && targets_[i] <= now; ++i) {
-        handled.insert(FiredKey(todayEvents_[i].id, todayEvents_[i].startTime));
+    for (int i = 0; i < events_.Size() && events_.Target(i) <= now; ++i) {
+        handled.insert(FiredKey(events_.Row(i).id, events_.Row(i).startTime));
     }
-    day_ = LocalDay(date);
+    day_ = LocalDay(day_.Date());
     PlayLog(Stamp(now), QStringLiteral("the time zone changed: today's events are read again"));
     LoadEvents();
     ArmFrom(now);
     // The bells the new offset has put behind the clock did not ring.
-    for (int i = 0; i < todayEvents_.size() && targets_[i] <= now; ++i) {
-        const EventRow& r = todayEvents_[i];
-        if (!handled.contains(FiredKey(r.id, r.startTime))) {
-            Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r),
-                   QStringLiteral("the time zone changed"));
-        }
-    }
+    ReportMissedBetween(day_.StartMs() - 1, now, QStringLiteral("the time zone changed"), handled);
 }
 
-void ScheduleEngine::ReportMissedWhilePaused(qint64 now) {
-    const QString reason =
-        pauseReason_.isEmpty() ? QStringLiteral("the schedule was paused") : pauseReason_;
-    for (int i = 0; i < todayEvents_.size(); ++i) {
-        const EventRow& r = todayEvents_[i];
-        if (targets_[i] > pausedAtMs_ && targets_[i] <= now &&
-            !firedToday_.contains(FiredKey(r.id, r.startTime))) {
-            Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r), reason);
+void ScheduleEngine::ReportMissedBetween(qint64 fromMs, qint64 toMs, const QString& reason,
+                                         const QSet<QString>& handled) {
+    for (int i = 0; i < events_.Size() && events_.Target(i) <= toMs; ++i) {
+        const EventRow& r = events_.Row(i);
+        const QString key = FiredKey(r.id, r.startTime);
+        if (events_.Target(i) > fromMs && !firedToday_.contains(key) && !handled.contains(key)) {
+            Report(PlayOutcome::Missed, clock_.NowMs(), r.startTime, r.event,
+                   ::FileToPlay(r, vars_), reason);
         }
     }
 }
@@ -326,9 +234,9 @@ void ScheduleEngine::CheckClockStep(qint64 now) {
     }
     // A start armed for the old instant that had begun before the step was seen sounded at
     // that instant: the bell has rung, early by the step, and does not ring again.
-    if (armed_ && startArmed_ && now < nextTargetMs_) {
-        const QString file = nextMusic_ == kBreakMusicFile
-                                 ? breakMusic_.PreparedFirstSong(nextEvent_)
+    if (armed_ && startArmed_ && now < next_.targetMs) {
+        const QString file = next_.music == kBreakMusicFile
+                                 ? breakMusic_.PreparedFirstSong(next_.event)
                                  : FileToPlay();
         if (!file.isEmpty() && player_.StartBegun(file, Target())) {
             earlyMs_ = step;
@@ -338,52 +246,24 @@ void ScheduleEngine::CheckClockStep(qint64 now) {
     }
     // Bells the clock passed over while it was wrong come again; those that rang do not.
     ArmFrom(now);
-    while (armed_ && firedToday_.contains(FiredKey(nextId_, nextTime_))) {
+    while (armed_ && firedToday_.contains(FiredKey(next_.id, next_.time))) {
         ArmNextEvent();
     }
 }
 
 void ScheduleEngine::ReadNextDayHead() {
     nextDayRead_ = true;
-    const LocalDay next(day_.Date().addDays(1));
-    DayRule rule;
-    QVector<EventRow> rows;
-    QString error;
-    if (!ReadRule(next.Date(), &rule, &error) || !rule.bells ||
-        !conn_.DayEvents(rule.weekName, &rows, &error)) {
-        return; // the new day reads its rows itself, and says what fails
-    }
-    // Only the rows of its first second, and only when that second is within the time a
-    // sound is prepared ahead: the rest the new day arms as usual.
-    qint64 first = -1;
-    for (const EventRow& r : rows) {
-        if (!IsTimeText(r.startTime) || r.musicFile.isNull() ||
-            (r.musicFile == kBreakMusicFile && r.event.isEmpty())) {
-            continue;
-        }
-        const qint64 at = next.InstantOf(TimeTextSeconds(r.startTime));
-        if (first < 0 || at == first) {
-            first = at;
-        } else {
-            break;
-        }
-        if (at - next.StartMs() >= kPrepareAheadMs) {
-            return;
-        }
-        todayEvents_.push_back(r);
-        targets_.push_back(at);
-    }
-    if (nextIndex_ < todayEvents_.size()) {
+    if (events_.ReadNextDayHead(day_, kPrepareAheadMs) && nextIndex_ < events_.Size()) {
         ArmNextEvent();
     }
 }
 
 void ScheduleEngine::FinishOldDay(qint64 now) {
-    if (armed_ && nextTargetMs_ >= day_.EndMs()) {
+    if (armed_ && next_.targetMs >= day_.EndMs()) {
         armed_ = false; // the new day's first bell, armed ahead: the new day fires it
         return;
     }
-    if (armed_ && (now - nextTargetMs_) / 1000 <= kLateGraceSeconds) {
+    if (armed_ && (now - next_.targetMs) / 1000 <= kLateGraceSeconds) {
         FireArmed(now);
     }
     // Whatever else the old day still held is past for good.
@@ -393,19 +273,19 @@ void ScheduleEngine::FinishOldDay(qint64 now) {
 }
 
 void ScheduleEngine::MissArmed(const QString& reason) {
-    for (int i = groupStart_; i < nextIndex_; ++i) {
-        const EventRow& r = todayEvents_[i];
-        Report(PlayOutcome::Missed, clock_.NowMs(), r.startTime, r.event, FileToPlay(r), reason);
+    for (const EventRow& r : ArmedGroup()) {
+        Report(PlayOutcome::Missed, clock_.NowMs(), r.startTime, r.event, ::FileToPlay(r, vars_),
+               reason);
     }
     ArmNextEvent();
 }
 
 void ScheduleEngine::FireArmed(qint64 now) {
     FireSharedSecond(now);
-    const QString key = FiredKey(nextId_, nextTime_);
+    const QString key = FiredKey(next_.id, next_.time);
     if (firedToday_.contains(key)) {
         // The clock was set back: what already rang today does not ring again.
-        Report(PlayOutcome::Skipped, now, nextTime_, nextEvent_, FileToPlay(),
+        Report(PlayOutcome::Skipped, now, next_.time, next_.event, FileToPlay(),
                QStringLiteral("already played today"));
     } else {
         firedToday_.insert(key);
@@ -440,50 +320,32 @@ void ScheduleEngine::Tick() {
         files_.Check();
         PlayLog(Stamp(now), QStringLiteral("new day %1 (%2): %3 events")
                                 .arg(day_.Date().toString(Qt::ISODate), vars_.CurWeekName)
-                                .arg(todayEvents_.size()));
+                                .arg(events_.Size()));
     } else {
         CheckZone(now);
     }
     CheckClockStep(now);
     const int nowSeconds = day_.SecondsAt(now);
     nowTime_ = SecondsToTime(nowSeconds);
-    if (failedLoad_ && nowSeconds % 5 == 0) {
-        LoadEvents();
-        ArmFrom(now - 1000); // what fell due this second still plays
-        if (!failedLoad_) {
-            PlayLog(Stamp(now), QStringLiteral("today's events read: %1").arg(todayEvents_.size()));
-            // Bells due while nothing could be read did not ring: said now they are known.
-            for (int i = 0; i < todayEvents_.size() && targets_[i] <= now - 1000; ++i) {
-                const EventRow& r = todayEvents_[i];
-                if (targets_[i] > failingSinceMs_ &&
-                    !firedToday_.contains(FiredKey(r.id, r.startTime))) {
-                    Report(PlayOutcome::Missed, now, r.startTime, r.event, FileToPlay(r),
-                           QStringLiteral("the database could not be read"));
-                }
-            }
-            files_.Check();
-        }
+    if (events_.Failing() && nowSeconds % 5 == 0) {
+        RetryRead(now);
     }
     files_.CheckAgainIfDue(now); // a file put back is noticed within minutes
-
     if (!armed_ && !nextDayRead_ && now >= day_.EndMs() - kPrepareAheadMs - 1000) {
         ReadNextDayHead();
     }
     // Events long overdue are not played late, one after another.
-    while (armed_ && (now - nextTargetMs_) / 1000 > kLateGraceSeconds) {
+    while (armed_ && (now - next_.targetMs) / 1000 > kLateGraceSeconds) {
         MissArmed(QStringLiteral("the clock reached %1").arg(nowTime_));
     }
-
     if (armed_) {
-        secToNext_ = int(nextTargetMs_ / 1000 - (now >= 0 ? now / 1000 : (now - 999) / 1000));
+        secToNext_ = int(next_.targetMs / 1000 - (now >= 0 ? now / 1000 : (now - 999) / 1000));
         SetLabel(vars_.ShowClock ? nowTime_ : SecondsToTime(secToNext_));
-        if (now >= nextTargetMs_) {
+        if (now >= next_.targetMs) {
             FireArmed(now);
-            if (!armed_) {
-                SetLabel(kFinished);
-            }
         }
-    } else {
+    }
+    if (!armed_) {
         SetLabel(kFinished);
     }
     Ahead(now);
@@ -491,7 +353,6 @@ void ScheduleEngine::Tick() {
     if (fire_.Waiting() && now - fire_.Target().toMSecsSinceEpoch() > 5000) {
         fire_.Log(true);
     }
-
     shutdown_.Check(day_.Date(), nowTime_);
     if (running_) {
         ArmTimer();
@@ -504,7 +365,7 @@ qint64 ScheduleEngine::NextWakeMs() const {
         wake -= kPrepareAheadMs + 1000; // a bell at midnight is prepared as any other
     }
     if (armed_) {
-        wake = qMin(wake, nextTargetMs_ - kPrepareAheadMs);
+        wake = qMin(wake, next_.targetMs - kPrepareAheadMs);
     }
     if (fire_.Waiting()) {
         wake = qMin(wake, fire_.Target().toMSecsSinceEpoch() + 5001);
@@ -514,36 +375,26 @@ qint64 ScheduleEngine::NextWakeMs() const {
 
 QString ScheduleEngine::FileToPlay() const {
     EventRow armed;
-    armed.musicFile = nextMusic_;
-    armed.replace = nextReplace_;
-    return FileToPlay(armed);
-}
-
-QString ScheduleEngine::FileToPlay(const EventRow& row) const {
-    if (!row.replace.isEmpty() && vars_.RainMode) {
-        return GetReplaceMusic(row.replace);
-    }
-    return row.musicFile;
+    armed.musicFile = next_.music;
+    armed.replace = next_.replace;
+    return ::FileToPlay(armed, vars_);
 }
 
 QDateTime ScheduleEngine::Target() const {
-    return QDateTime::fromMSecsSinceEpoch(nextTargetMs_, Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(next_.targetMs, Qt::UTC);
 }
 
 void ScheduleEngine::Ahead(qint64 now) {
-    if (!running_ || !armed_ || firedToday_.contains(FiredKey(nextId_, nextTime_))) {
+    const qint64 ms = next_.targetMs - now;
+    if (!running_ || !armed_ || firedToday_.contains(FiredKey(next_.id, next_.time)) ||
+        ms > kPrepareAheadMs) {
         CancelArmedStart();
         return;
     }
-    const qint64 ms = nextTargetMs_ - now;
     if (ms <= 0) {
         return; // due: the tick fires it
     }
-    if (ms > kPrepareAheadMs) {
-        CancelArmedStart();
-        return;
-    }
-    const ZonePlan plan = PlanZones(nextZones_, zones_, defaultSink_);
+    const ZonePlan plan = PlanZones(next_.zones, zones_, defaultSink_);
     if (plan.nowhere) {
         CancelArmedStart(); // the tick of the second says why nothing plays
         return;
@@ -556,54 +407,58 @@ void ScheduleEngine::Ahead(qint64 now) {
         ~KeepRoute() { player.SetRoute(route); }
     } keep{player_, player_.Route()};
     player_.SetRoute(plan.route);
-    const bool library = nextMusic_ == kBreakMusicFile;
+    PrepareArmed(plan);
+    if (ms > kArmAheadMs || !ArmStart(Target())) {
+        CancelArmedStart();
+    }
+}
+
+void ScheduleEngine::PrepareArmed(const ZonePlan& plan) {
+    const bool library = next_.music == kBreakMusicFile;
     // Every event is prepared, also when the event before played the same file: that
     // playback used its prepared pipeline up.
-    if (preparedId_ != nextId_ || (!library && preparedFile_ != FileToPlay())) {
-        preparedId_ = nextId_;
-        preparedFile_.clear();
-        for (const QString& problem : ZoneProblems(nextZones_, zones_)) {
-            OnZoneProblem(problem); // against this event, once
-        }
-        // Relays switch ahead: the first sample does not wait for them.
-        aheadSwitches_ = plan.switches;
-        zoneSwitch_.On(plan.switches);
-        if (library) {
-            breakMusic_.PrepareBreakMusic(nextEvent_);
-        } else if (!FileToPlay().isEmpty()) {
-            preparedFile_ = FileToPlay();
-            player_.Prepare(preparedFile_);
-        }
-    }
-    if (ms > kArmAheadMs) {
-        CancelArmedStart();
+    if (preparedId_ == next_.id && (library || preparedFile_ == FileToPlay())) {
         return;
     }
-    const QDateTime target = Target();
+    preparedId_ = next_.id;
+    preparedFile_.clear();
+    for (const QString& problem : ZoneProblems(next_.zones, zones_)) {
+        OnZoneProblem(problem); // against this event, once
+    }
+    // Relays switch ahead: the first sample does not wait for them.
+    aheadSwitches_ = plan.switches;
+    zoneSwitch_.On(plan.switches);
     if (library) {
-        breakMusic_.ArmBreakMusic(nextEvent_, target);
+        breakMusic_.PrepareBreakMusic(next_.event);
+    } else if (!FileToPlay().isEmpty()) {
+        preparedFile_ = FileToPlay();
+        player_.Prepare(preparedFile_);
+    }
+}
+
+bool ScheduleEngine::ArmStart(const QDateTime& target) {
+    if (next_.music == kBreakMusicFile) {
+        breakMusic_.ArmBreakMusic(next_.event, target);
     } else {
         const QString file = FileToPlay();
         if (file.isEmpty() || !player_.WhyUnplayable(file).isEmpty()) {
-            CancelArmedStart(); // the tick of the second says why nothing plays
-            return;
+            return false; // the tick of the second says why nothing plays
         }
         if (!player_.StartArmed(file, target)) {
             breakMusic_.End(); // its song plays on until the second, and no song after it
         }
         player_.PlayAt(file, target);
     }
-    ArmSidePlays(target);
+    shared_.Arm(shared_.Sides(ArmedGroup()), target);
     startArmed_ = true;
+    return true;
 }
 
 void ScheduleEngine::CancelArmedStart() {
     if (startArmed_) {
         startArmed_ = false;
         player_.CancelStart();
-        for (auto& side : sidePlayers_) {
-            side->CancelStart();
-        }
+        shared_.CancelStart();
     }
 }
 
@@ -620,91 +475,41 @@ bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
     return somewhere;
 }
 
-QVector<ScheduleEngine::SidePlay> ScheduleEngine::SidePlays() const {
-    QVector<SidePlay> sides;
-    if (!ZonesConfigured(zones_) || !makePlayer_) {
-        return sides;
-    }
-    for (int i = groupStart_; i < nextIndex_ - 1; ++i) {
-        const EventRow& r = todayEvents_[i];
-        QString left = PlayedZoneCode(r.zones);
-        for (int j = i + 1; j < nextIndex_; ++j) {
-            left = ZonesLeftBy(left, todayEvents_[j].zones);
-        }
-        const QString file = FileToPlay(r);
-        if (left.contains(QLatin1Char('1')) && r.musicFile != kBreakMusicFile && !file.isEmpty() &&
-            player_.WhyUnplayable(file).isEmpty()) {
-            sides.push_back({i, left, file});
-        }
-    }
-    return sides;
-}
-
-Player& ScheduleEngine::SidePlayer(int k) {
-    while (int(sidePlayers_.size()) <= k) {
-        sidePlayers_.push_back(makePlayer_());
-        connect(sidePlayers_.back().get(), &Player::OutputFailed, this,
-                [this](const QString& out, const QString& why) {
-                    OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
-                });
-    }
-    return *sidePlayers_[k];
-}
-
-void ScheduleEngine::ArmSidePlays(const QDateTime& target) {
-    const QVector<SidePlay> sides = SidePlays();
-    for (int k = 0; k < sides.size(); ++k) {
-        Player& side = SidePlayer(k);
-        side.SetRoute(PlanZones(sides[k].zones, zones_, defaultSink_).route);
-        side.PlayAt(sides[k].file, target);
-    }
-}
-
 void ScheduleEngine::FireSharedSecond(qint64 now) {
-    const QVector<SidePlay> sides = SidePlays();
-    QVector<ZoneSwitchCall> switches;
-    for (int i = groupStart_, k = 0; i < nextIndex_ - 1; ++i) {
-        const EventRow& r = todayEvents_[i];
+    const QVector<EventRow> group = ArmedGroup();
+    const QVector<SharedSecond::Side> sides = shared_.Sides(group);
+    shared_.Fire(sides, Target());
+    for (int i = 0, k = 0; i + 1 < group.size(); ++i) {
+        const EventRow& r = group[i];
         firedToday_.insert(FiredKey(r.id, r.startTime));
         if (k >= sides.size() || sides[k].row != i) {
-            Report(PlayOutcome::Skipped, now, r.startTime, r.event, FileToPlay(r),
-                   QStringLiteral("replaced by \"%1\" at the same second").arg(nextEvent_));
+            Report(PlayOutcome::Skipped, now, r.startTime, r.event, ::FileToPlay(r, vars_),
+                   QStringLiteral("replaced by \"%1\" at the same second").arg(next_.event));
             continue;
         }
-        const SidePlay& side = sides[k];
-        const ZonePlan plan = PlanZones(side.zones, zones_, defaultSink_);
-        Player& player = SidePlayer(k++);
-        if (!player.StartArmed(side.file, Target())) {
-            player.SetRoute(plan.route);
-            player.SetFileName(side.file);
-            player.Play();
-        }
-        switches += plan.switches;
+        const SharedSecond::Side& side = sides[k++];
         if (side.zones != PlayedZoneCode(r.zones)) {
             PlayLog(Stamp(now), QStringLiteral("zones %1 \"%2\" takes the zones it shares with "
                                                "\"%3\", which plays on %4")
-                                    .arg(r.startTime, nextEvent_, r.event, side.zones));
+                                    .arg(r.startTime, next_.event, r.event, side.zones));
         }
         Report(PlayOutcome::Fired, now, r.startTime, r.event, side.file,
                QStringLiteral("zones %1").arg(side.zones));
     }
-    sideSwitches_ = switches;
-    zoneSwitch_.On(switches);
 }
 
 void ScheduleEngine::OnZoneProblem(const QString& text) {
     // Said against the event it concerns: the one about to start, or the one that sounds.
-    const bool ahead = armed_ && (startArmed_ || preparedId_ == nextId_);
+    const bool ahead = armed_ && (startArmed_ || preparedId_ == next_.id);
+    const PlayRecordRow& fired = fire_.Record();
     // Said once per event: break music meets a dead output at every song.
-    const QString key =
-        (ahead ? nextTime_ + nextEvent_ : fire_.Record().time + fire_.Record().event) + text;
+    const QString key = (ahead ? next_.time + next_.event : fired.time + fired.event) + text;
     if (zoneProblemsSaid_.contains(key)) {
         return;
     }
     zoneProblemsSaid_.insert(key);
-    const PlayRecordRow& fired = fire_.Record();
-    Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? nextTime_ : fired.time,
-           ahead ? nextEvent_ : fired.event, ahead ? FileToPlay() : fired.file, text, -1,
+    Report(PlayOutcome::Failed, clock_.NowMs(), ahead ? next_.time : fired.time,
+           ahead ? next_.event : fired.event, ahead ? FileToPlay() : fired.file, text, -1,
            false); // the other zones sounded: the zone line says it
     emit ZoneProblem(text);
 }
@@ -717,29 +522,14 @@ void ScheduleEngine::OnSoundStopped() {
         return;
     }
     if (!breakMusic_.BreakPlaying()) {
-        zoneSwitch_.OffExcept(aheadSwitches_ + sideSwitches_);
+        zoneSwitch_.OffExcept(aheadSwitches_ + shared_.Switches());
     }
 }
 
 void ScheduleEngine::Report(PlayOutcome outcome, qint64 at, const QString& time,
                             const QString& event, const QString& file, const QString& reason,
                             int lateMs, bool bellLost) {
-    QString line;
-    switch (outcome) {
-    case PlayOutcome::Fired:
-        line = QStringLiteral("fire  %1 \"%2\": %3").arg(time, event, file);
-        break;
-    case PlayOutcome::Skipped:
-        line = QStringLiteral("skip  %1 \"%2\": %3").arg(time, event, reason);
-        break;
-    case PlayOutcome::Missed:
-        line = QStringLiteral("missed %1 \"%2\": %3").arg(time, event, reason);
-        break;
-    case PlayOutcome::Failed:
-        line = QStringLiteral("error %1 \"%2\": %3 %4").arg(time, event, file, reason);
-        break;
-    }
-    PlayLog(Stamp(at), line);
+    PlayLog(Stamp(at), OutcomeLine(outcome, time, event, file, reason));
     Record({0, day_.Date().toString(Qt::ISODate), time, event, file, outcome, lateMs, reason},
            bellLost);
 }
@@ -759,53 +549,63 @@ void ScheduleEngine::Fire() {
     const QDateTime target = manual_ ? QDateTime::fromMSecsSinceEpoch(nowMs, Qt::UTC) : Target();
     // A play by hand is logged and recorded at the time it was played, not at the event's
     // own, where its lateness would read as a bell rung late.
-    const QString when = manual_ ? SecondsToTime(day_.SecondsAt(nowMs)) : nextTime_;
+    const QString when = manual_ ? SecondsToTime(day_.SecondsAt(nowMs)) : next_.time;
     const QString byHand =
-        manual_ ? QStringLiteral("played now by hand (its time is %1)").arg(nextTime_) : QString();
-    fire_.Begin({0, day_.Date().toString(Qt::ISODate), when, nextEvent_, QString(),
+        manual_ ? QStringLiteral("played now by hand (its time is %1)").arg(next_.time) : QString();
+    fire_.Begin({0, day_.Date().toString(Qt::ISODate), when, next_.event, QString(),
                  PlayOutcome::Fired, -1, byHand},
                 nowMs - target.toMSecsSinceEpoch(), earlyMs_);
     const bool ended = std::exchange(armedEnded_, false) && !manual_;
     ZonePlan plan;
-    const bool somewhere = UseZones(nextZones_, &plan);
+    const bool somewhere = UseZones(next_.zones, &plan);
     aheadSwitches_.clear();
-    zoneSwitch_.OffExcept(plan.switches + sideSwitches_);
+    zoneSwitch_.OffExcept(plan.switches + shared_.Switches());
     if (!somewhere) {
-        Report(PlayOutcome::Skipped, nowMs, when, nextEvent_, FileToPlay(),
+        Report(PlayOutcome::Skipped, nowMs, when, next_.event, FileToPlay(),
                QStringLiteral("no play zone selected"));
         return;
     }
     zoneSwitch_.On(plan.switches);
     const QString zonesNote =
         ZonesConfigured(zones_) ? QStringLiteral(" zones %1").arg(plan.code) : QString();
-    if (nextMusic_ == kBreakMusicFile) {
-        const QString line =
-            QStringLiteral("fire  %1 \"%2\": break music%3").arg(when, nextEvent_, zonesNote);
-        const QString first = breakMusic_.PreparedFirstSong(nextEvent_);
-        fire_.Record().file = first;
-        if (!first.isEmpty()) {
-            fire_.Await(line, first, target);
-            fire_.Log(false); // before the break's own lines, when its sample has come
-        }
-        breakMusic_.StartBreakMusic(nextEvent_);
-        if (!breakMusic_.BreakPlaying()) {
-            fire_.Drop();
-            Report(PlayOutcome::Failed, nowMs, when, nextEvent_, first,
-                   QStringLiteral("break music: no song of the library could be played"));
-            zoneSwitch_.OffExcept(sideSwitches_); // nothing sounds on its zones
-            return;
-        }
-        if (first.isEmpty() || breakMusic_.CurrentFile() != first) {
-            // Nothing prepared (no tick ahead of the second), or it started another song.
-            fire_.Drop();
-            fire_.Record().file = breakMusic_.CurrentFile();
-            PlayLog(Stamp(nowMs), line);
-            Record(fire_.Record());
-        }
-        fire_.Log(false);
+    if (next_.music == kBreakMusicFile) {
+        FireBreakMusic(nowMs, when, target, zonesNote);
+    } else {
+        FireFile(nowMs, when, target, zonesNote, ended);
+    }
+}
+
+void ScheduleEngine::FireBreakMusic(qint64 nowMs, const QString& when, const QDateTime& target,
+                                    const QString& zonesNote) {
+    const QString line =
+        QStringLiteral("fire  %1 \"%2\": break music%3").arg(when, next_.event, zonesNote);
+    const QString first = breakMusic_.PreparedFirstSong(next_.event);
+    fire_.Record().file = first;
+    if (!first.isEmpty()) {
+        fire_.Await(line, first, target);
+        fire_.Log(false); // before the break's own lines, when its sample has come
+    }
+    breakMusic_.StartBreakMusic(next_.event);
+    if (!breakMusic_.BreakPlaying()) {
+        fire_.Drop();
+        Report(PlayOutcome::Failed, nowMs, when, next_.event, first,
+               QStringLiteral("break music: no song of the library could be played"));
+        zoneSwitch_.OffExcept(shared_.Switches()); // nothing sounds on its zones
         return;
     }
-    const bool rain = !nextReplace_.isEmpty() && vars_.RainMode;
+    if (first.isEmpty() || breakMusic_.CurrentFile() != first) {
+        // Nothing prepared (no tick ahead of the second), or it started another song.
+        fire_.Drop();
+        fire_.Record().file = breakMusic_.CurrentFile();
+        PlayLog(Stamp(nowMs), line);
+        Record(fire_.Record());
+    }
+    fire_.Log(false);
+}
+
+void ScheduleEngine::FireFile(qint64 nowMs, const QString& when, const QDateTime& target,
+                              const QString& zonesNote, bool endedBeforeTick) {
+    const bool rain = !next_.replace.isEmpty() && vars_.RainMode;
     const QString file = FileToPlay();
     // An ordinary event ends break music before it takes the player.
     breakMusic_.End();
@@ -814,25 +614,22 @@ void ScheduleEngine::Fire() {
     if (!started) {
         player_.SetFileName(file);
     }
-    if (file.isEmpty()) {
-        Report(PlayOutcome::Skipped, nowMs, when, nextEvent_, file,
-               rain ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(nextReplace_)
-                    : QStringLiteral("no music file"));
-        zoneSwitch_.OffExcept(sideSwitches_); // nothing sounds on its zones
-        return;
-    }
     // One line that says why, instead of a fire line and then the player's error.
-    if (const QString problem = started ? QString() : player_.WhyUnplayable(file);
-        !problem.isEmpty()) {
-        Report(PlayOutcome::Failed, nowMs, when, nextEvent_, file, problem);
-        zoneSwitch_.OffExcept(sideSwitches_);
+    QString problem;
+    if (file.isEmpty()) {
+        Report(PlayOutcome::Skipped, nowMs, when, next_.event, file,
+               rain ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(next_.replace)
+                    : QStringLiteral("no music file"));
+    } else if (problem = started ? QString() : player_.WhyUnplayable(file); !problem.isEmpty()) {
+        Report(PlayOutcome::Failed, nowMs, when, next_.event, file, problem);
+    }
+    if (file.isEmpty() || !problem.isEmpty()) {
+        zoneSwitch_.OffExcept(shared_.Switches()); // nothing sounds on its zones
         return;
     }
-    fire_.Await(QStringLiteral("fire  %1 \"%2\"%3: %4")
-                        .arg(when, nextEvent_,
-                             rain ? QStringLiteral(" (rain replacement \"%1\")").arg(nextReplace_)
-                                  : QString(),
-                             file) +
+    const QString replaced =
+        rain ? QStringLiteral(" (rain replacement \"%1\")").arg(next_.replace) : QString();
+    fire_.Await(QStringLiteral("fire  %1 \"%2\"%3: %4").arg(when, next_.event, replaced, file) +
                     zonesNote,
                 file, target);
     // A failure before its first sample is this event's: said once, on its own line.
@@ -841,8 +638,8 @@ void ScheduleEngine::Fire() {
         player_.Play();
     }
     fire_.Log(false);
-    if (started && ended) {
-        zoneSwitch_.OffExcept(sideSwitches_);
+    if (started && endedBeforeTick) {
+        zoneSwitch_.OffExcept(shared_.Switches());
     }
 }
 
@@ -851,57 +648,6 @@ void ScheduleEngine::OnPlayError(const QString& message) {
         Report(PlayOutcome::Failed, clock_.NowMs(), fire_.Record().time, fire_.Record().event,
                fire_.File(), message, int(fire_.TickLateMs()));
     }
-}
-
-QVector<FileToCheck> ScheduleEngine::FilesToCheck() {
-    // What each event would play is gathered here; reading the files happens in the pool.
-    const qint64 now = clock_.NowMs();
-    QVector<FileToCheck> items;
-    for (int i = 0; i < todayEvents_.size(); ++i) {
-        const EventRow& r = todayEvents_[i];
-        if (targets_.value(i) >= day_.EndMs()) {
-            break; // the next day's, read ahead: that day checks them
-        }
-        if (targets_.value(i) < now) {
-            continue; // past: its outcome is in the record
-        }
-        FileToCheck item{{r.startTime, r.event, FileToPlay(r), QString()}, {}};
-        if (r.musicFile == kBreakMusicFile) {
-            QVector<SongRow> songs;
-            if (!conn_.LibrarySongs(r.event, &songs)) {
-                continue; // the store is busy: the next check sees it
-            }
-            for (const SongRow& s : songs) {
-                item.songs << s.file;
-            }
-            item.problem.file = r.event;
-            if (item.songs.isEmpty()) {
-                item.problem.reason = QStringLiteral("break-music library has no songs");
-            }
-        } else if (item.problem.file.isEmpty()) {
-            item.problem.reason =
-                (!r.replace.isEmpty() && vars_.RainMode)
-                    ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(r.replace)
-                    : QStringLiteral("no music file");
-        }
-        items.push_back(item);
-    }
-    return items;
-}
-
-QString ScheduleEngine::FiredKey(qint64 id, const QString& time) {
-    // A moved event is a new bell; the same event at the same time never rings twice.
-    return QString::number(id) + QLatin1Char('@') + time;
-}
-
-QString ScheduleEngine::GetReplaceMusic(const QString& name) const {
-    QString file;
-    for (const ReplaceEntry& e : vars_.ReplaceMusicArr) {
-        if (e.name == name) {
-            file = e.file;
-        }
-    }
-    return file;
 }
 
 void ScheduleEngine::ToggleShowClock() {
@@ -927,7 +673,7 @@ void ScheduleEngine::SetRainMode(bool rain) {
 
 void ScheduleEngine::SetLabel(const QString& text) {
     // A day with no bells has nothing to finish: the label says why it is quiet.
-    const QString& shown = (text == kFinished && !dayRule_.bells) ? kNoBells : text;
+    const QString& shown = (text == kFinished && !events_.Rule().bells) ? kNoBells : text;
     if (shown != labelText_) {
         labelText_ = shown;
         emit LabelChanged(labelText_);
@@ -936,27 +682,9 @@ void ScheduleEngine::SetLabel(const QString& text) {
 }
 
 void ScheduleEngine::UpdateCaption() {
-    // The label shows the time, a countdown or "播放已结束": this line says which, of what,
-    // and what the quiet means.
-    QStringList parts;
-    if (vars_.RainMode) {
-        parts << QStringLiteral("雨天模式");
-    }
-    if (!running_) {
-        parts << QStringLiteral("已暂停按时播放，回到主窗口后继续");
-    } else {
-        if (breakMusic_.BreakPlaying()) {
-            parts << QStringLiteral("课间音乐播放中");
-        }
-        if (armed_) {
-            parts << (vars_.ShowClock ? QStringLiteral("下一个：%1 %2")
-                                      : QStringLiteral("距 %1 %2 还有"))
-                         .arg(nextTime_, nextEvent_);
-        } else if (dayRule_.bells && todayEvents_.isEmpty() && !failedLoad_) {
-            parts << QStringLiteral("今天的时间表中没有铃声");
-        }
-    }
-    const QString caption = parts.join(QStringLiteral(" · "));
+    const QString caption = ClockCaption(
+        {vars_.RainMode, running_, breakMusic_.BreakPlaying(), armed_, vars_.ShowClock,
+         events_.Rule().bells && events_.IsEmpty() && !events_.Failing(), next_.time, next_.event});
     if (caption != captionText_) {
         captionText_ = caption;
         emit CaptionChanged(captionText_);
@@ -995,56 +723,25 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error, const QString& zone
                               .arg(row.event, row.startTime));
     // The chosen event takes the armed event's place for the one fire, so it plays exactly
     // as it would at its second; then the armed event is put back as it was.
-    const qint64 id = nextId_;
-    const QString time = nextTime_, event = nextEvent_, music = nextMusic_, replace = nextReplace_,
-                  ownZones = nextZones_;
-    const qint64 target = nextTargetMs_;
+    const ArmedEvent armedEvent = next_;
     const bool armed = armed_;
-    nextId_ = row.id;
-    nextTime_ = row.startTime;
-    nextEvent_ = row.event;
-    nextMusic_ = row.musicFile;
-    nextReplace_ = row.replace;
-    nextZones_ = zones.isNull() ? row.zones : zones;
+    next_ = {row.id,        row.startTime, row.event,
+             row.musicFile, row.replace,   zones.isNull() ? row.zones : zones,
+             next_.targetMs};
     CancelArmedStart(); // the hand takes the player; the armed event is armed afresh
     manual_ = true;
     Fire();
     manual_ = false;
     preparedId_ = -1;
-    nextId_ = id;
-    nextTime_ = time;
-    nextEvent_ = event;
-    nextMusic_ = music;
-    nextReplace_ = replace;
-    nextZones_ = ownZones;
-    nextTargetMs_ = target;
+    next_ = armedEvent;
     armed_ = armed;
     return true;
 }
 
 bool ScheduleEngine::TodayTimetable(QVector<EventRow>* rows, QString* error) {
-    const QString week = dayRule_.bells && !dayRule_.weekName.isEmpty()
-                             ? dayRule_.weekName
-                             : WeekdayName(clock_.Now().date());
-    return conn_.TodayEvents(week, QString(""), rows, error);
+    return events_.Timetable(clock_.Now().date(), rows, error);
 }
 
 bool ScheduleEngine::DueWithin(int seconds, QVector<EventRow>* rows, QString* error) {
-    const QDateTime now = clock_.Now();
-    DayRule rule;
-    if (!ReadRule(now.date(), &rule, error)) {
-        return false;
-    }
-    rows->clear();
-    QVector<EventRow> remaining;
-    if (!rule.bells || !conn_.TodayEvents(rule.weekName, TimeText(now.time()), &remaining, error)) {
-        return !rule.bells;
-    }
-    const int limit = now.time().msecsSinceStartOfDay() / 1000 + seconds;
-    for (const EventRow& r : remaining) {
-        if (IsTimeText(r.startTime) && TimeTextSeconds(r.startTime) <= limit) {
-            rows->push_back(r);
-        }
-    }
-    return true;
+    return events_.DueWithin(clock_.Now(), seconds, rows, error);
 }

@@ -14,7 +14,9 @@
 #include "schedule/day_rule.h"
 #include "schedule/fire_report.h"
 #include "schedule/local_day.h"
+#include "schedule/shared_second.h"
 #include "schedule/shutdown_check.h"
+#include "schedule/today_events.h"
 #include "schedule/today_files.h"
 #include "schedule/zones.h"
 #include "store/conn.h"
@@ -54,7 +56,7 @@ public:
     // The mode menu: normal (false) or rain (true) mode, stored in the config row.
     void SetRainMode(bool rain);
     // The music file of the replacement name; the last matching entry wins; "" for none.
-    QString GetReplaceMusic(const QString& name) const;
+    QString GetReplaceMusic(const QString& name) const { return ReplaceMusic(vars_, name); }
 
     // The tray menu's "停止播放": halts whatever plays, break music too; the timetable and
     // what fires next are untouched.
@@ -73,13 +75,13 @@ public:
     // (on a no-bell day, the date's own weekday's).
     bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
     // The rule of the day the schedule runs on, as read at the last activation or midnight.
-    const DayRule& TodayRule() const { return dayRule_; }
-    bool NoBellsToday() const { return !dayRule_.bells; }
+    const DayRule& TodayRule() const { return events_.Rule(); }
+    bool NoBellsToday() const { return !events_.Rule().bells; }
 
     // Makes the players of events that share a second with another on other zones; without
     // one the last row of a second alone plays.
     void SetPlayerFactory(std::function<std::unique_ptr<Player>()> make) {
-        makePlayer_ = std::move(make);
+        shared_.SetPlayerFactory(std::move(make));
     }
     // Tests drive Tick by hand: with false the real timer is never armed.
     void SetTimerDriven(bool on) { timerDriven_ = on; }
@@ -90,10 +92,10 @@ public:
     bool Running() const { return running_; }
     bool Armed() const { return armed_; }
     const QString& NowTime() const { return nowTime_; }
-    const QString& NextTime() const { return nextTime_; }
-    const QString& NextEvent() const { return nextEvent_; }
-    const QString& NextMusic() const { return nextMusic_; }
-    const QString& NextReplace() const { return nextReplace_; }
+    const QString& NextTime() const { return next_.time; }
+    const QString& NextEvent() const { return next_.event; }
+    const QString& NextMusic() const { return next_.music; }
+    const QString& NextReplace() const { return next_.replace; }
     int SecToNext() const { return secToNext_; }
     const QString& LabelText() const { return labelText_; }
     // The line under the label: rain mode, a pause, break music, and the next event the
@@ -127,21 +129,28 @@ signals:
     void ZoneProblem(const QString& text);
 
 private:
+    // The event armed next: the rows of its second, of which the last plays on the player.
+    struct ArmedEvent {
+        qint64 id = 0;
+        QString time = QStringLiteral("00:00:00");
+        QString event;
+        QString music;
+        QString replace; // Null reads as no replacement
+        QString zones;
+        qint64 targetMs = 0;
+    };
     // A new date on the clock (or the zone changed the day's shape): the day's instants.
     void EnterDay(qint64 now);
     void LoadEvents();
-    // The rule of date, as the store's special days decide it.
-    bool ReadRule(const QDate& date, DayRule* rule, QString* error);
-    // Reads the day's rule and every event it runs.
-    bool ReadDay(QString* error);
-    // Drops the rows the schedule cannot play, logging each once a day.
-    void DropBadRows();
-    void LogBadSpecialDays();
-    void ComputeTargets();
+    // The store could not be read: tried again every few seconds, and once it answers the
+    // bells due meanwhile are said to be missed.
+    void RetryRead(qint64 now);
     // Arms the first event due later than now.
     void ArmFrom(qint64 now);
     // Arms the next row; rows sharing its second are armed together, the last one sounding.
     void ArmNextEvent();
+    // The rows of the armed second.
+    QVector<EventRow> ArmedGroup() const;
     void CheckZone(qint64 now);
     // The wall clock was set: a bell armed for the old instant that sounded counts as rung,
     // and bells it passed over while wrong are armed again.
@@ -149,17 +158,27 @@ private:
     // Near the day's end with nothing left: the next day's bells of its first seconds, read
     // ahead so they are prepared and armed as any other.
     void ReadNextDayHead();
-    // Events due between the pause and now, which the paused schedule did not play.
-    void ReportMissedWhilePaused(qint64 now);
+    // Rows due in (fromMs, toMs] that have not fired today are reported missed for reason.
+    void ReportMissedBetween(qint64 fromMs, qint64 toMs, const QString& reason,
+                             const QSet<QString>& handled);
     // The old day's armed event when midnight passes: fired within the grace, else missed.
     void FinishOldDay(qint64 now);
     // Every row of the armed second is past for good.
     void MissArmed(const QString& reason);
     void FireArmed(qint64 now);
+    // Fires the armed event: its sound starts (or has started on the audio clock).
     void Fire();
+    void FireBreakMusic(qint64 nowMs, const QString& when, const QDateTime& target,
+                        const QString& zonesNote);
+    void FireFile(qint64 nowMs, const QString& when, const QDateTime& target,
+                  const QString& zonesNote, bool endedBeforeTick);
     // Prepares the armed event's sound two seconds ahead and arms its start one second
     // ahead; cancels a start armed earlier that no longer fits.
     void Ahead(qint64 now);
+    // Prepares the armed event's sound and switches its relays, once per event.
+    void PrepareArmed(const ZonePlan& plan);
+    // Arms its start at target; false when nothing can be armed.
+    bool ArmStart(const QDateTime& target);
     void CancelArmedStart();
     // The zones of code: the player's route for what starts next; false when they select
     // no zone at all.
@@ -168,14 +187,6 @@ private:
     // play too, each on a player of its own.
     void FireSharedSecond(qint64 now);
     void OnZoneProblem(const QString& text);
-    struct SidePlay {
-        int row;       // in todayEvents_
-        QString zones; // what the later rows leave it
-        QString file;
-    };
-    QVector<SidePlay> SidePlays() const;
-    Player& SidePlayer(int k);
-    void ArmSidePlays(const QDateTime& target);
     void OnSoundStopped();
     // A play that fails before its first sample fails its event.
     void OnPlayError(const QString& message);
@@ -184,14 +195,11 @@ private:
     void Report(PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
                 const QString& file, const QString& reason, int lateMs = -1, bool bellLost = true);
     void Record(const PlayRecordRow& row, bool bellLost = true);
+    // What the armed event plays now.
     QString FileToPlay() const;
-    QString FileToPlay(const EventRow& row) const;
-    // Today's events still to come, as the file check takes them.
-    QVector<FileToCheck> FilesToCheck();
     void SetLabel(const QString& text);
     void UpdateCaption();
     void ArmTimer();
-    static QString FiredKey(qint64 id, const QString& time);
     QDateTime Target() const; // the armed second, for the player
 
     ProgramVars& vars_;
@@ -206,48 +214,32 @@ private:
     bool running_ = false;
     bool armed_ = false;
     LocalDay day_;
-    QVector<EventRow> todayEvents_; // the day's playable rows in start-time order
-    QVector<qint64> targets_;       // the instant of each
-    int nextIndex_ = 0;             // the row after the armed one
-    int groupStart_ = 0;            // the first row sharing the armed second
-    qint64 nextId_ = 0;
-    qint64 nextTargetMs_ = 0;
-    QSet<QString> firedToday_;    // events (id and start time) fired on the day: never twice
-    bool nextDayRead_ = false;    // the next day's first bells are read (ReadNextDayHead)
-    qint64 clockOffsetMs_ = 0;    // wall clock minus steady clock at the last look
-    qint64 earlyMs_ = 0;          // the fire in progress sounded this early (a step back)
-    QSet<QString> loggedBadRows_; // rows already logged as unplayable on the day
+    TodayEvents events_;
+    ArmedEvent next_;
+    int nextIndex_ = 0;        // the row after the armed one
+    int groupStart_ = 0;       // the first row sharing the armed second
+    QSet<QString> firedToday_; // events (id and start time) fired on the day: never twice
+    bool nextDayRead_ = false; // the next day's first bells are read (ReadNextDayHead)
+    qint64 clockOffsetMs_ = 0; // wall clock minus steady clock at the last look
+    qint64 earlyMs_ = 0;       // the fire in progress sounded this early (a step back)
     qint64 zoneCheckedMs_ = 0;
     qint64 pausedAtMs_ = -1; // when StopSchedule paused the schedule, -1 while it runs
     QString pauseReason_;
     QString nowTime_;
-    QString nextTime_ = QStringLiteral("00:00:00");
-    QString nextEvent_;
-    QString nextMusic_;
-    QString nextReplace_;
-    QString nextZones_;
     QVector<ZoneRow> zones_;
     QString defaultSink_;
     ZoneSwitch zoneSwitch_;
     QVector<ZoneSwitchCall> aheadSwitches_; // switched on for the armed event, not yet fired
     QSet<QString> zoneProblemsSaid_;        // zone failures recorded on the day
-    QVector<ZoneSwitchCall> sideSwitches_;  // switched on for the side plays of the last second
-    // Players of earlier rows at a shared second that keep some zones.
-    std::vector<std::unique_ptr<Player>> sidePlayers_;
-    std::function<std::unique_ptr<Player>()> makePlayer_;
+    SharedSecond shared_;
     int secToNext_ = 0;
     QString labelText_;
     QString captionText_;
     QString preparedFile_; // prepared for the event preparedId_
     qint64 preparedId_ = -1;
-    bool startArmed_ = false;   // a start armed by this engine and not yet fired
-    bool armedEnded_ = false;   // ... and its play already over before the tick fired it
-    bool manual_ = false;       // the fire in progress is a play by hand
-    bool failedLoad_ = false;   // the last read of today's events failed: tried again
-    qint64 failingSinceMs_ = 0; // when reading began to fail
-    QDate eventsDate_;          // the day todayEvents_ was last read for
-    DayRule dayRule_;
-    QDate ruleLoggedDate_; // the special day's log line is written once a day
+    bool startArmed_ = false; // a start armed by this engine and not yet fired
+    bool armedEnded_ = false; // ... and its play already over before the tick fired it
+    bool manual_ = false;     // the fire in progress is a play by hand
     QVector<PlayRecordRow> notRung_;
     TodayFiles files_;
     FireReport fire_; // the line and record of the last fire, waiting for its first sample
