@@ -37,6 +37,13 @@ void FireReport::Await(const QString& line, const QString& file, const QDateTime
     record_.file = file;
 }
 
+void FireReport::SayNow(const QString& line, const QString& file, const QDateTime& at) {
+    line_.clear();
+    record_.file = file;
+    PlayLog(at, line);
+    recorder_(record_);
+}
+
 void FireReport::OnFirstSample(const QString& file, const QDateTime& when, int lostMs) {
     sampleFile_ = file;
     sampleWhen_ = when;

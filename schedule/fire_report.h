@@ -29,6 +29,8 @@ public:
     void Await(const QString& line, const QString& file, const QDateTime& target);
     // Nothing waits any more: the fire was said otherwise.
     void Drop() { line_.clear(); }
+    // The fire is said at once, playing file, without waiting for its first sample.
+    void SayNow(const QString& line, const QString& file, const QDateTime& at);
     // Writes the waiting line once its sample is known; with force, as a failure without it.
     void Log(bool force);
     void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);

@@ -16,9 +16,8 @@ namespace {
 
 const QString kFinished = QStringLiteral("播放已结束");
 const QString kNoBells = QStringLiteral("今日无铃声");
-// How far ahead of its second an event's sound is prepared, and its start armed.
+// How far ahead of its second an event's sound is prepared.
 constexpr qint64 kPrepareAheadMs = 2000;
-constexpr qint64 kArmAheadMs = 1000;
 // A change of the wall clock against the steady clock by more than this is a step, not drift.
 constexpr qint64 kClockStepMs = 1000;
 
@@ -38,7 +37,13 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
       files_(
           player, clock, [this] { return events_.FilesToCheck(clock_.NowMs(), day_.EndMs()); },
           [this] { return day_.SecondsAt(clock_.NowMs()); }),
-      fire_(player, [this](const PlayRecordRow& row) { Record(row); }) {
+      fire_(player, [this](const PlayRecordRow& row) { Record(row); }),
+      sound_(
+          player, breakMusic_, zoneSwitch_, shared_, fire_, vars, zones_, defaultSink_,
+          [this](PlayOutcome outcome, qint64 at, const QString& time, const QString& event,
+                 const QString& file,
+                 const QString& reason) { Report(outcome, at, time, event, file, reason); },
+          [this](const QString& text) { OnZoneProblem(text); }) {
     mainTimer_.setParent(this); // findable by name from the window that owns the engine
     mainTimer_.setObjectName(QStringLiteral("MainTimer"));
     mainTimer_.setSingleShot(true);
@@ -132,9 +137,7 @@ void ScheduleEngine::LoadEvents() {
     next_.time = QStringLiteral("00:00:00");
     // What was prepared may have changed in the store: prepared again, and a start armed
     // for another event or file is replaced at the next Ahead.
-    preparedFile_.clear();
-    preparedId_ = -1;
-    breakMusic_.ForgetPrepared();
+    sound_.ForgetPrepared();
 }
 
 void ScheduleEngine::RetryRead(qint64 now) {
@@ -160,7 +163,7 @@ void ScheduleEngine::ArmFrom(qint64 now) {
 
 void ScheduleEngine::ArmNextEvent() {
     armed_ = false;
-    armedEnded_ = false;
+    sound_.NewEvent();
     if (nextIndex_ >= events_.Size()) {
         next_.time = QStringLiteral("00:00:00");
         return;
@@ -234,15 +237,10 @@ void ScheduleEngine::CheckClockStep(qint64 now) {
     }
     // A start armed for the old instant that had begun before the step was seen sounded at
     // that instant: the bell has rung, early by the step, and does not ring again.
-    if (armed_ && startArmed_ && now < next_.targetMs) {
-        const QString file = next_.music == kBreakMusicFile
-                                 ? breakMusic_.PreparedFirstSong(next_.event)
-                                 : FileToPlay();
-        if (!file.isEmpty() && player_.StartBegun(file, Target())) {
-            earlyMs_ = step;
-            FireArmed(now);
-            earlyMs_ = 0;
-        }
+    if (armed_ && now < next_.targetMs && sound_.Begun(next_)) {
+        earlyMs_ = step;
+        FireArmed(now);
+        earlyMs_ = 0;
     }
     // Bells the clock passed over while it was wrong come again; those that rang do not.
     ArmFrom(now);
@@ -291,7 +289,7 @@ void ScheduleEngine::FireArmed(qint64 now) {
         firedToday_.insert(key);
         Fire();
     }
-    startArmed_ = false; // what was armed is now this event's playback
+    sound_.StartTaken(); // what was armed is now this event's playback
     ArmNextEvent();
 }
 
@@ -301,7 +299,7 @@ void ScheduleEngine::StopSchedule(const QString& why) {
         pauseReason_ = why;
     }
     running_ = false;
-    CancelArmedStart();
+    sound_.CancelStart();
     mainTimer_.stop();
     SetLabel(kFinished);
 }
@@ -374,111 +372,25 @@ qint64 ScheduleEngine::NextWakeMs() const {
 }
 
 QString ScheduleEngine::FileToPlay() const {
-    EventRow armed;
-    armed.musicFile = next_.music;
-    armed.replace = next_.replace;
-    return ::FileToPlay(armed, vars_);
-}
-
-QDateTime ScheduleEngine::Target() const {
-    return QDateTime::fromMSecsSinceEpoch(next_.targetMs, Qt::UTC);
+    return sound_.FileOf(next_);
 }
 
 void ScheduleEngine::Ahead(qint64 now) {
     const qint64 ms = next_.targetMs - now;
     if (!running_ || !armed_ || firedToday_.contains(FiredKey(next_.id, next_.time)) ||
         ms > kPrepareAheadMs) {
-        CancelArmedStart();
+        sound_.CancelStart();
         return;
     }
-    if (ms <= 0) {
-        return; // due: the tick fires it
+    if (ms > 0) { // when due, the tick fires it
+        sound_.Ahead(next_, ArmedGroup(), ms);
     }
-    const ZonePlan plan = PlanZones(next_.zones, zones_, defaultSink_);
-    if (plan.nowhere) {
-        CancelArmedStart(); // the tick of the second says why nothing plays
-        return;
-    }
-    // What is prepared and armed here plays on the event's zones; what plays until its
-    // second (break music's next song) keeps to the zones it has.
-    struct KeepRoute {
-        Player& player;
-        AudioRoute route;
-        ~KeepRoute() { player.SetRoute(route); }
-    } keep{player_, player_.Route()};
-    player_.SetRoute(plan.route);
-    PrepareArmed(plan);
-    if (ms > kArmAheadMs || !ArmStart(Target())) {
-        CancelArmedStart();
-    }
-}
-
-void ScheduleEngine::PrepareArmed(const ZonePlan& plan) {
-    const bool library = next_.music == kBreakMusicFile;
-    // Every event is prepared, also when the event before played the same file: that
-    // playback used its prepared pipeline up.
-    if (preparedId_ == next_.id && (library || preparedFile_ == FileToPlay())) {
-        return;
-    }
-    preparedId_ = next_.id;
-    preparedFile_.clear();
-    for (const QString& problem : ZoneProblems(next_.zones, zones_)) {
-        OnZoneProblem(problem); // against this event, once
-    }
-    // Relays switch ahead: the first sample does not wait for them.
-    aheadSwitches_ = plan.switches;
-    zoneSwitch_.On(plan.switches);
-    if (library) {
-        breakMusic_.PrepareBreakMusic(next_.event);
-    } else if (!FileToPlay().isEmpty()) {
-        preparedFile_ = FileToPlay();
-        player_.Prepare(preparedFile_);
-    }
-}
-
-bool ScheduleEngine::ArmStart(const QDateTime& target) {
-    if (next_.music == kBreakMusicFile) {
-        breakMusic_.ArmBreakMusic(next_.event, target);
-    } else {
-        const QString file = FileToPlay();
-        if (file.isEmpty() || !player_.WhyUnplayable(file).isEmpty()) {
-            return false; // the tick of the second says why nothing plays
-        }
-        if (!player_.StartArmed(file, target)) {
-            breakMusic_.End(); // its song plays on until the second, and no song after it
-        }
-        player_.PlayAt(file, target);
-    }
-    shared_.Arm(shared_.Sides(ArmedGroup()), target);
-    startArmed_ = true;
-    return true;
-}
-
-void ScheduleEngine::CancelArmedStart() {
-    if (startArmed_) {
-        startArmed_ = false;
-        player_.CancelStart();
-        shared_.CancelStart();
-    }
-}
-
-bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
-    // Its route stays the player's: break music's next songs play on the event's zones.
-    ZonePlan p = PlanZones(code, zones_, defaultSink_);
-    const bool somewhere = !p.nowhere;
-    if (somewhere) {
-        player_.SetRoute(p.route);
-    }
-    if (plan) {
-        *plan = std::move(p);
-    }
-    return somewhere;
 }
 
 void ScheduleEngine::FireSharedSecond(qint64 now) {
     const QVector<EventRow> group = ArmedGroup();
     const QVector<SharedSecond::Side> sides = shared_.Sides(group);
-    shared_.Fire(sides, Target());
+    shared_.Fire(sides, next_.Target());
     for (int i = 0, k = 0; i + 1 < group.size(); ++i) {
         const EventRow& r = group[i];
         firedToday_.insert(FiredKey(r.id, r.startTime));
@@ -500,7 +412,7 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
 
 void ScheduleEngine::OnZoneProblem(const QString& text) {
     // Said against the event it concerns: the one about to start, or the one that sounds.
-    const bool ahead = armed_ && (startArmed_ || preparedId_ == next_.id);
+    const bool ahead = armed_ && sound_.Concerns(next_.id);
     const PlayRecordRow& fired = fire_.Record();
     // Said once per event: break music meets a dead output at every song.
     const QString key = (ahead ? next_.time + next_.event : fired.time + fired.event) + text;
@@ -515,14 +427,11 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
 }
 
 void ScheduleEngine::OnSoundStopped() {
-    if (armed_ && startArmed_ && player_.StartBegun(FileToPlay(), Target())) {
-        // The armed event's own play is over before the tick of its second (outputs that
-        // take data as fast as it comes): its fire switches its relays off.
-        armedEnded_ = true;
-        return;
+    if (armed_ && sound_.EndedBeforeSecond(next_)) {
+        return; // the armed event's own play: its fire switches its relays off
     }
     if (!breakMusic_.BreakPlaying()) {
-        zoneSwitch_.OffExcept(aheadSwitches_ + shared_.Switches());
+        zoneSwitch_.OffExcept(sound_.AheadSwitches() + shared_.Switches());
     }
 }
 
@@ -545,102 +454,8 @@ void ScheduleEngine::Record(const PlayRecordRow& row, bool bellLost) {
 
 void ScheduleEngine::Fire() {
     const qint64 nowMs = clock_.NowMs();
-    // A play by hand starts now; a timetable event at its own second.
-    const QDateTime target = manual_ ? QDateTime::fromMSecsSinceEpoch(nowMs, Qt::UTC) : Target();
-    // A play by hand is logged and recorded at the time it was played, not at the event's
-    // own, where its lateness would read as a bell rung late.
     const QString when = manual_ ? SecondsToTime(day_.SecondsAt(nowMs)) : next_.time;
-    const QString byHand =
-        manual_ ? QStringLiteral("played now by hand (its time is %1)").arg(next_.time) : QString();
-    fire_.Begin({0, day_.Date().toString(Qt::ISODate), when, next_.event, QString(),
-                 PlayOutcome::Fired, -1, byHand},
-                nowMs - target.toMSecsSinceEpoch(), earlyMs_);
-    const bool ended = std::exchange(armedEnded_, false) && !manual_;
-    ZonePlan plan;
-    const bool somewhere = UseZones(next_.zones, &plan);
-    aheadSwitches_.clear();
-    zoneSwitch_.OffExcept(plan.switches + shared_.Switches());
-    if (!somewhere) {
-        Report(PlayOutcome::Skipped, nowMs, when, next_.event, FileToPlay(),
-               QStringLiteral("no play zone selected"));
-        return;
-    }
-    zoneSwitch_.On(plan.switches);
-    const QString zonesNote =
-        ZonesConfigured(zones_) ? QStringLiteral(" zones %1").arg(plan.code) : QString();
-    if (next_.music == kBreakMusicFile) {
-        FireBreakMusic(nowMs, when, target, zonesNote);
-    } else {
-        FireFile(nowMs, when, target, zonesNote, ended);
-    }
-}
-
-void ScheduleEngine::FireBreakMusic(qint64 nowMs, const QString& when, const QDateTime& target,
-                                    const QString& zonesNote) {
-    const QString line =
-        QStringLiteral("fire  %1 \"%2\": break music%3").arg(when, next_.event, zonesNote);
-    const QString first = breakMusic_.PreparedFirstSong(next_.event);
-    fire_.Record().file = first;
-    if (!first.isEmpty()) {
-        fire_.Await(line, first, target);
-        fire_.Log(false); // before the break's own lines, when its sample has come
-    }
-    breakMusic_.StartBreakMusic(next_.event);
-    if (!breakMusic_.BreakPlaying()) {
-        fire_.Drop();
-        Report(PlayOutcome::Failed, nowMs, when, next_.event, first,
-               QStringLiteral("break music: no song of the library could be played"));
-        zoneSwitch_.OffExcept(shared_.Switches()); // nothing sounds on its zones
-        return;
-    }
-    if (first.isEmpty() || breakMusic_.CurrentFile() != first) {
-        // Nothing prepared (no tick ahead of the second), or it started another song.
-        fire_.Drop();
-        fire_.Record().file = breakMusic_.CurrentFile();
-        PlayLog(Stamp(nowMs), line);
-        Record(fire_.Record());
-    }
-    fire_.Log(false);
-}
-
-void ScheduleEngine::FireFile(qint64 nowMs, const QString& when, const QDateTime& target,
-                              const QString& zonesNote, bool endedBeforeTick) {
-    const bool rain = !next_.replace.isEmpty() && vars_.RainMode;
-    const QString file = FileToPlay();
-    // An ordinary event ends break music before it takes the player.
-    breakMusic_.End();
-    // Started by the audio clock at the second: the player already has it.
-    const bool started = !file.isEmpty() && player_.StartArmed(file, target);
-    if (!started) {
-        player_.SetFileName(file);
-    }
-    // One line that says why, instead of a fire line and then the player's error.
-    QString problem;
-    if (file.isEmpty()) {
-        Report(PlayOutcome::Skipped, nowMs, when, next_.event, file,
-               rain ? QStringLiteral("rain mode, no replacement named \"%1\"").arg(next_.replace)
-                    : QStringLiteral("no music file"));
-    } else if (problem = started ? QString() : player_.WhyUnplayable(file); !problem.isEmpty()) {
-        Report(PlayOutcome::Failed, nowMs, when, next_.event, file, problem);
-    }
-    if (file.isEmpty() || !problem.isEmpty()) {
-        zoneSwitch_.OffExcept(shared_.Switches()); // nothing sounds on its zones
-        return;
-    }
-    const QString replaced =
-        rain ? QStringLiteral(" (rain replacement \"%1\")").arg(next_.replace) : QString();
-    fire_.Await(QStringLiteral("fire  %1 \"%2\"%3: %4").arg(when, next_.event, replaced, file) +
-                    zonesNote,
-                file, target);
-    // A failure before its first sample is this event's: said once, on its own line.
-    player_.QuietErrorsFor(file);
-    if (!started) {
-        player_.Play();
-    }
-    fire_.Log(false);
-    if (started && endedBeforeTick) {
-        zoneSwitch_.OffExcept(shared_.Switches());
-    }
+    sound_.Fire(next_, {day_.Date(), nowMs, when, manual_, earlyMs_});
 }
 
 void ScheduleEngine::OnPlayError(const QString& message) {
@@ -728,11 +543,11 @@ bool ScheduleEngine::PlayNow(qint64 eventId, QString* error, const QString& zone
     next_ = {row.id,        row.startTime, row.event,
              row.musicFile, row.replace,   zones.isNull() ? row.zones : zones,
              next_.targetMs};
-    CancelArmedStart(); // the hand takes the player; the armed event is armed afresh
+    sound_.CancelStart(); // the hand takes the player; the armed event is armed afresh
     manual_ = true;
     Fire();
     manual_ = false;
-    preparedId_ = -1;
+    sound_.PrepareAgain();
     next_ = armedEvent;
     armed_ = armed;
     return true;

@@ -12,6 +12,7 @@
 
 #include "schedule/break_music.h"
 #include "schedule/day_rule.h"
+#include "schedule/event_sound.h"
 #include "schedule/fire_report.h"
 #include "schedule/local_day.h"
 #include "schedule/shared_second.h"
@@ -129,16 +130,6 @@ signals:
     void ZoneProblem(const QString& text);
 
 private:
-    // The event armed next: the rows of its second, of which the last plays on the player.
-    struct ArmedEvent {
-        qint64 id = 0;
-        QString time = QStringLiteral("00:00:00");
-        QString event;
-        QString music;
-        QString replace; // Null reads as no replacement
-        QString zones;
-        qint64 targetMs = 0;
-    };
     // A new date on the clock (or the zone changed the day's shape): the day's instants.
     void EnterDay(qint64 now);
     void LoadEvents();
@@ -166,23 +157,12 @@ private:
     // Every row of the armed second is past for good.
     void MissArmed(const QString& reason);
     void FireArmed(qint64 now);
-    // Fires the armed event: its sound starts (or has started on the audio clock).
+    // Fires the armed event (or the one played by hand): its sound starts, or has started
+    // on the audio clock.
     void Fire();
-    void FireBreakMusic(qint64 nowMs, const QString& when, const QDateTime& target,
-                        const QString& zonesNote);
-    void FireFile(qint64 nowMs, const QString& when, const QDateTime& target,
-                  const QString& zonesNote, bool endedBeforeTick);
-    // Prepares the armed event's sound two seconds ahead and arms its start one second
-    // ahead; cancels a start armed earlier that no longer fits.
+    // Two seconds ahead of the armed event's second its sound is got ready (EventSound);
+    // a start armed earlier that no longer fits is cancelled.
     void Ahead(qint64 now);
-    // Prepares the armed event's sound and switches its relays, once per event.
-    void PrepareArmed(const ZonePlan& plan);
-    // Arms its start at target; false when nothing can be armed.
-    bool ArmStart(const QDateTime& target);
-    void CancelArmedStart();
-    // The zones of code: the player's route for what starts next; false when they select
-    // no zone at all.
-    bool UseZones(const QString& code, ZonePlan* plan = nullptr);
     // Rows of the armed second before the last keep the zones later rows leave them: they
     // play too, each on a player of its own.
     void FireSharedSecond(qint64 now);
@@ -200,7 +180,6 @@ private:
     void SetLabel(const QString& text);
     void UpdateCaption();
     void ArmTimer();
-    QDateTime Target() const; // the armed second, for the player
 
     ProgramVars& vars_;
     Conn& conn_;
@@ -229,18 +208,14 @@ private:
     QVector<ZoneRow> zones_;
     QString defaultSink_;
     ZoneSwitch zoneSwitch_;
-    QVector<ZoneSwitchCall> aheadSwitches_; // switched on for the armed event, not yet fired
-    QSet<QString> zoneProblemsSaid_;        // zone failures recorded on the day
+    QSet<QString> zoneProblemsSaid_; // zone failures recorded on the day
     SharedSecond shared_;
     int secToNext_ = 0;
     QString labelText_;
     QString captionText_;
-    QString preparedFile_; // prepared for the event preparedId_
-    qint64 preparedId_ = -1;
-    bool startArmed_ = false; // a start armed by this engine and not yet fired
-    bool armedEnded_ = false; // ... and its play already over before the tick fired it
-    bool manual_ = false;     // the fire in progress is a play by hand
+    bool manual_ = false; // the fire in progress is a play by hand
     QVector<PlayRecordRow> notRung_;
     TodayFiles files_;
     FireReport fire_; // the line and record of the last fire, waiting for its first sample
+    EventSound sound_;
 };
