@@ -8,6 +8,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -116,6 +117,38 @@ bool WithinYears(const QDate& first, int count, int line, Reading* r) {
 }
 
 // The days of one VEVENT, or an error naming its line.
+// How many days an all-day event starting on first covers (DTEND is the day after its
+// last, DURATION whole days); 0 when the reading failed, said in r.
+int DaysOf(icalcomponent* event, const QDate& first, const std::function<int(const char*)>& line,
+           Reading* r) {
+    int count = 1;
+    if (icalproperty* end = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
+        const icaltimetype e = icalproperty_get_dtend(end);
+        if (!icaltime_is_date(e)) {
+            r->Fail(line("DTEND"), QStringLiteral("不是全天事件：结束须是日期，如 "
+                                                  "DTEND;VALUE=DATE:20261008"));
+            return 0;
+        }
+        if (!DateOf(e).isValid()) {
+            r->Fail(line("DTEND"), QStringLiteral("结束日期 %1 不存在").arg(DateText(e)));
+            return 0;
+        }
+        count = static_cast<int>(first.daysTo(DateOf(e))); // DTEND is the day after
+    } else if (icalproperty* d = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY)) {
+        const icaldurationtype dur = icalproperty_get_duration(d);
+        if (dur.is_neg || dur.hours || dur.minutes || dur.seconds) {
+            r->Fail(line("DURATION"), QStringLiteral("持续时间须是整天数，如 DURATION:P7D"));
+            return 0;
+        }
+        count = static_cast<int>(std::min<qint64>(qint64(dur.weeks) * 7 + dur.days, kMaxDays + 1));
+    }
+    if (count < 1) {
+        r->Fail(line("DTEND"), QStringLiteral("结束日期不晚于开始日期"));
+        return 0;
+    }
+    return count;
+}
+
 void ReadEvent(icalcomponent* event, const EventLines& at, Reading* r,
                QVector<SpecialDayRow>* days) {
     auto line = [&](const char* name) { return at.properties.value(name, at.begin); };
@@ -145,29 +178,8 @@ void ReadEvent(icalcomponent* event, const EventLines& at, Reading* r,
         r->Fail(line("DTSTART"), QStringLiteral("开始日期 %1 不存在").arg(DateText(s)));
         return;
     }
-    int count = 1;
-    if (icalproperty* end = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
-        const icaltimetype e = icalproperty_get_dtend(end);
-        if (!icaltime_is_date(e)) {
-            r->Fail(line("DTEND"), QStringLiteral("不是全天事件：结束须是日期，如 "
-                                                  "DTEND;VALUE=DATE:20261008"));
-            return;
-        }
-        if (!DateOf(e).isValid()) {
-            r->Fail(line("DTEND"), QStringLiteral("结束日期 %1 不存在").arg(DateText(e)));
-            return;
-        }
-        count = static_cast<int>(first.daysTo(DateOf(e))); // DTEND is the day after
-    } else if (icalproperty* d = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY)) {
-        const icaldurationtype dur = icalproperty_get_duration(d);
-        if (dur.is_neg || dur.hours || dur.minutes || dur.seconds) {
-            r->Fail(line("DURATION"), QStringLiteral("持续时间须是整天数，如 DURATION:P7D"));
-            return;
-        }
-        count = static_cast<int>(std::min<qint64>(qint64(dur.weeks) * 7 + dur.days, kMaxDays + 1));
-    }
+    const int count = DaysOf(event, first, line, r);
     if (count < 1) {
-        r->Fail(line("DTEND"), QStringLiteral("结束日期不晚于开始日期"));
         return;
     }
     if (count > kMaxDays) {
