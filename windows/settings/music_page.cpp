@@ -27,7 +27,7 @@ const QVector<int> kWidths = {0, 0, 4650, 1250};
 
 } // namespace
 
-MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(1)"));
 
     libraryNameText_ = new QLineEdit(QStringLiteral("新曲库名"), this);
@@ -38,7 +38,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
                                      QRect(960, 960, 255, 255), QStringLiteral("＋"));
     deleteLibraryButton_ = MyButton::Create(this, QStringLiteral("MyButton3"),
                                             QRect(1320, 960, 255, 255), QStringLiteral("－"));
-    connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::MyBt_AddGroup_Click);
+    connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::AddLibrary);
     connect(deleteLibraryButton_, &MyButton::Click, this, &MusicPage::DeleteLibrary);
 
     libraryList_ = new QListWidget(this);
@@ -58,7 +58,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     songGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
-    connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::Mybt_DelMusic_Click);
+    connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::DeleteSongs);
     connect(songGrid_, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
 
     Mybt_AddMusic = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
@@ -67,8 +67,8 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
                                      QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
     Mybt_AddMusic->SetEnabled(false);
     Mybt_DelMusic->SetEnabled(false);
-    connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::Mybt_AddMusic_Click);
-    connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
+    connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::AddSongs);
+    connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::DeleteSongs);
 
     ChooseFiles = [this](QWidget* parent) {
         return ChooseOpenFiles(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
@@ -90,6 +90,10 @@ void MusicPage::Load() {
     libraryList_->addItems(ctx_.vars.ClassMusicArr);
     libraryList_->setCurrentRow(0);
     ShowLibrarySongs();
+}
+
+QList<QWidget*> MusicPage::LiveWhileManaged() const {
+    return {libraryList_};
 }
 
 QString MusicPage::SelectedLibrary() const {
@@ -122,7 +126,7 @@ void MusicPage::ReloadLibraries() {
     }
 }
 
-void MusicPage::MyBt_AddGroup_Click() {
+void MusicPage::AddLibrary() {
     if (libraryNameText_->text().trimmed().isEmpty()) {
         Ask(kTitle, QStringLiteral("请写一个合适的曲库名吧！?"), MsgMode::Notice);
         libraryNameText_->setFocus();
@@ -192,7 +196,7 @@ bool MusicPage::MeasureWithProgress(const QStringList& files, QVector<double>* l
         [&progress] { return progress.wasCanceled(); });
 }
 
-void MusicPage::Mybt_AddMusic_Click() {
+void MusicPage::AddSongs() {
     const QString library = SelectedLibrary();
     if (library.isNull()) {
         return;
@@ -228,6 +232,6 @@ void MusicPage::Mybt_AddMusic_Click() {
     }
 }
 
-void MusicPage::Mybt_DelMusic_Click() {
+void MusicPage::DeleteSongs() {
     DeleteGridRows(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }

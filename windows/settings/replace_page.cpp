@@ -26,7 +26,7 @@ const QVector<int> kWidths = {0, 1500, 4750, 1250};
 
 } // namespace
 
-ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(2)"));
 
     Frame_ReplaceMusic = new QGroupBox(QStringLiteral("添加雨天替代音乐"), this);
@@ -50,8 +50,8 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
     Lab_ReplacePath = new QLabel(Frame_ReplaceMusic);
     Lab_ReplacePath->setObjectName(QStringLiteral("Lab_ReplacePath"));
     Lab_ReplacePath->setGeometry(Px(QRect(240, 840, 7280, 300)));
-    connect(MyBt_ReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_ReplaceMusic_Click);
-    connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_AddReplaceMusic_Click);
+    connect(MyBt_ReplaceMusic, &MyButton::Click, this, &ReplacePage::ChooseReplacementFile);
+    connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::AddReplacement);
 
     replaceGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
     replaceGrid_->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
@@ -60,12 +60,11 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
         return Ask(title, text, mode);
     };
     // The Delete key does all the button does, reference clean-up included.
-    connect(replaceGrid_, &FlexGrid::DeleteKeyReleased, this,
-            &ReplacePage::MyBt_DelReplaceMusic_Click);
+    connect(replaceGrid_, &FlexGrid::DeleteKeyReleased, this, &ReplacePage::DeleteReplacements);
 
     MyBt_DelReplaceMusic = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
                                             QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
-    connect(MyBt_DelReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_DelReplaceMusic_Click);
+    connect(MyBt_DelReplaceMusic, &MyButton::Click, this, &ReplacePage::DeleteReplacements);
     connect(replaceGrid_, &FlexGrid::Reloaded, this,
             [this](bool empty) { MyBt_DelReplaceMusic->SetEnabled(!empty); });
     MyBt_DelReplaceMusic->SetEnabled(false);
@@ -90,7 +89,7 @@ void ReplacePage::ReloadReplacements() {
     }
 }
 
-void ReplacePage::MyBt_ReplaceMusic_Click() {
+void ReplacePage::ChooseReplacementFile() {
     const QString file = ChooseFile(window());
     if (file.isEmpty()) {
         return; // the labels keep the file chosen before and its length
@@ -107,16 +106,16 @@ void ReplacePage::MyBt_ReplaceMusic_Click() {
     Lab_ReplacePath->setText(file);
 }
 
-void ReplacePage::MyBt_AddReplaceMusic_Click() {
+void ReplacePage::AddReplacement() {
     if (Lab_ReplacePath->text().isEmpty()) {
         Ask(kTitle, QStringLiteral("请为该替代事件选择一个替代音乐吧！"), MsgMode::Notice);
-        MyBt_ReplaceMusic_Click();
+        ChooseReplacementFile();
         if (Lab_ReplacePath->text().isEmpty()) {
             return;
         }
     }
     if (Text_ReplaceName->text().trimmed().isEmpty()) {
-        Text_ReplaceName_LostFocus();
+        RequireReplacementName();
         return;
     }
     qint64 id = 0;
@@ -133,7 +132,7 @@ void ReplacePage::MyBt_AddReplaceMusic_Click() {
     Lab_ReplacePath->clear();
 }
 
-void ReplacePage::Text_ReplaceName_LostFocus() {
+void ReplacePage::RequireReplacementName() {
     if (Text_ReplaceName->text().trimmed().isEmpty()) {
         Ask(kTitle, QStringLiteral("请输入一个替代事件名称！"), MsgMode::Notice);
         Text_ReplaceName->setFocus();
@@ -146,13 +145,13 @@ bool ReplacePage::eventFilter(QObject* watched, QEvent* e) {
         // dialog or another program.
         const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
         if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason) {
-            Text_ReplaceName_LostFocus();
+            RequireReplacementName();
         }
     }
-    return QFrame::eventFilter(watched, e);
+    return SettingsPage::eventFilter(watched, e);
 }
 
-void ReplacePage::MyBt_DelReplaceMusic_Click() {
+void ReplacePage::DeleteReplacements() {
     const QVector<qint64> ids = replaceGrid_->SelectedIds();
     if (ids.isEmpty() || replaceGrid_->CurrentId() == 0) {
         return;

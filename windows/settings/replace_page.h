@@ -2,8 +2,8 @@
 
 #include "widgets/message_box.h"
 #include "windows/settings/settings_context.h"
+#include "windows/settings/settings_page.h"
 
-#include <QFrame>
 #include <functional>
 
 class FlexGrid;
@@ -16,19 +16,21 @@ class QLineEdit;
 // measured), add it; grid 3 lists them all and deletes them. Adding and deleting reload the
 // running program's replacement list, so rain mode uses the change at once; deleting also
 // clears the events' references to names no replacement carries any more.
-class ReplacePage : public QFrame {
+class ReplacePage : public SettingsPage {
     Q_OBJECT
 public:
     ReplacePage(SettingsContext& ctx, QWidget* parent);
 
     // Loads grid 3; the boxes above it keep what they hold while the window is open.
-    void Load();
+    void Load() override;
 
-    void MyBt_ReplaceMusic_Click();
-    void MyBt_AddReplaceMusic_Click();
-    void MyBt_DelReplaceMusic_Click();
+    // Asks for the replacement's file and shows it with its measured length.
+    void ChooseReplacementFile();
+    void AddReplacement();
+    // Deletes the selected replacements after a confirmation.
+    void DeleteReplacements();
     // Leaving the name box empty is refused.
-    void Text_ReplaceName_LostFocus();
+    void RequireReplacementName();
 
     // The file chooser: the file picked, empty when cancelled. Tests replace it.
     std::function<QString(QWidget* parent)> ChooseFile;

@@ -27,7 +27,7 @@ const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, 2700};
 
 } // namespace
 
-WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(0)"));
 
     Combo_Week = new QComboBox(this);
@@ -35,7 +35,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
     Combo_Week->addItems(WeekdayNames());
     Combo_Week->setGeometry(Px(QRect(120, 240, 1500, 330)));
     Combo_Week->setCurrentIndex(-1);
-    connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::Combo_Week_Click);
+    connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::ShowChosenWeekday);
 
     weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
     weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
@@ -56,7 +56,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
         const QString text = m.Data().rows[row].value(column).toString();
         return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
     };
-    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::DeleteEvents);
     connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
 
     MyBt_AddEvent = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
@@ -65,9 +65,9 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
                                      QRect(4560, 4080, 975, 375), QStringLiteral("删除"), 1);
     MyBt_CopyDay = MyButton::Create(this, QStringLiteral("MyBt_CopyDay"),
                                     QRect(5640, 4080, 975, 375), kCopyIdle, 1);
-    connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::MyBt_AddEvent_Click);
-    connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::MyBt_DelEvent_Click);
-    connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::MyBt_CopyDay_Click);
+    connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::AddEvent);
+    connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::DeleteEvents);
+    connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::CopyDay);
     connect(weekGrid_, &FlexGrid::Reloaded, this, [this](bool empty) {
         MyBt_CopyDay->SetEnabled(!empty);
         MyBt_DelEvent->SetEnabled(!empty);
@@ -103,7 +103,7 @@ void WeekPage::Load() {
     }
 }
 
-void WeekPage::Combo_Week_Click() {
+void WeekPage::ShowChosenWeekday() {
     if (Combo_Week->currentIndex() >= 0) {
         ShowWeek(Combo_Week->currentText());
     }
@@ -163,7 +163,7 @@ QString WeekPage::RowProblem(const QString& start, const QString& event, const Q
                : QStringLiteral("无法播放：%1（%2）").arg(file, ReasonForPeople(*checked));
 }
 
-void WeekPage::MyBt_AddEvent_Click() {
+void WeekPage::AddEvent() {
     AfterEdit(OpenEditor(ctx_.state.WeekName, 0));
 }
 
@@ -183,11 +183,11 @@ void WeekPage::AfterEdit(qint64 savedId) {
     weekGrid_->SelectId(savedId);
 }
 
-void WeekPage::MyBt_DelEvent_Click() {
+void WeekPage::DeleteEvents() {
     DeleteGridRows(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
 }
 
-void WeekPage::MyBt_CopyDay_Click() {
+void WeekPage::CopyDay() {
     if (MyBt_CopyDay->BtCaption() == kCopyIdle) {
         MyBt_CopyDay->SetBtCaption(kCopyChoosing);
         List_SelCopyDay->clearSelection();
@@ -233,5 +233,9 @@ bool WeekPage::eventFilter(QObject* watched, QEvent* e) {
     if (watched == List_SelCopyDay && e->type() == QEvent::FocusOut) {
         List_SelCopyDay->hide();
     }
-    return QFrame::eventFilter(watched, e);
+    return SettingsPage::eventFilter(watched, e);
+}
+
+QList<QWidget*> WeekPage::LiveWhileManaged() const {
+    return {Combo_Week};
 }
