@@ -34,11 +34,11 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
     libraryNameText_->setObjectName(QStringLiteral("Text1"));
     libraryNameText_->setGeometry(Px(QRect(120, 600, 1575, 270)));
 
-    MyBt_AddGroup = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
-                                     QRect(960, 960, 255, 255), QStringLiteral("＋"));
+    addLibraryButton_ = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
+                                         QRect(960, 960, 255, 255), QStringLiteral("＋"));
     deleteLibraryButton_ = MyButton::Create(this, QStringLiteral("MyButton3"),
                                             QRect(1320, 960, 255, 255), QStringLiteral("－"));
-    connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::AddLibrary);
+    connect(addLibraryButton_, &MyButton::Click, this, &MusicPage::AddLibrary);
     connect(deleteLibraryButton_, &MyButton::Click, this, &MusicPage::DeleteLibrary);
 
     libraryList_ = new QListWidget(this);
@@ -61,14 +61,14 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
     connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::DeleteSongs);
     connect(songGrid_, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
 
-    Mybt_AddMusic = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
-                                     QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
-    Mybt_DelMusic = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
-                                     QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
-    Mybt_AddMusic->SetEnabled(false);
-    Mybt_DelMusic->SetEnabled(false);
-    connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::AddSongs);
-    connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::DeleteSongs);
+    addSongsButton_ = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
+                                       QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
+    deleteSongsButton_ = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
+                                          QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
+    addSongsButton_->SetEnabled(false);
+    deleteSongsButton_->SetEnabled(false);
+    connect(addSongsButton_, &MyButton::Click, this, &MusicPage::AddSongs);
+    connect(deleteSongsButton_, &MyButton::Click, this, &MusicPage::DeleteSongs);
 
     ChooseFiles = [this](QWidget* parent) {
         return ChooseOpenFiles(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
@@ -81,7 +81,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
 void MusicPage::Load() {
     const QSignalBlocker quiet(libraryList_);
     libraryList_->clear();
-    Mybt_AddMusic->SetEnabled(false);
+    addSongsButton_->SetEnabled(false);
     if (ctx_.vars.ClassMusicArr.isEmpty()) {
         ctx_.state.Sql(GridIndex::Music) = GridQuery::AllSongs();
         ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
@@ -107,15 +107,15 @@ void MusicPage::ShowLibrarySongs() {
         return;
     }
     ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
-    Mybt_AddMusic->SetEnabled(true);
+    addSongsButton_->SetEnabled(true);
     ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 
 // Delete follows the grid's rows; add needs a library to add to.
 void MusicPage::UpdateButtons(bool gridEmpty) {
-    Mybt_DelMusic->SetEnabled(!gridEmpty);
+    deleteSongsButton_->SetEnabled(!gridEmpty);
     if (gridEmpty && SelectedLibrary().isNull()) {
-        Mybt_AddMusic->SetEnabled(false);
+        addSongsButton_->SetEnabled(false);
     }
 }
 
@@ -149,7 +149,7 @@ void MusicPage::AddLibrary() {
     libraryList_->addItem(name);
     ReloadLibraries();
     libraryList_->setCurrentRow(libraryList_->count() - 1); // shows the new, empty library
-    Mybt_AddMusic->SetEnabled(true);
+    addSongsButton_->SetEnabled(true);
 }
 
 void MusicPage::DeleteLibrary() {
@@ -174,7 +174,7 @@ void MusicPage::DeleteLibrary() {
     ReloadLibraries();
     // The grid must not go on showing the songs of a library that no longer exists, and
     // with no library selected there is nothing to add to.
-    Mybt_AddMusic->SetEnabled(false);
+    addSongsButton_->SetEnabled(false);
     ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 

@@ -52,10 +52,10 @@ private:
 
     SettingsContext& ctx_;
     QLineEdit* libraryNameText_ = nullptr;
-    MyButton* MyBt_AddGroup = nullptr;
+    MyButton* addLibraryButton_ = nullptr;
     MyButton* deleteLibraryButton_ = nullptr;
     QListWidget* libraryList_ = nullptr;
     FlexGrid* songGrid_ = nullptr;
-    MyButton* Mybt_AddMusic = nullptr;
-    MyButton* Mybt_DelMusic = nullptr;
+    MyButton* addSongsButton_ = nullptr;
+    MyButton* deleteSongsButton_ = nullptr;
 };

@@ -46,12 +46,12 @@ private:
     void ReloadReplacements();
 
     SettingsContext& ctx_;
-    QGroupBox* Frame_ReplaceMusic = nullptr;
-    QLineEdit* Text_ReplaceName = nullptr;
-    MyButton* MyBt_ReplaceMusic = nullptr;
-    QLabel* Lab_ReplaceMusicLength = nullptr;
-    QLabel* Lab_ReplacePath = nullptr;
-    MyButton* MyBt_AddReplaceMusic = nullptr;
+    QGroupBox* addFrame_ = nullptr;
+    QLineEdit* nameText_ = nullptr;
+    MyButton* chooseFileButton_ = nullptr;
+    QLabel* lengthLabel_ = nullptr;
+    QLabel* pathLabel_ = nullptr;
+    MyButton* addButton_ = nullptr;
     FlexGrid* replaceGrid_ = nullptr;
-    MyButton* MyBt_DelReplaceMusic = nullptr;
+    MyButton* deleteButton_ = nullptr;
 };

@@ -56,12 +56,12 @@ private:
     bool Ask(const QString& title, const QString& text, bool confirm);
 
     SettingsContext& ctx_;
-    QComboBox* Combo_Week = nullptr;
+    QComboBox* weekdayBox_ = nullptr;
     FlexGrid* weekGrid_ = nullptr;
-    MyButton* MyBt_AddEvent = nullptr;
-    MyButton* MyBt_DelEvent = nullptr;
-    MyButton* MyBt_CopyDay = nullptr;
-    QListWidget* List_SelCopyDay = nullptr;
+    MyButton* addButton_ = nullptr;
+    MyButton* deleteButton_ = nullptr;
+    MyButton* copyButton_ = nullptr;
+    QListWidget* copyTargets_ = nullptr;
     QVector<QString> rowProblems_; // by grid row
     QStringList zoneNames_;        // as the zones page names them, read at each load
     // Why each file cannot be played ("" when it can), checked once: a long grid is read
