@@ -9,7 +9,6 @@
 #include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
 #include "windows/settings/replace_page.h"
-#include "windows/settings/settings_grid.h"
 #include "windows/settings/week_page.h"
 #include "windows/settings/zones_page.h"
 

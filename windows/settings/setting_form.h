@@ -28,7 +28,6 @@ public:
     static constexpr int kClientH = 5775;
     static constexpr int kPageCount = 6;
     static constexpr int kOptionsPage = 3;
-    static constexpr int kZonesPage = 5;
 
     SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
                 QWidget* parent = nullptr);
