@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
         }
         instance.ListenForShow([&window] {
             PlayLog(QStringLiteral("shown: the program was started again"));
-            window.Menu_Show_Click();
+            window.ShowWindow();
         });
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();

@@ -63,12 +63,20 @@ void MyButton::SetBtCaption(const QString& caption) {
 }
 
 void MyButton::SetLocked(bool locked) {
+    if (locked && !locked_) {
+        enabledWhenUnlocked_ = !testAttribute(Qt::WA_ForceDisabled);
+    }
     locked_ = locked;
-    SetEnabled(isEnabled());
+    ShowEnabled();
 }
 
 void MyButton::SetEnabled(bool on) {
-    setEnabled(on && !locked_);
+    enabledWhenUnlocked_ = on;
+    ShowEnabled();
+}
+
+void MyButton::ShowEnabled() {
+    setEnabled(enabledWhenUnlocked_ && !locked_);
     DrawButton(style_);
     ChangeEnabledColor();
 }

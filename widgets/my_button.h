@@ -33,7 +33,8 @@ public:
     void SetBtCaption(const QString& caption);
     bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool on);
-    // A locked button stays disabled whatever SetEnabled is told later (a read-only page).
+    // A locked button stays disabled whatever SetEnabled is told later (a read-only page);
+    // unlocked, it is as SetEnabled last said.
     void SetLocked(bool locked);
     int Style() const { return style_; }
     void SetStyle(int style);
@@ -79,6 +80,7 @@ protected:
 private:
     static bool PressKey(const QKeyEvent* e);
     void DrawButton(int style);
+    void ShowEnabled();
     void HoverOn();
     void HoverOff();
     void OnTimer();
@@ -95,5 +97,6 @@ private:
     QColor borderColor_ = kBorderNormal;
     int borderWidth_ = 1;
     bool locked_ = false;
+    bool enabledWhenUnlocked_ = true;
     int keyHeld_ = 0; // the key that pressed the button and is still down
 };

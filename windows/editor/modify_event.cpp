@@ -115,8 +115,7 @@ void ModifyEvent::BuildControls() {
             [this] { nameTouched_ = true; });
     Combo_EventName->installEventFilter(this);
     Combo_EventName->lineEdit()->installEventFilter(this);
-    connect(Combo_EventName, &QComboBox::currentIndexChanged, this,
-            &ModifyEvent::Combo_EventName_Click);
+    connect(Combo_EventName, &QComboBox::currentIndexChanged, this, &ModifyEvent::EnableMusicFor);
 
     const QString startCaption = QStringLiteral("开始时间"); // caption
     Lab_StartTime = MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), startCaption);
@@ -179,8 +178,8 @@ void ModifyEvent::BuildControls() {
     cancelButton_ = MyButton::Create(this, QStringLiteral("MyButton2"),
                                      QRect(5520, 4890, 1200, 420), QStringLiteral("取消"), 1);
 
-    connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::MyBt_AddSound_Click);
-    connect(MyBt_trylisten, &MyButton::Click, this, &ModifyEvent::MyBt_trylisten_Click);
+    connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::ChooseMusicFile);
+    connect(MyBt_trylisten, &MyButton::Click, this, &ModifyEvent::ToggleListening);
     connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
     connect(okButton_, &MyButton::Click, this, &ModifyEvent::SaveEvent);
     connect(cancelButton_, &MyButton::Click, this, &ModifyEvent::CancelEdit);
@@ -239,7 +238,7 @@ void ModifyEvent::LoadName(const EventRow* row) {
     Combo_EventName->addItem(row && !library ? row->event : QString());
     Combo_EventName->setCurrentIndex(0);
     Combo_EventName->blockSignals(false);
-    Combo_EventName_Click(0);
+    EnableMusicFor(0);
     Combo_EventName->addItems(vars_.ClassMusicArr);
     nameTouched_ = false;
     // Only a library event selects its library: an ordinary event that happens to carry a
@@ -330,11 +329,11 @@ void ModifyEvent::RebuildZoneLabel() {
 
 // --- the name box
 
-void ModifyEvent::Combo_EventName_Click(int index) {
+void ModifyEvent::EnableMusicFor(int index) {
     // A library (index 1 and up) has no music of its own, and its name cannot be edited.
     if (index > 0 && listening_) {
         // The stop button is about to be disabled with the frame: stop the music now.
-        MyBt_trylisten_Click();
+        ToggleListening();
     }
     detailsFrame_->setEnabled(index <= 0);
     for (MyButton* b : {MyBt_AddSound, MyBt_trylisten}) {
@@ -343,7 +342,7 @@ void ModifyEvent::Combo_EventName_Click(int index) {
     Combo_EventName->lineEdit()->setReadOnly(index > 0);
 }
 
-void ModifyEvent::Combo_EventName_LostFocus() {
+void ModifyEvent::RequireEventName() {
     // A box still showing its prompt is left to be filled later: 确定 asks for it then.
     if (closed_ || checkingName_ || !nameTouched_ ||
         !Combo_EventName->currentText().trimmed().isEmpty()) {
@@ -359,11 +358,7 @@ void ModifyEvent::Combo_EventName_LostFocus() {
 
 // --- music
 
-void ModifyEvent::MyBt_AddSound_Click() {
-    ChooseMusicStep();
-}
-
-void ModifyEvent::ChooseMusicStep() {
+void ModifyEvent::ChooseMusicFile() {
     if (Measuring()) {
         return;
     }
@@ -425,7 +420,7 @@ void ModifyEvent::ShowPath(const QString& file) {
     Lab_path->setAlignment((fits ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
 }
 
-void ModifyEvent::MyBt_trylisten_Click() {
+void ModifyEvent::ToggleListening() {
     const QString file = Lab_path->text();
     if (file.isEmpty() || Measuring()) {
         return;
@@ -488,7 +483,7 @@ bool ModifyEvent::eventFilter(QObject* watched, QEvent* event) {
                 nameCheckQueued_ = false;
                 // Going to "取消" is leaving without a name: nothing to complain about.
                 if (!Combo_EventName->hasFocus() && !cancelButton_->hasFocus()) {
-                    Combo_EventName_LostFocus();
+                    RequireEventName();
                 }
             });
         }
@@ -528,7 +523,7 @@ void ModifyEvent::SaveEvent() {
     const bool library = Combo_EventName->currentIndex() >= 1;
     if (!library && Lab_path->text().isEmpty()) {
         Notify(QStringLiteral("还未设置播放曲目，请选择播放曲目！"));
-        ChooseMusicStep();
+        ChooseMusicFile();
         return;
     }
     QString error;

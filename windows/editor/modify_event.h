@@ -60,13 +60,17 @@ public:
     // The zone code the zone label shows, and that a save writes.
     const QString& ZoneCode() const { return zoneCode_; }
 
-    // Handlers: the name box's, the file and try-listen buttons' (named after their
-    // controls); the zone button opens the zone list, whose focus leaving takes its ticks;
-    // "确定" checks and saves the event and closes; "取消" closes without saving.
-    void Combo_EventName_Click(int index);
-    void Combo_EventName_LostFocus();
-    void MyBt_AddSound_Click();
-    void MyBt_trylisten_Click();
+    // Handlers. A name chosen from the list (index 1 and up) is a break-music library, which
+    // has no music of its own: the music part is disabled and the name cannot be edited.
+    void EnableMusicFor(int index);
+    // The name box left empty after an edit: says so and takes the focus back.
+    void RequireEventName();
+    // Asks for a music file and measures it; the path and length show once measured.
+    void ChooseMusicFile();
+    // "试听" plays the file shown; "停止" stops it.
+    void ToggleListening();
+    // The zone button opens the zone list, whose focus leaving takes its ticks; "确定"
+    // checks and saves the event and closes; "取消" closes without saving.
     void ShowZoneList();
     void TakeZoneList();
     void SaveEvent();
@@ -88,7 +92,6 @@ private:
     void ColourPanels();
     void ShowZoneNames();
     void RebuildZoneLabel();
-    void ChooseMusicStep();
     void MeasureDone();
     void SetMeasuring(bool on);
     void OnPlayerError(const QString& message);

@@ -103,9 +103,9 @@ void MainForm::BuildMenu() {
     Menu_PlayNow->setObjectName(QStringLiteral("Menu_PlayNow"));
     Menu_Records = NotifyMenu_->addAction(QStringLiteral("今日记录"));
     Menu_Records->setObjectName(QStringLiteral("Menu_Records"));
-    connect(Menu_Stop, &QAction::triggered, this, &MainForm::Menu_Stop_Click);
-    connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::Menu_PlayNow_Click);
-    connect(Menu_Records, &QAction::triggered, this, &MainForm::Menu_Records_Click);
+    connect(Menu_Stop, &QAction::triggered, this, &MainForm::StopPlaying);
+    connect(Menu_PlayNow, &QAction::triggered, this, &MainForm::PlayEventNow);
+    connect(Menu_Records, &QAction::triggered, this, &MainForm::ShowRecords);
     ChoosePlayNow = [this](const QVector<EventRow>& events) {
         QStringList names;
         for (const ZoneRow& z : engine_.Zones()) {
@@ -127,10 +127,10 @@ void MainForm::BuildMenu() {
     Menu_Exit = NotifyMenu_->addAction(QStringLiteral("退出程序"));
     Menu_Exit->setObjectName(QStringLiteral("Menu_Exit"));
 
-    connect(Menu_Mode_Normal, &QAction::triggered, this, &MainForm::Menu_Mode_Normal_Click);
-    connect(Menu_Mode_Rain, &QAction::triggered, this, &MainForm::Menu_Mode_Rain_Click);
-    connect(Menu_Show, &QAction::triggered, this, &MainForm::Menu_Show_Click);
-    connect(Menu_Hide, &QAction::triggered, this, &MainForm::Menu_Hide_Click);
+    connect(Menu_Mode_Normal, &QAction::triggered, this, &MainForm::SwitchToNormalMode);
+    connect(Menu_Mode_Rain, &QAction::triggered, this, &MainForm::SwitchToRainMode);
+    connect(Menu_Show, &QAction::triggered, this, &MainForm::ShowWindow);
+    connect(Menu_Hide, &QAction::triggered, this, &MainForm::HideWindow);
     connect(Menu_Exit, &QAction::triggered, this, &MainForm::AskExit);
 }
 
@@ -154,7 +154,7 @@ void MainForm::BuildControls() {
                                      QRect(5070, 150, 330, 270), QStringLiteral("↓"), 1);
     MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
     MyButton_Hide->setFocusPolicy(Qt::NoFocus);
-    connect(MyButton_Hide, &MyButton::Click, this, &MainForm::Menu_Hide_Click);
+    connect(MyButton_Hide, &MyButton::Click, this, &MainForm::HideWindow);
     connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::AskExit);
 
     Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
@@ -220,7 +220,7 @@ void MainForm::BuildControls() {
     MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
                                     QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
     MyBt_Records->setToolTip(QStringLiteral("今天（及最近 60 天）每个铃声的播放结果"));
-    connect(MyBt_Records, &MyButton::Click, this, &MainForm::Menu_Records_Click);
+    connect(MyBt_Records, &MyButton::Click, this, &MainForm::ShowRecords);
 
     skin_.ImgTitle->lower();
     skin_.background->lower();
@@ -247,13 +247,13 @@ bool MainForm::SetReplaceMusicArr() {
     return ::SetReplaceMusicArr(vars_, conn_);
 }
 
-void MainForm::Menu_Mode_Normal_Click() {
+void MainForm::SwitchToNormalMode() {
     Menu_Mode_Normal->setChecked(true);
     Menu_Mode_Rain->setChecked(false);
     engine_.SetRainMode(false);
 }
 
-void MainForm::Menu_Mode_Rain_Click() {
+void MainForm::SwitchToRainMode() {
     Menu_Mode_Normal->setChecked(false);
     Menu_Mode_Rain->setChecked(true);
     engine_.SetRainMode(true);
@@ -264,7 +264,7 @@ void MainForm::ShowMenuStates(bool visible) {
     Menu_Hide->setEnabled(visible);
 }
 
-void MainForm::Menu_Show_Click() {
+void MainForm::ShowWindow() {
     ShowMenuStates(true);
     showNormal();
     raise();
@@ -273,7 +273,7 @@ void MainForm::Menu_Show_Click() {
     engine_.LoadTodayEvents();
 }
 
-void MainForm::Menu_Hide_Click() {
+void MainForm::HideWindow() {
     if (trayAvailable_) {
         hide();
     } else {
@@ -283,11 +283,11 @@ void MainForm::Menu_Hide_Click() {
     ShowMenuStates(false);
 }
 
-void MainForm::Menu_Stop_Click() {
+void MainForm::StopPlaying() {
     engine_.StopPlaying();
 }
 
-void MainForm::Menu_PlayNow_Click() {
+void MainForm::PlayEventNow() {
     QVector<EventRow> events;
     QString error;
     if (!engine_.TodayTimetable(&events, &error)) {
@@ -375,7 +375,7 @@ void MainForm::Activated() {
     if (firstActivation_) {
         firstActivation_ = false;
         if (vars_.MinToTray) {
-            Menu_Hide_Click();
+            HideWindow();
             return;
         }
     }
@@ -583,7 +583,7 @@ void MainForm::ShowTrayTip() {
     tray_->setToolTip(tip);
 }
 
-void MainForm::Menu_Records_Click() {
+void MainForm::ShowRecords() {
     if (!records_) {
         records_ = new RecordForm(conn_, QDate::currentDate(), this);
         records_->setAttribute(Qt::WA_DeleteOnClose);

@@ -37,19 +37,19 @@ public:
     bool SetReplaceMusicArr();
 
     // The tray menu's actions.
-    void Menu_Mode_Normal_Click();
-    void Menu_Mode_Rain_Click();
-    void Menu_Show_Click();
-    void Menu_Hide_Click();
+    void SwitchToNormalMode();
+    void SwitchToRainMode();
+    void ShowWindow();
+    void HideWindow();
     // "停止播放": whatever plays stops, break music too; the schedule goes on.
-    void Menu_Stop_Click();
+    void StopPlaying();
     // "立即播放…": today's events in a small dialog; the chosen one plays now.
-    void Menu_PlayNow_Click();
+    void PlayEventNow();
     // Asks which of today's events to play now: the id, or 0 for none. Tests replace it.
     std::function<qint64(const QVector<EventRow>& events)> ChoosePlayNow;
     // "今日记录" (the tray menu and the button): today's records in a window of their own,
     // brought to the front if it is open already.
-    void Menu_Records_Click();
+    void ShowRecords();
     // A record has been written: an open records window reads its day again.
     void RecordsChanged();
     // Today's bells still to come that cannot be played ("今日有 N 个铃声无法播放") and those

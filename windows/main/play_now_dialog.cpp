@@ -100,11 +100,11 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
                          QRect(kClientW - 1455, 3600, 975, 375), QStringLiteral("取消"), 1);
     MyButton_Play->SetEnabled(!events.isEmpty());
 
-    connect(MyButton_Play, &MyButton::Click, this, &PlayNowDialog::MyButton_Play_Click);
+    connect(MyButton_Play, &MyButton::Click, this, &PlayNowDialog::ChooseCurrentEvent);
     connect(MyButton_Cancel, &MyButton::Click, this, &QDialog::reject);
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(List_TodayEvents, &QListWidget::itemActivated, this,
-            &PlayNowDialog::MyButton_Play_Click);
+            &PlayNowDialog::ChooseCurrentEvent);
 
     skin_.Preamble(this);
 }
@@ -127,7 +127,7 @@ QString PlayNowDialog::ChosenZones() const {
     return ZoneCodeOf(picked);
 }
 
-void PlayNowDialog::MyButton_Play_Click() {
+void PlayNowDialog::ChooseCurrentEvent() {
     const QListWidgetItem* item = List_TodayEvents->currentItem();
     if (!item || !item->data(Qt::UserRole).isValid()) {
         return;

@@ -29,7 +29,7 @@ public:
     // The id of the chosen event once accepted; 0 otherwise.
     qint64 ChosenId() const { return chosen_; }
     // "播放" (or a double click or Enter on a row): accepts with the current row.
-    void MyButton_Play_Click();
+    void ChooseCurrentEvent();
 
 private:
     Skin skin_;

@@ -44,7 +44,7 @@ QString KindText(const QString& kind) {
 } // namespace
 
 SpecialDaysPage::SpecialDaysPage(SettingsContext& ctx, QWidget* parent)
-    : QFrame(parent), ctx_(ctx) {
+    : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(4)"));
     const QString title = QStringLiteral("特殊日期"); // caption
     Ask = [this, title](const QString& text) {
@@ -118,9 +118,9 @@ void SpecialDaysPage::Build() {
     hint->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
 
     Grid_SpecialDays->installEventFilter(this);
-    connect(MyBt_AddDay, &MyButton::Click, this, &SpecialDaysPage::MyBt_AddDay_Click);
-    connect(MyBt_DeleteDay, &MyButton::Click, this, &SpecialDaysPage::MyBt_DeleteDay_Click);
-    connect(MyBt_ImportIcs, &MyButton::Click, this, &SpecialDaysPage::MyBt_ImportIcs_Click);
+    connect(MyBt_AddDay, &MyButton::Click, this, &SpecialDaysPage::AddDays);
+    connect(MyBt_DeleteDay, &MyButton::Click, this, &SpecialDaysPage::DeleteDays);
+    connect(MyBt_ImportIcs, &MyButton::Click, this, &SpecialDaysPage::ImportCalendar);
 }
 
 void SpecialDaysPage::Load() {
@@ -167,11 +167,11 @@ bool SpecialDaysPage::eventFilter(QObject* watched, QEvent* e) {
     if (watched == Grid_SpecialDays && e->type() == QEvent::KeyRelease &&
         static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
         if (MyBt_DeleteDay->isEnabled()) {
-            MyBt_DeleteDay_Click();
+            DeleteDays();
         }
         return true;
     }
-    return QFrame::eventFilter(watched, e);
+    return SettingsPage::eventFilter(watched, e);
 }
 
 QVector<qint64> SpecialDaysPage::ShownIds() const {
@@ -213,7 +213,7 @@ bool SpecialDaysPage::Store(const QVector<SpecialDayRow>& rows, const QString& q
     return true;
 }
 
-void SpecialDaysPage::MyBt_AddDay_Click() {
+void SpecialDaysPage::AddDays() {
     const QDate from = Date_From->date(), to = Date_To->date();
     if (to < from) {
         Notify(QStringLiteral("结束日期早于开始日期。"));
@@ -233,7 +233,7 @@ void SpecialDaysPage::MyBt_AddDay_Click() {
     }
 }
 
-void SpecialDaysPage::MyBt_DeleteDay_Click() {
+void SpecialDaysPage::DeleteDays() {
     QVector<qint64> ids;
     const QModelIndexList selected = Grid_SpecialDays->selectionModel()->selectedRows();
     for (const QModelIndex& i : selected) {
@@ -254,7 +254,7 @@ void SpecialDaysPage::MyBt_DeleteDay_Click() {
     Load();
 }
 
-void SpecialDaysPage::MyBt_ImportIcs_Click() {
+void SpecialDaysPage::ImportCalendar() {
     const QString path = ChooseIcsFile();
     if (path.isEmpty()) {
         return;

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QDate>
-#include <QFrame>
 #include <QVector>
 #include <functional>
 
 #include "store/conn.h"
+#include "windows/settings/settings_page.h"
 
 class MyButton;
 class QComboBox;
@@ -22,21 +22,21 @@ struct SettingsContext;
 // a holiday list is imported from an iCalendar file. Every change is stored at once; the
 // schedule follows it from its next activation or midnight. Rows the schedule cannot use
 // (written by another tool) are shown in red as invalid, with the reason.
-class SpecialDaysPage : public QFrame {
+class SpecialDaysPage : public SettingsPage {
     Q_OBJECT
 public:
     SpecialDaysPage(SettingsContext& ctx, QWidget* parent = nullptr);
 
     // Shows the stored special days; run each time the page is selected.
-    void Load();
+    void Load() override;
     // Adds every date from Date_From to Date_To with the chosen kind and note.
-    void MyBt_AddDay_Click();
+    void AddDays();
     // Deletes the selected days after the confirmation box.
-    void MyBt_DeleteDay_Click();
+    void DeleteDays();
     // Imports the holidays of an iCalendar file: all of them, or none when it has an error or
     // the user declines the confirmation, which shows the number of days and the first and
     // last of them.
-    void MyBt_ImportIcs_Click();
+    void ImportCalendar();
 
     // The ids of the days shown, in grid order.
     QVector<qint64> ShownIds() const;

@@ -27,18 +27,18 @@ const QVector<int> kWidths = {0, 0, 4650, 1250};
 
 } // namespace
 
-MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(1)"));
 
     libraryNameText_ = new QLineEdit(QStringLiteral("新曲库名"), this);
     libraryNameText_->setObjectName(QStringLiteral("Text1"));
     libraryNameText_->setGeometry(Px(QRect(120, 600, 1575, 270)));
 
-    MyBt_AddGroup = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
-                                     QRect(960, 960, 255, 255), QStringLiteral("＋"));
+    addLibraryButton_ = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
+                                         QRect(960, 960, 255, 255), QStringLiteral("＋"));
     deleteLibraryButton_ = MyButton::Create(this, QStringLiteral("MyButton3"),
                                             QRect(1320, 960, 255, 255), QStringLiteral("－"));
-    connect(MyBt_AddGroup, &MyButton::Click, this, &MusicPage::MyBt_AddGroup_Click);
+    connect(addLibraryButton_, &MyButton::Click, this, &MusicPage::AddLibrary);
     connect(deleteLibraryButton_, &MyButton::Click, this, &MusicPage::DeleteLibrary);
 
     libraryList_ = new QListWidget(this);
@@ -58,17 +58,17 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
     songGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
-    connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::Mybt_DelMusic_Click);
+    connect(songGrid_, &FlexGrid::DeleteKeyReleased, this, &MusicPage::DeleteSongs);
     connect(songGrid_, &FlexGrid::Reloaded, this, &MusicPage::UpdateButtons);
 
-    Mybt_AddMusic = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
-                                     QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
-    Mybt_DelMusic = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
-                                     QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
-    Mybt_AddMusic->SetEnabled(false);
-    Mybt_DelMusic->SetEnabled(false);
-    connect(Mybt_AddMusic, &MyButton::Click, this, &MusicPage::Mybt_AddMusic_Click);
-    connect(Mybt_DelMusic, &MyButton::Click, this, &MusicPage::Mybt_DelMusic_Click);
+    addSongsButton_ = MyButton::Create(this, QStringLiteral("Mybt_AddMusic"),
+                                       QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
+    deleteSongsButton_ = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
+                                          QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
+    addSongsButton_->SetEnabled(false);
+    deleteSongsButton_->SetEnabled(false);
+    connect(addSongsButton_, &MyButton::Click, this, &MusicPage::AddSongs);
+    connect(deleteSongsButton_, &MyButton::Click, this, &MusicPage::DeleteSongs);
 
     ChooseFiles = [this](QWidget* parent) {
         return ChooseOpenFiles(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
@@ -81,7 +81,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ct
 void MusicPage::Load() {
     const QSignalBlocker quiet(libraryList_);
     libraryList_->clear();
-    Mybt_AddMusic->SetEnabled(false);
+    addSongsButton_->SetEnabled(false);
     if (ctx_.vars.ClassMusicArr.isEmpty()) {
         ctx_.state.Sql(GridIndex::Music) = GridQuery::AllSongs();
         ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
@@ -90,6 +90,10 @@ void MusicPage::Load() {
     libraryList_->addItems(ctx_.vars.ClassMusicArr);
     libraryList_->setCurrentRow(0);
     ShowLibrarySongs();
+}
+
+QList<QWidget*> MusicPage::LiveWhileManaged() const {
+    return {libraryList_};
 }
 
 QString MusicPage::SelectedLibrary() const {
@@ -103,15 +107,15 @@ void MusicPage::ShowLibrarySongs() {
         return;
     }
     ctx_.state.Sql(GridIndex::Music) = GridQuery::LibrarySongs(library);
-    Mybt_AddMusic->SetEnabled(true);
+    addSongsButton_->SetEnabled(true);
     ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 
 // Delete follows the grid's rows; add needs a library to add to.
 void MusicPage::UpdateButtons(bool gridEmpty) {
-    Mybt_DelMusic->SetEnabled(!gridEmpty);
+    deleteSongsButton_->SetEnabled(!gridEmpty);
     if (gridEmpty && SelectedLibrary().isNull()) {
-        Mybt_AddMusic->SetEnabled(false);
+        addSongsButton_->SetEnabled(false);
     }
 }
 
@@ -122,7 +126,7 @@ void MusicPage::ReloadLibraries() {
     }
 }
 
-void MusicPage::MyBt_AddGroup_Click() {
+void MusicPage::AddLibrary() {
     if (libraryNameText_->text().trimmed().isEmpty()) {
         Ask(kTitle, QStringLiteral("请写一个合适的曲库名吧！?"), MsgMode::Notice);
         libraryNameText_->setFocus();
@@ -145,7 +149,7 @@ void MusicPage::MyBt_AddGroup_Click() {
     libraryList_->addItem(name);
     ReloadLibraries();
     libraryList_->setCurrentRow(libraryList_->count() - 1); // shows the new, empty library
-    Mybt_AddMusic->SetEnabled(true);
+    addSongsButton_->SetEnabled(true);
 }
 
 void MusicPage::DeleteLibrary() {
@@ -170,7 +174,7 @@ void MusicPage::DeleteLibrary() {
     ReloadLibraries();
     // The grid must not go on showing the songs of a library that no longer exists, and
     // with no library selected there is nothing to add to.
-    Mybt_AddMusic->SetEnabled(false);
+    addSongsButton_->SetEnabled(false);
     ReFleshGrid(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }
 
@@ -192,7 +196,7 @@ bool MusicPage::MeasureWithProgress(const QStringList& files, QVector<double>* l
         [&progress] { return progress.wasCanceled(); });
 }
 
-void MusicPage::Mybt_AddMusic_Click() {
+void MusicPage::AddSongs() {
     const QString library = SelectedLibrary();
     if (library.isNull()) {
         return;
@@ -228,6 +232,6 @@ void MusicPage::Mybt_AddMusic_Click() {
     }
 }
 
-void MusicPage::Mybt_DelMusic_Click() {
+void MusicPage::DeleteSongs() {
     DeleteGridRows(songGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Music));
 }

@@ -2,8 +2,8 @@
 
 #include "widgets/message_box.h"
 #include "windows/settings/settings_context.h"
+#include "windows/settings/settings_page.h"
 
-#include <QFrame>
 #include <QStringList>
 #include <functional>
 
@@ -15,19 +15,21 @@ class QListWidget;
 // The break-music libraries page: create and delete libraries (the library list), and add or
 // delete the songs of the selected one (the song grid). Every change to the list reloads the
 // running program's library list, so the schedule and the event editor see it at once.
-class MusicPage : public QFrame {
+class MusicPage : public SettingsPage {
     Q_OBJECT
 public:
     MusicPage(SettingsContext& ctx, QWidget* parent);
 
     // Lists the libraries and selects the first, which shows its songs.
-    void Load();
+    void Load() override;
 
     void ShowLibrarySongs();
-    void MyBt_AddGroup_Click();
+    // Creates a library named after the name box, "曲库_" first.
+    void AddLibrary();
     void DeleteLibrary();
-    void Mybt_AddMusic_Click();
-    void Mybt_DelMusic_Click();
+    // Adds the files chosen to the selected library, each with its measured length.
+    void AddSongs();
+    void DeleteSongs();
 
     // The file chooser: the files picked, none when cancelled. Tests replace it.
     std::function<QStringList(QWidget* parent)> ChooseFiles;
@@ -36,6 +38,10 @@ public:
     std::function<bool(const QString& title, const QString& text, MsgMode mode)> Ask;
 
     FlexGrid* Grid() const { return songGrid_; }
+
+protected:
+    // A library's songs can be looked at.
+    QList<QWidget*> LiveWhileManaged() const override;
 
 private:
     QString SelectedLibrary() const;
@@ -46,10 +52,10 @@ private:
 
     SettingsContext& ctx_;
     QLineEdit* libraryNameText_ = nullptr;
-    MyButton* MyBt_AddGroup = nullptr;
+    MyButton* addLibraryButton_ = nullptr;
     MyButton* deleteLibraryButton_ = nullptr;
     QListWidget* libraryList_ = nullptr;
     FlexGrid* songGrid_ = nullptr;
-    MyButton* Mybt_AddMusic = nullptr;
-    MyButton* Mybt_DelMusic = nullptr;
+    MyButton* addSongsButton_ = nullptr;
+    MyButton* deleteSongsButton_ = nullptr;
 };

@@ -37,7 +37,7 @@ QCheckBox* Check(QWidget* parent, const QString& name, const QRect& twips, const
 
 } // namespace
 
-OptionsPage::OptionsPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+OptionsPage::OptionsPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(3)"));
     Build();
     // The installed program (else this one), and this store when it is not the default one.
@@ -96,11 +96,11 @@ void OptionsPage::Build() {
                                          {1900, 1400, 900, 250});
     Text_ShutDownTime->setText(kNoShutdownTime);
     Text_ShutDownTime->setEnabled(false);
-    connect(Check_ShutDown, &QCheckBox::toggled, this, &OptionsPage::Check_ShutDown_Click);
+    connect(Check_ShutDown, &QCheckBox::toggled, this, &OptionsPage::EnableShutdownTime);
 
     MyBt_Apply = MyButton::Create(this, QStringLiteral("MyBt_Apply"), {6360, 4200, 1400, 450},
                                   QStringLiteral("应用"));
-    connect(MyBt_Apply, &MyButton::Click, this, &OptionsPage::MyBt_Apply_Click);
+    connect(MyBt_Apply, &MyButton::Click, this, &OptionsPage::Save);
     Lab_Applied = Place<QLabel>(this, QStringLiteral("Lab_Applied"), {3600, 4275, 2600, 300});
     Lab_Applied->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FlatFrames(this, pal.color(QPalette::Window));
@@ -116,7 +116,7 @@ void OptionsPage::Load() {
     ConfigRow row;
     QString error;
     if (!ctx_.conn.ReadConfig(&row, &error)) {
-        Check_ShutDown_Click();
+        EnableShutdownTime();
         Notify(QStringLiteral("无法读取设置：%1").arg(error));
         return;
     }
@@ -133,22 +133,22 @@ void OptionsPage::Load() {
         Text_ShutDownTime->setText(row.shutDownTime);
     }
     // A shutdown box left ticked from before keeps its time box editable.
-    Check_ShutDown_Click();
+    EnableShutdownTime();
 }
 
-void OptionsPage::Check_ShutDown_Click() {
+void OptionsPage::EnableShutdownTime() {
     Text_ShutDownTime->setEnabled(Check_ShutDown->isChecked());
 }
 
-void OptionsPage::MyBt_Apply_Click() {
+bool OptionsPage::Save() {
     ConfigRow options;
     if (!SaveOptions(&options)) {
-        return;
+        return false;
     }
     Lab_Applied->setText(
         QStringLiteral("已应用 %1").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
     if (UpdateAutostart()) {
-        return;
+        return true;
     }
     // The store says what the desktop will do: without its entry the program does not start
     // with it, whatever the box said.
@@ -161,6 +161,7 @@ void OptionsPage::MyBt_Apply_Click() {
             Notify(QStringLiteral("无法保存设置：%1").arg(error));
         }
     }
+    return true;
 }
 
 ConfigRow OptionsPage::Shown() const {

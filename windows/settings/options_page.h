@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QFrame>
 #include <functional>
 #include <memory>
+
+#include "windows/settings/settings_page.h"
 
 class Autostart;
 struct ConfigRow;
@@ -19,7 +20,7 @@ struct SettingsContext;
 // remembered, starting with the desktop, starting hidden in the tray, and the daily shutdown
 // time. Nothing is stored before apply; apply stores every option at once and hands play
 // order, shutdown time and start-hidden to the running program.
-class OptionsPage : public QFrame {
+class OptionsPage : public SettingsPage {
     Q_OBJECT
 public:
     OptionsPage(SettingsContext& ctx, QWidget* parent = nullptr);
@@ -28,13 +29,16 @@ public:
     // Shows the stored options; run each time the page is selected. The remember-mode,
     // start-hidden and shutdown boxes are only ever ticked here, never cleared, so what the
     // user ticked stays ticked until apply.
-    void Load();
+    void Load() override;
     // The time box can be edited exactly while the shutdown box is ticked.
-    void Check_ShutDown_Click();
-    // Stores every option, passes three to the running program, and makes or removes the
-    // start-with-the-desktop entry; when that fails, the box and the store say what the
-    // desktop will do (the entry there or not) and a notice says why.
-    void MyBt_Apply_Click();
+    void EnableShutdownTime();
+    // "应用": stores every option, passes three to the running program, and makes or removes
+    // the start-with-the-desktop entry; when that fails, the box and the store say what the
+    // desktop will do (the entry there or not) and a notice says why. False when the options
+    // could not be stored.
+    bool Save() override;
+    // Everything here is this computer's own, which no central copy replaces: nothing locks.
+    void SetManaged(bool) override {}
 
     // Where the start-with-the-desktop entry is made: the session's autostart folder unless
     // a test sets another. The page does not take ownership.

@@ -26,32 +26,31 @@ const QVector<int> kWidths = {0, 1500, 4750, 1250};
 
 } // namespace
 
-ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(2)"));
 
-    Frame_ReplaceMusic = new QGroupBox(QStringLiteral("添加雨天替代音乐"), this);
-    Frame_ReplaceMusic->setObjectName(QStringLiteral("Frame_ReplaceMusic"));
-    Frame_ReplaceMusic->setGeometry(Px(QRect(120, 240, 7760, 1320)));
+    addFrame_ = new QGroupBox(QStringLiteral("添加雨天替代音乐"), this);
+    addFrame_->setObjectName(QStringLiteral("Frame_ReplaceMusic"));
+    addFrame_->setGeometry(Px(QRect(120, 240, 7760, 1320)));
 
-    Text_ReplaceName = new QLineEdit(QStringLiteral("输入替代音乐名"), Frame_ReplaceMusic);
-    Text_ReplaceName->setObjectName(QStringLiteral("Text_ReplaceName"));
-    Text_ReplaceName->setGeometry(Px(QRect(240, 360, 2100, 330)));
-    Text_ReplaceName->installEventFilter(this);
+    nameText_ = new QLineEdit(QStringLiteral("输入替代音乐名"), addFrame_);
+    nameText_->setObjectName(QStringLiteral("Text_ReplaceName"));
+    nameText_->setGeometry(Px(QRect(240, 360, 2100, 330)));
+    nameText_->installEventFilter(this);
 
-    MyBt_ReplaceMusic =
-        MyButton::Create(Frame_ReplaceMusic, QStringLiteral("MyBt_ReplaceMusic"),
+    chooseFileButton_ =
+        MyButton::Create(addFrame_, QStringLiteral("MyBt_ReplaceMusic"),
                          QRect(2520, 338, 1215, 375), QStringLiteral("浏览音乐"), 1);
-    Lab_ReplaceMusicLength = new QLabel(QStringLiteral("音乐长度"), Frame_ReplaceMusic);
-    Lab_ReplaceMusicLength->setObjectName(QStringLiteral("Lab_ReplaceMusicLength"));
-    Lab_ReplaceMusicLength->setGeometry(Px(QRect(3900, 375, 1200, 300)));
-    MyBt_AddReplaceMusic =
-        MyButton::Create(Frame_ReplaceMusic, QStringLiteral("MyBt_AddReplaceMusic"),
-                         QRect(6480, 338, 975, 375), QStringLiteral("添加"), 1);
-    Lab_ReplacePath = new QLabel(Frame_ReplaceMusic);
-    Lab_ReplacePath->setObjectName(QStringLiteral("Lab_ReplacePath"));
-    Lab_ReplacePath->setGeometry(Px(QRect(240, 840, 7280, 300)));
-    connect(MyBt_ReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_ReplaceMusic_Click);
-    connect(MyBt_AddReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_AddReplaceMusic_Click);
+    lengthLabel_ = new QLabel(QStringLiteral("音乐长度"), addFrame_);
+    lengthLabel_->setObjectName(QStringLiteral("Lab_ReplaceMusicLength"));
+    lengthLabel_->setGeometry(Px(QRect(3900, 375, 1200, 300)));
+    addButton_ = MyButton::Create(addFrame_, QStringLiteral("MyBt_AddReplaceMusic"),
+                                  QRect(6480, 338, 975, 375), QStringLiteral("添加"), 1);
+    pathLabel_ = new QLabel(addFrame_);
+    pathLabel_->setObjectName(QStringLiteral("Lab_ReplacePath"));
+    pathLabel_->setGeometry(Px(QRect(240, 840, 7280, 300)));
+    connect(chooseFileButton_, &MyButton::Click, this, &ReplacePage::ChooseReplacementFile);
+    connect(addButton_, &MyButton::Click, this, &ReplacePage::AddReplacement);
 
     replaceGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
     replaceGrid_->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
@@ -60,15 +59,14 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : QFrame(parent)
         return Ask(title, text, mode);
     };
     // The Delete key does all the button does, reference clean-up included.
-    connect(replaceGrid_, &FlexGrid::DeleteKeyReleased, this,
-            &ReplacePage::MyBt_DelReplaceMusic_Click);
+    connect(replaceGrid_, &FlexGrid::DeleteKeyReleased, this, &ReplacePage::DeleteReplacements);
 
-    MyBt_DelReplaceMusic = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
-                                            QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
-    connect(MyBt_DelReplaceMusic, &MyButton::Click, this, &ReplacePage::MyBt_DelReplaceMusic_Click);
+    deleteButton_ = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
+                                     QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
+    connect(deleteButton_, &MyButton::Click, this, &ReplacePage::DeleteReplacements);
     connect(replaceGrid_, &FlexGrid::Reloaded, this,
-            [this](bool empty) { MyBt_DelReplaceMusic->SetEnabled(!empty); });
-    MyBt_DelReplaceMusic->SetEnabled(false);
+            [this](bool empty) { deleteButton_->SetEnabled(!empty); });
+    deleteButton_->SetEnabled(false);
 
     ChooseFile = [this](QWidget* parent) {
         return ChooseOpenFile(parent, QStringLiteral("选择文件"), MusicFileFilter(), ctx_.conn);
@@ -90,7 +88,7 @@ void ReplacePage::ReloadReplacements() {
     }
 }
 
-void ReplacePage::MyBt_ReplaceMusic_Click() {
+void ReplacePage::ChooseReplacementFile() {
     const QString file = ChooseFile(window());
     if (file.isEmpty()) {
         return; // the labels keep the file chosen before and its length
@@ -103,56 +101,56 @@ void ReplacePage::MyBt_ReplaceMusic_Click() {
             MsgMode::Notice);
         return;
     }
-    Lab_ReplaceMusicLength->setText(LengthToTime(seconds));
-    Lab_ReplacePath->setText(file);
+    lengthLabel_->setText(LengthToTime(seconds));
+    pathLabel_->setText(file);
 }
 
-void ReplacePage::MyBt_AddReplaceMusic_Click() {
-    if (Lab_ReplacePath->text().isEmpty()) {
+void ReplacePage::AddReplacement() {
+    if (pathLabel_->text().isEmpty()) {
         Ask(kTitle, QStringLiteral("请为该替代事件选择一个替代音乐吧！"), MsgMode::Notice);
-        MyBt_ReplaceMusic_Click();
-        if (Lab_ReplacePath->text().isEmpty()) {
+        ChooseReplacementFile();
+        if (pathLabel_->text().isEmpty()) {
             return;
         }
     }
-    if (Text_ReplaceName->text().trimmed().isEmpty()) {
-        Text_ReplaceName_LostFocus();
+    if (nameText_->text().trimmed().isEmpty()) {
+        RequireReplacementName();
         return;
     }
     qint64 id = 0;
     QString error;
-    if (!ctx_.conn.AddReplace(Text_ReplaceName->text(), Lab_ReplacePath->text(),
-                              Lab_ReplaceMusicLength->text(), &id, &error)) {
+    if (!ctx_.conn.AddReplace(nameText_->text(), pathLabel_->text(), lengthLabel_->text(), &id,
+                              &error)) {
         Ask(kTitle, QStringLiteral("没有添加替代音乐：%1").arg(error), MsgMode::Notice);
         return;
     }
     ReFleshGrid(replaceGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Replace));
     replaceGrid_->SelectId(id);
     ReloadReplacements();
-    Text_ReplaceName->setText(QStringLiteral("请输入替代音乐名"));
-    Lab_ReplacePath->clear();
+    nameText_->setText(QStringLiteral("请输入替代音乐名"));
+    pathLabel_->clear();
 }
 
-void ReplacePage::Text_ReplaceName_LostFocus() {
-    if (Text_ReplaceName->text().trimmed().isEmpty()) {
+void ReplacePage::RequireReplacementName() {
+    if (nameText_->text().trimmed().isEmpty()) {
         Ask(kTitle, QStringLiteral("请输入一个替代事件名称！"), MsgMode::Notice);
-        Text_ReplaceName->setFocus();
+        nameText_->setFocus();
     }
 }
 
 bool ReplacePage::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == Text_ReplaceName && e->type() == QEvent::FocusOut) {
+    if (watched == nameText_ && e->type() == QEvent::FocusOut) {
         // Only a move to another control counts, not the window losing the focus to a
         // dialog or another program.
         const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
         if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason) {
-            Text_ReplaceName_LostFocus();
+            RequireReplacementName();
         }
     }
-    return QFrame::eventFilter(watched, e);
+    return SettingsPage::eventFilter(watched, e);
 }
 
-void ReplacePage::MyBt_DelReplaceMusic_Click() {
+void ReplacePage::DeleteReplacements() {
     const QVector<qint64> ids = replaceGrid_->SelectedIds();
     if (ids.isEmpty() || replaceGrid_->CurrentId() == 0) {
         return;

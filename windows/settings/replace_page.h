@@ -2,8 +2,8 @@
 
 #include "widgets/message_box.h"
 #include "windows/settings/settings_context.h"
+#include "windows/settings/settings_page.h"
 
-#include <QFrame>
 #include <functional>
 
 class FlexGrid;
@@ -16,19 +16,21 @@ class QLineEdit;
 // measured), add it; grid 3 lists them all and deletes them. Adding and deleting reload the
 // running program's replacement list, so rain mode uses the change at once; deleting also
 // clears the events' references to names no replacement carries any more.
-class ReplacePage : public QFrame {
+class ReplacePage : public SettingsPage {
     Q_OBJECT
 public:
     ReplacePage(SettingsContext& ctx, QWidget* parent);
 
     // Loads grid 3; the boxes above it keep what they hold while the window is open.
-    void Load();
+    void Load() override;
 
-    void MyBt_ReplaceMusic_Click();
-    void MyBt_AddReplaceMusic_Click();
-    void MyBt_DelReplaceMusic_Click();
+    // Asks for the replacement's file and shows it with its measured length.
+    void ChooseReplacementFile();
+    void AddReplacement();
+    // Deletes the selected replacements after a confirmation.
+    void DeleteReplacements();
     // Leaving the name box empty is refused.
-    void Text_ReplaceName_LostFocus();
+    void RequireReplacementName();
 
     // The file chooser: the file picked, empty when cancelled. Tests replace it.
     std::function<QString(QWidget* parent)> ChooseFile;
@@ -44,12 +46,12 @@ private:
     void ReloadReplacements();
 
     SettingsContext& ctx_;
-    QGroupBox* Frame_ReplaceMusic = nullptr;
-    QLineEdit* Text_ReplaceName = nullptr;
-    MyButton* MyBt_ReplaceMusic = nullptr;
-    QLabel* Lab_ReplaceMusicLength = nullptr;
-    QLabel* Lab_ReplacePath = nullptr;
-    MyButton* MyBt_AddReplaceMusic = nullptr;
+    QGroupBox* addFrame_ = nullptr;
+    QLineEdit* nameText_ = nullptr;
+    MyButton* chooseFileButton_ = nullptr;
+    QLabel* lengthLabel_ = nullptr;
+    QLabel* pathLabel_ = nullptr;
+    MyButton* addButton_ = nullptr;
     FlexGrid* replaceGrid_ = nullptr;
-    MyButton* MyBt_DelReplaceMusic = nullptr;
+    MyButton* deleteButton_ = nullptr;
 };

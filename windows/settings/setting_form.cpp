@@ -9,14 +9,8 @@
 #include "windows/settings/music_page.h"
 #include "windows/settings/options_page.h"
 #include "windows/settings/replace_page.h"
-#include "windows/settings/settings_grid.h"
 #include "windows/settings/week_page.h"
 #include "windows/settings/zones_page.h"
-
-#include <QAbstractButton>
-#include <QAbstractSpinBox>
-#include <QComboBox>
-#include <QLineEdit>
 
 namespace {
 
@@ -43,10 +37,6 @@ const Entry kEntries[SettingForm::kPageCount] = {
 // clang-format on
 const char* const kHeadings[2] = {"曲库设置", "系统设置"};
 
-template <typename Page> HostedPage Host(Page* page) {
-    return {page, [page] { page->Load(); }};
-}
-
 } // namespace
 
 SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
@@ -65,7 +55,7 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     BuildMenu();
     for (int i = 0; i < kPageCount; ++i) {
         pages_[i] = MakePage(i);
-        pages_[i].frame->hide();
+        pages_[i]->hide();
     }
     Lab_FrameCaption = new QLabel(this);
     Lab_FrameCaption->setObjectName(QStringLiteral("Lab_FrameCaption"));
@@ -83,69 +73,38 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     DisplayFrame();
     LayoutMenu();
     MenuGroup_[0]->SelBackColor(2);
-    pages_[0].load(); // the week page
+    pages_[0]->Load(); // the week page
 }
 
 // One line per page: the page class that fills entry index.
-HostedPage SettingForm::MakePage(int index) {
+SettingsPage* SettingForm::MakePage(int index) {
     switch (index) {
     case 0:
-        return Host(new WeekPage(ctx_, this));
+        return new WeekPage(ctx_, this);
     case 1:
-        return Host(new MusicPage(ctx_, this));
+        return new MusicPage(ctx_, this);
     case 2:
-        return Host(new ReplacePage(ctx_, this));
+        return new ReplacePage(ctx_, this);
     case 3:
-        return Host(new OptionsPage(ctx_, this));
+        return new OptionsPage(ctx_, this);
     case 4:
-        return Host(new SpecialDaysPage(ctx_, this));
+        return new SpecialDaysPage(ctx_, this);
     default:
-        return Host(new ZonesPage(ctx_, this));
+        return new ZonesPage(ctx_, this);
     }
 }
 
 void SettingForm::done(int result) {
-    if (auto* options = qobject_cast<OptionsPage*>(pages_[kOptionsPage].frame);
+    if (auto* options = qobject_cast<OptionsPage*>(pages_[kOptionsPage]);
         options && !options->SettleBeforeClosing()) {
         return;
     }
     QDialog::done(result);
 }
 
-namespace {
-
-// A page of the central site's copy: it can be looked through (another day, another library,
-// scrolling, a zone's test tone) but nothing in it can be changed.
-void ShowReadOnly(QWidget* page) {
-    for (MyButton* button : page->findChildren<MyButton*>()) {
-        if (!button->objectName().startsWith(QLatin1String("MyBt_TestZone"))) {
-            button->SetLocked(true);
-        }
-    }
-    for (FlexGrid* grid : page->findChildren<FlexGrid*>()) {
-        grid->SetReadOnly(true);
-    }
-    for (QWidget* w : page->findChildren<QWidget*>()) {
-        const bool chooser = w->objectName() == QLatin1String("Combo_Week");
-        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
-            qobject_cast<QAbstractButton*>(w) || (qobject_cast<QComboBox*>(w) && !chooser)) {
-            w->setEnabled(chooser);
-        }
-    }
-}
-
-} // namespace
-
 void SettingForm::ShowManaged() {
-    // Only the options page holds what belongs to this computer (start-up, shutdown, play
-    // order); every other page shows the central site's copy.
-    for (int i = 0; i < kPageCount; ++i) {
-        if (i != kOptionsPage) {
-            ShowReadOnly(pages_[i].frame);
-        }
-    }
-    if (auto* zones = qobject_cast<ZonesPage*>(pages_[kZonesPage].frame)) {
-        zones->OpenOwnSettings();
+    for (SettingsPage* page : pages_) {
+        page->SetManaged(true);
     }
     ShowReadOnlyLabel(QStringLiteral("由中心时间表管理"),
                       QStringLiteral("站点 %1 的时间表在中心时间表中修改；这里是它的只读副本")
@@ -153,15 +112,8 @@ void SettingForm::ShowManaged() {
 }
 
 void SettingForm::ShowReadOnlyFor(const QString& why) {
-    for (int i = 0; i < kPageCount; ++i) {
-        ShowReadOnly(pages_[i].frame);
-        // What cannot be changed says why when pointed at.
-        for (QWidget* w : pages_[i].frame->findChildren<QWidget*>()) {
-            if (!w->isEnabled() || (qobject_cast<MyButton*>(w) &&
-                                    !w->objectName().startsWith(QLatin1String("MyBt_TestZone")))) {
-                w->setToolTip(why);
-            }
-        }
+    for (SettingsPage* page : pages_) {
+        page->ShowReadOnly(why);
     }
     ShowReadOnlyLabel(QStringLiteral("只读"), why);
 }
@@ -249,13 +201,13 @@ void SettingForm::BuildMenu() {
         Menu_[i] = MyButton::Create(this, QStringLiteral("Menu(%1)").arg(i),
                                     QRect(kMenuLeft, kMenuTop, kMenuWidth, kMenuHeight),
                                     QString::fromUtf8(kHeadings[i]), 1);
-        connect(Menu_[i], &MyButton::Click, this, [this, i] { Menu_Click(i); });
+        connect(Menu_[i], &MyButton::Click, this, [this, i] { OpenHeading(i); });
     }
     for (int i = 0; i < kPageCount; ++i) {
         MenuGroup_[i] = MyButton::Create(
             this, QStringLiteral("MenuGroup(%1)").arg(i), QRect(0, 0, kEntrySize, kEntrySize),
             QString::fromUtf8(kEntries[i].caption), 1, kEntries[i].style);
-        connect(MenuGroup_[i], &MyButton::Click, this, [this, i] { MenuGroup_Click(i); });
+        connect(MenuGroup_[i], &MyButton::Click, this, [this, i] { SelectPage(i); });
     }
 }
 
@@ -291,10 +243,10 @@ void SettingForm::LayoutMenu() {
 }
 
 void SettingForm::ReloadPage() {
-    pages_[curGroup_].load();
+    pages_[curGroup_]->Load();
 }
 
-void SettingForm::Menu_Click(int index) {
+void SettingForm::OpenHeading(int index) {
     curMenu_ = index;
     LayoutMenu();
 }
@@ -305,7 +257,7 @@ void SettingForm::showEvent(QShowEvent* e) {
     MenuGroup_[curGroup_]->SelBackColor(2);
 }
 
-void SettingForm::MenuGroup_Click(int index) {
+void SettingForm::SelectPage(int index) {
     if (index < 0 || index >= kPageCount) {
         return;
     }
@@ -313,16 +265,16 @@ void SettingForm::MenuGroup_Click(int index) {
         MenuGroup_[curGroup_]->SelBackColor(2); // the click's release unmarked it
         return;
     }
-    pages_[curGroup_].frame->hide();
+    pages_[curGroup_]->hide();
     MenuGroup_[curGroup_]->SelBackColor(0);
     curGroup_ = index;
     MenuGroup_[curGroup_]->SelBackColor(2);
-    pages_[curGroup_].load();
+    pages_[curGroup_]->Load();
     DisplayFrame();
 }
 
 void SettingForm::DisplayFrame() {
-    QFrame* frame = pages_[curGroup_].frame;
+    QFrame* frame = pages_[curGroup_];
     frame->setGeometry(Px(kPageRect));
     frame->setFrameShape(QFrame::Box);
     frame->setAutoFillBackground(true);

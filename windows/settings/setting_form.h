@@ -10,14 +10,9 @@
 #include "widgets/skin.h"
 #include "windows/settings/menu_layout.h"
 #include "windows/settings/settings_context.h"
+#include "windows/settings/settings_page.h"
 
 class MyButton;
-
-// A page of the settings window as the window hosts it: its frame and its loader.
-struct HostedPage {
-    QFrame* frame = nullptr;
-    std::function<void()> load;
-};
 
 // The settings window "详细设置": a skinned, borderless, modal window with an accordion menu
 // of two headings and six entries on the left; each entry shows its page on the right.
@@ -33,24 +28,23 @@ public:
     static constexpr int kClientH = 5775;
     static constexpr int kPageCount = 6;
     static constexpr int kOptionsPage = 3;
-    static constexpr int kZonesPage = 5;
 
     SettingForm(ProgramVars& vars, Conn& conn, Player& player, SettingsState& state,
                 QWidget* parent = nullptr);
 
-    // Selects entry index (0..5): runs its page's loader and shows the page. Selecting the
-    // entry already shown does nothing.
-    void MenuGroup_Click(int index);
+    // Selects entry index (0..5): loads its page and shows it. Selecting the entry already
+    // shown does nothing.
+    void SelectPage(int index);
     // Shows the page of the selected entry at the page rectangle.
     void DisplayFrame();
     // Opens heading index (0 or 1); the shown page does not change.
-    void Menu_Click(int index);
+    void OpenHeading(int index);
     // Reads the shown page afresh from the store (a new copy of the central site came).
     void ReloadPage();
 
     int CurMenu() const { return curMenu_; }
     int CurGroup() const { return curGroup_; }
-    QFrame* Frame(int index) const { return pages_[index].frame; }
+    QFrame* Frame(int index) const { return pages_[index]; }
 
     // Closing, by any way: options changed and not applied are applied or dropped first, as
     // the user answers; a failed apply keeps the window open.
@@ -70,7 +64,7 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
-    HostedPage MakePage(int index);
+    SettingsPage* MakePage(int index);
     void BuildMenu();
     void BuildDueWarning();
     // While this computer follows a central site: every page but the options read-only.
@@ -93,5 +87,5 @@ private:
     QLabel* Lab_Managed = nullptr; // "由中心时间表管理" while following
     QTimer* dueTimer_ = nullptr;
     std::function<QVector<EventRow>()> dueSoon_;
-    HostedPage pages_[kPageCount];
+    SettingsPage* pages_[kPageCount] = {};
 };

@@ -27,15 +27,15 @@ const QVector<int> kWidths = {0, 0, 1500, 850, 3500, 850, 300, -1, 2700};
 
 } // namespace
 
-WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(0)"));
 
-    Combo_Week = new QComboBox(this);
-    Combo_Week->setObjectName(QStringLiteral("Combo_Week"));
-    Combo_Week->addItems(WeekdayNames());
-    Combo_Week->setGeometry(Px(QRect(120, 240, 1500, 330)));
-    Combo_Week->setCurrentIndex(-1);
-    connect(Combo_Week, &QComboBox::currentIndexChanged, this, &WeekPage::Combo_Week_Click);
+    weekdayBox_ = new QComboBox(this);
+    weekdayBox_->setObjectName(QStringLiteral("Combo_Week"));
+    weekdayBox_->addItems(WeekdayNames());
+    weekdayBox_->setGeometry(Px(QRect(120, 240, 1500, 330)));
+    weekdayBox_->setCurrentIndex(-1);
+    connect(weekdayBox_, &QComboBox::currentIndexChanged, this, &WeekPage::ShowChosenWeekday);
 
     weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
     weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
@@ -56,30 +56,30 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_
         const QString text = m.Data().rows[row].value(column).toString();
         return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
     };
-    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::MyBt_DelEvent_Click);
+    connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::DeleteEvents);
     connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
 
-    MyBt_AddEvent = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
-                                     QRect(3480, 4080, 975, 375), QStringLiteral("添加"), 1);
-    MyBt_DelEvent = MyButton::Create(this, QStringLiteral("MyBt_DelEvent"),
+    addButton_ = MyButton::Create(this, QStringLiteral("MyBt_AddEvent"),
+                                  QRect(3480, 4080, 975, 375), QStringLiteral("添加"), 1);
+    deleteButton_ = MyButton::Create(this, QStringLiteral("MyBt_DelEvent"),
                                      QRect(4560, 4080, 975, 375), QStringLiteral("删除"), 1);
-    MyBt_CopyDay = MyButton::Create(this, QStringLiteral("MyBt_CopyDay"),
-                                    QRect(5640, 4080, 975, 375), kCopyIdle, 1);
-    connect(MyBt_AddEvent, &MyButton::Click, this, &WeekPage::MyBt_AddEvent_Click);
-    connect(MyBt_DelEvent, &MyButton::Click, this, &WeekPage::MyBt_DelEvent_Click);
-    connect(MyBt_CopyDay, &MyButton::Click, this, &WeekPage::MyBt_CopyDay_Click);
+    copyButton_ = MyButton::Create(this, QStringLiteral("MyBt_CopyDay"),
+                                   QRect(5640, 4080, 975, 375), kCopyIdle, 1);
+    connect(addButton_, &MyButton::Click, this, &WeekPage::AddEvent);
+    connect(deleteButton_, &MyButton::Click, this, &WeekPage::DeleteEvents);
+    connect(copyButton_, &MyButton::Click, this, &WeekPage::CopyDay);
     connect(weekGrid_, &FlexGrid::Reloaded, this, [this](bool empty) {
-        MyBt_CopyDay->SetEnabled(!empty);
-        MyBt_DelEvent->SetEnabled(!empty);
+        copyButton_->SetEnabled(!empty);
+        deleteButton_->SetEnabled(!empty);
         CheckRows();
     });
 
-    List_SelCopyDay = new QListWidget(this);
-    List_SelCopyDay->setObjectName(QStringLiteral("List_SelCopyDay"));
-    List_SelCopyDay->setSelectionMode(QAbstractItemView::MultiSelection);
-    List_SelCopyDay->setGeometry(Px(QRect(5640, 4080 - 1560, 975, 1560)));
-    List_SelCopyDay->hide();
-    List_SelCopyDay->installEventFilter(this);
+    copyTargets_ = new QListWidget(this);
+    copyTargets_->setObjectName(QStringLiteral("List_SelCopyDay"));
+    copyTargets_->setSelectionMode(QAbstractItemView::MultiSelection);
+    copyTargets_->setGeometry(Px(QRect(5640, 4080 - 1560, 975, 1560)));
+    copyTargets_->hide();
+    copyTargets_->installEventFilter(this);
 
     OpenEditor = [this](const QString& weekName, qint64 id) {
         return ModifyEvent::Edit(ctx_.vars, ctx_.conn, ctx_.player, weekName, id, window());
@@ -96,16 +96,16 @@ void WeekPage::Load() {
         week = WeekdayName(ctx_.clock.Now().date());
     }
     const int index = WeekdayNames().indexOf(week);
-    if (Combo_Week->currentIndex() == index) {
+    if (weekdayBox_->currentIndex() == index) {
         ShowWeek(week);
     } else {
-        Combo_Week->setCurrentIndex(index); // runs the weekday change
+        weekdayBox_->setCurrentIndex(index); // runs the weekday change
     }
 }
 
-void WeekPage::Combo_Week_Click() {
-    if (Combo_Week->currentIndex() >= 0) {
-        ShowWeek(Combo_Week->currentText());
+void WeekPage::ShowChosenWeekday() {
+    if (weekdayBox_->currentIndex() >= 0) {
+        ShowWeek(weekdayBox_->currentText());
     }
 }
 
@@ -113,10 +113,10 @@ void WeekPage::ShowWeek(const QString& weekName) {
     ctx_.state.WeekName = weekName;
     ctx_.state.Sql(GridIndex::Week) = GridQuery::WeekDay(weekName);
     ReFleshGrid(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
-    List_SelCopyDay->clear();
+    copyTargets_->clear();
     for (const QString& name : WeekdayNames()) {
         if (name != weekName) {
-            List_SelCopyDay->addItem(name);
+            copyTargets_->addItem(name);
         }
     }
 }
@@ -163,7 +163,7 @@ QString WeekPage::RowProblem(const QString& start, const QString& event, const Q
                : QStringLiteral("无法播放：%1（%2）").arg(file, ReasonForPeople(*checked));
 }
 
-void WeekPage::MyBt_AddEvent_Click() {
+void WeekPage::AddEvent() {
     AfterEdit(OpenEditor(ctx_.state.WeekName, 0));
 }
 
@@ -183,25 +183,25 @@ void WeekPage::AfterEdit(qint64 savedId) {
     weekGrid_->SelectId(savedId);
 }
 
-void WeekPage::MyBt_DelEvent_Click() {
+void WeekPage::DeleteEvents() {
     DeleteGridRows(weekGrid_, ctx_.conn, ctx_.state.Sql(GridIndex::Week));
 }
 
-void WeekPage::MyBt_CopyDay_Click() {
-    if (MyBt_CopyDay->BtCaption() == kCopyIdle) {
-        MyBt_CopyDay->SetBtCaption(kCopyChoosing);
-        List_SelCopyDay->clearSelection();
-        List_SelCopyDay->show();
-        List_SelCopyDay->raise();
-        List_SelCopyDay->setFocus();
+void WeekPage::CopyDay() {
+    if (copyButton_->BtCaption() == kCopyIdle) {
+        copyButton_->SetBtCaption(kCopyChoosing);
+        copyTargets_->clearSelection();
+        copyTargets_->show();
+        copyTargets_->raise();
+        copyTargets_->setFocus();
         return;
     }
-    List_SelCopyDay->hide();
-    MyBt_CopyDay->SetBtCaption(kCopyIdle);
+    copyTargets_->hide();
+    copyButton_->SetBtCaption(kCopyIdle);
     QStringList targets;
-    for (int i = 0; i < List_SelCopyDay->count(); ++i) {
-        if (List_SelCopyDay->item(i)->isSelected()) {
-            targets << List_SelCopyDay->item(i)->text();
+    for (int i = 0; i < copyTargets_->count(); ++i) {
+        if (copyTargets_->item(i)->isSelected()) {
+            targets << copyTargets_->item(i)->text();
         }
     }
     if (targets.isEmpty()) {
@@ -230,8 +230,12 @@ bool WeekPage::Ask(const QString& title, const QString& text, bool confirm) {
 }
 
 bool WeekPage::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == List_SelCopyDay && e->type() == QEvent::FocusOut) {
-        List_SelCopyDay->hide();
+    if (watched == copyTargets_ && e->type() == QEvent::FocusOut) {
+        copyTargets_->hide();
     }
-    return QFrame::eventFilter(watched, e);
+    return SettingsPage::eventFilter(watched, e);
+}
+
+QList<QWidget*> WeekPage::LiveWhileManaged() const {
+    return {weekdayBox_};
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QFrame>
 #include <QHash>
 #include <QVector>
 #include <functional>
 
 #include "windows/settings/settings_context.h"
+#include "windows/settings/settings_page.h"
 
 class FlexGrid;
 class MyButton;
@@ -16,19 +16,22 @@ class QListWidget;
 // Enter on a row), delete (button or the Delete key), and copying the whole day onto other
 // weekdays. The weekday shown is the page's own (SettingsState::WeekName); the schedule
 // keeps following today's date.
-class WeekPage : public QFrame {
+class WeekPage : public SettingsPage {
     Q_OBJECT
 public:
     WeekPage(SettingsContext& ctx, QWidget* parent);
 
     // Shows the remembered weekday (today's at the first opening of the run).
-    void Load();
+    void Load() override;
 
-    void Combo_Week_Click();
-    void MyBt_AddEvent_Click();
+    // Shows the weekday chosen in the weekday box.
+    void ShowChosenWeekday();
+    void AddEvent();
     void EditCurrentEvent();
-    void MyBt_DelEvent_Click();
-    void MyBt_CopyDay_Click();
+    void DeleteEvents();
+    // First click: opens the list of the other weekdays; second: copies the day onto those
+    // chosen there, after a confirmation.
+    void CopyDay();
 
     // Opens the event editor: id 0 adds an event to weekName, any other id modifies that
     // row. Returns the id of the saved row, or 0 when nothing was saved. Tests replace it.
@@ -38,6 +41,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // Another weekday can be looked at.
+    QList<QWidget*> LiveWhileManaged() const override;
 
 private:
     void ShowWeek(const QString& weekName);
@@ -51,12 +56,12 @@ private:
     bool Ask(const QString& title, const QString& text, bool confirm);
 
     SettingsContext& ctx_;
-    QComboBox* Combo_Week = nullptr;
+    QComboBox* weekdayBox_ = nullptr;
     FlexGrid* weekGrid_ = nullptr;
-    MyButton* MyBt_AddEvent = nullptr;
-    MyButton* MyBt_DelEvent = nullptr;
-    MyButton* MyBt_CopyDay = nullptr;
-    QListWidget* List_SelCopyDay = nullptr;
+    MyButton* addButton_ = nullptr;
+    MyButton* deleteButton_ = nullptr;
+    MyButton* copyButton_ = nullptr;
+    QListWidget* copyTargets_ = nullptr;
     QVector<QString> rowProblems_; // by grid row
     QStringList zoneNames_;        // as the zones page names them, read at each load
     // Why each file cannot be played ("" when it can), checked once: a long grid is read

@@ -41,7 +41,7 @@ constexpr int kChannelChoices[] = {2, 4, 6, 8};
 
 } // namespace
 
-ZonesPage::ZonesPage(SettingsContext& ctx, QWidget* parent) : QFrame(parent), ctx_(ctx) {
+ZonesPage::ZonesPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame(5)"));
     Notify = [this](const QString& text) {
         ShowMessage(this, QStringLiteral("播放区域"), text, MsgMode::Notice); // caption
@@ -107,11 +107,11 @@ void ZonesPage::Build() {
         channelBoxes_ << channel;
         commands_ << command;
         tests_ << test;
-        connect(name, &QLineEdit::editingFinished, this, [this] { Store(); });
-        connect(command, &QLineEdit::editingFinished, this, [this] { Store(); });
-        connect(output, &QComboBox::activated, this, [this] { Store(); });
-        connect(output->lineEdit(), &QLineEdit::editingFinished, this, [this] { Store(); });
-        connect(channel, &QComboBox::activated, this, [this] { Store(); });
+        connect(name, &QLineEdit::editingFinished, this, [this] { Save(); });
+        connect(command, &QLineEdit::editingFinished, this, [this] { Save(); });
+        connect(output, &QComboBox::activated, this, [this] { Save(); });
+        connect(output->lineEdit(), &QLineEdit::editingFinished, this, [this] { Save(); });
+        connect(channel, &QComboBox::activated, this, [this] { Save(); });
         connect(test, &MyButton::Click, this, [this, i] { TestZone(i); });
     }
     if (Central()) {
@@ -138,6 +138,17 @@ void ZonesPage::Build() {
 
 bool ZonesPage::Central() const {
     return !ctx_.conn.Site().isEmpty();
+}
+
+void ZonesPage::SetManaged(bool on) {
+    SettingsPage::SetManaged(on);
+    if (on) {
+        OpenOwnSettings();
+    }
+}
+
+QList<QWidget*> ZonesPage::LiveWhileManaged() const {
+    return {tests_.begin(), tests_.end()};
 }
 
 void ZonesPage::OpenOwnSettings() {
@@ -274,7 +285,7 @@ QVector<ZoneRow> ZonesPage::Shown() const {
     return zones;
 }
 
-bool ZonesPage::Store() {
+bool ZonesPage::Save() {
     if (loading_) {
         return true;
     }
@@ -301,7 +312,7 @@ bool ZonesPage::Store() {
 
 void ZonesPage::TestZone(int index) {
     // A central site is tried as shown, never stored by a test (its account may only look).
-    if (!Central() && !Store()) {
+    if (!Central() && !Save()) {
         return;
     }
     if (tone_.isEmpty()) {

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QFrame>
 #include <QVector>
 #include <functional>
 
 #include "audio/output_devices.h"
 #include "schedule/zones.h"
 #include "store/conn.h"
+#include "windows/settings/settings_page.h"
 
 class MyButton;
 class QComboBox;
@@ -18,15 +18,18 @@ struct SettingsContext;
 // that output that feeds it, and a command that switches it on a relay controller; "测试"
 // plays a short tone there. Every change is stored at once; the schedule follows from its
 // next activation.
-class ZonesPage : public QFrame {
+class ZonesPage : public SettingsPage {
     Q_OBJECT
 public:
     ZonesPage(SettingsContext& ctx, QWidget* parent = nullptr);
 
     // Lists the outputs there are now and shows the stored zones.
-    void Load();
+    void Load() override;
     // Stores the six zones as the controls show them; false (after saying why) when refused.
-    bool Store();
+    bool Save() override;
+    // While following, what is this computer's own (a switch command, a sink typed here)
+    // can still be changed.
+    void SetManaged(bool on) override;
     // Plays the tone on zone index's output (0-based), switching it on first.
     void TestZone(int index);
 
@@ -37,11 +40,12 @@ public:
     std::function<QVector<OutputDevice>()> ListOutputs = ListOutputDevices;
     std::function<void(const QString& text)> Notify;
 
-    // On a following computer whose pages are read-only: what is this computer's own (a
-    // switch command, a sink typed here) can still be changed.
-    void OpenOwnSettings();
+protected:
+    // A zone's test tone can be played.
+    QList<QWidget*> LiveWhileManaged() const override;
 
 private:
+    void OpenOwnSettings();
     // Editing a central site: its zones name their outputs; commands are each computer's own.
     bool Central() const;
     // This computer follows a central site: only its own settings are stored from here.

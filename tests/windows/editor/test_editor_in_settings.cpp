@@ -70,7 +70,7 @@ struct Rig {
             editor->findChild<QComboBox*>("Combo_EventName")->setEditText("课间操");
             editor->findChild<QLineEdit*>("Text_Time")->setText("09:40:00");
             editor->ChooseMusic = [this] { return bell; };
-            editor->MyBt_AddSound_Click();
+            editor->ChooseMusicFile();
             QTRY_VERIFY(!editor->Measuring());
             QTest::mouseClick(editor->findChild<MyButton*>("MyButton1"), Qt::LeftButton);
         });

@@ -98,12 +98,12 @@ private slots:
         r.ShowAndActivate();
         QVERIFY(!r.Action("Menu_Show")->isEnabled());
         QVERIFY(r.Action("Menu_Hide")->isEnabled());
-        r.form->Menu_Hide_Click();
+        r.form->HideWindow();
         QVERIFY(!r.form->isVisible());
         QVERIFY(r.Action("Menu_Show")->isEnabled());
         QVERIFY(!r.Action("Menu_Hide")->isEnabled());
         QVERIFY(r.form->Engine().Running()); // hidden, the schedule goes on
-        r.form->Menu_Show_Click();
+        r.form->ShowWindow();
         QVERIFY(r.form->isVisible());
         QVERIFY(!r.Action("Menu_Show")->isEnabled());
         QVERIFY(r.Action("Menu_Hide")->isEnabled());
@@ -222,14 +222,14 @@ private slots:
     void lateActivationAfterHidingLeavesShowReachable() {
         Rig r;
         r.ShowAndActivate();
-        r.form->Menu_Hide_Click();
+        r.form->HideWindow();
         QVERIFY(!r.form->isVisible());
         // An activation that was on its way when the window hid.
         QEvent activate(QEvent::WindowActivate);
         QApplication::sendEvent(r.form.get(), &activate);
         QVERIFY(r.Action("Menu_Show")->isEnabled());
         QVERIFY(!r.Action("Menu_Hide")->isEnabled());
-        r.form->Menu_Show_Click();
+        r.form->ShowWindow();
         QVERIFY(r.form->isVisible());
     }
 
@@ -449,7 +449,7 @@ private slots:
         QVERIFY(r.Action("Menu_Show")->isEnabled());
         QVERIFY(!r.Action("Menu_Hide")->isEnabled());
         QVERIFY(r.form->Engine().Running());
-        r.form->Menu_Show_Click();
+        r.form->ShowWindow();
         QVERIFY(r.form->isVisible());
         QVERIFY(Settle());
         QVERIFY(r.form->isVisible()); // stays shown: only the first activation hides

@@ -137,7 +137,7 @@ private slots:
         list->setCurrentRow(1);
         QCOMPARE(dialog.ChosenZones(), QString("000101"));             // the event's own …
         dialog.findChild<QCheckBox*>("Check_Zone1")->setChecked(true); // … changed for this play
-        dialog.MyButton_Play_Click();
+        dialog.ChooseCurrentEvent();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.ChosenId(), qint64(12));
         QCOMPARE(dialog.ChosenZones(), QString("100101"));
@@ -147,7 +147,7 @@ private slots:
         PlayNowDialog dialog({});
         auto* list = dialog.findChild<QListWidget*>("List_TodayEvents");
         QCOMPARE(list->count(), 1);
-        dialog.MyButton_Play_Click();
+        dialog.ChooseCurrentEvent();
         QCOMPARE(dialog.ChosenId(), qint64(0));
         QVERIFY(!dialog.findChild<QWidget*>("MyButton_Play")->isEnabled());
     }

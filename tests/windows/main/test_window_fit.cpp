@@ -68,7 +68,7 @@ private slots:
                 {0, "星期一", "全校广播体操（雨天改为室内操）", "10:00:00", "", "", "√", "", ""}};
         });
         for (int page = 0; page < SettingForm::kPageCount; ++page) {
-            settings.MenuGroup_Click(page);
+            settings.SelectPage(page);
             bad << Walk(&settings);
         }
         QVERIFY2(bad.isEmpty(), qPrintable(bad.join('\n')));

@@ -298,7 +298,7 @@ private slots:
         QCOMPARE(entry->BtCaption(), QString("特殊日期"));
         QCOMPARE(entry->Style(), 7);
         QVERIFY(!entry->isVisible());
-        form.Menu_Click(1);
+        form.OpenHeading(1);
         QVERIFY(entry->isVisible());
         QCOMPARE(entry->pos(), QPoint(Px(755), Px(3040)));
         QTest::mouseClick(entry, Qt::LeftButton, {}, entry->rect().center());
@@ -336,8 +336,8 @@ private slots:
         auto* page = form.findChild<SpecialDaysPage*>("Frame(4)");
         page->Today = [] { return QDate(2026, 9, 28); };
         form.show();
-        form.Menu_Click(1);
-        form.MenuGroup_Click(4);
+        form.OpenHeading(1);
+        form.SelectPage(4);
         page->findChild<QLineEdit*>("Text_Note")->setText("运动会");
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(Settle()); // layouts and repaints still queued

@@ -207,7 +207,7 @@ private slots:
         QVERIFY(!r.Button("MyBt_CopyDay")->Enabled());
         QVERIFY(!r.Button("MyBt_DelEvent")->Enabled());
         QTest::keyRelease(g, Qt::Key_Delete);
-        r.Page()->MyBt_DelEvent_Click();
+        r.Page()->DeleteEvents();
         QVERIFY(r.questions.isEmpty());
         r.ChooseWeek("星期一");
         QVERIFY(r.Button("MyBt_CopyDay")->Enabled());
@@ -318,7 +318,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(r.form.get()));
         r.ClickRow(0);
         r.ClickRow(1, Qt::ShiftModifier);
-        r.Page()->MyBt_DelEvent_Click();
+        r.Page()->DeleteEvents();
         QCOMPARE(r.questions.size(), 2);
         QCOMPARE(r.questions[1].mode, MsgMode::Notice);
         QVERIFY(r.questions[1].text.contains("row is locked"));
@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(r.questions.size(), 1); // the Delete key still works on that row
         // Saved: reloaded with the new row selected.
         r.editorResult = r.Add("星期三", "new", "08:30:00");
-        r.Page()->MyBt_AddEvent_Click();
+        r.Page()->AddEvent();
         QCOMPARE(r.Grid()->Model()->rowCount(), 3);
         QCOMPARE(r.Grid()->CurrentId(), r.editorResult);
         QCOMPARE(r.Grid()->CurrentRow(), 1);
@@ -434,8 +434,8 @@ private slots:
         r.Add("星期四", "thursday", "08:00:00");
         r.Open();
         MyButton* copy = r.Button("MyBt_CopyDay");
-        r.Page()->MyBt_CopyDay_Click();
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
+        r.Page()->CopyDay();
         QCOMPARE(copy->BtCaption(), QString("复制到"));
         QVERIFY(r.questions.isEmpty());
         QCOMPARE(r.Names("星期四").size(), 1);
@@ -447,10 +447,10 @@ private slots:
         r.Add("星期三", "bell", "08:00:00");
         r.Add("星期四", "thursday", "08:00:00");
         r.Open();
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         r.ChooseCopyTargets({"星期四"});
         r.answer = false;
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         QCOMPARE(r.questions.size(), 1);
         QCOMPARE(r.Names("星期四"), QStringList({"thursday|08:00:00|/m/bell.wav|√"}));
     }
@@ -460,13 +460,13 @@ private slots:
         r.Add("星期三", "bell", "08:00:00");
         r.Open();
         QVERIFY(QTest::qWaitForWindowActive(r.form.get()));
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         QTRY_VERIFY(r.List()->hasFocus());
         r.ChooseCopyTargets({"星期五"});
         r.Combo()->setFocus();
         QTRY_VERIFY(r.List()->isHidden());
         QCOMPARE(r.Button("MyBt_CopyDay")->BtCaption(), QString("确定"));
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         QCOMPARE(r.Names("星期五"), r.Names("星期三"));
     }
 
@@ -482,9 +482,9 @@ private slots:
                     "BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
         r.Open();
         r.ChooseWeek("星期一");
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         r.ChooseCopyTargets({"星期二", "星期六"});
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         QCOMPARE(r.questions.size(), 2);
         QCOMPARE(r.questions[1].mode, MsgMode::Notice);
         QVERIFY(r.questions[1].text.contains("disk is full"));
@@ -500,9 +500,9 @@ private slots:
         r.Open();
         QCOMPARE(r.Grid()->model()->index(0, 2).data().toString(), name);
         QCOMPARE(r.Grid()->model()->index(0, 4).data().toString(), path);
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         r.ChooseCopyTargets({"星期日"});
-        r.Page()->MyBt_CopyDay_Click();
+        r.Page()->CopyDay();
         QCOMPARE(r.Names("星期日"), QStringList({name + "|08:00:00|" + path + "|√"}));
         r.ChooseWeek("星期日");
         QCOMPARE(r.Grid()->model()->index(0, 2).data().toString(), name);
@@ -572,9 +572,25 @@ private slots:
         QCOMPARE(r.form->Frame(2)->geometry(), QRect(Px(2200), Px(700), Px(8000), Px(4900)));
         QCOMPARE(r.Button("MenuGroup(2)")->FaceIndex(), 4);
         QCOMPARE(r.Button("MenuGroup(0)")->FaceIndex(), 0);
-        r.form->MenuGroup_Click(0);
+        r.form->SelectPage(0);
         QCOMPARE(reloads.size(), 1); // coming back re-reads the page
         QVERIFY(r.form->Frame(0)->isVisible());
+    }
+
+    void aManagedPageLocksItsEditingButNotTheWeekdayAndUnlocksAsItWas() {
+        Rig r;
+        r.Add("星期三", "上课", "08:00:00");
+        r.Open();
+        r.Page()->SetManaged(true);
+        QVERIFY(!r.Button("MyBt_AddEvent")->isEnabled() && !r.Button("MyBt_DelEvent")->isEnabled());
+        QVERIFY(r.Combo()->isEnabled());
+        r.ChooseWeek("星期一");
+        r.ChooseWeek("星期三"); // a day with rows enables delete, unless it is locked
+        QVERIFY(!r.Button("MyBt_DelEvent")->isEnabled());
+        r.Page()->SetManaged(false);
+        QVERIFY(r.Button("MyBt_AddEvent")->isEnabled() && r.Button("MyBt_DelEvent")->isEnabled());
+        r.ChooseWeek("星期一");
+        QVERIFY(!r.Button("MyBt_DelEvent")->isEnabled()); // follows its grid again
     }
 };
 

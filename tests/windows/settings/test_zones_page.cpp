@@ -45,7 +45,7 @@ private slots:
         channel->setCurrentIndex(channel->findText("3/8"));
         output(5)->setEditText("pulsesink device=zone5");
         page.findChild<QLineEdit*>("Text_ZoneCommand3")->setText("/usr/local/bin/pa-zones");
-        QVERIFY(page.Store());
+        QVERIFY(page.Save());
         QVector<ZoneRow> zones;
         QVERIFY(store.conn->Zones(&zones));
         QCOMPARE(zones[0].name, QString("东教学楼"));
@@ -71,7 +71,7 @@ private slots:
         // A command typed where the output goes is refused, and nothing of the page stored.
         output(6)->setEditText("/usr/local/bin/pa-zones");
         name(6)->setText("操场区");
-        QVERIFY(!page.Store());
+        QVERIFY(!page.Save());
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].startsWith("播放区域未保存：操场区 的输出“/usr/local/bin/pa-zones”"),
                  qPrintable(told[0]));
