@@ -818,11 +818,12 @@ void GstPlayer::Discard(std::unique_ptr<Pipeline>& p) {
     p.reset();
 }
 
-void GstPlayer::SetFileName(const QString& file) {
+void GstPlayer::SetFileName(const QString& file, const AudioRoute& route) {
     CancelStart();
     Discard(current_);
     playing_ = false;
     file_ = file;
+    fileRoute_ = route;
 }
 
 void GstPlayer::Play() {
@@ -841,10 +842,10 @@ void GstPlayer::StartNow() {
         StopWith(QStringLiteral("%1 %2").arg(file_, problem));
         return;
     }
-    if (Fits(prepared_.get(), file_)) {
+    if (Fits(prepared_.get(), file_, fileRoute_)) {
         current_ = std::move(prepared_);
     } else {
-        current_ = MakePipeline(file_, Route());
+        current_ = MakePipeline(file_, fileRoute_);
     }
     if (!current_) {
         StopWith(QStringLiteral("no player for %1").arg(file_));
@@ -911,15 +912,15 @@ void GstPlayer::Halt() {
     emit Halted();
 }
 
-void GstPlayer::Prepare(const QString& file) {
-    if (Fits(prepared_.get(), file)) {
+void GstPlayer::Prepare(const QString& file, const AudioRoute& route) {
+    if (Fits(prepared_.get(), file, route)) {
         return;
     }
     Discard(prepared_);
     if (!CheckPlayableFile(file).isEmpty()) {
         return; // Play will say why
     }
-    prepared_ = MakePipeline(file, Route());
+    prepared_ = MakePipeline(file, route);
     if (prepared_) {
         // PAUSED: the file is opened and decoded ahead into the queue in front of the sink,
         // where it waits at the gate, so a start later needs no more decoding.
@@ -927,8 +928,8 @@ void GstPlayer::Prepare(const QString& file) {
     }
 }
 
-void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
-    if (armed_ && armedFile_ == file && armedTarget_ == target) {
+void GstPlayer::PlayAt(const QString& file, const QDateTime& target, const AudioRoute& route) {
+    if (StartArmed(file, target, route)) {
         FollowWallClock();
         return;
     }
@@ -937,12 +938,13 @@ void GstPlayer::PlayAt(const QString& file, const QDateTime& target) {
     armedPending_ = true;
     armedFile_ = file;
     armedTarget_ = target;
+    armedRoute_ = route;
     armedNs_ = WallToMonotonicNs(target);
     if (CheckPlayableFile(file).isEmpty()) {
-        if (Fits(prepared_.get(), file)) {
+        if (Fits(prepared_.get(), file, route)) {
             armedPipe_ = std::move(prepared_);
         } else {
-            armedPipe_ = MakePipeline(file, Route());
+            armedPipe_ = MakePipeline(file, route);
         }
     }
     // Without a pipeline the start at the target plays the file cold, and says why it fails.
@@ -1034,6 +1036,7 @@ void GstPlayer::Promote() {
     }
     armedPending_ = false;
     file_ = armedFile_;
+    fileRoute_ = armedRoute_;
     if (!armedPipe_ || armedPipe_->startNs < 0) {
         // Not running on the clock (no pipeline, or too close to the target): play now.
         if (armedPipe_) {
@@ -1076,16 +1079,17 @@ void GstPlayer::CancelStart() {
     armedPending_ = false;
 }
 
-bool GstPlayer::Fits(const Pipeline* p, const QString& file) const {
-    return p && p->file == file && p->route == Route();
+bool GstPlayer::Fits(const Pipeline* p, const QString& file, const AudioRoute& route) {
+    return p && p->file == file && p->route == route;
 }
 
-bool GstPlayer::StartArmed(const QString& file, const QDateTime& target) const {
-    return armed_ && armedFile_ == file && armedTarget_ == target;
+bool GstPlayer::StartArmed(const QString& file, const QDateTime& target,
+                           const AudioRoute& route) const {
+    return armed_ && armedFile_ == file && armedTarget_ == target && armedRoute_ == route;
 }
 
 bool GstPlayer::StartBegun(const QString& file, const QDateTime& target) const {
-    return StartArmed(file, target) && !armedPending_;
+    return armed_ && armedFile_ == file && armedTarget_ == target && !armedPending_;
 }
 
 void GstPlayer::AnnouncePlaying() {

@@ -22,20 +22,21 @@ public:
     explicit GstPlayer(QObject* parent = nullptr);
     ~GstPlayer() override;
 
-    void SetFileName(const QString& file) override;
+    void SetFileName(const QString& file, const AudioRoute& route) override;
     QString FileName() const override { return file_; }
     void Play() override;
     void Halt() override;
     double Duration() override;
     double MeasureDuration(const QString& file) override;
-    void Prepare(const QString& file) override;
+    void Prepare(const QString& file, const AudioRoute& route) override;
     // The prepared pipeline goes to PLAYING at once, on the system clock, with every sink's
     // running time shifted so the first sample falls on target: a sink on the clock holds
     // it until then, a sink with a ring buffer plays silence up to it. At target the pipeline
     // becomes the current one and the previous playback ends.
-    void PlayAt(const QString& file, const QDateTime& target) override;
+    void PlayAt(const QString& file, const QDateTime& target, const AudioRoute& route) override;
     void CancelStart() override;
-    bool StartArmed(const QString& file, const QDateTime& target) const override;
+    bool StartArmed(const QString& file, const QDateTime& target,
+                    const AudioRoute& route) const override;
     bool StartBegun(const QString& file, const QDateTime& target) const override;
     // Opens the audio sink (state READY: the device is opened, nothing is played) and
     // closes it again.
@@ -73,8 +74,8 @@ private:
     void ReportOutputFailed(const QString& output, const QString& reason);
     // An error of one output while others work: that output is taken out, the play goes on.
     bool TakeOutFailedBranch(Pipeline& p, GstMessage* msg);
-    // Whether p plays file to the route set now.
-    bool Fits(const Pipeline* p, const QString& file) const;
+    // Whether p plays file to route.
+    static bool Fits(const Pipeline* p, const QString& file, const AudioRoute& route);
     // The bus's messages are handled as they are posted (OnBusSync); those the player needs
     // come to its thread through QueueBusMessage, the first sample through QueueFirstSample.
     void WatchBus(Pipeline& p);
@@ -111,6 +112,7 @@ private:
     void AnnouncePlaying();
 
     QString file_;
+    AudioRoute fileRoute_; // where file_ plays
     std::unique_ptr<Pipeline> current_;
     std::unique_ptr<Pipeline> prepared_;
     std::unique_ptr<Pipeline> armedPipe_; // waiting for its target
@@ -118,6 +120,7 @@ private:
     bool armedPending_ = false;           // the armed start's target has not come
     QString armedFile_;
     QDateTime armedTarget_;
+    AudioRoute armedRoute_;
     qint64 armedNs_ = 0; // the target on the system clock (monotonic)
     QTimer promoteTimer_;
     WallClockSteps clockSteps_;

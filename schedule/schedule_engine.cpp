@@ -548,14 +548,6 @@ void ScheduleEngine::Ahead(qint64 now) {
         CancelArmedStart(); // the tick of the second says why nothing plays
         return;
     }
-    // What is prepared and armed here plays on the event's zones; what plays until its
-    // second (break music's next song) keeps to the zones it has.
-    struct KeepRoute {
-        Player& player;
-        AudioRoute route;
-        ~KeepRoute() { player.SetRoute(route); }
-    } keep{player_, player_.Route()};
-    player_.SetRoute(plan.route);
     const bool library = nextMusic_ == kBreakMusicFile;
     // Every event is prepared, also when the event before played the same file: that
     // playback used its prepared pipeline up.
@@ -569,10 +561,10 @@ void ScheduleEngine::Ahead(qint64 now) {
         aheadSwitches_ = plan.switches;
         zoneSwitch_.On(plan.switches);
         if (library) {
-            breakMusic_.PrepareBreakMusic(nextEvent_);
+            breakMusic_.PrepareBreakMusic(nextEvent_, plan.route);
         } else if (!FileToPlay().isEmpty()) {
             preparedFile_ = FileToPlay();
-            player_.Prepare(preparedFile_);
+            player_.Prepare(preparedFile_, plan.route);
         }
     }
     if (ms > kArmAheadMs) {
@@ -581,17 +573,17 @@ void ScheduleEngine::Ahead(qint64 now) {
     }
     const QDateTime target = Target();
     if (library) {
-        breakMusic_.ArmBreakMusic(nextEvent_, target);
+        breakMusic_.ArmBreakMusic(nextEvent_, target, plan.route);
     } else {
         const QString file = FileToPlay();
         if (file.isEmpty() || !player_.WhyUnplayable(file).isEmpty()) {
             CancelArmedStart(); // the tick of the second says why nothing plays
             return;
         }
-        if (!player_.StartArmed(file, target)) {
+        if (!player_.StartArmed(file, target, plan.route)) {
             breakMusic_.End(); // its song plays on until the second, and no song after it
         }
-        player_.PlayAt(file, target);
+        player_.PlayAt(file, target, plan.route);
     }
     ArmSidePlays(target);
     startArmed_ = true;
@@ -608,12 +600,8 @@ void ScheduleEngine::CancelArmedStart() {
 }
 
 bool ScheduleEngine::UseZones(const QString& code, ZonePlan* plan) {
-    // Its route stays the player's: break music's next songs play on the event's zones.
     ZonePlan p = PlanZones(code, zones_, defaultSink_);
     const bool somewhere = !p.nowhere;
-    if (somewhere) {
-        player_.SetRoute(p.route);
-    }
     if (plan) {
         *plan = std::move(p);
     }
@@ -655,8 +643,7 @@ void ScheduleEngine::ArmSidePlays(const QDateTime& target) {
     const QVector<SidePlay> sides = SidePlays();
     for (int k = 0; k < sides.size(); ++k) {
         Player& side = SidePlayer(k);
-        side.SetRoute(PlanZones(sides[k].zones, zones_, defaultSink_).route);
-        side.PlayAt(sides[k].file, target);
+        side.PlayAt(sides[k].file, target, PlanZones(sides[k].zones, zones_, defaultSink_).route);
     }
 }
 
@@ -674,9 +661,8 @@ void ScheduleEngine::FireSharedSecond(qint64 now) {
         const SidePlay& side = sides[k];
         const ZonePlan plan = PlanZones(side.zones, zones_, defaultSink_);
         Player& player = SidePlayer(k++);
-        if (!player.StartArmed(side.file, Target())) {
-            player.SetRoute(plan.route);
-            player.SetFileName(side.file);
+        if (!player.StartArmed(side.file, Target(), plan.route)) {
+            player.SetFileName(side.file, plan.route);
             player.Play();
         }
         switches += plan.switches;
@@ -787,7 +773,7 @@ void ScheduleEngine::Fire() {
             fire_.Await(line, first, target);
             fire_.Log(false); // before the break's own lines, when its sample has come
         }
-        breakMusic_.StartBreakMusic(nextEvent_);
+        breakMusic_.StartBreakMusic(nextEvent_, plan.route); // every song on the event's zones
         if (!breakMusic_.BreakPlaying()) {
             fire_.Drop();
             Report(PlayOutcome::Failed, nowMs, when, nextEvent_, first,
@@ -810,9 +796,9 @@ void ScheduleEngine::Fire() {
     // An ordinary event ends break music before it takes the player.
     breakMusic_.End();
     // Started by the audio clock at the second: the player already has it.
-    const bool started = !file.isEmpty() && player_.StartArmed(file, target);
+    const bool started = !file.isEmpty() && player_.StartArmed(file, target, plan.route);
     if (!started) {
-        player_.SetFileName(file);
+        player_.SetFileName(file, plan.route);
     }
     if (file.isEmpty()) {
         Report(PlayOutcome::Skipped, nowMs, when, nextEvent_, file,

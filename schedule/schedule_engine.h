@@ -161,8 +161,8 @@ private:
     // ahead; cancels a start armed earlier that no longer fits.
     void Ahead(qint64 now);
     void CancelArmedStart();
-    // The zones of code: the player's route for what starts next; false when they select
-    // no zone at all.
+    // The zones of code: the route of what starts next; false when they select no zone at
+    // all.
     bool UseZones(const QString& code, ZonePlan* plan = nullptr);
     // Rows of the armed second before the last keep the zones later rows leave them: they
     // play too, each on a player of its own.

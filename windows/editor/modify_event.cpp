@@ -441,7 +441,7 @@ void ModifyEvent::MyBt_trylisten_Click() {
         Notify(QStringLiteral("无法试听：文件“%1”不存在或无法读取。").arg(file));
         return;
     }
-    player_.SetFileName(file);
+    player_.SetFileName(file, AudioRoute()); // tried on the default output
     player_.Play();
     listening_ = true;
     MyBt_trylisten->SetBtCaption(kStop);
