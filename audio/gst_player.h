@@ -5,12 +5,11 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
-typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
-typedef struct _GstBin GstBin;
-struct SinkBranch;
+struct PlayPipeline;
 
 // The program's player on GStreamer: playbin for playback (audio only),
 // GstDiscoverer for lengths. The audio sink comes from BELVORAN_AUDIO_SINK (gst-launch
@@ -22,20 +21,21 @@ public:
     explicit GstPlayer(QObject* parent = nullptr);
     ~GstPlayer() override;
 
-    void SetFileName(const QString& file) override;
+    void SetFileName(const QString& file, const AudioRoute& route) override;
     QString FileName() const override { return file_; }
     void Play() override;
     void Halt() override;
     double Duration() override;
     double MeasureDuration(const QString& file) override;
-    void Prepare(const QString& file) override;
+    void Prepare(const QString& file, const AudioRoute& route) override;
     // The prepared pipeline goes to PLAYING at once, on the system clock, with every sink's
     // running time shifted so the first sample falls on target: a sink on the clock holds
     // it until then, a sink with a ring buffer plays silence up to it. At target the pipeline
     // becomes the current one and the previous playback ends.
-    void PlayAt(const QString& file, const QDateTime& target) override;
+    void PlayAt(const QString& file, const QDateTime& target, const AudioRoute& route) override;
     void CancelStart() override;
-    bool StartArmed(const QString& file, const QDateTime& target) const override;
+    bool StartArmed(const QString& file, const QDateTime& target,
+                    const AudioRoute& route) const override;
     bool StartBegun(const QString& file, const QDateTime& target) const override;
     // Opens the audio sink (state READY: the device is opened, nothing is played) and
     // closes it again.
@@ -54,33 +54,19 @@ public:
     // How long a play may take to start before it counts as failed (default 15 s).
     void SetStartTimeoutMs(int ms) { startTimeoutMs_ = ms; }
 
-    struct Pipeline; // one playbin and what is known about it
-
 private:
-    std::unique_ptr<Pipeline> MakePipeline(const QString& file, const AudioRoute& route);
-    // The audio sink, with the probe that watches what reaches it.
-    void AttachAudioSink(Pipeline& p);
-    void WatchSink(GstElement* sink, SinkBranch* branch);
-    // Lets what waits in front of the sink through: the sink opens its stream now.
-    static void OpenGate(Pipeline& p);
-    // Shifts every sink's running time by offsetNs (their ts-offset).
-    static void ShiftSinks(Pipeline& p, qint64 offsetNs);
-    // Several outputs: a tee, and a branch per output that can be opened.
-    GstElement* MakeRouteSink(Pipeline& p);
-    // The output's sink, opened (state READY); null, with the reason, when it cannot be.
-    static GstElement* OpenOutputSink(const AudioOutput& out, QString* reason);
-    void AddBranch(Pipeline& p, GstBin* bin, const AudioOutput& out, GstElement* sink);
+    // A pipeline of file to route, its sinks and bus watched. The bus's messages are handled
+    // as they are posted (WatchBus); those the player needs come to its thread through
+    // QueueBusMessage, the first sample through QueueFirstSample.
+    std::unique_ptr<PlayPipeline> MakePipeline(const QString& file, const AudioRoute& route);
     void ReportOutputFailed(const QString& output, const QString& reason);
-    // An error of one output while others work: that output is taken out, the play goes on.
-    bool TakeOutFailedBranch(Pipeline& p, GstMessage* msg);
-    // Whether p plays file to the route set now.
-    bool Fits(const Pipeline* p, const QString& file) const;
-    // The bus's messages are handled as they are posted (OnBusSync); those the player needs
-    // come to its thread through QueueBusMessage, the first sample through QueueFirstSample.
-    void WatchBus(Pipeline& p);
+    // ReportOutputFailed, for the sinks' building and the bus (OutputFailedFn).
+    std::function<void(const QString&, const QString&)> OutputFailedReporter();
+    // Whether p plays file to route.
+    static bool Fits(const PlayPipeline* p, const QString& file, const AudioRoute& route);
     static void QueueBusMessage(GstPlayer* player, quint64 serial, GstMessage* msg);
     static void QueueFirstSample(GstPlayer* player, quint64 serial);
-    void Discard(std::unique_ptr<Pipeline>& p);
+    void Discard(std::unique_ptr<PlayPipeline>& p);
     // On the player's thread: one handler per kind of message of the current pipeline.
     void OnBusMessage(quint64 serial, GstMessage* msg);
     // A message of the prepared or armed pipeline, which is dropped on an error; false when
@@ -100,6 +86,9 @@ private:
     void StartNow();
     // The armed start's target has come: its pipeline becomes the current one.
     void Promote();
+    // Shortly before the target: the start follows a step of the wall clock made meanwhile,
+    // else the timer waits for the target itself.
+    void LookAtWallClockOnceMore();
     // A start waiting for its target moves with a step of the wall clock, up to the target.
     void FollowWallClock();
     // Sets the armed pipeline's base time to armedNs_ and lets it run.
@@ -111,13 +100,15 @@ private:
     void AnnouncePlaying();
 
     QString file_;
-    std::unique_ptr<Pipeline> current_;
-    std::unique_ptr<Pipeline> prepared_;
-    std::unique_ptr<Pipeline> armedPipe_; // waiting for its target
-    bool armed_ = false;                  // see StartArmed
-    bool armedPending_ = false;           // the armed start's target has not come
+    AudioRoute fileRoute_; // where file_ plays
+    std::unique_ptr<PlayPipeline> current_;
+    std::unique_ptr<PlayPipeline> prepared_;
+    std::unique_ptr<PlayPipeline> armedPipe_; // waiting for its target
+    bool armed_ = false;                      // see StartArmed
+    bool armedPending_ = false;               // the armed start's target has not come
     QString armedFile_;
     QDateTime armedTarget_;
+    AudioRoute armedRoute_;
     qint64 armedNs_ = 0; // the target on the system clock (monotonic)
     QTimer promoteTimer_;
     WallClockSteps clockSteps_;

@@ -27,8 +27,9 @@ public:
     using QObject::QObject;
     ~Player() override = default;
 
-    // Makes file the current media (may be empty); any playback in progress ends.
-    virtual void SetFileName(const QString& file) = 0;
+    // Makes file the current media (may be empty), to be played on route; any playback in
+    // progress ends.
+    virtual void SetFileName(const QString& file, const AudioRoute& route) = 0;
     virtual QString FileName() const = 0;
     // Starts playback of the current media.
     virtual void Play() = 0;
@@ -38,28 +39,30 @@ public:
     virtual double Duration() = 0;
     // Length of any file in seconds; -1 when it cannot be loaded.
     virtual double MeasureDuration(const QString& file) = 0;
-    // Optional: get file ready ahead of time so a later Play of it starts without delay.
-    virtual void Prepare(const QString& file) { Q_UNUSED(file); }
-    // Makes file the current media from target on: its first sample plays at target on the
-    // wall clock, decided by the audio clock rather than by a wake-up of this thread. What
-    // plays now goes on until then. Calling it again with the same file and target only
-    // follows a step of the wall clock. A target already past starts file at once; a start
-    // found due more than kLateGraceSeconds after its target (the computer slept, the wall
-    // clock jumped) is dropped, as the timetable drops an event missed by that much.
+    // Optional: get file ready ahead of time so a later Play of it on route starts without
+    // delay.
+    virtual void Prepare(const QString& file, const AudioRoute& route) {
+        Q_UNUSED(file);
+        Q_UNUSED(route);
+    }
+    // Makes file the current media from target on, played on route: its first sample plays
+    // at target on the wall clock, decided by the audio clock rather than by a wake-up of
+    // this thread. What plays now goes on until then. Calling it again with the same file,
+    // target and route only follows a step of the wall clock. A target already past starts file at
+    // once; a start found due more than kLateGraceSeconds after its target (the computer slept, the
+    // wall clock jumped) is dropped, as the timetable drops an event missed by that much.
     // SetFileName, Play, Halt, another PlayAt and CancelStart cancel a start not yet due.
-    virtual void PlayAt(const QString& file, const QDateTime& target) = 0;
+    virtual void PlayAt(const QString& file, const QDateTime& target, const AudioRoute& route) = 0;
     // Cancels the start armed by PlayAt if its target has not come; nothing of it plays.
     virtual void CancelStart() = 0;
-    // Whether the last PlayAt was for file at target and nothing has cancelled or replaced it
-    // since (it may be waiting for its second, playing, or already ended).
-    virtual bool StartArmed(const QString& file, const QDateTime& target) const = 0;
-    // Whether that start has gone past the point where it follows the wall clock: its sound
-    // begins, or began, at the instant the target had when it was armed.
+    // Whether the last PlayAt was for file at target on route and nothing has cancelled or
+    // replaced it since (it may be waiting for its second, playing, or already ended).
+    virtual bool StartArmed(const QString& file, const QDateTime& target,
+                            const AudioRoute& route) const = 0;
+    // Whether the start armed for file at target (on any route) has gone past the point where
+    // it follows the wall clock: its sound begins, or began, at the instant the target had
+    // when it was armed.
     virtual bool StartBegun(const QString& file, const QDateTime& target) const = 0;
-    // The outputs every start from now on plays to (Prepare, PlayAt, Play); what plays or
-    // is armed keeps its own.
-    virtual void SetRoute(const AudioRoute& route) { route_ = route; }
-    const AudioRoute& Route() const { return route_; }
     // Checks, without playing anything, whether sound can be heard: a sound device can be
     // opened. Says so in the log; returns the answer, also kept in OutputUsable.
     virtual bool CheckOutput() { return OutputUsable(); }
@@ -107,5 +110,4 @@ protected:
 private:
     bool outputUsable_ = true;
     QString quietFile_;
-    AudioRoute route_;
 };

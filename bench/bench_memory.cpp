@@ -34,7 +34,7 @@ bool PlayToEnd(GstPlayer& player, const QString& file) {
     bool ended = false;
     const auto c = QObject::connect(&player, &Player::PlayStateChange,
                                     [&](int, int now) { ended = ended || now == Player::Stopped; });
-    player.SetFileName(file);
+    player.SetFileName(file, AudioRoute());
     player.Play();
     QElapsedTimer t;
     t.start();
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         failed += !PlayToEnd(*player, files[i % files.size()]);
         // Prepare is how the schedule gets a bell ready ahead of its second.
         if (i % 10 == 0) {
-            player->Prepare(files[(i + 1) % files.size()]);
+            player->Prepare(files[(i + 1) % files.size()], AudioRoute());
         }
         if (i % 50 == 0) {
             std::printf("  after %4d plays: %ld kB\n", i, ResidentKb());

@@ -21,10 +21,10 @@ double Median(std::vector<double> v) {
 
 double StartLatency(GstPlayer& player, const QString& file, bool prepared) {
     if (prepared) {
-        player.Prepare(file);
+        player.Prepare(file, AudioRoute());
         QTest::qWait(500); // the time the schedule gives it before the event's second
     }
-    player.SetFileName(file);
+    player.SetFileName(file, AudioRoute());
     player.Play();
     QElapsedTimer t;
     t.start();

@@ -37,16 +37,17 @@ QString BreakMusic::FirstSong() const {
     return next_.songs.isEmpty() ? QString() : next_.songs[next_.order[1] - 1];
 }
 
-void BreakMusic::PrepareBreakMusic(const QString& library) {
+void BreakMusic::PrepareBreakMusic(const QString& library, const AudioRoute& route) {
     if (!next_.ready || next_.library != library) {
         LoadNext(library);
     }
     if (!next_.songs.isEmpty()) {
-        player_.Prepare(FirstSong());
+        player_.Prepare(FirstSong(), route);
     }
 }
 
-void BreakMusic::ArmBreakMusic(const QString& library, const QDateTime& target) {
+void BreakMusic::ArmBreakMusic(const QString& library, const QDateTime& target,
+                               const AudioRoute& route) {
     if (!next_.ready || next_.library != library) {
         LoadNext(library);
     }
@@ -54,21 +55,22 @@ void BreakMusic::ArmBreakMusic(const QString& library, const QDateTime& target) 
         return; // nothing to start; the start says so
     }
     const QString first = FirstSong();
-    if (!(next_.target == target && player_.StartArmed(first, target))) {
+    if (!(next_.target == target && player_.StartArmed(first, target, route))) {
         End(); // the song playing now is the last of the current break
         next_.target = target;
         player_.QuietErrorsFor(first);
     }
-    player_.PlayAt(first, target);
+    player_.PlayAt(first, target, route);
 }
 
-void BreakMusic::StartBreakMusic(const QString& library) {
+void BreakMusic::StartBreakMusic(const QString& library, const AudioRoute& route) {
     if (!next_.ready || next_.library != library) {
         LoadNext(library);
     }
     const Next next = std::exchange(next_, Next{});
     breakPlaying_ = true;
     library_ = library;
+    route_ = route;
     failedFiles_.clear();
     if (!next.error.isEmpty()) {
         PlayLog(QStringLiteral("error break music \"%1\": cannot read the library (%2)")
@@ -90,7 +92,7 @@ void BreakMusic::StartBreakMusic(const QString& library) {
     breakOrder_ = next.order;
     breakPos_ = 0;
     const QString first = songs_[breakOrder_[1] - 1];
-    if (next.target.isValid() && player_.StartArmed(first, next.target)) {
+    if (next.target.isValid() && player_.StartArmed(first, next.target, route_)) {
         // The audio clock starts it (or has started it) at its second.
         startTarget_ = next.target;
         breakPos_ = 1;
@@ -159,7 +161,7 @@ void BreakMusic::PlayNextBreakSong() {
     startTarget_ = QDateTime();
     // Its failures come back through Error and are logged here, once a break.
     player_.QuietErrorsFor(currentFile_);
-    player_.SetFileName(currentFile_);
+    player_.SetFileName(currentFile_, route_);
     player_.Play();
 }
 
@@ -184,7 +186,7 @@ void BreakMusic::OnPlayStateChange(int oldState, int newState) {
     if (!breakPlaying_ || newState != Player::Stopped) {
         return;
     }
-    if (startTarget_.isValid() && player_.StartArmed(currentFile_, startTarget_) &&
+    if (startTarget_.isValid() && player_.StartArmed(currentFile_, startTarget_, route_) &&
         player_.FileName() != currentFile_) {
         return; // the previous break's last song ended just before this break's first start
     }

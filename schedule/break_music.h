@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/player.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QSet>
@@ -9,7 +11,6 @@
 
 struct ProgramVars;
 class Conn;
-class Player;
 
 // The break-music text that marks a library event in the timetable's music column.
 inline const QString kBreakMusicFile = QStringLiteral("课间音乐曲库");
@@ -26,15 +27,18 @@ public:
 
     // Loads the library's songs and plays the first; a library without songs starts nothing.
     // What PrepareBreakMusic read and drew for library is used, and a first song armed by
-    // ArmBreakMusic is left to start on the audio clock.
-    void StartBreakMusic(const QString& library);
+    // ArmBreakMusic is left to start on the audio clock. Every song of the break plays on
+    // route (empty: the default output).
+    void StartBreakMusic(const QString& library, const AudioRoute& route = {});
     // Ahead of the event: reads library's songs, draws its play order and gets the first
-    // song ready in the player, so the start does no database or file work.
-    void PrepareBreakMusic(const QString& library);
+    // song ready in the player for route, so the start does no database or file work.
+    void PrepareBreakMusic(const QString& library, const AudioRoute& route = {});
     // Arms the first song of library (prepared now if it was not) to start at target on the
-    // audio clock; the current break music ends (its song plays on until target). Calling
-    // it again with the same library and target only follows a step of the wall clock.
-    void ArmBreakMusic(const QString& library, const QDateTime& target);
+    // audio clock, on route; the current break music ends (its song plays on until target).
+    // Calling it again with the same library, target and route only follows a step of the
+    // wall clock.
+    void ArmBreakMusic(const QString& library, const QDateTime& target,
+                       const AudioRoute& route = {});
     // The first song PrepareBreakMusic or ArmBreakMusic chose for library; "" if none.
     QString PreparedFirstSong(const QString& library) const {
         return next_.ready && next_.library == library ? FirstSong() : QString();
@@ -77,6 +81,7 @@ private:
     Conn& conn_;
     Player& player_;
     QString library_;
+    AudioRoute route_; // where the break's songs play
     QVector<QString> songs_;
     QVector<int> breakOrder_{0};
     int breakPos_ = 0;

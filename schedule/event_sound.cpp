@@ -38,14 +38,8 @@ void EventSound::Ahead(const ArmedEvent& e, const QVector<EventRow>& group, qint
     }
     // What is prepared and armed here plays on the event's zones; what plays until its
     // second (break music's next song) keeps to the zones it has.
-    struct KeepRoute {
-        Player& player;
-        AudioRoute route;
-        ~KeepRoute() { player.SetRoute(route); }
-    } keep{player_, player_.Route()};
-    player_.SetRoute(plan.route);
     Prepare(e, plan);
-    if (msToGo > kArmAheadMs || !ArmStart(e, group)) {
+    if (msToGo > kArmAheadMs || !ArmStart(e, plan.route, group)) {
         CancelStart();
     }
 }
@@ -65,26 +59,27 @@ void EventSound::Prepare(const ArmedEvent& e, const ZonePlan& plan) {
     aheadSwitches_ = plan.switches;
     zoneSwitch_.On(plan.switches);
     if (e.Library()) {
-        breakMusic_.PrepareBreakMusic(e.event);
+        breakMusic_.PrepareBreakMusic(e.event, plan.route);
     } else if (!FileOf(e).isEmpty()) {
         preparedFile_ = FileOf(e);
-        player_.Prepare(preparedFile_);
+        player_.Prepare(preparedFile_, plan.route);
     }
 }
 
-bool EventSound::ArmStart(const ArmedEvent& e, const QVector<EventRow>& group) {
+bool EventSound::ArmStart(const ArmedEvent& e, const AudioRoute& route,
+                          const QVector<EventRow>& group) {
     const QDateTime target = e.Target();
     if (e.Library()) {
-        breakMusic_.ArmBreakMusic(e.event, target);
+        breakMusic_.ArmBreakMusic(e.event, target, route);
     } else {
         const QString file = FileOf(e);
         if (file.isEmpty() || !player_.WhyUnplayable(file).isEmpty()) {
             return false; // the tick of the second says why nothing plays
         }
-        if (!player_.StartArmed(file, target)) {
+        if (!player_.StartArmed(file, target, route)) {
             breakMusic_.End(); // its song plays on until the second, and no song after it
         }
-        player_.PlayAt(file, target);
+        player_.PlayAt(file, target, route);
     }
     shared_.Arm(shared_.Sides(group), target);
     startArmed_ = true;
@@ -138,20 +133,18 @@ void EventSound::Fire(const ArmedEvent& e, const FireMoment& m) {
                 QStringLiteral("no play zone selected"));
         return;
     }
-    // Its route stays the player's: break music's next songs play on the event's zones.
-    player_.SetRoute(plan.route);
     zoneSwitch_.On(plan.switches);
     const QString zonesNote =
         ZonesConfigured(zones_) ? QStringLiteral(" zones %1").arg(plan.code) : QString();
     if (e.Library()) {
-        FireBreakMusic(e, m, target, zonesNote);
+        FireBreakMusic(e, m, target, plan.route, zonesNote);
     } else {
-        FireFile(e, m, target, zonesNote, ended);
+        FireFile(e, m, target, plan.route, zonesNote, ended);
     }
 }
 
 void EventSound::FireBreakMusic(const ArmedEvent& e, const FireMoment& m, const QDateTime& target,
-                                const QString& zonesNote) {
+                                const AudioRoute& route, const QString& zonesNote) {
     const QString line =
         QStringLiteral("fire  %1 \"%2\": break music%3").arg(m.when, e.event, zonesNote);
     const QString first = breakMusic_.PreparedFirstSong(e.event);
@@ -160,7 +153,7 @@ void EventSound::FireBreakMusic(const ArmedEvent& e, const FireMoment& m, const 
         fire_.Await(line, first, target);
         fire_.Log(false); // before the break's own lines, when its sample has come
     }
-    breakMusic_.StartBreakMusic(e.event);
+    breakMusic_.StartBreakMusic(e.event, route); // every song on the event's zones
     if (!breakMusic_.BreakPlaying()) {
         fire_.Drop();
         report_(PlayOutcome::Failed, m.nowMs, m.when, e.event, first,
@@ -176,15 +169,15 @@ void EventSound::FireBreakMusic(const ArmedEvent& e, const FireMoment& m, const 
 }
 
 void EventSound::FireFile(const ArmedEvent& e, const FireMoment& m, const QDateTime& target,
-                          const QString& zonesNote, bool endedBeforeTick) {
+                          const AudioRoute& route, const QString& zonesNote, bool endedBeforeTick) {
     const bool rain = !e.replace.isEmpty() && vars_.RainMode;
     const QString file = FileOf(e);
     // An ordinary event ends break music before it takes the player.
     breakMusic_.End();
     // Started by the audio clock at the second: the player already has it.
-    const bool started = !file.isEmpty() && player_.StartArmed(file, target);
+    const bool started = !file.isEmpty() && player_.StartArmed(file, target, route);
     if (!started) {
-        player_.SetFileName(file);
+        player_.SetFileName(file, route);
     }
     // One line that says why, instead of a fire line and then the player's error.
     const QString problem =

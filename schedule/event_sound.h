@@ -86,11 +86,11 @@ public:
 
 private:
     void Prepare(const ArmedEvent& e, const ZonePlan& plan);
-    bool ArmStart(const ArmedEvent& e, const QVector<EventRow>& group);
+    bool ArmStart(const ArmedEvent& e, const AudioRoute& route, const QVector<EventRow>& group);
     void FireBreakMusic(const ArmedEvent& e, const FireMoment& m, const QDateTime& target,
-                        const QString& zonesNote);
+                        const AudioRoute& route, const QString& zonesNote);
     void FireFile(const ArmedEvent& e, const FireMoment& m, const QDateTime& target,
-                  const QString& zonesNote, bool endedBeforeTick);
+                  const AudioRoute& route, const QString& zonesNote, bool endedBeforeTick);
 
     Player& player_;
     BreakMusic& breakMusic_;

@@ -47,8 +47,7 @@ AudioRoute SharedSecond::RouteOf(const Side& side) const {
 void SharedSecond::Arm(const QVector<Side>& sides, const QDateTime& target) {
     for (int k = 0; k < sides.size(); ++k) {
         Player& side = SidePlayer(k);
-        side.SetRoute(RouteOf(sides[k]));
-        side.PlayAt(sides[k].file, target);
+        side.PlayAt(sides[k].file, target, RouteOf(sides[k]));
     }
 }
 
@@ -57,9 +56,8 @@ void SharedSecond::Fire(const QVector<Side>& sides, const QDateTime& target) {
     for (int k = 0; k < sides.size(); ++k) {
         const ZonePlan plan = PlanZones(sides[k].zones, zones_, defaultSink_);
         Player& player = SidePlayer(k);
-        if (!player.StartArmed(sides[k].file, target)) {
-            player.SetRoute(plan.route);
-            player.SetFileName(sides[k].file);
+        if (!player.StartArmed(sides[k].file, target, plan.route)) {
+            player.SetFileName(sides[k].file, plan.route);
             player.Play();
         }
         switches += plan.switches;

@@ -101,7 +101,7 @@ int RunPlay(int argc, char** argv) {
     }
     GstPlayer player;
     player.CheckOutput();
-    player.SetFileName(file);
+    player.SetFileName(file, AudioRoute());
     player.Play();
     // A real-time thread that runs on without blocking, past RLIMIT_RTTIME's hard limit: it
     // must end up back on ordinary scheduling, not killed with the program.

@@ -156,7 +156,7 @@ private slots:
         GstPlayer player;
         const double d = player.MeasureDuration(Media(ext, seconds));
         QVERIFY2(qAbs(d - seconds) < 0.1, qPrintable(QString::number(d)));
-        player.SetFileName(Media(ext, seconds));
+        player.SetFileName(Media(ext, seconds), {});
         QVERIFY(qAbs(player.Duration() - seconds) < 0.1);
         if (seconds == 205) {
             QCOMPARE(LengthToTime(d), QString("00:03:25"));
@@ -183,7 +183,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy errors(&player, &Player::Error);
-        player.SetFileName(Media(ext, 3));
+        player.SetFileName(Media(ext, 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 0);
@@ -198,7 +198,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy halted(&player, &Player::Halted);
-        player.SetFileName(Media("wav", 205));
+        player.SetFileName(Media("wav", 205), {});
         player.Play();
         QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty(), 5000);                   // playing
         QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000); // sound flows
@@ -208,7 +208,7 @@ private slots:
         QCOMPARE(CountStops(states), 0);
 
         qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
@@ -217,10 +217,10 @@ private slots:
         qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true");
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(Media("mp3", 205));
+        player.SetFileName(Media("mp3", 205), {});
         player.Play();
         QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
-        player.SetFileName(QString());
+        player.SetFileName(QString(), {});
         QVERIFY(Settle());
         QCOMPARE(CountStops(states), 0);
         player.Play(); // an empty name plays nothing
@@ -242,7 +242,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy errors(&player, &Player::Error);
-        player.SetFileName(Path(file));
+        player.SetFileName(Path(file), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 1);
@@ -259,7 +259,7 @@ private slots:
                     .toUtf8());
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         const QByteArray expected = WavData(Media("wav", 3));
@@ -273,7 +273,7 @@ private slots:
         QVERIFY(!GstPlayer::NoAudioOutputReported());
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         QVERIFY(GstPlayer::NoAudioOutputReported());
@@ -283,7 +283,7 @@ private slots:
         qputenv("BELVORAN_AUDIO_SINK", "nosuchsink-element");
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play(); // logged, and played on the default sink instead
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
@@ -291,9 +291,9 @@ private slots:
     void preparedFileStartsAndEnds() {
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.Prepare(Media("mp3", 3));
+        player.Prepare(Media("mp3", 3), {});
         QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("mp3", 3)), 10000);
-        player.SetFileName(Media("mp3", 3));
+        player.SetFileName(Media("mp3", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
@@ -329,17 +329,17 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
-        player.Prepare(Media("wav", 3));
+        player.Prepare(Media("wav", 3), {});
         const QDateTime target = QDateTime::currentDateTime().addMSecs(1500);
-        player.PlayAt(Media("wav", 3), target);
-        QVERIFY(player.StartArmed(Media("wav", 3), target));
+        player.PlayAt(Media("wav", 3), target, {});
+        QVERIFY(player.StartArmed(Media("wav", 3), target, {}));
         QVERIFY(NothingBefore(raw, target, target));
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000); // then it plays to the end
         QVERIFY(FileBytes(raw) == WavData(Media("wav", 3)));
         QCOMPARE(first.count(), 1);
         QCOMPARE(first.at(0).at(0).toString(), Media("wav", 3));
         QVERIFY(first.at(0).at(1).toDateTime() >= target);
-        QVERIFY(player.StartArmed(Media("wav", 3), target)); // its end cancels nothing
+        QVERIFY(player.StartArmed(Media("wav", 3), target, {})); // its end cancels nothing
     }
 
     // A sink that renders 80 ms after each buffer's time: the first sample is reported when
@@ -348,9 +348,9 @@ private slots:
         qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true ts-offset=80000000");
         GstPlayer player;
         QSignalSpy first(&player, &Player::FirstSample);
-        player.Prepare(Media("wav", 3));
+        player.Prepare(Media("wav", 3), {});
         const QDateTime target = QDateTime::currentDateTime().addMSecs(800);
-        player.PlayAt(Media("wav", 3), target);
+        player.PlayAt(Media("wav", 3), target, {});
         QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, 10000);
         const qint64 late = target.msecsTo(first.at(0).at(1).toDateTime());
         QVERIFY2(late >= 79 && late < 1000, qPrintable(QString::number(late)));
@@ -430,7 +430,7 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         const QDateTime target = QDateTime::currentDateTime().addMSecs(1200);
-        player.PlayAt(Media("mp3", 3), target);
+        player.PlayAt(Media("mp3", 3), target, {});
         QVERIFY(NothingBefore(raw, target, target));
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         QVERIFY(QFileInfo(raw).size() > 0);
@@ -443,10 +443,10 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
         for (int i = 1; i <= 2; ++i) {
-            player.Prepare(Media("wav", 3));
+            player.Prepare(Media("wav", 3), {});
             QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("wav", 3)), 10000);
             const QDateTime target = QDateTime::currentDateTime().addMSecs(800);
-            player.PlayAt(Media("wav", 3), target);
+            player.PlayAt(Media("wav", 3), target, {});
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
             QCOMPARE(first.count(), i);
             QVERIFY(first.last().at(1).toDateTime() >= target);
@@ -460,13 +460,13 @@ private slots:
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
-        player.Prepare(Media("wav", 3));
+        player.Prepare(Media("wav", 3), {});
         const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
-        player.PlayAt(Media("wav", 3), target);
+        player.PlayAt(Media("wav", 3), target, {});
         // Halted while its first sample waits at the sink for the second.
         QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("wav", 3)), 10000);
         player.Halt();
-        QVERIFY(!player.StartArmed(Media("wav", 3), target));
+        QVERIFY(!player.StartArmed(Media("wav", 3), target, {}));
         // Real time is the point: nothing may sound when the second comes.
         QTest::qWait(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(target)) + 500);
         QCOMPARE(QFileInfo(raw).size(), 0);
@@ -482,10 +482,10 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy first(&player, &Player::FirstSample);
         const QDateTime target = QDateTime::currentDateTime().addMSecs(3000);
-        player.PlayAt(Media("mp3", 205), target);
+        player.PlayAt(Media("mp3", 205), target, {});
         QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Media("mp3", 205)), 10000);
         // Played at once by someone else (a preview): the armed start is gone for good.
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         // Real time is the point: the replaced start must not sound when its second comes.
@@ -521,10 +521,10 @@ private slots:
         CaptureToFile(raw);
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(song);
+        player.SetFileName(song, {});
         player.Play();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(raw).size() > 0, 5000);
-        player.PlayAt(bell, QDateTime::currentDateTime().addMSecs(1200));
+        player.PlayAt(bell, QDateTime::currentDateTime().addMSecs(1200), {});
         // The song's cut can be reported before the bell has reached the file: wait for the
         // bell's own end, which comes after its last sample is written.
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -549,7 +549,7 @@ private slots:
     void startWithAPastTargetPlaysAtOnce() {
         GstPlayer player;
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.PlayAt(Media("wav", 3), QDateTime::currentDateTime().addSecs(-1));
+        player.PlayAt(Media("wav", 3), QDateTime::currentDateTime().addSecs(-1), {});
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
     }
 
@@ -558,7 +558,7 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy errors(&player, &Player::Error);
         const QDateTime target = QDateTime::currentDateTime().addMSecs(500);
-        player.PlayAt(Path("notes.wav"), target);
+        player.PlayAt(Path("notes.wav"), target, {});
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         QCOMPARE(errors.count(), 1);
         QVERIFY(QDateTime::currentDateTime() >= target);
@@ -572,18 +572,18 @@ private slots:
             GstPlayer player;
             QSignalSpy states(&player, &Player::PlayStateChange);
             for (int i = 0; i < 5; ++i) {
-                player.Prepare(Media("mp3", 3));
-                player.SetFileName(Media(i % 2 ? "mp3" : "wav", 3));
+                player.Prepare(Media("mp3", 3), {});
+                player.SetFileName(Media(i % 2 ? "mp3" : "wav", 3), {});
                 player.Play();
                 QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i + 1, 20000);
             }
-            player.SetFileName(Path("notes.wav")); // a failed play too
+            player.SetFileName(Path("notes.wav"), {}); // a failed play too
             player.Play();
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 6, 20000);
             // and one still playing when it goes: a sink on the clock, or the whole file
             // could reach it, and end, before the check below first looks
             qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=true");
-            player.SetFileName(Media("wav", 205));
+            player.SetFileName(Media("wav", 205), {});
             player.Play();
             QTRY_VERIFY_WITH_TIMEOUT(player.FirstBufferLatencyMs() >= 0, 20000);
         }
@@ -604,7 +604,7 @@ private slots:
         player.SetStartTimeoutMs(500);
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy errors(&player, &Player::Error);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 20000);
         QCOMPARE(errors.count(), 1);
@@ -633,7 +633,7 @@ private slots:
         GstPlayer player;
         QSignalSpy errors(&player, &Player::Error);
         LogCapture log;
-        player.SetFileName(Path("folder.mp3"));
+        player.SetFileName(Path("folder.mp3"), {});
         player.Play();
         QTRY_COMPARE(errors.count(), 1);
         QCOMPARE(errors[0][0].toString(), Path("folder.mp3") + " is a folder, not a sound file");
@@ -653,16 +653,16 @@ private slots:
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy errors(&player, &Player::Error);
         for (int i = 1; i <= 2; ++i) {
-            player.Prepare(Path("silent.wav"));
+            player.Prepare(Path("silent.wav"), {});
             QTRY_VERIFY_WITH_TIMEOUT(player.Prerolled(Path("silent.wav")), 10000);
-            player.SetFileName(Path("silent.wav"));
+            player.SetFileName(Path("silent.wav"), {});
             player.Play();
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), i, 10000);
             QCOMPARE(errors.count(), i);
             QVERIFY2(errors.last()[0].toString().contains("no sound"),
                      qPrintable(errors.last()[0].toString()));
         }
-        player.SetFileName(Media("wav", 3)); // a song with sound still ends normally
+        player.SetFileName(Media("wav", 3), {}); // a song with sound still ends normally
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 3, 10000);
         QCOMPARE(errors.count(), 2);
@@ -676,7 +676,7 @@ private slots:
         player.QuietErrorsFor(Path("silent.wav"));
         int played = 0;
         for (const QString file : {"silent.wav", "missing.mp3", "silent.wav"}) {
-            player.SetFileName(Path(file));
+            player.SetFileName(Path(file), {});
             player.Play();
             ++played;
             QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), played, 10000);
@@ -708,7 +708,7 @@ private slots:
         // A later play that reaches a real device clears it.
         qputenv("BELVORAN_AUDIO_SINK", "fakesink sync=false");
         QSignalSpy states(&player, &Player::PlayStateChange);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         QVERIFY(player.OutputUsable());
@@ -717,7 +717,7 @@ private slots:
 
         // A play that falls back sets it again.
         qputenv("BELVORAN_AUDIO_SINK", "fakesink name=fake-audio-sink sync=false");
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), {});
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 2, 10000);
         QVERIFY(!player.OutputUsable());
@@ -748,14 +748,15 @@ private slots:
         const QString sink("capsfilter caps=audio/x-raw,format=S16LE,rate=44100 ! "
                            "filesink location=\"%1\"");
         GstPlayer player;
-        player.SetRoute({{"教学楼一", sink.arg(whole)},
-                         {"教学楼三", sink.arg(quad), 4, {3}},
-                         {"寝室楼一", "filesink buffer-mode=unbuffered location=/dev/full"},
-                         {"操场", sink.arg(Path("no such folder/x.raw"))}});
+        const AudioRoute route{
+            {"教学楼一", sink.arg(whole), 0, {}},
+            {"教学楼三", sink.arg(quad), 4, {3}},
+            {"寝室楼一", "filesink buffer-mode=unbuffered location=/dev/full", 0, {}},
+            {"操场", sink.arg(Path("no such folder/x.raw")), 0, {}}};
         QSignalSpy states(&player, &Player::PlayStateChange);
         QSignalSpy failed(&player, &Player::OutputFailed);
         QSignalSpy errors(&player, &Player::Error);
-        player.SetFileName(Media("wav", 3));
+        player.SetFileName(Media("wav", 3), route);
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(CountStops(states), 1, 10000);
         QCOMPARE(errors.count(), 0);

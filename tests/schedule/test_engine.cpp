@@ -462,7 +462,7 @@ private slots:
         r.player.Halt();
         QVERIFY(!r.engine.BreakPlaying());
         // Something else plays afterwards and ends: break music does not come back.
-        r.player.SetFileName(other);
+        r.player.SetFileName(other, {});
         r.player.Play();
         r.player.Finish();
         QCOMPARE(r.Plays(), (QStringList{s1, other}));
@@ -473,7 +473,7 @@ private slots:
         const QString s1 = r.File("s1.mp3"), trial = r.File("trial.mp3");
         r.store.AddSong("曲库_A", s1, "00:03:00");
         r.engine.Break().StartBreakMusic("曲库_A");
-        r.player.SetFileName(trial); // a settings page tries music out
+        r.player.SetFileName(trial, {}); // a settings page tries music out
         r.player.Play();
         r.player.Finish();
         QVERIFY(!r.engine.BreakPlaying());
@@ -980,9 +980,9 @@ private slots:
         r.At(kMonday, QTime(7, 59, 50));
         r.engine.LoadTodayEvents();
         r.RunUntil(QDateTime(kMonday, QTime(7, 59, 59))); // a is armed
-        QVERIFY(r.player.StartArmed(a, QDateTime(kMonday, QTime(8, 0))));
+        QVERIFY(r.player.StartArmed(a, QDateTime(kMonday, QTime(8, 0)), {}));
         r.engine.SetRainMode(true);
-        QVERIFY(r.player.StartArmed(rain, QDateTime(kMonday, QTime(8, 0))));
+        QVERIFY(r.player.StartArmed(rain, QDateTime(kMonday, QTime(8, 0)), {}));
         r.RunUntil(QDateTime(kMonday, QTime(8, 0, 5)));
         QCOMPARE(r.Plays(), QStringList{rain});
     }
@@ -1139,12 +1139,12 @@ private slots:
             QSignalSpy states(&player, &Player::PlayStateChange);
             ScheduleEngine engine(vars, *store.conn, clock, player, &prompt);
             engine.LoadTodayEvents();
-            QTRY_VERIFY_WITH_TIMEOUT(player.StartArmed(a, t), 5000); // prepared and armed
+            QTRY_VERIFY_WITH_TIMEOUT(player.StartArmed(a, t, {}), 5000); // prepared and armed
             if (QDateTime::currentDateTime() > t.addMSecs(-200)) {
                 continue;
             }
             engine.SetRainMode(true);
-            QVERIFY(player.StartArmed(rain, t));
+            QVERIFY(player.StartArmed(rain, t, {}));
             QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, 10000);
             QCOMPARE(first.at(0).at(0).toString(), rain);
             // The replacement played to its end, and the original never started after it.
@@ -1285,7 +1285,7 @@ private slots:
                  QString("is the program's own database, not a sound file"));
         QCOMPARE(player.MeasureDuration(db), -1.0);
         QCOMPARE(player.MeasureDuration(db + "-wal"), -1.0);
-        player.SetFileName(db);
+        player.SetFileName(db, {});
         player.Play();
         QVERIFY(r.store.conn->HoldsLocks());
     }

@@ -60,7 +60,7 @@ public:
         QString what; // "play", "halt", "set", "prepare", "playat", "cancel"
         QString file;
         QDateTime when;
-        AudioRoute route; // the route set when it was called
+        AudioRoute route; // the route it was given; for the others the current media's
     };
 
     explicit FakePlayer(FakeClock* clock = nullptr) : clock_(clock) {
@@ -84,11 +84,12 @@ public:
     // without, it sounds at the instant it was armed for, as the audio clock counts.
     bool followsSteps = true;
 
-    void SetFileName(const QString& file) override {
+    void SetFileName(const QString& file, const AudioRoute& route) override {
         Disarm();
         file_ = file;
+        fileRoute_ = route;
         playing_ = false;
-        Record(QStringLiteral("set"), file);
+        Record(QStringLiteral("set"), file, route);
     }
     QString FileName() const override { return file_; }
     void Play() override {
@@ -98,26 +99,27 @@ public:
     void Halt() override {
         Disarm();
         playing_ = false;
-        Record(QStringLiteral("halt"), file_);
+        Record(QStringLiteral("halt"), file_, fileRoute_);
         emit Halted();
     }
-    void PlayAt(const QString& file, const QDateTime& target) override {
-        if (armed_ && armedFile_ == file && armedTarget_ == target) {
+    void PlayAt(const QString& file, const QDateTime& target, const AudioRoute& route) override {
+        if (StartArmed(file, target, route)) {
             return;
         }
         Disarm();
-        Record(QStringLiteral("playat"), file);
+        Record(QStringLiteral("playat"), file, route);
         armed_ = true;
         pending_ = true;
         armedFile_ = file;
         armedTarget_ = target;
+        armedRoute_ = route;
         armedTargetMs_ = target.toMSecsSinceEpoch();
         armedSteadyMs_ = SteadyTarget(armedTargetMs_);
         StartIfDue();
     }
     void CancelStart() override {
         if (pending_) {
-            Record(QStringLiteral("cancel"), armedFile_);
+            Record(QStringLiteral("cancel"), armedFile_, armedRoute_);
         }
         Disarm();
     }
@@ -130,17 +132,20 @@ public:
         return QFileInfo::exists(file) ? QString() : QStringLiteral("does not exist");
     }
     bool realFileCheck = false;
-    bool StartArmed(const QString& file, const QDateTime& target) const override {
-        return armed_ && armedFile_ == file && armedTarget_ == target;
+    bool StartArmed(const QString& file, const QDateTime& target,
+                    const AudioRoute& route) const override {
+        return armed_ && armedFile_ == file && armedTarget_ == target && armedRoute_ == route;
     }
     bool StartBegun(const QString& file, const QDateTime& target) const override {
-        return StartArmed(file, target) && !pending_;
+        return armed_ && armedFile_ == file && armedTarget_ == target && !pending_;
     }
     // Whether a start armed by PlayAt is waiting for its target.
     bool StartPending() const { return pending_; }
     double Duration() override { return MeasureDuration(file_); }
     double MeasureDuration(const QString& file) override { return durations.value(file, -1.0); }
-    void Prepare(const QString& file) override { Record(QStringLiteral("prepare"), file); }
+    void Prepare(const QString& file, const AudioRoute& route) override {
+        Record(QStringLiteral("prepare"), file, route);
+    }
 
     // The current song ends by itself.
     void Finish() {
@@ -164,12 +169,12 @@ public:
     QHash<QString, double> durations;
 
 private:
-    void Record(const QString& what, const QString& file) {
-        calls.push_back({what, file, clock_ ? clock_->Now() : QDateTime(), Route()});
+    void Record(const QString& what, const QString& file, const AudioRoute& route) {
+        calls.push_back({what, file, clock_ ? clock_->Now() : QDateTime(), route});
     }
     void Start() {
         playing_ = !file_.isEmpty();
-        Record(QStringLiteral("play"), file_);
+        Record(QStringLiteral("play"), file_, fileRoute_);
         if (playing_) {
             plays << file_;
             emit PlayStateChange(Stopped, Playing);
@@ -184,6 +189,7 @@ private:
                 return;
             }
             file_ = armedFile_;
+            fileRoute_ = armedRoute_;
             Start();
         }
     }
@@ -199,9 +205,11 @@ private:
     bool pending_ = false; // ... and waiting for its target
     QString armedFile_;
     QDateTime armedTarget_;
+    AudioRoute armedRoute_;
     qint64 armedTargetMs_ = 0;
     qint64 armedSteadyMs_ = 0; // the target on the steady clock
     QString file_;
+    AudioRoute fileRoute_; // where file_ plays
     bool playing_ = false;
 };
 

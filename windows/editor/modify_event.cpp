@@ -436,7 +436,7 @@ void ModifyEvent::ToggleListening() {
         Notify(QStringLiteral("无法试听：文件“%1”不存在或无法读取。").arg(file));
         return;
     }
-    player_.SetFileName(file);
+    player_.SetFileName(file, AudioRoute()); // tried on the default output
     player_.Play();
     listening_ = true;
     MyBt_trylisten->SetBtCaption(kStop);

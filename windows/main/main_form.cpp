@@ -332,7 +332,6 @@ void MainForm::Exit() {
 
 void MainForm::OpenSettings() {
     player_.Halt();
-    player_.SetRoute({}); // the pages try music out on the default output
     engine_.StopSchedule(QStringLiteral("the settings window was open"));
     {
         SettingForm settings(vars_, conn_, player_, settings_, this);

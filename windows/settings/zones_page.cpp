@@ -343,9 +343,7 @@ void ZonesPage::TestZone(int index) {
     const ZonePlan plan = PlanZones(code, zones);
     switch_.On(plan.switches);
     Player& player = ctx_.player;
-    player.SetRoute(plan.route);
-    player.SetFileName(tone_);
+    player.SetFileName(tone_, plan.route);
     player.Play();
-    player.SetRoute({}); // the other pages try music on the default output
     QTimer::singleShot(1500, this, [this] { switch_.OffExcept(); });
 }

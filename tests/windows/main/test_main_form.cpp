@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(r.form->Engine().NextEvent(), QString("first"));
         r.AddToday("08:30:00", "added in the settings");
         CloseNextModal();
-        r.player.SetFileName("/music/playing.mp3");
+        r.player.SetFileName("/music/playing.mp3", {});
         r.player.Play();
         r.form->OpenSettings(); // halts, stops, opens the settings modally
         QVERIFY(!r.player.IsPlaying());
@@ -418,7 +418,7 @@ private slots:
     void exitStopsMusicRemovesIconClosesStore() {
         Rig r;
         r.ShowAndActivate();
-        r.player.SetFileName("/music/song.mp3");
+        r.player.SetFileName("/music/song.mp3", {});
         r.player.Play();
         // "×" asks first: 取消 leaves everything running.
         int asked = 0;
