@@ -55,6 +55,7 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
             });
     connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
     connect(&files_, &TodayFiles::Changed, this, &ScheduleEngine::TodayProblemsChanged);
+    connect(&files_, &TodayFiles::Checked, this, &ScheduleEngine::LogReady);
     const auto outputFailed = [this](const QString& out, const QString& why) {
         OnZoneProblem(QStringLiteral("output %1 fails: %2").arg(out, why));
     };
@@ -101,6 +102,7 @@ void ScheduleEngine::LoadTodayEvents() {
     }
     ArmFrom(now);
     running_ = true;
+    readyToSay_ = true;
     files_.Check();
     Ahead(now);
     ArmTimer();
@@ -150,6 +152,7 @@ void ScheduleEngine::RetryRead(qint64 now) {
     // Bells due while nothing could be read did not ring: said now they are known.
     ReportMissedBetween(events_.FailingSinceMs(), now - 1000,
                         QStringLiteral("the database could not be read"), {});
+    readyToSay_ = true;
     files_.Check();
 }
 
@@ -315,6 +318,7 @@ void ScheduleEngine::Tick() {
         EnterDay(now);
         LoadEvents();
         ArmNextEvent();
+        readyToSay_ = true;
         files_.Check();
         PlayLog(Stamp(now), QStringLiteral("new day %1 (%2): %3 events")
                                 .arg(day_.Date().toString(Qt::ISODate), vars_.CurWeekName)
@@ -424,6 +428,24 @@ void ScheduleEngine::OnZoneProblem(const QString& text) {
            ahead ? next_.event : fired.event, ahead ? FileToPlay() : fired.file, text, -1,
            false); // the other zones sounded: the zone line says it
     emit ZoneProblem(text);
+}
+
+void ScheduleEngine::LogReady() {
+    if (!std::exchange(readyToSay_, false)) {
+        return;
+    }
+    int today = 0;
+    while (today < events_.Size() && events_.Target(today) < day_.EndMs()) {
+        ++today;
+    }
+    QString line = !events_.Rule().bells ? QStringLiteral("ready: no bells today")
+                                         : QStringLiteral("ready: %1 events today").arg(today);
+    line += armed_ ? QStringLiteral(", next %1 \"%2\"").arg(next_.time, next_.event)
+                   : QStringLiteral(", none still to come");
+    if (const qsizetype bad = files_.Problems().size(); bad > 0) {
+        line += QStringLiteral("; %1 cannot be played (see the warnings)").arg(bad);
+    }
+    PlayLog(clock_.Now(), line);
 }
 
 void ScheduleEngine::OnSoundStopped() {

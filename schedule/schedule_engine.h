@@ -167,6 +167,9 @@ private:
     // play too, each on a player of its own.
     void FireSharedSecond(qint64 now);
     void OnZoneProblem(const QString& text);
+    // The day is read and armed and its files checked: one line says so (technicians and
+    // benchmarks wait for it).
+    void LogReady();
     void OnSoundStopped();
     // A play that fails before its first sample fails its event.
     void OnPlayError(const QString& message);
@@ -213,7 +216,8 @@ private:
     int secToNext_ = 0;
     QString labelText_;
     QString captionText_;
-    bool manual_ = false; // the fire in progress is a play by hand
+    bool manual_ = false;     // the fire in progress is a play by hand
+    bool readyToSay_ = false; // the day was read: the end of its file check says "ready"
     QVector<PlayRecordRow> notRung_;
     TodayFiles files_;
     FireReport fire_; // the line and record of the last fire, waiting for its first sample

@@ -85,6 +85,7 @@ void TodayFiles::OnChecked() {
         emit Changed();
     }
     DropPast(secondsNow_());
+    emit Checked();
 }
 
 void TodayFiles::DropPast(int nowSeconds) {

@@ -54,6 +54,8 @@ public:
 
 signals:
     void Changed();
+    // A check has ended (after Changed, when it changed the problems).
+    void Checked();
 
 private:
     void OnChecked();

@@ -920,6 +920,7 @@ private slots:
     // Files that cannot play are found when the day is read, not at their second, and the
     // warning goes once they are put right.
     void unplayableSoundsOfTheDayAreFoundWhenItIsRead() {
+        LogCapture log;
         Rig r;
         QSignalSpy changed(&r.engine, &ScheduleEngine::TodayProblemsChanged);
         const QString gone = r.store.dir.path() + "/gone.wav";
@@ -931,11 +932,16 @@ private slots:
         QTRY_COMPARE(r.engine.TodayProblems().size(), 2);
         QCOMPARE(r.engine.TodayProblems()[0].reason, QString("does not exist"));
         QCOMPARE(r.engine.TodayProblems()[1].reason, QString("break-music library has no songs"));
+        // Said once the day is armed and checked, and not again at the checks that follow.
+        QTRY_COMPARE(log.Lines({"ready:"}).size(), 1);
+        QVERIFY(log.Lines({"ready:"})[0].endsWith("ready: 3 events today, next 09:00:00 \"上课\"; "
+                                                  "2 cannot be played (see the warnings)"));
         r.File("gone.wav");
         r.Songs("曲库_空", {r.File("song.mp3")});
         r.RunUntil(QDateTime(kMonday, QTime(7, 5, 1)));
         QTRY_VERIFY(r.engine.TodayProblems().isEmpty());
         QCOMPARE(changed.size(), 2);
+        QCOMPARE(log.Lines({"ready:"}).size(), 1);
     }
 
     // --- starts on the audio clock ------------------------------------------------------
