@@ -23,6 +23,37 @@ void Forward(QLineEdit* box, QEvent* e) {
     static_cast<QObject*>(box)->event(e);
 }
 
+// The digit left of position p, over a colon; the first stays where it is.
+int DigitBefore(int p) {
+    int c = p;
+    if (c > 0) {
+        c -= 1;
+        if (IsColon(c)) {
+            c -= 1;
+        }
+    }
+    return c;
+}
+
+// The digit right of position p, over a colon; the last stays where it is.
+int DigitAfter(int p) {
+    int c = p;
+    if (c < 7) {
+        c += 1;
+        if (IsColon(c)) {
+            c += 1;
+        }
+    }
+    return std::min(c, 7);
+}
+
+// One digit typed without Ctrl, Alt or Meta.
+bool IsPlainDigit(const QKeyEvent* e) {
+    const QString typed = e->text();
+    return typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9') &&
+           !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
 } // namespace
 
 void Text_TimeBox::Attach(QLineEdit* box) {
@@ -133,7 +164,6 @@ bool Text_TimeBox::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool Text_TimeBox::KeyPress(QKeyEvent* e) {
-    QLineEdit* box = Cls_Text;
     const int p = Position();
     switch (e->key()) {
     case Qt::Key_Tab:
@@ -143,31 +173,15 @@ bool Text_TimeBox::KeyPress(QKeyEvent* e) {
     case Qt::Key_Escape:
         return false; // focus moves and dialog buttons work as usual
     case Qt::Key_Delete:
-        box->setText(kZero);
+        Cls_Text->setText(kZero);
         SelectAt(0);
         return true;
-    case Qt::Key_Left: {
-        int c = p;
-        if (c > 0) {
-            c -= 1;
-            if (IsColon(c)) {
-                c -= 1;
-            }
-        }
-        SelectAt(c);
+    case Qt::Key_Left:
+        SelectAt(DigitBefore(p));
         return true;
-    }
-    case Qt::Key_Right: {
-        int c = p;
-        if (c < 7) {
-            c += 1;
-            if (IsColon(c)) {
-                c += 1;
-            }
-        }
-        SelectAt(std::min(c, 7));
+    case Qt::Key_Right:
+        SelectAt(DigitAfter(p));
         return true;
-    }
     case Qt::Key_Home:
     case Qt::Key_End:
         SelectAt(0);
@@ -175,21 +189,8 @@ bool Text_TimeBox::KeyPress(QKeyEvent* e) {
     default:
         break;
     }
-    const QString typed = e->text();
-    if (typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9') &&
-        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
-        QString text = box->text();
-        if (p < text.size() && !IsColon(p) && Accepts(text, p, typed[0])) {
-            text[p] = typed[0];
-            box->setText(text);
-            int c = p + 1;
-            if (IsColon(c)) {
-                c += 1;
-            }
-            SelectAt(c % 8);
-        } else {
-            SelectAt(std::min(p, std::max(0, int(text.size()) - 1)));
-        }
+    if (IsPlainDigit(e)) {
+        TypeDigit(p, e->text()[0]);
         return true;
     }
     // Anything else (letters, ":", blanks, Backspace, shortcuts) is discarded; the
@@ -200,6 +201,21 @@ bool Text_TimeBox::KeyPress(QKeyEvent* e) {
     }
     SelectAt(c % 8);
     return true;
+}
+
+void Text_TimeBox::TypeDigit(int p, QChar digit) {
+    QString text = Cls_Text->text();
+    if (p < text.size() && !IsColon(p) && Accepts(text, p, digit)) {
+        text[p] = digit;
+        Cls_Text->setText(text);
+        int c = p + 1;
+        if (IsColon(c)) {
+            c += 1;
+        }
+        SelectAt(c % 8);
+    } else {
+        SelectAt(std::min(p, std::max(0, int(text.size()) - 1)));
+    }
 }
 
 void Text_TimeBox::CheckOnLeave() {

@@ -26,6 +26,8 @@ private:
     void SelectAt(int p);
     int Position() const;
     bool KeyPress(class QKeyEvent* e);
+    // A digit typed at position p: stored when the rules allow it, the next digit selected.
+    void TypeDigit(int p, QChar digit);
     void CheckOnLeave();
 
     QPointer<QLineEdit> Cls_Text;

@@ -102,6 +102,22 @@ void ModifyEvent::BuildControls() {
                         QRect(kClientW - 780, 195, 300, 255));
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
 
+    BuildNameRow();
+    BuildStartRow();
+    BuildDetailsFrame();
+    BuildZonesFrame();
+    // Made last, so they come last in the tab order.
+    okButton_ = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
+                                 QStringLiteral("确定"), 2);
+    cancelButton_ = MyButton::Create(this, QStringLiteral("MyButton2"),
+                                     QRect(5520, 4890, 1200, 420), QStringLiteral("取消"), 1);
+
+    ConnectButtons();
+    ConnectZoneList();
+}
+
+// The event name: free text, or a break-music library chosen from the list.
+void ModifyEvent::BuildNameRow() {
     Lab_Event = MakeLabel(this, "Lab_Event", QRect(600, 780, 960, 255), QStringLiteral("事件名称"));
     Combo_EventName = new QComboBox(this);
     Combo_EventName->setObjectName(QStringLiteral("Combo_EventName"));
@@ -116,7 +132,9 @@ void ModifyEvent::BuildControls() {
     Combo_EventName->installEventFilter(this);
     Combo_EventName->lineEdit()->installEventFilter(this);
     connect(Combo_EventName, &QComboBox::currentIndexChanged, this, &ModifyEvent::EnableMusicFor);
+}
 
+void ModifyEvent::BuildStartRow() {
     const QString startCaption = QStringLiteral("开始时间"); // caption
     Lab_StartTime = MakeLabel(this, "Lab_StartTime", QRect(600, 1230, 960, 255), startCaption);
     Text_Time = new QLineEdit(this);
@@ -129,7 +147,10 @@ void ModifyEvent::BuildControls() {
     playCheck_->move(Px(2880), Px(1185));
     playCheck_->setChecked(true);
     playCheck_->adjustSize();
+}
 
+// The music file, its length, try-listen and the rain-day replacement.
+void ModifyEvent::BuildDetailsFrame() {
     detailsFrame_ = new QGroupBox(QStringLiteral("详细设置"), this);
     detailsFrame_->setObjectName(QStringLiteral("Frame1"));
     detailsFrame_->setGeometry(Px(QRect(480, 1650, 6240, 3060)));
@@ -152,9 +173,11 @@ void ModifyEvent::BuildControls() {
     rainCombo_ = new QComboBox(detailsFrame_);
     rainCombo_->setObjectName(QStringLiteral("Combo1"));
     rainCombo_->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
+}
 
-    // Over the details frame, not in it: a break-music library greys the frame out, and its
-    // music plays on zones too.
+// Over the details frame, not in it: a break-music library greys the frame out, and its
+// music plays on zones too.
+void ModifyEvent::BuildZonesFrame() {
     zonesFrame_ = new QGroupBox(QStringLiteral("播放区域"), this); // caption
     zonesFrame_->setObjectName(QStringLiteral("Frame2"));
     zonesFrame_->setGeometry(Px(QRect(480 + 180, 1650 + 1740, 5640, 1140)));
@@ -172,12 +195,9 @@ void ModifyEvent::BuildControls() {
     zoneList_->hide();
     skin_.background->setMouseTracking(true);
     skin_.background->installEventFilter(this);
+}
 
-    okButton_ = MyButton::Create(this, QStringLiteral("MyButton1"), QRect(4140, 4890, 1200, 420),
-                                 QStringLiteral("确定"), 2);
-    cancelButton_ = MyButton::Create(this, QStringLiteral("MyButton2"),
-                                     QRect(5520, 4890, 1200, 420), QStringLiteral("取消"), 1);
-
+void ModifyEvent::ConnectButtons() {
     connect(MyBt_AddSound, &MyButton::Click, this, &ModifyEvent::ChooseMusicFile);
     connect(MyBt_trylisten, &MyButton::Click, this, &ModifyEvent::ToggleListening);
     connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
@@ -192,6 +212,9 @@ void ModifyEvent::BuildControls() {
             }
         });
     }
+}
+
+void ModifyEvent::ConnectZoneList() {
     connect(zoneList_, &QListWidget::itemChanged, this, [this] { RebuildZoneLabel(); });
     // A click on a zone's name ticks it too, not only one on its small box.
     zoneList_->viewport()->installEventFilter(this);

@@ -84,6 +84,12 @@ protected:
 
 private:
     void BuildControls();
+    void BuildNameRow();
+    void BuildStartRow();
+    void BuildDetailsFrame();
+    void BuildZonesFrame();
+    void ConnectButtons();
+    void ConnectZoneList();
     void LoadName(const EventRow* row);
     void LoadReplacements(const EventRow* row);
     void LoadZoneNames();

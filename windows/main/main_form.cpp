@@ -137,7 +137,32 @@ void MainForm::BuildMenu() {
 void MainForm::BuildControls() {
     skin_ =
         Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(900, 165), QRect(5430, 150, 330, 270));
+    BuildTitleBar();
+    BuildClock();
 
+    settingsButton_ =
+        MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
+                         QStringLiteral("进入设置"), 2, 6);
+    connect(settingsButton_, &MyButton::Click, this, &MainForm::OpenSettings);
+
+    BuildVersionLabel();
+    BuildWarnings();
+
+    MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
+                                    QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
+    MyBt_Records->setToolTip(QStringLiteral("今天（及最近 60 天）每个铃声的播放结果"));
+    connect(MyBt_Records, &MyButton::Click, this, &MainForm::ShowRecords);
+
+    skin_.ImgTitle->lower();
+    skin_.background->lower();
+    skin_.Img_FormTitle->raise();
+    ImgIcon->raise();
+    MyButton_Hide->raise();
+    skin_.yButton_Close->raise();
+}
+
+// The program icon, the tray-menu icon and the hide button beside the skin's close.
+void MainForm::BuildTitleBar() {
     programIcon_ = new QLabel(this);
     programIcon_->setObjectName(QStringLiteral("Picture1"));
     programIcon_->setPixmap(Art(QStringLiteral("belvoran"), QSize(20, 20)));
@@ -156,7 +181,10 @@ void MainForm::BuildControls() {
     MyButton_Hide->setFocusPolicy(Qt::NoFocus);
     connect(MyButton_Hide, &MyButton::Click, this, &MainForm::HideWindow);
     connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::AskExit);
+}
 
+// The big clock and the caption under it.
+void MainForm::BuildClock() {
     Lab_ShowTime = new QLabel(QStringLiteral("00:00:00"), this);
     Lab_ShowTime->setObjectName(QStringLiteral("Lab_ShowTime"));
     Lab_ShowTime->setGeometry(Px(600), Px(720), Px(5100), Px(960));
@@ -177,12 +205,10 @@ void MainForm::BuildControls() {
     captionFont.setPixelSize(13);
     Lab_Caption->setFont(captionFont);
     Lab_Caption->setStyleSheet(QStringLiteral("color: rgb(70, 80, 130);"));
+}
 
-    settingsButton_ =
-        MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
-                         QStringLiteral("进入设置"), 2, 6);
-    connect(settingsButton_, &MyButton::Click, this, &MainForm::OpenSettings);
-
+// The version, in the bottom right corner.
+void MainForm::BuildVersionLabel() {
     Lab_version = new QLabel(kVersionText, this);
     Lab_version->setObjectName(QStringLiteral("Lab_version"));
     Lab_version->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
@@ -192,8 +218,10 @@ void MainForm::BuildControls() {
     Lab_version->adjustSize();
     Lab_version->move(Px(kClientW - 480) - Lab_version->width(),
                       Px(kClientH - 150) - Lab_version->height());
+}
 
-    // Where the administrator looks: no sound device is said here and in the tray tip.
+// Where the administrator looks: no sound device is said here and in the tray tip.
+void MainForm::BuildWarnings() {
     Lab_Warning = new QLabel(kNoOutputText, this);
     Lab_Warning->setObjectName(QStringLiteral("Lab_Warning"));
     Lab_Warning->setStyleSheet(QStringLiteral("color: rgb(200, 30, 30);"));
@@ -216,18 +244,6 @@ void MainForm::BuildControls() {
     Lab_Problems = warningLine("Lab_Problems");
     Lab_Central = warningLine("Lab_Central");
     Lab_ZoneProblem = warningLine("Lab_ZoneProblem");
-
-    MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
-                                    QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
-    MyBt_Records->setToolTip(QStringLiteral("今天（及最近 60 天）每个铃声的播放结果"));
-    connect(MyBt_Records, &MyButton::Click, this, &MainForm::ShowRecords);
-
-    skin_.ImgTitle->lower();
-    skin_.background->lower();
-    skin_.Img_FormTitle->raise();
-    ImgIcon->raise();
-    MyButton_Hide->raise();
-    skin_.yButton_Close->raise();
 }
 
 bool MainForm::GetConfigValue() {

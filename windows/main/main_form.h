@@ -94,6 +94,10 @@ protected:
 
 private:
     void BuildControls();
+    void BuildTitleBar();
+    void BuildClock();
+    void BuildVersionLabel();
+    void BuildWarnings();
     void BuildMenu();
     void Activated();
     void CheckDeactivated();

@@ -57,6 +57,15 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
 
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165),
                         QRect(kClientW - 780, 150, 300, 270));
+    BuildEventList();
+    BuildZoneChecks(zoneNames);
+    connect(List_TodayEvents, &QListWidget::currentRowChanged, this, &PlayNowDialog::ShowZonesOf);
+    FillEventList();
+    BuildButtons();
+    skin_.Preamble(this);
+}
+
+void PlayNowDialog::BuildEventList() {
     List_TodayEvents = new QListWidget(this);
     List_TodayEvents->setObjectName(QStringLiteral("List_TodayEvents"));
     List_TodayEvents->setGeometry(Px(QRect(480, 650, kClientW - 960, 1800)));
@@ -65,7 +74,10 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
     List_TodayEvents->setUniformItemSizes(true);
     List_TodayEvents->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     List_TodayEvents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Where it plays: the event's own zones, which the user may change for this play.
+}
+
+// Where it plays: the event's own zones, which the user may change for this play.
+void PlayNowDialog::BuildZoneChecks(const QStringList& zoneNames) {
     auto* zonesFrame = new QGroupBox(QStringLiteral("播放区域"), this); // caption
     zonesFrame->setObjectName(QStringLiteral("Frame_Zones"));
     zonesFrame->setGeometry(Px(QRect(480, 2520, kClientW - 960, 990)));
@@ -78,35 +90,38 @@ PlayNowDialog::PlayNowDialog(const QVector<EventRow>& events, QWidget* parent,
         grid->addWidget(check, i / 3, i % 3);
         zoneChecks_ << check;
     }
-    connect(List_TodayEvents, &QListWidget::currentRowChanged, this, &PlayNowDialog::ShowZonesOf);
-    for (const EventRow& r : events) {
+}
+
+// A row per event, the first current; or a greyed line saying there is none.
+void PlayNowDialog::FillEventList() {
+    for (const EventRow& r : events_) {
         auto* item = new QListWidgetItem(RowText(r), List_TodayEvents);
         item->setData(Qt::UserRole, r.id);
         item->setToolTip(RowText(r) + QLatin1Char('\n') + r.musicFile);
     }
-    if (events.isEmpty()) {
+    if (events_.isEmpty()) {
         auto* item = new QListWidgetItem(QStringLiteral("今天没有可播放的事件"), List_TodayEvents);
         item->setFlags(Qt::NoItemFlags);
     } else {
         List_TodayEvents->setCurrentRow(0);
     }
     FitRows(List_TodayEvents);
+}
 
+void PlayNowDialog::BuildButtons() {
     MyButton_Play =
         MyButton::Create(this, QStringLiteral("MyButton_Play"),
                          QRect(kClientW - 2595, 3600, 975, 375), QStringLiteral("播放"), 2);
     MyButton_Cancel =
         MyButton::Create(this, QStringLiteral("MyButton_Cancel"),
                          QRect(kClientW - 1455, 3600, 975, 375), QStringLiteral("取消"), 1);
-    MyButton_Play->SetEnabled(!events.isEmpty());
+    MyButton_Play->SetEnabled(!events_.isEmpty());
 
     connect(MyButton_Play, &MyButton::Click, this, &PlayNowDialog::ChooseCurrentEvent);
     connect(MyButton_Cancel, &MyButton::Click, this, &QDialog::reject);
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
     connect(List_TodayEvents, &QListWidget::itemActivated, this,
             &PlayNowDialog::ChooseCurrentEvent);
-
-    skin_.Preamble(this);
 }
 
 void PlayNowDialog::ShowZonesOf(int row) {

@@ -33,6 +33,10 @@ public:
 
 private:
     Skin skin_;
+    void BuildEventList();
+    void BuildZoneChecks(const QStringList& zoneNames);
+    void FillEventList();
+    void BuildButtons();
     void ShowZonesOf(int row);
 
     QVector<EventRow> events_;

@@ -71,6 +71,20 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165),
                         QRect(kClientW - 855, 180, 300, 270));
 
+    BuildDatePicker(today);
+    BuildRecordGrid();
+    MyButton_Close = MyButton::Create(this, QStringLiteral("MyButton_Close"),
+                                      QRect(kClientW - kMargin - 975, 6000, 975, 375),
+                                      QStringLiteral("关闭"), 1);
+    connect(MyButton_Close, &MyButton::Click, this, &QDialog::close);
+    connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::close);
+
+    skin_.Preamble(this);
+    ShowDate(today);
+}
+
+// The date picker, from the oldest day kept to today, and the count beside it.
+void RecordForm::BuildDatePicker(const QDate& today) {
     auto* dateCaption = new QLabel(QStringLiteral("日期："), this);
     dateCaption->setObjectName(QStringLiteral("Lab_Date"));
     dateCaption->setGeometry(Px(QRect(kMargin, 690, 900, 360)));
@@ -88,7 +102,9 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
     Lab_RecordCount->setObjectName(QStringLiteral("Lab_RecordCount"));
     Lab_RecordCount->setGeometry(
         Px(QRect(kMargin + 3300, 690, kClientW - 2 * kMargin - 3300, 360)));
+}
 
+void RecordForm::BuildRecordGrid() {
     Grid_Records = new QTableWidget(0, kColumnCount, this);
     Grid_Records->setObjectName(QStringLiteral("Grid_Records"));
     Grid_Records->setGeometry(Px(QRect(kMargin, 1200, kClientW - 2 * kMargin, 4650)));
@@ -108,15 +124,6 @@ RecordForm::RecordForm(Conn& conn, const QDate& today, QWidget* parent)
         Grid_Records->setColumnWidth(c, widths[c]);
     }
     Grid_Records->horizontalHeader()->setStretchLastSection(true);
-
-    MyButton_Close = MyButton::Create(this, QStringLiteral("MyButton_Close"),
-                                      QRect(kClientW - kMargin - 975, 6000, 975, 375),
-                                      QStringLiteral("关闭"), 1);
-    connect(MyButton_Close, &MyButton::Click, this, &QDialog::close);
-    connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::close);
-
-    skin_.Preamble(this);
-    ShowDate(today);
 }
 
 void RecordForm::ShowDate(const QDate& date) {

@@ -25,6 +25,8 @@ public:
     void Reload();
 
 private:
+    void BuildDatePicker(const QDate& today);
+    void BuildRecordGrid();
     void Fill(const QVector<PlayRecordRow>& rows);
 
     Conn& conn_;

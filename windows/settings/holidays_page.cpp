@@ -63,6 +63,17 @@ SpecialDaysPage::SpecialDaysPage(SettingsContext& ctx, QWidget* parent)
 
 void SpecialDaysPage::Build() {
     resize(Px(8000), Px(4900));
+    BuildDayGrid();
+    BuildAddDayFrame();
+    BuildPageButtons();
+
+    Grid_SpecialDays->installEventFilter(this);
+    connect(MyBt_AddDay, &MyButton::Click, this, &SpecialDaysPage::AddDays);
+    connect(MyBt_DeleteDay, &MyButton::Click, this, &SpecialDaysPage::DeleteDays);
+    connect(MyBt_ImportIcs, &MyButton::Click, this, &SpecialDaysPage::ImportCalendar);
+}
+
+void SpecialDaysPage::BuildDayGrid() {
     Grid_SpecialDays =
         Place<QTableWidget>(this, QStringLiteral("Grid_SpecialDays"), {240, 300, 7520, 2520});
     Grid_SpecialDays->setColumnCount(3);
@@ -78,7 +89,9 @@ void SpecialDaysPage::Build() {
     Grid_SpecialDays->setColumnWidth(0, Px(1500));
     Grid_SpecialDays->setColumnWidth(1, Px(1500));
     Grid_SpecialDays->horizontalHeader()->setStretchLastSection(true);
+}
 
+void SpecialDaysPage::BuildAddDayFrame() {
     Frm_AddDay = Place<QGroupBox>(this, QStringLiteral("Frm_AddDay"), {240, 2940, 7520, 1140});
     Frm_AddDay->setTitle(QStringLiteral("添加特殊日期"));
     auto* from = Place<QLabel>(Frm_AddDay, QStringLiteral("Label_From"), {180, 360, 300, 300});
@@ -108,7 +121,10 @@ void SpecialDaysPage::Build() {
     Text_Note->setMaxLength(kMaxSpecialDayNote);
     MyBt_AddDay = MyButton::Create(Frm_AddDay, QStringLiteral("MyBt_AddDay"),
                                    {5980, 735, 1400, 360}, QStringLiteral("添加"));
+}
 
+// The import and delete buttons under the frame, and the hint beside them.
+void SpecialDaysPage::BuildPageButtons() {
     MyBt_ImportIcs = MyButton::Create(this, QStringLiteral("MyBt_ImportIcs"),
                                       {4780, 4260, 1400, 450}, QStringLiteral("导入日历…"));
     MyBt_DeleteDay = MyButton::Create(this, QStringLiteral("MyBt_DeleteDay"),
@@ -116,11 +132,6 @@ void SpecialDaysPage::Build() {
     auto* hint = Place<QLabel>(this, QStringLiteral("Label_Hint"), {240, 4290, 4400, 400});
     hint->setText(QStringLiteral("灰色为已过去的日期。更改在返回主窗口后生效。"));
     hint->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));
-
-    Grid_SpecialDays->installEventFilter(this);
-    connect(MyBt_AddDay, &MyButton::Click, this, &SpecialDaysPage::AddDays);
-    connect(MyBt_DeleteDay, &MyButton::Click, this, &SpecialDaysPage::DeleteDays);
-    connect(MyBt_ImportIcs, &MyButton::Click, this, &SpecialDaysPage::ImportCalendar);
 }
 
 void SpecialDaysPage::Load() {

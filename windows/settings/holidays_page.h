@@ -53,6 +53,10 @@ protected:
 
 private:
     void Build();
+    void BuildDayGrid();
+    // The row that adds a range of days: from, to, kind, note, "添加".
+    void BuildAddDayFrame();
+    void BuildPageButtons();
     // Stores rows after one confirmation: of what question says (when given), and of the
     // dates that are special already and change.
     bool Store(const QVector<SpecialDayRow>& rows, const QString& question = QString());

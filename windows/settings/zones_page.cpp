@@ -72,59 +72,10 @@ void ZonesPage::Build() {
         grid->addWidget(new QLabel(heads[c], frame), 0, c);
     }
     for (int i = 0; i < kZoneCount; ++i) {
-        const QString n = QString::number(i + 1);
-        auto* name = new QLineEdit(frame);
-        name->setObjectName(QStringLiteral("Text_ZoneName") + n);
-        name->setMaxLength(20);
-        auto* output = new QComboBox(frame);
-        output->setObjectName(QStringLiteral("Combo_ZoneOutput") + n);
-        // An expert may type a sink ("alsasink device=hw:1"): stored as typed.
-        output->setEditable(true);
-        output->setInsertPolicy(QComboBox::NoInsert);
-        // The list opens below the box, whole, rather than over it around the current item.
-        output->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
-        output->setItemDelegate(new QStyledItemDelegate(output)); // rows as tall as their text
-        output->setToolTip(QStringLiteral("本机的声音输出；也可直接输入 GStreamer 输出元件，"
-                                          "如 alsasink device=hw:1"));
-        auto* channel = new QComboBox(frame);
-        channel->setObjectName(QStringLiteral("Combo_ZoneChannel") + n);
-        channel->setToolTip(QStringLiteral("多声道输出中接此区域功放的声道"));
-        auto* command = new QLineEdit(frame);
-        command->setObjectName(QStringLiteral("Text_ZoneCommand") + n);
-        command->setPlaceholderText(QStringLiteral("无"));
-        command->setToolTip(QStringLiteral("区域切换器的命令，播放前以“区域代码 on”、播放后以"
-                                           "“区域代码 off”为参数运行，如 /usr/local/bin/pa-zones"));
-        auto* test = MyButton::Create(frame, QStringLiteral("MyBt_TestZone") + n,
-                                      QRect(0, 0, 900, 345), QStringLiteral("测试"), 1);
-        test->setMinimumSize(Px(900), Px(345));
-        grid->addWidget(name, i + 1, 0);
-        grid->addWidget(output, i + 1, 1);
-        grid->addWidget(channel, i + 1, 2);
-        grid->addWidget(command, i + 1, 3);
-        grid->addWidget(test, i + 1, 4);
-        names_ << name;
-        outputBoxes_ << output;
-        channelBoxes_ << channel;
-        commands_ << command;
-        tests_ << test;
-        connect(name, &QLineEdit::editingFinished, this, [this] { Save(); });
-        connect(command, &QLineEdit::editingFinished, this, [this] { Save(); });
-        connect(output, &QComboBox::activated, this, [this] { Save(); });
-        connect(output->lineEdit(), &QLineEdit::editingFinished, this, [this] { Save(); });
-        connect(channel, &QComboBox::activated, this, [this] { Save(); });
-        connect(test, &MyButton::Click, this, [this, i] { TestZone(i); });
+        AddZoneRow(grid, i);
     }
     if (Central()) {
-        for (QLineEdit* command : commands_) {
-            command->setEnabled(false);
-            command->setPlaceholderText(QString());
-            command->setToolTip(QStringLiteral("切换命令是各台电脑自己的设置，在该电脑的“播放区域”"
-                                               "页填写"));
-        }
-        for (QComboBox* output : outputBoxes_) {
-            output->setToolTip(QStringLiteral("各台电脑上的输出名称；每台电脑从它自己同名的输出"
-                                              "播放，没有同名输出时从默认输出播放"));
-        }
+        ExplainCentralControls();
     }
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
@@ -134,6 +85,71 @@ void ZonesPage::Build() {
     note->setObjectName(QStringLiteral("Lab_ZonesNote"));
     note->setWordWrap(true);
     grid->addWidget(note, kZoneCount + 1, 0, 1, heads.size());
+}
+
+// Zone i's name, output, channel, command and test button, in grid row i + 1.
+void ZonesPage::AddZoneRow(QGridLayout* grid, int i) {
+    QWidget* frame = grid->parentWidget();
+    const QString n = QString::number(i + 1);
+    auto* name = new QLineEdit(frame);
+    name->setObjectName(QStringLiteral("Text_ZoneName") + n);
+    name->setMaxLength(20);
+    auto* output = new QComboBox(frame);
+    output->setObjectName(QStringLiteral("Combo_ZoneOutput") + n);
+    // An expert may type a sink ("alsasink device=hw:1"): stored as typed.
+    output->setEditable(true);
+    output->setInsertPolicy(QComboBox::NoInsert);
+    // The list opens below the box, whole, rather than over it around the current item.
+    output->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    output->setItemDelegate(new QStyledItemDelegate(output)); // rows as tall as their text
+    output->setToolTip(QStringLiteral("本机的声音输出；也可直接输入 GStreamer 输出元件，"
+                                      "如 alsasink device=hw:1"));
+    auto* channel = new QComboBox(frame);
+    channel->setObjectName(QStringLiteral("Combo_ZoneChannel") + n);
+    channel->setToolTip(QStringLiteral("多声道输出中接此区域功放的声道"));
+    auto* command = new QLineEdit(frame);
+    command->setObjectName(QStringLiteral("Text_ZoneCommand") + n);
+    command->setPlaceholderText(QStringLiteral("无"));
+    command->setToolTip(QStringLiteral("区域切换器的命令，播放前以“区域代码 on”、播放后以"
+                                       "“区域代码 off”为参数运行，如 /usr/local/bin/pa-zones"));
+    auto* test = MyButton::Create(frame, QStringLiteral("MyBt_TestZone") + n, QRect(0, 0, 900, 345),
+                                  QStringLiteral("测试"), 1);
+    test->setMinimumSize(Px(900), Px(345));
+    grid->addWidget(name, i + 1, 0);
+    grid->addWidget(output, i + 1, 1);
+    grid->addWidget(channel, i + 1, 2);
+    grid->addWidget(command, i + 1, 3);
+    grid->addWidget(test, i + 1, 4);
+    names_ << name;
+    outputBoxes_ << output;
+    channelBoxes_ << channel;
+    commands_ << command;
+    tests_ << test;
+    ConnectZoneRow(i);
+}
+
+// Each change to zone i's row is stored at once; its button plays the test tone.
+void ZonesPage::ConnectZoneRow(int i) {
+    connect(names_[i], &QLineEdit::editingFinished, this, [this] { Save(); });
+    connect(commands_[i], &QLineEdit::editingFinished, this, [this] { Save(); });
+    connect(outputBoxes_[i], &QComboBox::activated, this, [this] { Save(); });
+    connect(outputBoxes_[i]->lineEdit(), &QLineEdit::editingFinished, this, [this] { Save(); });
+    connect(channelBoxes_[i], &QComboBox::activated, this, [this] { Save(); });
+    connect(tests_[i], &MyButton::Click, this, [this, i] { TestZone(i); });
+}
+
+// A central site's commands are greyed out and its outputs say how each computer finds them.
+void ZonesPage::ExplainCentralControls() {
+    for (QLineEdit* command : commands_) {
+        command->setEnabled(false);
+        command->setPlaceholderText(QString());
+        command->setToolTip(QStringLiteral("切换命令是各台电脑自己的设置，在该电脑的“播放区域”"
+                                           "页填写"));
+    }
+    for (QComboBox* output : outputBoxes_) {
+        output->setToolTip(QStringLiteral("各台电脑上的输出名称；每台电脑从它自己同名的输出"
+                                          "播放，没有同名输出时从默认输出播放"));
+    }
 }
 
 bool ZonesPage::Central() const {

@@ -10,6 +10,7 @@
 
 class MyButton;
 class QComboBox;
+class QGridLayout;
 class QLineEdit;
 struct SettingsContext;
 
@@ -52,6 +53,9 @@ private:
     bool Following() const;
 
     void Build();
+    void AddZoneRow(QGridLayout* grid, int index);
+    void ConnectZoneRow(int index);
+    void ExplainCentralControls();
     void FillOutputs(QComboBox* box, const ZoneRow& zone);
     static void FillChannels(QComboBox* box, const ZoneRow& zone);
 
