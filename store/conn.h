@@ -2,6 +2,7 @@
 
 #include "store/failed.h"
 #include "store/rows.h"
+#include "store/tables.h"
 
 #include <QDate>
 #include <QString>
@@ -16,9 +17,6 @@ class QSqlQuery;
 struct ReplicatedTable;
 struct SiteCopy;
 enum class SqlDialect;
-
-// The columns of one of the program's tables in table order; empty for any other name.
-QStringList TableColumns(const QString& table);
 
 // What a settings grid reads of a grid query's result (store/grids.cpp): the columns it shows,
 // in table order (the titles of an empty grid), a row's id (0 for none) and a week grid's row

@@ -94,17 +94,19 @@ ZoneRow MergedZone(ZoneRow local, const QVector<QVariant>& central, const QStrin
 
 } // namespace
 
+// The site tables of the store's declarations, with the columns that are not the computer's
+// own: the other config columns (play order, rain mode, start-up, shutdown) stay local.
 const QVector<ReplicatedTable>& ReplicatedTables() {
-    static const QVector<ReplicatedTable> tables = {
-        {QStringLiteral("作息表"), TableColumns(QStringLiteral("作息表"))},
-        {QStringLiteral("课间音乐"), TableColumns(QStringLiteral("课间音乐"))},
-        {QStringLiteral("替代音乐"), TableColumns(QStringLiteral("替代音乐"))},
-        {QStringLiteral("特殊日期"), {"id", "日期", "类型", "备注"}},
-        {QStringLiteral("config"), {"课间音乐"}, true},
-        // A zone's output by its device's name, never a sink description or a command: what
-        // comes from the server is not run or parsed here.
-        {QStringLiteral("区域设置"), {"序号", "名称", "输出名称", "声道数", "声道"}, false, true},
-    };
+    static const QVector<ReplicatedTable> tables = [] {
+        QVector<ReplicatedTable> copied;
+        for (const TableDecl& t : Tables()) {
+            if (t.Central()) {
+                copied.push_back(
+                    {t.name, CopiedColumns(t), t.OneRow(), t.name == QStringLiteral("区域设置")});
+            }
+        }
+        return copied;
+    }();
     return tables;
 }
 
@@ -119,18 +121,11 @@ int ReplicatedZonesIndex() {
 }
 
 QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QString& where) {
-    return QStringLiteral("SELECT %1 FROM %2%3%4")
-        .arg(t.columns.join(QStringLiteral(", ")), from, where,
-             t.oneRow ? QStringLiteral(" LIMIT 1")
-                      : QStringLiteral(" ORDER BY ") + t.columns.first());
+    return SelectRowsSql(Table(t.table), t.columns, from, where);
 }
 
 QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns) {
-    QVector<QVector<QVariant>> rows;
-    while (q.next()) {
-        rows.push_back(ReadRow(q, columns));
-    }
-    return rows;
+    return PlainRows(q, columns);
 }
 
 bool Conn::ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* changed,

@@ -16,8 +16,7 @@ struct ReplicatedTable {
     bool zones = false;
 };
 
-// Every replicated table, in the order a copy is read and written. The other config columns
-// (play order, rain mode, start-up, shutdown) belong to the computer and stay local.
+// Every replicated table, in the order a copy is read and written.
 const QVector<ReplicatedTable>& ReplicatedTables();
 
 // One site's rows of every replicated table, read in one snapshot of the central store:
