@@ -376,6 +376,17 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
     return fail(reason);
 }
 
+std::unique_ptr<Conn> Conn::OnCentralSite(const QString& connectionName, const QString& central,
+                                          int version, const QString& site,
+                                          const QString& readOnlyReason) {
+    std::unique_ptr<Conn> conn(
+        new Conn(QSqlDatabase::database(connectionName, false), central, false, version));
+    conn->dialect_ = SqlDialect::Postgres;
+    conn->site_ = site;
+    conn->readOnlyReason_ = readOnlyReason;
+    return conn;
+}
+
 bool Conn::Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error) {
     *q = QSqlQuery(Database());
     if (!q->prepare(sql)) {

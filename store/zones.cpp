@@ -70,6 +70,10 @@ bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
     return tx.Begin(error) && WriteZones(rows, error, true) && tx.Commit(error);
 }
 
+bool Conn::WriteZonesAsGiven(const QVector<ZoneRow>& rows, QString* error) {
+    return WriteZones(rows, error, true);
+}
+
 bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven) {
     for (const ZoneRow& z : rows) {
         const QString problem = ZoneProblem(z);

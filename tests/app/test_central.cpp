@@ -1,8 +1,8 @@
 // Two computers following two sites of one central timetable on a real PostgreSQL server:
 // a change reaches the right one at once, an outage leaves both ringing from their copies,
 // and a copy broken off by a crashed server changes nothing.
-#include "store/central.h"
-#include "store/follower.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "store/transaction.h"
 #include "support/engine_rig.h"
 #include "support/log_capture.h"
@@ -88,10 +88,10 @@ private slots:
             QVERIFY2(admin, qPrintable(error));
             QVERIFY(admin->AddSite("一号楼") && admin->AddSite("二号楼"));
         }
-        auto a = Conn::OpenCentral(server.Central(), "一号楼", &error);
-        auto b = Conn::OpenCentral(server.Central(), "二号楼", &error);
+        auto a = OpenCentralSite(server.Central(), "一号楼", &error);
+        auto b = OpenCentralSite(server.Central(), "二号楼", &error);
         QVERIFY2(a && b, qPrintable(error));
-        QVERIFY(!Conn::OpenCentral(server.Central(), "三号楼", &error));
+        QVERIFY(!OpenCentralSite(server.Central(), "三号楼", &error));
         QVERIFY(Bell(*a, "上课", "08:00:00", "a.wav") > 0);
         qint64 id = 0;
         QVERIFY(a->CreateLibrary("曲库_课间") && a->AddReplace("雨", "/rain.wav", "00:00:05", &id));
@@ -117,7 +117,7 @@ private slots:
         {
             // Two desks change one site's library list at once: the later change fails
             // instead of writing over the first.
-            auto b2 = Conn::OpenCentral(server.Central(), "二号楼", &error);
+            auto b2 = OpenCentralSite(server.Central(), "二号楼", &error);
             Transaction slow(*b);
             QString list;
             QVERIFY(slow.Begin() && b->ReadLibraryList(&list));

@@ -1,8 +1,8 @@
 // Who may do what on the central timetable, on a real PostgreSQL server: a follower's account
 // that only reads, an editor held to its sites, every change recorded with who made it,
 // nothing from the server run or opened on a following computer, and TLS that verifies.
-#include "store/central.h"
-#include "store/follower.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "support/engine_rig.h"
 #include "support/pg_server.h"
 #include "widgets/my_button.h"
@@ -80,7 +80,7 @@ private slots:
         }
         QString error;
         // The desk changes site A: a bell added, moved and deleted, each recorded as its own.
-        auto a = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        auto a = OpenCentralSite(server.Central("desk_a"), kA, &error);
         QVERIFY2(a, qPrintable(error));
         QCOMPARE(a->ReadOnlyReason(), QString());
         qint64 id = 0;
@@ -109,7 +109,7 @@ private slots:
         QVERIFY(RunAs(server, "desk_a", "DELETE FROM 修改记录").contains("permission denied"));
 
         // Site B the desk may only look at: read-only, saying why, and a write is refused.
-        auto b = Conn::OpenCentral(server.Central("desk_a"), kB, &error);
+        auto b = OpenCentralSite(server.Central("desk_a"), kB, &error);
         QVERIFY2(b, qPrintable(error));
         QVERIFY2(b->ReadOnlyReason().contains("desk_a") && b->ReadOnlyReason().contains(kB),
                  qPrintable(b->ReadOnlyReason()));
@@ -136,7 +136,7 @@ private slots:
         }
         // Two desks open one bell: the second to save fails instead of undoing the first's.
         QVERIFY(a->AddEvent(Bell("午休", "12:00:00"), &id, &error));
-        auto desk2 = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        auto desk2 = OpenCentralSite(server.Central("desk_a"), kA, &error);
         EventRow read1, read2;
         QVERIFY(a->EventById(id, &read1) && desk2->EventById(id, &read2));
         EventRow later = read2;
@@ -149,7 +149,7 @@ private slots:
         QVERIFY(a->EventById(id, &read1) && read1.startTime == "12:10:00" && read1.event == "午休");
 
         // A site it is not given does not exist for it.
-        QVERIFY(!Conn::OpenCentral(server.Central("desk_a"), "三号楼", &error));
+        QVERIFY(!OpenCentralSite(server.Central("desk_a"), "三号楼", &error));
 
         // The PA computer's account reads its site and nothing else, and writes nothing.
         auto follower = CentralStore::Open(server.Central("pa_a"), &error);
@@ -177,7 +177,7 @@ private slots:
         QTemporaryDir dir;
         const QString ran = dir.path() + "/ran", leak = dir.path() + "/leak.raw";
         QString error;
-        auto owner = Conn::OpenCentral(server.Central(), kA, &error);
+        auto owner = OpenCentralSite(server.Central(), kA, &error);
         QVERIFY2(owner, qPrintable(error));
         qint64 id = 0;
         QVERIFY(owner->AddEvent({0, "星期一", "上课", "08:00:00", dir.path() + "/bell.wav",

@@ -1,7 +1,7 @@
 // One computer following its site on a real PostgreSQL server that misbehaves: it hangs
 // (stopped, its connections up), it crashes, or it sends a burst of changes.
-#include "store/central.h"
-#include "store/follower.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "support/log_capture.h"
 #include "support/pg_server.h"
 #include "support/temp_store.h"
@@ -35,7 +35,7 @@ struct Rig {
         QString error;
         auto owner = CentralStore::Open(server.Central(), &error);
         if (!owner || !owner->AddSite(kSite, &error) ||
-            !(site = Conn::OpenCentral(server.Central(), kSite, &error))) {
+            !(site = OpenCentralSite(server.Central(), kSite, &error))) {
             return "the site cannot be made: " + error;
         }
         follower = std::make_unique<CentralFollower>(server.Central(), kSite, local.path, timing);

@@ -1,10 +1,9 @@
 // The central PostgreSQL timetable: its schema (made from the store's table declarations),
 // connection options, a site's copy, and the settings window's view of one site.
-#include "store/central.h"
+#include "central/central.h"
 
 #include "store/conn.h"
 #include "store/dialect.h"
-#include "store/statement.h"
 #include "store/tables.h"
 #include "store/transaction.h"
 
@@ -31,7 +30,7 @@ namespace {
 const QString kChannel = QStringLiteral("belvoran");
 
 // The site column every site table has after its id. Inserts through the settings window's
-// view take the session's site (set by OpenCentral).
+// view take the session's site (set by OpenCentralSite).
 const QString kSiteColumn =
     QStringLiteral("站点 TEXT NOT NULL DEFAULT current_setting('belvoran.site', true)");
 
@@ -640,8 +639,7 @@ bool CentralStore::Listen(QObject* receiver, std::function<void(const QString&)>
     return true;
 }
 
-std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& site,
-                                        QString* error) {
+std::unique_ptr<Conn> OpenCentralSite(const QString& central, const QString& site, QString* error) {
     const QString name = QStringLiteral("belvoran-central-") + QUuid::createUuid().toString();
     int version = 0;
     if (!OpenCentralDatabase(central, name, &version, error)) {
@@ -694,9 +692,7 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
         Failed(error, reason);
         return nullptr;
     }
-    std::unique_ptr<Conn> conn(new Conn(db, central, false, version));
-    conn->dialect_ = SqlDialect::Postgres;
-    conn->site_ = site;
-    conn->readOnlyReason_ = readOnly;
-    return conn;
+    q = QSqlQuery();
+    db = QSqlDatabase();
+    return Conn::OnCentralSite(name, central, version, site, readOnly);
 }

@@ -1,7 +1,8 @@
-#include "store/follower.h"
+#include "central/follower.h"
 
+#include "central/central.h"
+#include "central/replica.h"
 #include "core/play_log.h"
-#include "store/central.h"
 #include "store/conn.h"
 
 #include <QElapsedTimer>
@@ -125,7 +126,7 @@ private:
         FindZoneOutputs(&copy);
         const QDateTime now = QDateTime::currentDateTime();
         bool changed = false;
-        if (!local_->ApplySiteCopy(copy, now, &changed, &error)) {
+        if (!ApplySiteCopy(*local_, copy, now, &changed, &error)) {
             emit Note(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
                                      "written to the local store: %2")
                           .arg(site_, error));
@@ -146,8 +147,8 @@ private:
         QHash<QString, QString> outputs;
         bool listed = false;
         for (const QVector<QVariant>& row : copy->rows[index]) {
-            const QString name = row.value(kCopiedOutputName).toString();
-            const ZoneRow here = local.value(row.value(0).toInt() - 1);
+            const QString name = CopiedOutputName(row);
+            const ZoneRow here = local.value(CopiedZoneNumber(row) - 1);
             if (name.isEmpty() || name == kDefaultOutputName) {
                 copy->zoneSinks << QString();
             } else if (here.outputName == name && !here.sink.isEmpty()) {
