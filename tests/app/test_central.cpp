@@ -1,6 +1,7 @@
 // Two computers following two sites of one central timetable on a real PostgreSQL server:
 // a change reaches the right one at once, an outage leaves both ringing from their copies,
 // and a copy broken off by a crashed server changes nothing.
+#include "app/follow_central.h"
 #include "central/central.h"
 #include "central/follower.h"
 #include "store/transaction.h"
@@ -9,6 +10,7 @@
 #include "support/pg_server.h"
 #include "widgets/fit_check.h"
 #include "widgets/my_button.h"
+#include "windows/main/central_line.h"
 #include "windows/main/main_form.h"
 #include "windows/settings/setting_form.h"
 
@@ -27,7 +29,7 @@ struct Replica {
     Replica(const QString& central, const QString& site)
         : window(rig.vars, *rig.store.conn, rig.player, rig.engine),
           follower(central, site, rig.store.path, {60000, 200}) {
-        window.FollowCentral(&follower);
+        ShowFollower(follower, window, rig.engine);
         rig.store.AddEvent(
             {0, "星期一", "本地铃", "07:30:00", "/x.wav", "00:00:05", "√", "", "111111"});
         follower.Start();

@@ -6,6 +6,7 @@
 #include "support/engine_rig.h"
 #include "support/pg_server.h"
 #include "widgets/my_button.h"
+#include "windows/main/central_line.h"
 #include "windows/settings/change_records_dialog.h"
 #include "windows/settings/setting_form.h"
 #include "windows/settings/zones_page.h"
@@ -211,7 +212,7 @@ private slots:
         QVERIFY(zones[0].OutputMissing());
         QCOMPARE(zones[1].sink, QString("fakesink name=typed")); // typed here: stays
         QCOMPARE(zones[1].command, QString());
-        QCOMPARE(follower.StateText(), QString()); // a read-only account: no warning
+        QCOMPARE(CentralLineText(follower.State()), QString()); // a read-only account: no warning
 
         QSignalSpy problems(&rig.engine, &ScheduleEngine::ZoneProblem);
         rig.engine.LoadTodayEvents();
@@ -261,10 +262,10 @@ private slots:
         EngineRig rig;
         CentralFollower follower(server.Central("pa_a"), kA, rig.store.path, {60000, 200});
         follower.Start();
-        QTRY_VERIFY(!follower.StateText().isEmpty());
-        QVERIFY2(follower.StateText().startsWith(
-                     "中心时间表来自更新版本的 Belvoran（第 99 版），请升级"),
-                 qPrintable(follower.StateText()));
+        QTRY_VERIFY(!CentralLineText(follower.State()).isEmpty());
+        QVERIFY2(CentralLineText(follower.State())
+                     .startsWith("中心时间表来自更新版本的 Belvoran（第 99 版），请升级"),
+                 qPrintable(CentralLineText(follower.State())));
     }
 
     void tlsVerifiesTheServersCertificate() {
