@@ -67,6 +67,36 @@ RowChanges Changes(const QVector<QVector<QVariant>>& local,
     return changes;
 }
 
+// Deletes the changed rows by key, then inserts their new versions, with q.
+bool WriteChanges(QSqlQuery& q, const QString& table, const QStringList& columns,
+                  const RowChanges& changes, QString* error) {
+    if (!changes.deleted.isEmpty()) {
+        if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, columns[0]))) {
+            return Failed(error, q.lastError().text());
+        }
+        for (const QVariant& key : changes.deleted) {
+            q.addBindValue(key);
+            if (!q.exec()) {
+                return Failed(error, q.lastError().text());
+            }
+        }
+    }
+    const QString marks = QStringList(columns.size(), QStringLiteral("?")).join(", ");
+    if (!changes.inserted.isEmpty() && !q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                      .arg(table, columns.join(", "), marks))) {
+        return Failed(error, q.lastError().text());
+    }
+    for (const QVector<QVariant>* row : changes.inserted) {
+        for (const QVariant& value : *row) {
+            q.addBindValue(value);
+        }
+        if (!q.exec()) {
+            return Failed(error, q.lastError().text());
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool Conn::MatchRows(const TableDecl& t, const QStringList& columns,
@@ -97,34 +127,9 @@ bool Conn::MatchRows(const TableDecl& t, const QStringList& columns,
         return Exec(QStringLiteral("UPDATE %1 SET %2").arg(t.name, sets.join(", ")),
                     QVariantList(row.begin(), row.end()), error);
     }
-    const RowChanges changes = Changes(local, rows);
     // Each statement prepared once: a one-row change of a large site is two statements.
     QSqlQuery q(Database());
-    if (!changes.deleted.isEmpty()) {
-        if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(t.name, columns[0]))) {
-            return Failed(error, q.lastError().text());
-        }
-        for (const QVariant& key : changes.deleted) {
-            q.addBindValue(key);
-            if (!q.exec()) {
-                return Failed(error, q.lastError().text());
-            }
-        }
-    }
-    const QString marks = QStringList(columns.size(), QStringLiteral("?")).join(", ");
-    if (!changes.inserted.isEmpty() && !q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                      .arg(t.name, columns.join(", "), marks))) {
-        return Failed(error, q.lastError().text());
-    }
-    for (const QVector<QVariant>* row : changes.inserted) {
-        for (const QVariant& value : *row) {
-            q.addBindValue(value);
-        }
-        if (!q.exec()) {
-            return Failed(error, q.lastError().text());
-        }
-    }
-    return true;
+    return WriteChanges(q, t.name, columns, Changes(local, rows), error);
 }
 
 bool Conn::LastCentralCopy(QDateTime* when, QString* error) {
