@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/follow_central.h"
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 
@@ -70,7 +71,7 @@ void Application::Follow(const QString& central, const QString& site,
         }
         return outputs;
     });
-    window_.FollowCentral(follower_.get());
+    ShowFollower(*follower_, window_, engine_);
     PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
     follower_->Start();
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "audio/gst_player.h"
+#include "central/follower.h"
 #include "core/clock.h"
 #include "core/program_vars.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
-#include "store/follower.h"
 #include "store/record_writer.h"
 #include "system/power_off.h"
 #include "windows/main/main_form.h"

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "audio/gst_player.h"
+#include "central/central.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "store/config_loader.h"
@@ -15,7 +16,7 @@
 
 int RunCentralEditor(const QString& central, const QString& site) {
     QString error;
-    std::unique_ptr<Conn> conn = Conn::OpenCentral(central, site, &error);
+    std::unique_ptr<Conn> conn = OpenCentralSite(central, site, &error);
     ProgramVars vars;
     if (conn &&
         (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error))) {

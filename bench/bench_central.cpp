@@ -6,10 +6,11 @@
 // follower, the parts of a copy, and the follower's CPU time during a steady stream of
 // changes (15 a second, one row each).
 //   build/bench/bench_central large [rounds]
+#include "central/central.h"
+#include "central/follower.h"
+#include "central/replica.h"
 #include "core/time_text.h"
-#include "store/central.h"
 #include "store/conn.h"
-#include "store/follower.h"
 #include "store/transaction.h"
 #include "support/pg_server.h"
 
@@ -38,7 +39,7 @@ bool MakeDistrict(const QString& central, QString* error) {
         if (!admin->AddSite(SiteName(s), error)) {
             return false;
         }
-        auto site = Conn::OpenCentral(central, SiteName(s), error);
+        auto site = OpenCentralSite(central, SiteName(s), error);
         if (!site) {
             return false;
         }
@@ -145,7 +146,7 @@ int LargeSite(const PgServer& server, int rounds) {
             // holds it), then the same copy again.
             const auto apply = [&](QVector<double>* times) {
                 t.restart();
-                local->ApplySiteCopy(copy, QDateTime::currentDateTime(), &changed, &error);
+                ApplySiteCopy(*local, copy, QDateTime::currentDateTime(), &changed, &error);
                 *times << t.nsecsElapsed() / 1e6;
             };
             if (r == 0) {
@@ -247,7 +248,7 @@ int main(int argc, char** argv) {
         SiteCopy copy;
         bool changed = false;
         if (!central->ReadSite(SiteName(r % kSites), &copy, &error) ||
-            !local->ApplySiteCopy(copy, QDateTime::currentDateTime(), &changed, &error)) {
+            !ApplySiteCopy(*local, copy, QDateTime::currentDateTime(), &changed, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }

@@ -45,10 +45,9 @@ const QString kNoConfigRow = QStringLiteral("表 config 中没有设置记录");
 
 bool Conn::ReadConfig(ConfigRow* row, QString* error) {
     QVector<ConfigRow> rows;
-    if (!Select(
-            QStringLiteral("SELECT 播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, "
-                           "倒计时, 开机启动 FROM config LIMIT 1"),
-            {}, &rows, ReadConfigRow, error)) {
+    if (!Select(QStringLiteral("SELECT %1 FROM config LIMIT 1")
+                    .arg(ColumnList(QStringLiteral("config"))),
+                {}, &rows, ReadConfigRow, error)) {
         return false;
     }
     if (rows.isEmpty()) {

@@ -3,6 +3,7 @@
 
 #include "core/own_files.h"
 #include "store/dialect.h"
+#include "store/tables.h"
 #include "store/transaction.h"
 
 #include <QDir>
@@ -24,50 +25,11 @@
 
 namespace {
 
-struct TableShape {
-    QString name;
-    QStringList columns;
-};
-
-// The four tables with their columns in table order; the settings grids show them as they are.
-const QVector<TableShape>& Tables() {
-    static const QVector<TableShape> tables = {
-        {QStringLiteral("作息表"),
-         {"id", "星期名", "事件", "开始时间", "音乐文件", "音乐总长", "是否播放", "替代音乐",
-          "播放区域"}},
-        {QStringLiteral("config"),
-         {"播放顺序", "课间音乐", "关机时间", "记住替代音乐", "替代音乐", "最小化", "倒计时",
-          "开机启动"}},
-        {QStringLiteral("课间音乐"), {"id", "组名", "音乐文件", "音乐总长"}},
-        {QStringLiteral("替代音乐"), {"id", "替代名称", "音乐文件", "音乐总长"}},
-    };
-    return tables;
-}
-
-// A statement of the local schema with its row key (%KEY) declared as SQLite does it.
-QString Keyed(QString sql) {
-    return sql.replace(QStringLiteral("%KEY"), KeyColumn(SqlDialect::Sqlite));
-}
-
-const char* const kSchema[] = {
-    "CREATE TABLE 作息表 (%KEY, 星期名 TEXT, 事件 TEXT, "
-    "开始时间 TEXT, 音乐文件 TEXT, 音乐总长 TEXT, 是否播放 TEXT, 替代音乐 TEXT, 播放区域 TEXT)",
-    "CREATE INDEX 作息表_星期_时间 ON 作息表 (星期名, 开始时间)",
-    "CREATE TABLE config (播放顺序 INTEGER, 课间音乐 TEXT, 关机时间 TEXT, 记住替代音乐 BOOLEAN, "
-    "替代音乐 BOOLEAN, 最小化 BOOLEAN, 倒计时 BOOLEAN, 开机启动 BOOLEAN)",
-    "CREATE TABLE 课间音乐 (%KEY, 组名 TEXT, 音乐文件 TEXT, "
-    "音乐总长 TEXT)",
-    "CREATE TABLE 替代音乐 (%KEY, 替代名称 TEXT, 音乐文件 TEXT, "
-    "音乐总长 TEXT)",
-    "INSERT INTO config (播放顺序, 课间音乐, 关机时间, 记住替代音乐, 替代音乐, 最小化, 倒计时, "
-    "开机启动) VALUES (0, '', '00:00:00', 0, 0, 0, 1, 0)",
-};
-
 // Version 1: the four tables of the first release, with the default config row.
 bool CreateVersion1(QSqlDatabase& db, QString* reason) {
     QSqlQuery q(db);
-    for (const char* sql : kSchema) {
-        if (!q.exec(Keyed(QString::fromUtf8(sql)))) {
+    for (const QString& sql : LocalVersion1()) {
+        if (!q.exec(sql)) {
             return Failed(reason, q.lastError().text());
         }
     }
@@ -85,7 +47,7 @@ bool CheckVersion1(QSqlDatabase& db, QString* reason) {
     while (q.next()) {
         present << q.value(0).toString();
     }
-    for (const TableShape& t : Tables()) {
+    for (const TableShape& t : Version1Tables()) {
         if (!present.contains(t.name)) {
             return Failed(reason,
                           QStringLiteral("这不是 Belvoran 的数据库（缺少表 %1）").arg(t.name));
@@ -206,40 +168,8 @@ bool UpgradeSchema(QSqlDatabase& db, int from, const QVector<Migration>& steps, 
     return Migrate(db, from, steps, error);
 }
 
-QStringList TableColumns(const QString& table) {
-    for (const TableShape& t : Tables()) {
-        if (t.name == table) {
-            return t.columns;
-        }
-    }
-    return {};
-}
-
 const QVector<Migration>& SchemaMigrations() {
-    static const QVector<Migration> steps = {
-        // A library's songs are read by group name at every break-music start.
-        {2, {QStringLiteral("CREATE INDEX IF NOT EXISTS 课间音乐_组名 ON 课间音乐 (组名)")}},
-        // Version 3: special days, holidays with no bells and make-up days that run another
-        // weekday's timetable.
-        {3,
-         {Keyed(QStringLiteral("CREATE TABLE IF NOT EXISTS 特殊日期 (%KEY, 日期 TEXT NOT NULL "
-                               "UNIQUE, 类型 TEXT NOT NULL, 备注 TEXT)"))}},
-        // Version 4: what became of every event, read by date in the records window.
-        {4,
-         {Keyed(
-              QStringLiteral("CREATE TABLE IF NOT EXISTS 播放记录 (%KEY, 日期 TEXT NOT NULL, 时间 "
-                             "TEXT NOT NULL, 事件 TEXT, 音乐文件 TEXT, 结果 INTEGER NOT NULL, "
-                             "延迟毫秒 INTEGER, 原因 TEXT)")),
-          QStringLiteral("CREATE INDEX IF NOT EXISTS 播放记录_日期 ON 播放记录 (日期, 时间)")}},
-        // Version 5: small things the windows remember by name, such as the folder the file
-        // dialogs open in.
-        {5, {QStringLiteral("CREATE TABLE IF NOT EXISTS 记忆 (名称 TEXT PRIMARY KEY, 值 TEXT)")}},
-        // Version 6: where each play zone sounds, and the command that switches it on.
-        {6,
-         {QStringLiteral(
-             "CREATE TABLE IF NOT EXISTS 区域设置 (序号 INTEGER PRIMARY KEY, 名称 TEXT, "
-             "输出 TEXT, 输出名称 TEXT, 声道数 INTEGER, 声道 INTEGER, 切换命令 TEXT)")}},
-    };
+    static const QVector<Migration> steps = LocalSchemaSteps();
     return steps;
 }
 
@@ -444,6 +374,17 @@ std::unique_ptr<Conn> Conn::Open(const QString& path, QString* error,
         db.close();
     }
     return fail(reason);
+}
+
+std::unique_ptr<Conn> Conn::OnCentralSite(const QString& connectionName, const QString& central,
+                                          int version, const QString& site,
+                                          const QString& readOnlyReason) {
+    std::unique_ptr<Conn> conn(
+        new Conn(QSqlDatabase::database(connectionName, false), central, false, version));
+    conn->dialect_ = SqlDialect::Postgres;
+    conn->site_ = site;
+    conn->readOnlyReason_ = readOnlyReason;
+    return conn;
 }
 
 bool Conn::Run(QSqlQuery* q, const QString& sql, const QVariantList& values, QString* error) {

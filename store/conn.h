@@ -2,6 +2,7 @@
 
 #include "store/failed.h"
 #include "store/rows.h"
+#include "store/tables.h"
 
 #include <QDate>
 #include <QString>
@@ -13,12 +14,7 @@
 class QDateTime;
 class QSqlDatabase;
 class QSqlQuery;
-struct ReplicatedTable;
-struct SiteCopy;
 enum class SqlDialect;
-
-// The columns of one of the program's tables in table order; empty for any other name.
-QStringList TableColumns(const QString& table);
 
 // What a settings grid reads of a grid query's result (store/grids.cpp): the columns it shows,
 // in table order (the titles of an empty grid), a row's id (0 for none) and a week grid's row
@@ -57,13 +53,14 @@ public:
     static std::unique_ptr<Conn> Open(const QString& path, QString* error,
                                       const QVector<Migration>& migrations = SchemaMigrations());
 
-    // Opens one site of the central PostgreSQL timetable (central: a libpq service name,
-    // connection string or postgresql:// URL without a password) for the settings window:
-    // every statement of this class then reads and changes that site's rows alone. The
-    // central schema is created or upgraded on the way. Null, with the reason, on failure.
-    static std::unique_ptr<Conn> OpenCentral(const QString& central, const QString& site,
-                                             QString* error);
-    // The site an OpenCentral store works on; empty for the local file.
+    // A store on the Qt SQL connection `connectionName` to one site of the central PostgreSQL
+    // timetable, open and with the site's views (central/ makes it: OpenCentralSite): every
+    // statement of this class then reads and changes that site's rows alone. readOnlyReason:
+    // why its session may not change the site, or empty.
+    static std::unique_ptr<Conn> OnCentralSite(const QString& connectionName,
+                                               const QString& central, int version,
+                                               const QString& site, const QString& readOnlyReason);
+    // The site a central store works on; empty for the local file.
     const QString& Site() const { return site_; }
     // Why this session may not change its central site (its role may only read it); empty
     // when it may, and for a computer's own store.
@@ -183,17 +180,19 @@ public:
     // every event naming one that no remaining row carries.
     bool DeleteReplacements(const QVector<qint64>& ids, QString* error = nullptr);
 
-    // --- a following computer's copy of its central site (store/replica.cpp)
-    // Makes the replicated tables hold copy, in one transaction: all of it or, on failure,
-    // nothing. *changed says whether any row differed. The time of the copy is kept.
-    bool ApplySiteCopy(const SiteCopy& copy, const QDateTime& when, bool* changed,
-                       QString* error = nullptr);
+    // --- a following computer's copy of its central site (store/site_copy.cpp)
+    // Makes these columns of table hold exactly rows (as SelectRowsSql reads them, the key
+    // first), writing only the rows that differ; a one-row table's row takes the values.
+    // *changed says whether any row differed. Inside a Transaction, with the rest of a copy.
+    bool MatchRows(const TableDecl& table, const QStringList& columns,
+                   const QVector<QVector<QVariant>>& rows, bool* changed, QString* error = nullptr);
     // The central timetable and site this computer follows, remembered across runs; both
     // empty when it keeps its own timetable. Empty texts stop following.
     bool FollowedSite(QString* central, QString* site, QString* error = nullptr);
     bool SetFollowedSite(const QString& central, const QString& site, QString* error = nullptr);
     // When the last copy was made (invalid when none was).
     bool LastCentralCopy(QDateTime* when, QString* error = nullptr);
+    bool SetLastCentralCopy(const QDateTime& when, QString* error = nullptr);
 
     // --- 区域设置: where each play zone sounds (store/zones.cpp)
     // The kZoneCount zones in order; a zone never stored reads as its defaults.
@@ -201,6 +200,10 @@ public:
     // Stores the zones in one transaction, all or none. A zone number outside 1 … kZoneCount,
     // or a channel beyond the output's channels, is refused before anything is written.
     bool SetZones(const QVector<ZoneRow>& rows, QString* error = nullptr);
+    // SetZones inside a transaction already open, channel settings written as given (a
+    // site's, which the schedule then plays on the whole output and reports): only a zone
+    // number is checked.
+    bool WriteZonesAsGiven(const QVector<ZoneRow>& rows, QString* error = nullptr);
 
     // --- 播放记录: what became of each event, kept for the records window (store/records.cpp)
     bool AddPlayRecord(const PlayRecordRow& row, qint64* id = nullptr, QString* error = nullptr);
@@ -228,15 +231,6 @@ private:
     bool Select(const QString& sql, const QVariantList& values, QVector<Row>* rows, Read read,
                 QString* error);
 
-    // Brings a replicated table from its local rows to the copy's rows, writing only the
-    // rows that differ.
-    bool CopyTable(const ReplicatedTable& table, const QVector<QVector<QVariant>>& local,
-                   const QVector<QVector<QVariant>>& rows, QString* error);
-    // The site's zone rows merged into this computer's zones: what the site says (names,
-    // outputs by name, channels) replaces what it said before; a switch command, and a sink
-    // typed by hand on this computer, stay. sinks: this computer's sink for each row's output.
-    bool MergeZones(const QVector<QVector<QVariant>>& central, const QVector<QString>& sinks,
-                    bool* changed, QString* error);
     // SetZones inside a transaction already open: the rows are checked, then written. asGiven:
     // channel settings that cannot be used are written as they are (a site's, which the
     // schedule then plays on the whole output and reports), only a zone number is checked.

@@ -8,8 +8,8 @@
 
 namespace {
 
-const QString kEventColumns =
-    QStringLiteral("id, 星期名, 事件, 开始时间, 音乐文件, 音乐总长, 是否播放, 替代音乐, 播放区域");
+const QString kEvents = QStringLiteral("作息表");
+const QString kEventColumns = ColumnList(kEvents);
 
 EventRow ReadEvent(const QSqlQuery& q) {
     EventRow r;
@@ -43,8 +43,7 @@ bool Conn::DayEvents(const QString& weekName, QVector<EventRow>* rows, QString* 
 }
 
 bool Conn::AddEvent(const EventRow& r, qint64* id, QString* error) {
-    return Insert(QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
-                                 "是否播放, 替代音乐, 播放区域) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+    return Insert(InsertSql(kEvents),
                   {NotNull(r.weekName), NotNull(r.event), NotNull(r.startTime),
                    NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
                    NotNull(r.replace), NotNull(r.zones)},
@@ -80,18 +79,15 @@ bool Conn::EventById(qint64 id, EventRow* row, QString* error) {
 }
 
 bool Conn::UpdateEvent(const EventRow& r, QString* error, const EventRow* before) {
-    QString sql = QStringLiteral("UPDATE 作息表 SET 星期名=?, 事件=?, 开始时间=?, 音乐文件=?, "
-                                 "音乐总长=?, 是否播放=?, 替代音乐=?, 播放区域=? WHERE id=?");
+    QString sql = UpdateSql(kEvents);
     QVariantList values = {NotNull(r.weekName),  NotNull(r.event),       NotNull(r.startTime),
                            NotNull(r.musicFile), NotNull(r.musicLength), NotNull(r.playFlag),
                            NotNull(r.replace),   NotNull(r.zones),       r.id};
     if (before) {
         // Only while it still holds what the editor read (NULL matching NULL).
-        sql += QStringLiteral(" AND 星期名 IS NOT DISTINCT FROM ? AND 事件 IS NOT DISTINCT FROM ? "
-                              "AND 开始时间 IS NOT DISTINCT FROM ? AND 音乐文件 IS NOT DISTINCT "
-                              "FROM ? AND 音乐总长 IS NOT DISTINCT FROM ? AND 是否播放 IS NOT "
-                              "DISTINCT FROM ? AND 替代音乐 IS NOT DISTINCT FROM ? AND 播放区域 IS "
-                              "NOT DISTINCT FROM ?");
+        for (const QString& c : WrittenColumns(Table(kEvents))) {
+            sql += QStringLiteral(" AND %1 IS NOT DISTINCT FROM ?").arg(c);
+        }
         for (const QString* v :
              {&before->weekName, &before->event, &before->startTime, &before->musicFile,
               &before->musicLength, &before->playFlag, &before->replace, &before->zones}) {
@@ -129,13 +125,16 @@ bool Conn::CopyDay(const QString& weekName, const QStringList& targets, QString*
             return false;
         }
     }
+    // Every column of weekName's rows but the id, under the target's name.
+    const QStringList columns = WrittenColumns(Table(kEvents));
+    QStringList values = columns;
+    values[columns.indexOf(QStringLiteral("星期名"))] = QStringLiteral("?");
+    const QString copy =
+        QStringLiteral("INSERT INTO 作息表 (%1) SELECT %2 FROM 作息表 WHERE 星期名 = "
+                       "? ORDER BY 开始时间, id")
+            .arg(columns.join(", "), values.join(", "));
     for (const QString& target : days) {
-        if (!Exec(
-                QStringLiteral("INSERT INTO 作息表 (星期名, 事件, 开始时间, 音乐文件, 音乐总长, "
-                               "是否播放, 替代音乐, 播放区域) SELECT ?, 事件, 开始时间, 音乐文件, "
-                               "音乐总长, 是否播放, 替代音乐, 播放区域 FROM 作息表 WHERE 星期名 = "
-                               "? ORDER BY 开始时间, id"),
-                {target, weekName}, error)) {
+        if (!Exec(copy, {target, weekName}, error)) {
             return false;
         }
     }

@@ -10,6 +10,8 @@
 
 namespace {
 
+const QString kDays = QStringLiteral("特殊日期");
+
 SpecialDayRow ReadSpecialDay(const QSqlQuery& q) {
     return {q.value(0).toLongLong(), ColumnText(q, 1), ColumnText(q, 2), ColumnText(q, 3)};
 }
@@ -30,13 +32,14 @@ QString SpecialDayProblem(const SpecialDayRow& row) {
 } // namespace
 
 bool Conn::SpecialDays(QVector<SpecialDayRow>* rows, QString* error) {
-    return Select(QStringLiteral("SELECT id, 日期, 类型, 备注 FROM 特殊日期 ORDER BY 日期, id"), {},
-                  rows, ReadSpecialDay, error);
+    return Select(
+        QStringLiteral("SELECT %1 FROM 特殊日期 ORDER BY 日期, id").arg(ColumnList(kDays)), {},
+        rows, ReadSpecialDay, error);
 }
 
 bool Conn::SpecialDaysOn(const QString& date, QVector<SpecialDayRow>* rows, QString* error) {
     return Select(
-        QStringLiteral("SELECT id, 日期, 类型, 备注 FROM 特殊日期 WHERE 日期=? ORDER BY id"),
+        QStringLiteral("SELECT %1 FROM 特殊日期 WHERE 日期=? ORDER BY id").arg(ColumnList(kDays)),
         {date}, rows, ReadSpecialDay, error);
 }
 
@@ -60,8 +63,7 @@ bool Conn::AddSpecialDays(const QVector<SpecialDayRow>& rows, QString* error) {
             return false;
         }
         if (q.numRowsAffected() < 1 &&
-            !Exec(QStringLiteral("INSERT INTO 特殊日期 (日期, 类型, 备注) VALUES (?, ?, ?)"),
-                  {row.date, row.kind, NotNull(row.note)}, error)) {
+            !Exec(InsertSql(kDays), {row.date, row.kind, NotNull(row.note)}, error)) {
             return false;
         }
     }

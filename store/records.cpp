@@ -6,6 +6,7 @@
 
 namespace {
 
+const QString kRecords = QStringLiteral("播放记录");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 
 PlayOutcome OutcomeFromStored(int n) {
@@ -39,16 +40,15 @@ PlayRecordRow ReadRecord(const QSqlQuery& q) {
 bool Conn::AddPlayRecord(const PlayRecordRow& row, qint64* id, QString* error) {
     // An unknown lateness is stored as Null, not as a made-up number.
     const QVariant late = row.lateMs < 0 ? QVariant() : QVariant(row.lateMs);
-    return Insert(QStringLiteral("INSERT INTO 播放记录 (日期, 时间, 事件, 音乐文件, 结果, "
-                                 "延迟毫秒, 原因) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+    return Insert(InsertSql(kRecords),
                   {NotNull(row.date), NotNull(row.time), NotNull(row.event), NotNull(row.file),
                    static_cast<int>(row.outcome), late, NotNull(row.reason)},
                   id, error);
 }
 
 bool Conn::PlayRecordsOn(const QString& date, QVector<PlayRecordRow>* rows, QString* error) {
-    return Select(QStringLiteral("SELECT id, 日期, 时间, 事件, 音乐文件, 结果, 延迟毫秒, 原因 "
-                                 "FROM 播放记录 WHERE 日期=? ORDER BY 时间, id"),
+    return Select(QStringLiteral("SELECT %1 FROM 播放记录 WHERE 日期=? ORDER BY 时间, id")
+                      .arg(ColumnList(kRecords)),
                   {date}, rows, ReadRecord, error);
 }
 

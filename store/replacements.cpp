@@ -9,6 +9,8 @@
 
 namespace {
 
+const QString kReplacements = QStringLiteral("替代音乐");
+
 ReplaceRow ReadReplace(const QSqlQuery& q) {
     return {q.value(0).toLongLong(), ColumnText(q, 1), ColumnText(q, 2), ColumnText(q, 3)};
 }
@@ -17,15 +19,14 @@ ReplaceRow ReadReplace(const QSqlQuery& q) {
 
 bool Conn::ReplaceRows(QVector<ReplaceRow>* rows, QString* error) {
     return Select(
-        QStringLiteral("SELECT id, 替代名称, 音乐文件, 音乐总长 FROM 替代音乐 ORDER BY id"), {},
+        QStringLiteral("SELECT %1 FROM 替代音乐 ORDER BY id").arg(ColumnList(kReplacements)), {},
         rows, ReadReplace, error);
 }
 
 bool Conn::AddReplace(const QString& name, const QString& file, const QString& length, qint64* id,
                       QString* error) {
-    return Insert(
-        QStringLiteral("INSERT INTO 替代音乐 (替代名称, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
-        {NotNull(name), NotNull(file), NotNull(length)}, id, error);
+    return Insert(InsertSql(kReplacements), {NotNull(name), NotNull(file), NotNull(length)}, id,
+                  error);
 }
 
 bool Conn::DeleteReplacements(const QVector<qint64>& ids, QString* error) {

@@ -7,6 +7,8 @@
 
 namespace {
 
+const QString kSongs = QStringLiteral("课间音乐");
+
 SongRow ReadSong(const QSqlQuery& q) {
     return {q.value(0).toLongLong(), ColumnText(q, 1), ColumnText(q, 2), ColumnText(q, 3)};
 }
@@ -14,16 +16,14 @@ SongRow ReadSong(const QSqlQuery& q) {
 } // namespace
 
 bool Conn::LibrarySongs(const QString& library, QVector<SongRow>* rows, QString* error) {
-    return Select(QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 WHERE 组名=? "
-                                 "ORDER BY id"),
-                  {library}, rows, ReadSong, error);
+    return Select(
+        QStringLiteral("SELECT %1 FROM 课间音乐 WHERE 组名=? ORDER BY id").arg(ColumnList(kSongs)),
+        {library}, rows, ReadSong, error);
 }
 
 bool Conn::AddSong(const QString& group, const QString& file, const QString& length, qint64* id,
                    QString* error) {
-    return Insert(
-        QStringLiteral("INSERT INTO 课间音乐 (组名, 音乐文件, 音乐总长) VALUES (?, ?, ?)"),
-        {NotNull(group), NotNull(file), NotNull(length)}, id, error);
+    return Insert(InsertSql(kSongs), {NotNull(group), NotNull(file), NotNull(length)}, id, error);
 }
 
 bool Conn::AddSongs(const QString& group, const QVector<SongRow>& songs, QString* error) {
@@ -45,6 +45,6 @@ bool Conn::DeleteLibrarySongs(const QString& library, QString* error) {
 }
 
 bool Conn::AllSongs(QVector<SongRow>* rows, QString* error) {
-    return Select(QStringLiteral("SELECT id, 组名, 音乐文件, 音乐总长 FROM 课间音乐 ORDER BY id"),
-                  {}, rows, ReadSong, error);
+    return Select(QStringLiteral("SELECT %1 FROM 课间音乐 ORDER BY id").arg(ColumnList(kSongs)), {},
+                  rows, ReadSong, error);
 }

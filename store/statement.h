@@ -25,9 +25,3 @@ bool Conn::Select(const QString& sql, const QVariantList& values, QVector<Row>* 
     *rows = std::move(result);
     return true;
 }
-
-struct ReplicatedTable;
-// The SELECT of a replicated table's copied columns from `from` (a table, or the central
-// table) with an optional WHERE clause, in id order; and the rows of such a query.
-QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QString& where);
-QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns);

@@ -7,6 +7,8 @@
 
 namespace {
 
+const QString kZones = QStringLiteral("区域设置");
+
 ZoneRow ReadZone(const QSqlQuery& q) {
     return {q.value(0).toInt(), ColumnText(q, 1),   ColumnText(q, 2), ColumnText(q, 3),
             q.value(4).toInt(), q.value(5).toInt(), ColumnText(q, 6)};
@@ -29,9 +31,8 @@ QString ZoneProblem(const ZoneRow& z) {
 
 bool Conn::Zones(QVector<ZoneRow>* rows, QString* error) {
     QVector<ZoneRow> stored;
-    if (!Select(QStringLiteral("SELECT 序号, 名称, 输出, 输出名称, 声道数, 声道, 切换命令 FROM "
-                               "区域设置 ORDER BY 序号"),
-                {}, &stored, ReadZone, error)) {
+    if (!Select(QStringLiteral("SELECT %1 FROM 区域设置 ORDER BY 序号").arg(ColumnList(kZones)), {},
+                &stored, ReadZone, error)) {
         return false;
     }
     QVector<ZoneRow> zones(kZoneCount);
@@ -69,6 +70,10 @@ bool Conn::SetZones(const QVector<ZoneRow>& rows, QString* error) {
     return tx.Begin(error) && WriteZones(rows, error, true) && tx.Commit(error);
 }
 
+bool Conn::WriteZonesAsGiven(const QVector<ZoneRow>& rows, QString* error) {
+    return WriteZones(rows, error, true);
+}
+
 bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven) {
     for (const ZoneRow& z : rows) {
         const QString problem = ZoneProblem(z);
@@ -87,16 +92,10 @@ bool Conn::WriteZones(const QVector<ZoneRow>& rows, QString* error, bool asGiven
                                      NotNull(z.command.trimmed()),
                                      z.zone};
         QSqlQuery q;
-        if (!Run(&q,
-                 QStringLiteral("UPDATE 区域设置 SET 名称=?, 输出=?, 输出名称=?, 声道数=?, 声道=?, "
-                                "切换命令=? WHERE 序号=?"),
-                 values, error)) {
+        if (!Run(&q, UpdateSql(kZones), values, error)) {
             return false;
         }
-        if (q.numRowsAffected() < 1 &&
-            !Exec(QStringLiteral("INSERT INTO 区域设置 (名称, 输出, 输出名称, 声道数, 声道, "
-                                 "切换命令, 序号) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                  values, error)) {
+        if (q.numRowsAffected() < 1 && !Exec(InsertSql(kZones), values, error)) {
             return false;
         }
     }

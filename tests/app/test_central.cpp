@@ -1,14 +1,16 @@
 // Two computers following two sites of one central timetable on a real PostgreSQL server:
 // a change reaches the right one at once, an outage leaves both ringing from their copies,
 // and a copy broken off by a crashed server changes nothing.
-#include "store/central.h"
-#include "store/follower.h"
+#include "app/follow_central.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "store/transaction.h"
 #include "support/engine_rig.h"
 #include "support/log_capture.h"
 #include "support/pg_server.h"
 #include "widgets/fit_check.h"
 #include "widgets/my_button.h"
+#include "windows/main/central_line.h"
 #include "windows/main/main_form.h"
 #include "windows/settings/setting_form.h"
 
@@ -27,7 +29,7 @@ struct Replica {
     Replica(const QString& central, const QString& site)
         : window(rig.vars, *rig.store.conn, rig.player, rig.engine),
           follower(central, site, rig.store.path, {60000, 200}) {
-        window.FollowCentral(&follower);
+        ShowFollower(follower, window, rig.engine);
         rig.store.AddEvent(
             {0, "星期一", "本地铃", "07:30:00", "/x.wav", "00:00:05", "√", "", "111111"});
         follower.Start();
@@ -88,10 +90,10 @@ private slots:
             QVERIFY2(admin, qPrintable(error));
             QVERIFY(admin->AddSite("一号楼") && admin->AddSite("二号楼"));
         }
-        auto a = Conn::OpenCentral(server.Central(), "一号楼", &error);
-        auto b = Conn::OpenCentral(server.Central(), "二号楼", &error);
+        auto a = OpenCentralSite(server.Central(), "一号楼", &error);
+        auto b = OpenCentralSite(server.Central(), "二号楼", &error);
         QVERIFY2(a && b, qPrintable(error));
-        QVERIFY(!Conn::OpenCentral(server.Central(), "三号楼", &error));
+        QVERIFY(!OpenCentralSite(server.Central(), "三号楼", &error));
         QVERIFY(Bell(*a, "上课", "08:00:00", "a.wav") > 0);
         qint64 id = 0;
         QVERIFY(a->CreateLibrary("曲库_课间") && a->AddReplace("雨", "/rain.wav", "00:00:05", &id));
@@ -117,7 +119,7 @@ private slots:
         {
             // Two desks change one site's library list at once: the later change fails
             // instead of writing over the first.
-            auto b2 = Conn::OpenCentral(server.Central(), "二号楼", &error);
+            auto b2 = OpenCentralSite(server.Central(), "二号楼", &error);
             Transaction slow(*b);
             QString list;
             QVERIFY(slow.Begin() && b->ReadLibraryList(&list));

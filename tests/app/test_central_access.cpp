@@ -1,11 +1,12 @@
 // Who may do what on the central timetable, on a real PostgreSQL server: a follower's account
 // that only reads, an editor held to its sites, every change recorded with who made it,
 // nothing from the server run or opened on a following computer, and TLS that verifies.
-#include "store/central.h"
-#include "store/follower.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "support/engine_rig.h"
 #include "support/pg_server.h"
 #include "widgets/my_button.h"
+#include "windows/main/central_line.h"
 #include "windows/settings/change_records_dialog.h"
 #include "windows/settings/setting_form.h"
 #include "windows/settings/zones_page.h"
@@ -80,7 +81,7 @@ private slots:
         }
         QString error;
         // The desk changes site A: a bell added, moved and deleted, each recorded as its own.
-        auto a = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        auto a = OpenCentralSite(server.Central("desk_a"), kA, &error);
         QVERIFY2(a, qPrintable(error));
         QCOMPARE(a->ReadOnlyReason(), QString());
         qint64 id = 0;
@@ -109,7 +110,7 @@ private slots:
         QVERIFY(RunAs(server, "desk_a", "DELETE FROM 修改记录").contains("permission denied"));
 
         // Site B the desk may only look at: read-only, saying why, and a write is refused.
-        auto b = Conn::OpenCentral(server.Central("desk_a"), kB, &error);
+        auto b = OpenCentralSite(server.Central("desk_a"), kB, &error);
         QVERIFY2(b, qPrintable(error));
         QVERIFY2(b->ReadOnlyReason().contains("desk_a") && b->ReadOnlyReason().contains(kB),
                  qPrintable(b->ReadOnlyReason()));
@@ -136,7 +137,7 @@ private slots:
         }
         // Two desks open one bell: the second to save fails instead of undoing the first's.
         QVERIFY(a->AddEvent(Bell("午休", "12:00:00"), &id, &error));
-        auto desk2 = Conn::OpenCentral(server.Central("desk_a"), kA, &error);
+        auto desk2 = OpenCentralSite(server.Central("desk_a"), kA, &error);
         EventRow read1, read2;
         QVERIFY(a->EventById(id, &read1) && desk2->EventById(id, &read2));
         EventRow later = read2;
@@ -149,7 +150,7 @@ private slots:
         QVERIFY(a->EventById(id, &read1) && read1.startTime == "12:10:00" && read1.event == "午休");
 
         // A site it is not given does not exist for it.
-        QVERIFY(!Conn::OpenCentral(server.Central("desk_a"), "三号楼", &error));
+        QVERIFY(!OpenCentralSite(server.Central("desk_a"), "三号楼", &error));
 
         // The PA computer's account reads its site and nothing else, and writes nothing.
         auto follower = CentralStore::Open(server.Central("pa_a"), &error);
@@ -177,7 +178,7 @@ private slots:
         QTemporaryDir dir;
         const QString ran = dir.path() + "/ran", leak = dir.path() + "/leak.raw";
         QString error;
-        auto owner = Conn::OpenCentral(server.Central(), kA, &error);
+        auto owner = OpenCentralSite(server.Central(), kA, &error);
         QVERIFY2(owner, qPrintable(error));
         qint64 id = 0;
         QVERIFY(owner->AddEvent({0, "星期一", "上课", "08:00:00", dir.path() + "/bell.wav",
@@ -211,7 +212,7 @@ private slots:
         QVERIFY(zones[0].OutputMissing());
         QCOMPARE(zones[1].sink, QString("fakesink name=typed")); // typed here: stays
         QCOMPARE(zones[1].command, QString());
-        QCOMPARE(follower.StateText(), QString()); // a read-only account: no warning
+        QCOMPARE(CentralLineText(follower.State()), QString()); // a read-only account: no warning
 
         QSignalSpy problems(&rig.engine, &ScheduleEngine::ZoneProblem);
         rig.engine.LoadTodayEvents();
@@ -261,10 +262,10 @@ private slots:
         EngineRig rig;
         CentralFollower follower(server.Central("pa_a"), kA, rig.store.path, {60000, 200});
         follower.Start();
-        QTRY_VERIFY(!follower.StateText().isEmpty());
-        QVERIFY2(follower.StateText().startsWith(
-                     "中心时间表来自更新版本的 Belvoran（第 99 版），请升级"),
-                 qPrintable(follower.StateText()));
+        QTRY_VERIFY(!CentralLineText(follower.State()).isEmpty());
+        QVERIFY2(CentralLineText(follower.State())
+                     .startsWith("中心时间表来自更新版本的 Belvoran（第 99 版），请升级"),
+                 qPrintable(CentralLineText(follower.State())));
     }
 
     void tlsVerifiesTheServersCertificate() {

@@ -1,6 +1,6 @@
 // Start-up pieces that need no window: the command line and the single-instance lock.
 #include "app/command_line.h"
-#include "store/central.h"
+#include "central/central.h"
 #include "system/single_instance.h"
 
 #include <QDir>

@@ -7,7 +7,6 @@
 #include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
-#include "store/follower.h"
 #include "widgets/art.h"
 #include "widgets/message_box.h"
 #include "widgets/move_form.h"
@@ -497,26 +496,18 @@ void MainForm::ShowBellProblems() {
     ShowTrayTip();
 }
 
-void MainForm::FollowCentral(CentralFollower* follower) {
-    settings_.managedSite = follower->Site();
-    connect(follower, &CentralFollower::Pulled, this, &MainForm::CopyArrived);
-    connect(follower, &CentralFollower::StateChanged, this,
-            [this, follower] { ShowCentralState(follower->StateText()); });
+void MainForm::FollowCentral(const QString& site) {
+    settings_.managedSite = site;
 }
 
-void MainForm::CopyArrived(bool changed) {
-    if (!changed || exiting_) {
-        return;
+void MainForm::ReloadLists() {
+    if (exiting_) {
+        return; // the store is closed
     }
-    // The lists the engine looks up, then today's events from now on; a paused schedule
-    // (the settings window open) reads them when it resumes.
     SetReplaceMusicArr();
     SetClassMusicArr();
     if (openSettings_) {
         openSettings_->ReloadPage(); // the page on screen shows the new copy
-    }
-    if (engine_.Running()) {
-        engine_.LoadTodayEvents();
     }
 }
 

@@ -11,7 +11,6 @@
 #include "widgets/skin.h"
 #include "windows/settings/settings_state.h"
 
-class CentralFollower;
 class SettingForm;
 class Conn;
 class MyButton;
@@ -56,9 +55,11 @@ public:
     // that did not sound ("今日有 M 个铃声未响"): one line here and in the tray tip, each
     // bell in the line's tip; nothing when all is well.
     void ShowBellProblems();
-    // This computer follows a central site: its timetable pages are read-only, each changed
-    // copy reloads the lists and today's events, and an outage is shown (ShowCentralState).
-    void FollowCentral(CentralFollower* follower);
+    // This computer follows a central site: its timetable pages are read-only.
+    void FollowCentral(const QString& site);
+    // A changed copy of the site arrived: the lists the engine looks up are read again, and
+    // the settings page on screen shows the new copy.
+    void ReloadLists();
     // The central timetable's state while following: "中心时间表不可达，使用 HH:MM 的本地副本"
     // here and in the tray tip, or nothing when text is empty.
     void ShowCentralState(const QString& text);
@@ -108,7 +109,6 @@ private:
     // passes under the settings button.
     void LayoutWarnings();
     void ShowTrayTip();
-    void CopyArrived(bool changed);
     // A zone's output or switch failed: a line that says when, its tip says what.
     void ShowZoneProblem(const QString& text);
     void ShowCaption(const QString& text);

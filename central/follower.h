@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/central_state.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
@@ -56,20 +58,17 @@ public:
 
     const QString& Site() const { return site_; }
     // Whether the last attempt reached the server (false also before the first answer).
-    bool Reachable() const { return reachable_; }
+    bool Reachable() const { return state_.reachable; }
     // When the local copy was last made (kept in the store across runs).
-    const QDateTime& LastCopy() const { return lastCopy_; }
-    // "中心时间表不可达，使用 HH:MM 的本地副本" while the server cannot be reached (or, when it
-    // answers but does not know the site, that reason instead of 中心时间表不可达), else "".
-    QString OutageText() const;
-    // What the main window's central line says: the outage when there is one, else a warning
-    // when this computer's central account could change the timetable, else "".
-    QString StateText() const;
+    const QDateTime& LastCopy() const { return state_.lastCopy; }
+    // Whether the server can be reached, why not, and the rest the main window's line says.
+    const CentralState& State() const { return state_; }
 
 signals:
     // A copy was made; changed when it differed from what the store held.
     void Pulled(bool changed);
-    // Reachable() or OutageText() changed.
+    // State() changed in what the main window's line says: reachable, an outage or its
+    // refusal, whether the account could write.
     void StateChanged();
 
 private:
@@ -84,16 +83,6 @@ private:
     std::shared_ptr<CentralSocket> socket_; // shared with the worker, which may outlive this
     QThread* thread_;
     FollowWorker* worker_;
-    QTimer watchdog_; // cuts a call on the server that runs longer than answerMs
-    bool reachable_ = false;
-    bool outage_ = false; // an outage is being shown (and was logged once)
-    // What the line says instead of 中心时间表不可达 when the server answers but refuses: an
-    // unknown site, a newer central schema, a certificate that does not verify.
-    QString refusal_;
-    QDateTime lastCopy_;
-    bool mayWrite_ = false; // the central account could write site tables
+    QTimer watchdog_;    // cuts a call on the server that runs longer than answerMs
+    CentralState state_; // an outage in it was logged once
 };
-
-// The warning of a follower whose central account could change the timetable.
-inline const QString kWritableAccountText =
-    QStringLiteral("本机的中心账号可以修改时间表，建议使用只读账号");

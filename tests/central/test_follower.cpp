@@ -1,10 +1,11 @@
 // One computer following its site on a real PostgreSQL server that misbehaves: it hangs
 // (stopped, its connections up), it crashes, or it sends a burst of changes.
-#include "store/central.h"
-#include "store/follower.h"
+#include "central/central.h"
+#include "central/follower.h"
 #include "support/log_capture.h"
 #include "support/pg_server.h"
 #include "support/temp_store.h"
+#include "windows/main/central_line.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -35,7 +36,7 @@ struct Rig {
         QString error;
         auto owner = CentralStore::Open(server.Central(), &error);
         if (!owner || !owner->AddSite(kSite, &error) ||
-            !(site = Conn::OpenCentral(server.Central(), kSite, &error))) {
+            !(site = OpenCentralSite(server.Central(), kSite, &error))) {
             return "the site cannot be made: " + error;
         }
         follower = std::make_unique<CentralFollower>(server.Central(), kSite, local.path, timing);
@@ -68,20 +69,21 @@ private slots:
         QTRY_VERIFY(rig.follower->Reachable());
         LogCapture log;
         QVERIFY(rig.server.Freeze(true));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.follower->OutageText().startsWith("中心时间表不可达"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            CentralOutageText(rig.follower->State()).startsWith("中心时间表不可达"), 30000);
         QCOMPARE(log.Lines({"cannot be reached for site 一号楼 (中心服务器 1 秒没有应答)"}).size(),
                  1);
 
         // It answers again: the follower catches up, the change made meanwhile included.
         QVERIFY(rig.server.Freeze(false));
         QVERIFY(rig.site->AddEvent(Bell("恢复"), nullptr));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.follower->OutageText().isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(CentralOutageText(rig.follower->State()).isEmpty(), 30000);
         QTRY_COMPARE(Texts(rig.Events(*rig.local.conn)), Texts(rig.Events(*rig.site)));
 
         // Hung again, the program ends while the follower tries a new connection (its
         // connect is not cut, yet it is not waited for).
         QVERIFY(rig.server.Freeze(true));
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.follower->OutageText().isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!CentralOutageText(rig.follower->State()).isEmpty(), 30000);
         QTest::qWait(1000);
         QElapsedTimer took;
         took.start();
@@ -103,7 +105,7 @@ private slots:
         QTRY_VERIFY(rig.follower->Reachable());
         LogCapture log;
         QVERIFY(rig.server.Crash()); // the next copy meets a connection libpq found dead
-        QTRY_VERIFY(!rig.follower->OutageText().isEmpty());
+        QTRY_VERIFY(!CentralOutageText(rig.follower->State()).isEmpty());
         const QStringList lines = log.Lines({"cannot be reached"});
         QCOMPARE(lines.size(), 1);
         QVERIFY2(!lines[0].contains("()"), qPrintable(lines[0]));

@@ -1,13 +1,14 @@
-// The central PostgreSQL timetable: its schema, connection options, a site's copy, and the
-// settings window's view of one site.
-#include "store/central.h"
+// The central PostgreSQL timetable: its schema (made from the store's table declarations),
+// connection options, a site's copy, and the settings window's view of one site.
+#include "central/central.h"
 
 #include "store/conn.h"
 #include "store/dialect.h"
-#include "store/statement.h"
+#include "store/tables.h"
 #include "store/transaction.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,6 +16,7 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -27,72 +29,53 @@ namespace {
 // Channel of the change notifications; the payload is the site.
 const QString kChannel = QStringLiteral("belvoran");
 
-// A site's table: the local table's columns after a key and the site. Inserts through the
-// settings window's view take the session's site as 站点 (set by OpenCentral).
-struct SiteTable {
-    QString name;
-    QString columns;   // the local columns after id, as declared
-    QString unique;    // a further unique constraint, or empty
-    int since = 1;     // the central schema version that made it
-    bool keyed = true; // an id column first; without, the unique constraint is the key
-};
+// The site column every site table has after its id. Inserts through the settings window's
+// view take the session's site (set by OpenCentralSite).
+const QString kSiteColumn =
+    QStringLiteral("站点 TEXT NOT NULL DEFAULT current_setting('belvoran.site', true)");
 
-const QVector<SiteTable>& SiteTables() {
-    static const QVector<SiteTable> tables = {
-        {QStringLiteral("作息表"),
-         QStringLiteral("星期名 TEXT, 事件 TEXT, 开始时间 TEXT, 音乐文件 TEXT, 音乐总长 TEXT, "
-                        "是否播放 TEXT, 替代音乐 TEXT, 播放区域 TEXT"),
-         {}},
-        {QStringLiteral("课间音乐"), QStringLiteral("组名 TEXT, 音乐文件 TEXT, 音乐总长 TEXT"), {}},
-        {QStringLiteral("替代音乐"),
-         QStringLiteral("替代名称 TEXT, 音乐文件 TEXT, 音乐总长 TEXT"),
-         {}},
-        {QStringLiteral("特殊日期"),
-         QStringLiteral("日期 TEXT NOT NULL, 类型 TEXT NOT NULL, 备注 TEXT"),
-         QStringLiteral("UNIQUE (站点, 日期)")},
-        // One row per site: the row is the site.
-        {QStringLiteral("config"),
-         QStringLiteral("播放顺序 INTEGER DEFAULT 0, 课间音乐 TEXT DEFAULT '', 关机时间 TEXT "
-                        "DEFAULT '00:00:00', 记住替代音乐 INTEGER DEFAULT 0, 替代音乐 INTEGER "
-                        "DEFAULT 0, 最小化 INTEGER DEFAULT 0, 倒计时 INTEGER DEFAULT 1, 开机启动 "
-                        "INTEGER DEFAULT 0"),
-         QStringLiteral("PRIMARY KEY (站点)"), 1, false},
-        // Version 2: where each play zone of the site sounds.
-        {QStringLiteral("区域设置"),
-         QStringLiteral("序号 INTEGER NOT NULL, 名称 TEXT, 输出 TEXT, 输出名称 TEXT, 声道数 "
-                        "INTEGER, 声道 INTEGER, 切换命令 TEXT"),
-         QStringLiteral("PRIMARY KEY (站点, 序号)"), 2, false},
-    };
-    return tables;
-}
-
-bool Keyed(const SiteTable& t) {
-    return t.keyed;
-}
-
-// The names of the declared columns.
-QStringList ColumnNames(const SiteTable& t) {
-    QStringList names;
-    for (const QString& c : t.columns.split(QLatin1Char(','))) {
-        names << c.trimmed().section(QLatin1Char(' '), 0, 0);
+// A column as PostgreSQL declares it; a key column is the key within its site.
+QString CentralColumn(const TableDecl& t, const ColumnDecl& c) {
+    QString sql = c.name + QLatin1Char(' ') + (c.centralType.isEmpty() ? c.type : c.centralType);
+    if (c.name == t.key || (c.flags & kNotNull)) {
+        sql += QStringLiteral(" NOT NULL");
     }
-    return Keyed(t) ? QStringList{QStringLiteral("id")} + names : names;
+    if (!c.byDefault.isEmpty()) {
+        sql += QStringLiteral(" DEFAULT ") + c.byDefault;
+    }
+    return sql;
+}
+
+// Whether the column is in the central table made at version.
+bool CentralAt(const TableDecl& t, const ColumnDecl& c, int version) {
+    return std::max(t.since.central, c.since.central) <= version;
 }
 
 // The statements that make one site table with its index and change notification.
-QStringList CreateSiteTable(const SiteTable& t) {
-    const QString site =
-        QStringLiteral("站点 TEXT NOT NULL DEFAULT current_setting('belvoran.site', true)");
+QStringList CreateSiteTable(const TableDecl& t) {
     QStringList parts;
-    if (Keyed(t)) {
+    if (t.IdKeyed()) {
         parts << KeyColumn(SqlDialect::Postgres);
     }
-    parts << site << t.columns;
-    if (!t.unique.isEmpty()) {
-        parts << t.unique;
+    parts << kSiteColumn;
+    QStringList unique;
+    for (const ColumnDecl& c : t.columns) {
+        if (CentralAt(t, c, t.since.central)) {
+            parts << CentralColumn(t, c);
+            if (c.flags & kUnique) {
+                unique << QStringLiteral("UNIQUE (站点, %1)").arg(c.name);
+            }
+        }
+    }
+    parts << unique;
+    // One row per site: the row is the site.
+    if (t.OneRow()) {
+        parts << QStringLiteral("PRIMARY KEY (站点)");
+    } else if (!t.IdKeyed()) {
+        parts << QStringLiteral("PRIMARY KEY (站点, %1)").arg(t.key);
     }
     QStringList sql = {QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, parts.join(", "))};
-    if (Keyed(t)) {
+    if (t.IdKeyed()) {
         sql << QStringLiteral("CREATE INDEX ON %1 (站点)").arg(t.name);
     }
     sql << QStringLiteral("CREATE TRIGGER %1_通知 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR EACH "
@@ -101,17 +84,24 @@ QStringList CreateSiteTable(const SiteTable& t) {
     return sql;
 }
 
-QStringList SecureSiteTable(const SiteTable& t);
+QStringList SecureSiteTable(const TableDecl& t);
 
-// The statements of central schema version `version`: the site tables it makes (a later
-// table is one line in SiteTables and one step below).
+// The site tables and columns that central schema version `version` adds, as the store's
+// table declarations say.
 QStringList CentralVersion(int version) {
     QStringList sql;
-    for (const SiteTable& t : SiteTables()) {
-        if (t.since == version) {
+    for (const TableDecl& t : Tables()) {
+        if (t.since.central == version) {
             sql << CreateSiteTable(t);
             if (version > 3) {
                 sql << SecureSiteTable(t); // from version 3 on, every site table is held
+            }
+        } else if (t.Central() && t.since.central < version) {
+            for (const ColumnDecl& c : t.columns) {
+                if (c.since.central == version) {
+                    sql << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
+                               .arg(t.name, CentralColumn(t, c));
+                }
             }
         }
     }
@@ -132,7 +122,7 @@ QString SiteAccess(const QString& table, bool write) {
 }
 
 // A site table held to its sites, with every change recorded.
-QStringList SecureSiteTable(const SiteTable& t) {
+QStringList SecureSiteTable(const TableDecl& t) {
     QStringList sql = {
         QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(t.name),
         QStringLiteral("CREATE POLICY 读 ON %1 FOR SELECT USING %2")
@@ -146,7 +136,7 @@ QStringList SecureSiteTable(const SiteTable& t) {
         QStringLiteral("CREATE TRIGGER %1_记录 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR EACH "
                        "ROW EXECUTE FUNCTION belvoran_record()")
             .arg(t.name)};
-    if (Keyed(t)) {
+    if (t.IdKeyed()) {
         sql << QStringLiteral(
                    "GRANT USAGE ON SEQUENCE %1_id_seq TO belvoran_editor, belvoran_admin")
                    .arg(t.name);
@@ -154,7 +144,8 @@ QStringList SecureSiteTable(const SiteTable& t) {
     return sql;
 }
 
-QStringList CentralVersion3() {
+// Version 3: who may read and change which site, and a record of every change.
+QStringList AccessControl() {
     QStringList sql;
     for (const char* role : {"belvoran_follower", "belvoran_editor", "belvoran_admin"}) {
         sql << QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
@@ -210,22 +201,43 @@ QStringList CentralVersion3() {
                           "belvoran_editor, belvoran_admin")
         << QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO belvoran_editor, "
                           "belvoran_admin");
-    for (const SiteTable& t : SiteTables()) {
-        if (t.since < 3) {
+    for (const TableDecl& t : Tables()) {
+        if (t.Central() && t.since.central <= 3) {
             sql << SecureSiteTable(t);
         }
     }
     return sql;
 }
 
-QStringList CentralVersion1() {
-    // Identical notifications of one transaction arrive once: a site's change is one wake-up.
-    QStringList sql = {QStringLiteral(
-        "CREATE FUNCTION belvoran_notify() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-        "IF TG_OP <> 'INSERT' THEN PERFORM pg_notify('belvoran', OLD.站点); END IF; "
-        "IF TG_OP <> 'DELETE' THEN PERFORM pg_notify('belvoran', NEW.站点); END IF; "
-        "RETURN NULL; END $$")};
-    return sql + CentralVersion(1);
+// The statements of central schema version `version`.
+QStringList CentralStep(int version) {
+    QStringList sql;
+    if (version == 1) {
+        // Identical notifications of one transaction arrive once: a site's change is one
+        // wake-up.
+        sql << QStringLiteral(
+            "CREATE FUNCTION belvoran_notify() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF TG_OP <> 'INSERT' THEN PERFORM pg_notify('belvoran', OLD.站点); END IF; "
+            "IF TG_OP <> 'DELETE' THEN PERFORM pg_notify('belvoran', NEW.站点); END IF; "
+            "RETURN NULL; END $$");
+    }
+    sql << CentralVersion(version);
+    if (version == 3) {
+        sql << AccessControl();
+    }
+    return sql;
+}
+
+// The latest central version: access control's, or a later table's or column's.
+int LatestCentralVersion() {
+    int latest = 3;
+    for (const TableDecl& t : Tables()) {
+        latest = std::max(latest, t.since.central);
+        for (const ColumnDecl& c : t.columns) {
+            latest = std::max(latest, c.since.central);
+        }
+    }
+    return latest;
 }
 
 // A value for a libpq connection string, quoted.
@@ -408,8 +420,13 @@ QString UnknownSiteText(const QString& site) {
 }
 
 const QVector<Migration>& CentralMigrations() {
-    static const QVector<Migration> steps = {
-        {1, CentralVersion1()}, {2, CentralVersion(2)}, {3, CentralVersion3()}};
+    static const QVector<Migration> steps = [] {
+        QVector<Migration> all;
+        for (int v = 1; v <= LatestCentralVersion(); ++v) {
+            all.push_back({v, CentralStep(v)});
+        }
+        return all;
+    }();
     return steps;
 }
 
@@ -585,7 +602,10 @@ bool CentralStore::MayWrite(bool* may, QString* error) {
     Call call(socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     QStringList any;
-    for (const SiteTable& t : SiteTables()) {
+    for (const TableDecl& t : Tables()) {
+        if (!t.Central()) {
+            continue;
+        }
         any << QStringLiteral("has_table_privilege('public.%1', 'INSERT, UPDATE, DELETE')")
                    .arg(t.name);
     }
@@ -619,8 +639,7 @@ bool CentralStore::Listen(QObject* receiver, std::function<void(const QString&)>
     return true;
 }
 
-std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& site,
-                                        QString* error) {
+std::unique_ptr<Conn> OpenCentralSite(const QString& central, const QString& site, QString* error) {
     const QString name = QStringLiteral("belvoran-central-") + QUuid::createUuid().toString();
     int version = 0;
     if (!OpenCentralDatabase(central, name, &version, error)) {
@@ -651,16 +670,18 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
                            .arg(q.value(1).toString(), site);
         }
     }
-    for (const SiteTable& t : SiteTables()) {
-        if (reason.isEmpty() &&
+    for (const TableDecl& t : Tables()) {
+        if (reason.isEmpty() && t.Central() &&
             !q.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT %2 FROM public.%1 WHERE 站点 = "
                                    "current_setting('belvoran.site') WITH CHECK OPTION")
-                        .arg(t.name, ColumnNames(t).join(", ")))) {
+                        .arg(t.name, ColumnList(t.name)))) {
             reason = q.lastError().text();
         }
     }
-    if (reason.isEmpty() &&
-        !q.exec(QStringLiteral("CREATE TEMP TABLE 记忆 (名称 TEXT PRIMARY KEY, 值 TEXT)"))) {
+    // What the windows remember stays with this session.
+    const TableDecl& memory = Table(QStringLiteral("记忆"));
+    if (reason.isEmpty() && !q.exec(QStringLiteral("CREATE TEMP TABLE %1 %2")
+                                        .arg(memory.name, LocalTableColumns(memory)))) {
         reason = q.lastError().text();
     }
     if (!reason.isEmpty()) {
@@ -671,9 +692,7 @@ std::unique_ptr<Conn> Conn::OpenCentral(const QString& central, const QString& s
         Failed(error, reason);
         return nullptr;
     }
-    std::unique_ptr<Conn> conn(new Conn(db, central, false, version));
-    conn->dialect_ = SqlDialect::Postgres;
-    conn->site_ = site;
-    conn->readOnlyReason_ = readOnly;
-    return conn;
+    q = QSqlQuery();
+    db = QSqlDatabase();
+    return Conn::OnCentralSite(name, central, version, site, readOnly);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/replica.h"
+#include "central/replica.h"
 #include "store/rows.h"
 
 #include <QString>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+class Conn;
 class QObject;
 
 // The libpq connection options for central: a service name ("belvoran", found in
@@ -68,6 +69,12 @@ private:
 // socket, when given, may cut the connection from the moment it is open.
 bool OpenCentralDatabase(const QString& central, const QString& name, int* version, QString* error,
                          CentralSocket* socket = nullptr);
+
+// Opens one site of the central PostgreSQL timetable (central: as CentralConnectOptions takes
+// it) for the settings window: every statement of the store it returns then reads and
+// changes that site's rows alone. The central schema is created or upgraded on the way.
+// Null, with the reason, on failure.
+std::unique_ptr<Conn> OpenCentralSite(const QString& central, const QString& site, QString* error);
 
 // A following computer's connection to the central timetable: it reads one site's copy in
 // one snapshot and hears of changes to it. Lives on one thread, the one that opened it.

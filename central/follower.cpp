@@ -1,7 +1,8 @@
-#include "store/follower.h"
+#include "central/follower.h"
 
+#include "central/central.h"
+#include "central/replica.h"
 #include "core/play_log.h"
-#include "store/central.h"
 #include "store/conn.h"
 
 #include <QElapsedTimer>
@@ -125,7 +126,7 @@ private:
         FindZoneOutputs(&copy);
         const QDateTime now = QDateTime::currentDateTime();
         bool changed = false;
-        if (!local_->ApplySiteCopy(copy, now, &changed, &error)) {
+        if (!ApplySiteCopy(*local_, copy, now, &changed, &error)) {
             emit Note(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
                                      "written to the local store: %2")
                           .arg(site_, error));
@@ -146,8 +147,8 @@ private:
         QHash<QString, QString> outputs;
         bool listed = false;
         for (const QVector<QVariant>& row : copy->rows[index]) {
-            const QString name = row.value(kCopiedOutputName).toString();
-            const ZoneRow here = local.value(row.value(0).toInt() - 1);
+            const QString name = CopiedOutputName(row);
+            const ZoneRow here = local.value(CopiedZoneNumber(row) - 1);
             if (name.isEmpty() || name == kDefaultOutputName) {
                 copy->zoneSinks << QString();
             } else if (here.outputName == name && !here.sink.isEmpty()) {
@@ -264,26 +265,11 @@ void CentralFollower::Start() {
     QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
 }
 
-QString CentralFollower::OutageText() const {
-    if (!outage_) {
-        return {};
-    }
-    return QStringLiteral("%1，使用 %2 的本地副本")
-        .arg(!refusal_.isEmpty() ? refusal_ : QStringLiteral("中心时间表不可达"),
-             lastCopy_.isValid() ? lastCopy_.toString(QStringLiteral("HH:mm"))
-                                 : QStringLiteral("--:--"));
-}
-
-QString CentralFollower::StateText() const {
-    const QString outage = OutageText();
-    return !outage.isEmpty() ? outage : mayWrite_ ? kWritableAccountText : QString();
-}
-
 void CentralFollower::OnMayWrite(bool may) {
-    if (may == mayWrite_) {
+    if (may == state_.mayWrite) {
         return; // said once
     }
-    mayWrite_ = may;
+    state_.mayWrite = may;
     if (may) {
         PlayLog(QStringLiteral("warning the central account of this computer may change the "
                                "timetable of every site it can reach; a follower needs only a "
@@ -293,14 +279,15 @@ void CentralFollower::OnMayWrite(bool may) {
 }
 
 void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
-    lastCopy_ = when;
-    if (outage_) {
+    state_.lastCopy = when;
+    if (state_.outage) {
         PlayLog(
             QStringLiteral("the central timetable is reachable again; site %1 copied").arg(site_));
     }
-    const bool stateChanged = outage_ || !reachable_;
-    outage_ = false;
-    reachable_ = true;
+    const bool stateChanged = state_.outage || !state_.reachable;
+    state_.outage = false;
+    state_.refusal.clear();
+    state_.reachable = true;
     emit Pulled(changed);
     if (stateChanged) {
         emit StateChanged();
@@ -308,7 +295,7 @@ void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
 }
 
 void CentralFollower::OnLost(const QString& reason) {
-    reachable_ = false;
+    state_.reachable = false;
     // A mistyped site, a server of a newer program or a certificate that does not verify
     // send nobody looking for a network fault: the line says what it is.
     const bool unknownSite = reason == UnknownSiteText(site_);
@@ -316,11 +303,11 @@ void CentralFollower::OnLost(const QString& reason) {
                             : reason.contains(QStringLiteral("证书未通过验证"))
                                 ? reason.section(QStringLiteral("（"), 0, 0)
                                 : QString();
-    if (outage_ && refusal == refusal_) {
+    if (state_.outage && refusal == state_.refusal) {
         return; // logged once per outage
     }
-    outage_ = true;
-    refusal_ = refusal;
+    state_.outage = true;
+    state_.refusal = refusal;
     const QString what =
         unknownSite ? QStringLiteral("the central timetable has no site %1").arg(site_)
         : !refusal.isEmpty()
@@ -329,15 +316,15 @@ void CentralFollower::OnLost(const QString& reason) {
             : QStringLiteral("the central timetable cannot be reached for site %1 (%2)")
                   .arg(site_, reason.simplified());
     PlayLog(QStringLiteral("error %1; the bells ring from the local copy of %2")
-                .arg(what, lastCopy_.isValid()
-                               ? lastCopy_.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                .arg(what, state_.lastCopy.isValid()
+                               ? state_.lastCopy.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                                : QStringLiteral("(none)")));
     emit StateChanged();
 }
 
 void CentralFollower::OnLastCopy(const QDateTime& when) {
-    if (!lastCopy_.isValid()) {
-        lastCopy_ = when;
+    if (!state_.lastCopy.isValid()) {
+        state_.lastCopy = when;
     }
 }
 

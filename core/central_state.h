@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// What a computer following a site of the central timetable knows of it: the follower
+// reports it, the main window's line says it in words (windows/main/central_line.h).
+struct CentralState {
+    bool reachable = false; // the last attempt reached the server (false before an answer)
+    bool outage = false;    // the server cannot be reached, or refuses, since the last copy
+    // When the server answers but refuses (an unknown site, a newer central schema, a
+    // certificate that does not verify): its reason, in its own words; else empty.
+    QString refusal;
+    QDateTime lastCopy;    // when the local copy was last made
+    bool mayWrite = false; // this computer's central account could change the timetable
+};
