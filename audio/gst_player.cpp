@@ -1,5 +1,6 @@
 #include "audio/gst_player.h"
 
+#include "audio/formats.h"
 #include "audio/gst_init.h"
 #include "audio/length_meter.h"
 #include "audio/monotonic_clock.h" // GStreamer runs on it: read directly, to the microsecond
@@ -46,7 +47,6 @@ QString PendingError(GstBus* bus) {
 // with it playsink (GStreamer 1.22) leaks its volume element and two pads on every play.
 constexpr guint kPlayFlagAudio = 1 << 1;
 constexpr GstClockTime kDiscoverTimeout = 5 * GST_SECOND;
-const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
 
 std::atomic<bool> gNoAudioReported{false};
@@ -69,7 +69,8 @@ void OnElementSetup(GstElement*, GstElement* element, gpointer) {
     GstElementFactory* f = gst_element_get_factory(element);
     if (f && g_strcmp0(GST_OBJECT_NAME(f), "fluiddec") == 0) {
         // MIDI: the installed General MIDI soundfont, loud enough to be heard over a bell.
-        g_object_set(element, "soundfont", kSoundFont, "synth-gain", kMidiGain, nullptr);
+        g_object_set(element, "soundfont", MidiSoundFont().constData(), "synth-gain", kMidiGain,
+                     nullptr);
     }
 }
 
