@@ -119,5 +119,9 @@ QString HelpText() {
 }
 
 QString VersionText() {
-    return QStringLiteral("Belvoran ") + kVersionText;
+    return QStringLiteral("belvoran ") + kProgramVersion;
+}
+
+QString UsageErrorText(const QString& error) {
+    return QStringLiteral("belvoran: %1\nTry 'belvoran --help' for more information.\n").arg(error);
 }

@@ -18,4 +18,6 @@ struct CommandLine {
 
 CommandLine ParseCommandLine(const QStringList& args);
 QString HelpText();
-QString VersionText();
+QString VersionText(); // "belvoran 4.2"
+// A usage error's two lines: what is wrong, and where to read more.
+QString UsageErrorText(const QString& error);

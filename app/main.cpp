@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
         std::puts(VersionText().toUtf8().constData());
         return 0;
     case CommandLine::Error:
-        std::fprintf(stderr, "belvoran: %s\n%s", cl.error.toUtf8().constData(),
-                     HelpText().toUtf8().constData());
+        std::fputs(UsageErrorText(cl.error).toUtf8().constData(), stderr);
         return 2;
     case CommandLine::Run:
         break;

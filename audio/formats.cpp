@@ -2,6 +2,9 @@
 
 #include "audio/gst_init.h"
 
+#include <QFile>
+#include <QStandardPaths>
+
 #include <gst/gst.h>
 
 namespace {
@@ -29,4 +32,13 @@ QStringList ExtraSoundEndings() {
         endings << QStringLiteral("m4a");
     }
     return endings;
+}
+
+QByteArray MidiSoundFont() {
+    QString path = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                          QStringLiteral("sounds/sf2/TimGM6mb.sf2"));
+    if (path.isEmpty()) {
+        path = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    }
+    return QFile::encodeName(path);
 }

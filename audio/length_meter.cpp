@@ -1,5 +1,6 @@
 #include "audio/length_meter.h"
 
+#include "audio/formats.h"
 #include "core/own_files.h"
 
 #include <QFile>
@@ -21,8 +22,6 @@
 namespace {
 
 constexpr GstClockTime kDiscoverTimeout = 5 * GST_SECOND;
-// The soundfont playback gives fluiddec; discovery must render MIDI with the same one.
-const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 // How often the waiting caller reports progress and asks whether to stop.
 constexpr auto kPollStep = std::chrono::milliseconds(15);
 
@@ -300,7 +299,8 @@ bool HasMidiEnding(const QString& path) {
 void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
     GstElementFactory* f = gst_element_get_factory(element);
     if (f && g_strcmp0(GST_OBJECT_NAME(f), "fluiddec") == 0) {
-        g_object_set(element, "soundfont", kSoundFont, nullptr);
+        // Playback's soundfont: MIDI must be rendered as it will be heard.
+        g_object_set(element, "soundfont", MidiSoundFont().constData(), nullptr);
     }
 }
 

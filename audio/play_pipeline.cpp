@@ -1,5 +1,6 @@
 #include "audio/play_pipeline.h"
 
+#include "audio/formats.h"
 #include "audio/route_sink.h"
 
 #include <QFile>
@@ -10,14 +11,14 @@ namespace {
 // playbin flags: audio only. No software volume: the program never changes the volume, and
 // with it playsink (GStreamer 1.22) leaks its volume element and two pads on every play.
 constexpr guint kPlayFlagAudio = 1 << 1;
-const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr double kMidiGain = 0.8;
 
 void OnElementSetup(GstElement*, GstElement* element, gpointer) {
     GstElementFactory* f = gst_element_get_factory(element);
     if (f && g_strcmp0(GST_OBJECT_NAME(f), "fluiddec") == 0) {
         // MIDI: the installed General MIDI soundfont, loud enough to be heard over a bell.
-        g_object_set(element, "soundfont", kSoundFont, "synth-gain", kMidiGain, nullptr);
+        g_object_set(element, "soundfont", MidiSoundFont().constData(), "synth-gain", kMidiGain,
+                     nullptr);
     }
 }
 

@@ -2,5 +2,7 @@
 
 #include <QString>
 
-// The version the program shows in its window, --version and the desktop's about data.
-inline const QString kVersionText = QStringLiteral("201003(V4.2)");
+// The program's version, CMake's project version: "4.2". --version prints it.
+extern const QString kProgramVersion;
+// The version the program shows in its window and the desktop's about data.
+extern const QString kVersionText;

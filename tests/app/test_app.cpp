@@ -1,6 +1,7 @@
 // The real program as a user starts it: a schedule that plays at its seconds, one copy at
 // a time, and a damaged database refused without being touched.
 #include "core/time_text.h"
+#include "core/version.h"
 #include "store/conn.h"
 #include "support/media.h"
 #include "support/temp_store.h"
@@ -42,10 +43,19 @@ private slots:
         p.start(BELVORAN_BIN, {"--version"});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("201003(V4.2)"));
+        QCOMPARE(p.readAllStandardOutput(), "belvoran " + kProgramVersion.toUtf8() + "\n");
         p.start(BELVORAN_BIN, {"--nonsense"});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.readAllStandardOutput(), QByteArray());
+        QCOMPARE(p.readAllStandardError(),
+                 QByteArray("belvoran: unknown option: --nonsense\n"
+                            "Try 'belvoran --help' for more information.\n"));
+        p.start(BELVORAN_BIN, {"--help"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("--database PATH"));
+        QCOMPARE(p.readAllStandardError(), QByteArray());
     }
 
     // Events two and four seconds ahead, one with a rain replacement and rain mode on:

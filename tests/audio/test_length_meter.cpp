@@ -1,4 +1,5 @@
 // The length meter on media made at test time, compared with a full decode of each file.
+#include "audio/formats.h"
 #include "audio/length_meter.h"
 #include "support/media.h"
 
@@ -185,6 +186,27 @@ private slots:
         QVector<double> lengths{1};
         QVERIFY(LengthMeter::MeasureAll({}, &lengths));
         QVERIFY(lengths.isEmpty());
+    }
+
+    // A soundfont in the user's data folder comes first; without one anywhere, Debian's path.
+    void theSoundFontIsLookedUpInTheDataFolders() {
+        const QByteArray home = qgetenv("XDG_DATA_HOME"), dirs = qgetenv("XDG_DATA_DIRS");
+        QTemporaryDir data;
+        QVERIFY(QDir(data.path()).mkpath("home/sounds/sf2") && QDir(data.path()).mkpath("none"));
+        QFile own(data.path() + "/home/sounds/sf2/TimGM6mb.sf2");
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.close();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path() + "/home"));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(data.path() + "/none"));
+        const QByteArray found = MidiSoundFont();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path() + "/none"));
+        const QByteArray fallback = MidiSoundFont();
+        for (const auto& [name, value] :
+             {std::pair{"XDG_DATA_HOME", home}, std::pair{"XDG_DATA_DIRS", dirs}}) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        }
+        QCOMPARE(found, QFile::encodeName(own.fileName()));
+        QCOMPARE(fallback, QByteArray("/usr/share/sounds/sf2/TimGM6mb.sf2"));
     }
 };
 
