@@ -144,6 +144,37 @@ QStringList SecureSiteTable(const TableDecl& t) {
     return sql;
 }
 
+// The change record's trigger, and what every account may use beside the tables.
+QStringList TriggerAndGrants() {
+    return {QStringLiteral(
+                // Runs as the owner: it names nothing an account could put first on its path.
+                // A row moved from one site to another is recorded under both.
+                "CREATE FUNCTION belvoran_record() RETURNS trigger LANGUAGE plpgsql SECURITY "
+                "DEFINER SET search_path = pg_catalog, pg_temp AS $$ DECLARE old_row jsonb; "
+                "new_row jsonb; BEGIN "
+                "IF TG_OP <> 'INSERT' THEN old_row := to_jsonb(OLD); END IF; "
+                "IF TG_OP <> 'DELETE' THEN new_row := to_jsonb(NEW); END IF; "
+                "INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
+                "(session_user, coalesce(new_row->>'站点', old_row->>'站点'), TG_TABLE_NAME, "
+                "TG_OP, old_row, new_row); "
+                "IF TG_OP = 'UPDATE' AND (old_row->>'站点') IS DISTINCT FROM (new_row->>'站点') "
+                "THEN INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
+                "(session_user, old_row->>'站点', TG_TABLE_NAME, TG_OP, old_row, new_row); END IF; "
+                "RETURN NULL; END $$"),
+            QStringLiteral("REVOKE ALL ON FUNCTION belvoran_record() FROM PUBLIC"),
+            // No account makes objects beside the tables (PostgreSQL 15's default; an older
+            // server's public schema may belong to its superuser, who can do it instead).
+            QStringLiteral("DO $$ BEGIN REVOKE CREATE ON SCHEMA public FROM PUBLIC; EXCEPTION "
+                           "WHEN insufficient_privilege THEN RAISE NOTICE 'public schema left "
+                           "as it is'; END $$"),
+            QStringLiteral("GRANT USAGE ON SCHEMA public TO belvoran_follower, belvoran_editor, "
+                           "belvoran_admin"),
+            QStringLiteral("GRANT SELECT ON belvoran_schema TO belvoran_follower, "
+                           "belvoran_editor, belvoran_admin"),
+            QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO belvoran_editor, "
+                           "belvoran_admin")};
+}
+
 // Version 3: who may read and change which site, and a record of every change.
 QStringList AccessControl() {
     QStringList sql;
@@ -174,33 +205,7 @@ QStringList AccessControl() {
                           "'belvoran_admin', 'MEMBER'))")
         << QStringLiteral("GRANT SELECT ON 修改记录 TO belvoran_follower, belvoran_editor")
         << QStringLiteral("GRANT SELECT, DELETE ON 修改记录 TO belvoran_admin")
-        << QStringLiteral(
-               // Runs as the owner: it names nothing an account could put first on its path.
-               // A row moved from one site to another is recorded under both.
-               "CREATE FUNCTION belvoran_record() RETURNS trigger LANGUAGE plpgsql SECURITY "
-               "DEFINER SET search_path = pg_catalog, pg_temp AS $$ DECLARE old_row jsonb; "
-               "new_row jsonb; BEGIN "
-               "IF TG_OP <> 'INSERT' THEN old_row := to_jsonb(OLD); END IF; "
-               "IF TG_OP <> 'DELETE' THEN new_row := to_jsonb(NEW); END IF; "
-               "INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
-               "(session_user, coalesce(new_row->>'站点', old_row->>'站点'), TG_TABLE_NAME, "
-               "TG_OP, old_row, new_row); "
-               "IF TG_OP = 'UPDATE' AND (old_row->>'站点') IS DISTINCT FROM (new_row->>'站点') "
-               "THEN INSERT INTO public.修改记录 (用户, 站点, 表, 操作, 旧值, 新值) VALUES "
-               "(session_user, old_row->>'站点', TG_TABLE_NAME, TG_OP, old_row, new_row); END IF; "
-               "RETURN NULL; END $$")
-        << QStringLiteral("REVOKE ALL ON FUNCTION belvoran_record() FROM PUBLIC")
-        // No account makes objects beside the tables (PostgreSQL 15's default; an older
-        // server's public schema may belong to its superuser, who can do it instead).
-        << QStringLiteral("DO $$ BEGIN REVOKE CREATE ON SCHEMA public FROM PUBLIC; EXCEPTION "
-                          "WHEN insufficient_privilege THEN RAISE NOTICE 'public schema left "
-                          "as it is'; END $$")
-        << QStringLiteral("GRANT USAGE ON SCHEMA public TO belvoran_follower, belvoran_editor, "
-                          "belvoran_admin")
-        << QStringLiteral("GRANT SELECT ON belvoran_schema TO belvoran_follower, "
-                          "belvoran_editor, belvoran_admin")
-        << QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO belvoran_editor, "
-                          "belvoran_admin");
+        << TriggerAndGrants();
     for (const TableDecl& t : Tables()) {
         if (t.Central() && t.since.central <= 3) {
             sql << SecureSiteTable(t);

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 
-const QVector<TableDecl>& Tables() {
-    static const QVector<TableDecl> tables = {
+namespace {
+
+// The timetable: the week's events, break-music libraries, rain replacements, special days.
+QVector<TableDecl> TimetableTables() {
+    return {
         {QStringLiteral("作息表"),
          kIdKey,
          {1, 1},
@@ -35,6 +38,12 @@ const QVector<TableDecl>& Tables() {
          kIdKey,
          {3, 1},
          {{"日期", "TEXT", kNotNull | kUnique}, {"类型", "TEXT", kNotNull}, {"备注", "TEXT"}}},
+    };
+}
+
+// The options, what was played, what the windows remember, and the play zones.
+QVector<TableDecl> OtherTables() {
+    return {
         // The one row of options: of the computer, or of the site. A following computer
         // copies only the site's library list.
         {QStringLiteral("config"),
@@ -80,6 +89,12 @@ const QVector<TableDecl>& Tables() {
           {"声道", "INTEGER"},
           {"切换命令", "TEXT", kOwn}}},
     };
+}
+
+} // namespace
+
+const QVector<TableDecl>& Tables() {
+    static const QVector<TableDecl> tables = TimetableTables() + OtherTables();
     return tables;
 }
 
