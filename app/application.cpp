@@ -3,6 +3,7 @@
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 
+#include <QApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
@@ -27,6 +28,11 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     });
     outputsTimer_.setSingleShot(true);
     outputsTimer_.start(3000);
+    // At the end every relay goes off, also one switched on ahead of a bell not yet rung.
+    window_.onExit = [this] {
+        engine_.Switch().OffExcept();
+        QApplication::quit();
+    };
 }
 
 Application::~Application() {

@@ -12,6 +12,7 @@
 #include "store/conn.h"
 #include "store/follower.h"
 #include "system/single_instance.h"
+#include "system/stop_signals.h"
 #include "widgets/skin.h"
 #include "widgets/ui_font.h"
 
@@ -36,14 +37,18 @@ int Fail(const QString& message) {
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// The command line's words as the locale spells them.
+QStringList Arguments(int argc, char** argv) {
     QStringList args;
     for (int i = 0; i < argc; ++i) {
         args << QString::fromLocal8Bit(argv[i]);
     }
-    const CommandLine cl = ParseCommandLine(args);
+    return args;
+}
+
+// What a command line that needs no window, or that has none to show, comes to: the exit
+// status, or -1 to run.
+int AnswerWithoutWindow(const CommandLine& cl) {
     switch (cl.action) {
     case CommandLine::ShowHelp:
         std::fputs(HelpText().toUtf8().constData(), stdout);
@@ -58,7 +63,6 @@ int main(int argc, char** argv) {
     case CommandLine::Run:
         break;
     }
-
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fputs("belvoran: no desktop session to show its window in (DISPLAY and "
@@ -66,8 +70,11 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    return -1;
+}
 
-    QApplication app(argc, argv);
+// The program's name, font and language; qtText carries Qt's own words in Chinese.
+void SetUpLooks(QTranslator& qtText) {
     QApplication::setApplicationName(QStringLiteral("Belvoran"));
     QApplication::setApplicationVersion(kVersionText);
     QApplication::setQuitOnLastWindowClosed(false); // it lives on in the tray
@@ -75,28 +82,19 @@ int main(int argc, char** argv) {
     font.setPixelSize(12);
     QApplication::setFont(font);
     // The program speaks Chinese: so do Qt's own dialogs (the file chooser's buttons).
-    QTranslator qtText;
     if (qtText.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(&qtText);
     }
+}
 
-    // A central timetable given with a password is refused before the store is touched.
-    if (QString options, why;
-        !cl.central.isEmpty() && !CentralConnectOptions(cl.central, &options, &why)) {
-        return Fail(why);
-    }
-    if (cl.edit) {
-        // An administrator's desk: the central site in the settings window, no bells.
-        return RunCentralEditor(cl.central, cl.site);
-    }
-
-    SingleInstance instance;
+// Whether this copy is to run: not when another runs, which is asked to show its window, as
+// a desktop program started again does.
+bool TakeTheLock(SingleInstance& instance) {
     switch (instance.TryLock()) {
     case SingleInstance::HeldByAnother:
-        // Another copy runs: it shows its window, as a desktop program started again does.
         instance.AskToShow();
-        return 0;
+        return false;
     case SingleInstance::Unavailable:
         PlayLog(QStringLiteral("error cannot make sure only one copy runs (%1: %2); running anyway")
                     .arg(SingleInstance::DefaultLockPath(), instance.ErrorText()));
@@ -104,54 +102,29 @@ int main(int argc, char** argv) {
     case SingleInstance::Acquired:
         break;
     }
+    return true;
+}
 
-    ProgramVars vars;
+// The store at path with the settings read from it; null with *error saying why.
+std::unique_ptr<Conn> OpenStore(const QString& path, ProgramVars& vars, QString* error) {
     vars.CurWeekName = WeekdayName(TheSystemClock().Now().date());
-    const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
-    // Two copies on one database (started with other runtime folders) would ring it twice.
-    const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);
-    if (databaseLock == SingleInstance::HeldByAnother) {
-        return Fail(QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(path));
-    }
-    QString error;
-    std::unique_ptr<Conn> conn = Conn::Open(path, &error);
+    std::unique_ptr<Conn> conn = Conn::Open(path, error);
     if (!conn) {
-        return Fail(error);
+        return nullptr;
     }
     if (conn->Created()) {
         PlayLog(QStringLiteral("created a new empty database at %1").arg(path));
     }
-    if (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error)) {
-        return Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
+    if (!SetReplaceMusicArr(vars, *conn, error) || !GetConfigValue(vars, *conn, error)) {
+        *error = QStringLiteral("无法读取数据库 %1：%2").arg(path, *error);
+        return nullptr;
     }
     PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
-    QString central, site;
-    if (!RememberCentral(cl, *conn, &central, &site, &error)) {
-        return Fail(error);
-    }
+    return conn;
+}
 
-    int status = 0;
-    {
-        Application run(std::move(conn), std::move(vars));
-        MainForm& window = run.Window();
-        if (!site.isEmpty()) {
-            run.Follow(central, site);
-        }
-        if (databaseLock == SingleInstance::Unavailable) {
-            instance.TryLockDatabase(path); // its folder was made just now
-        }
-        instance.ListenForShow([&window] {
-            PlayLog(QStringLiteral("shown: the program was started again"));
-            window.ShowWindow();
-        });
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            window.move(area.center() - window.rect().center());
-        }
-        window.show();
-        window.activateWindow();
-        status = app.exec();
-    }
+// The exit status, once the window has gone.
+int Leave(SingleInstance& instance, int status) {
     if (CentralFollower::ThreadsLeftRunning() > 0) {
         // A following thread still connecting to a hung server: the next start must find
         // the locks free now, and the exit handlers must not run beside that thread.
@@ -160,4 +133,83 @@ int main(int argc, char** argv) {
         std::_Exit(status);
     }
     return status;
+}
+
+// Shows the main window and runs until the program ends: from the tray's exit, or on SIGTERM
+// or SIGINT the same way (what plays stops, relays go off, records are written).
+int RunWindow(MainForm& window, SingleInstance& instance, StopSignals& stopSignals) {
+    QObject::connect(&stopSignals, &StopSignals::Received, &window, &MainForm::Exit);
+    instance.ListenForShow([&window] {
+        PlayLog(QStringLiteral("shown: the program was started again"));
+        window.ShowWindow();
+    });
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - window.rect().center());
+    }
+    window.show();
+    window.activateWindow();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine cl = ParseCommandLine(Arguments(argc, argv));
+    if (const int status = AnswerWithoutWindow(cl); status >= 0) {
+        return status;
+    }
+
+    QApplication app(argc, argv);
+    QTranslator qtText;
+    SetUpLooks(qtText);
+    // From here on SIGTERM and SIGINT end the program its own way; one that comes before the
+    // window is up waits for the event loop.
+    StopSignals stopSignals;
+
+    // A central timetable given with a password is refused before the store is touched.
+    if (QString options, why;
+        !cl.central.isEmpty() && !CentralConnectOptions(cl.central, &options, &why)) {
+        return Fail(why);
+    }
+    if (cl.edit) {
+        // An administrator's desk: the central site in the settings window, no bells.
+        QObject::connect(&stopSignals, &StopSignals::Received, &app, [] { QApplication::exit(0); });
+        return RunCentralEditor(cl.central, cl.site);
+    }
+
+    SingleInstance instance;
+    if (!TakeTheLock(instance)) {
+        return 0;
+    }
+
+    ProgramVars vars;
+    const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
+    // Two copies on one database (started with other runtime folders) would ring it twice.
+    const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);
+    if (databaseLock == SingleInstance::HeldByAnother) {
+        return Fail(QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(path));
+    }
+    QString error;
+    std::unique_ptr<Conn> conn = OpenStore(path, vars, &error);
+    if (!conn) {
+        return Fail(error);
+    }
+    QString central, site;
+    if (!RememberCentral(cl, *conn, &central, &site, &error)) {
+        return Fail(error);
+    }
+
+    int status = 0;
+    {
+        Application run(std::move(conn), std::move(vars));
+        if (!site.isEmpty()) {
+            run.Follow(central, site);
+        }
+        if (databaseLock == SingleInstance::Unavailable) {
+            instance.TryLockDatabase(path); // its folder was made just now
+        }
+        status = RunWindow(run.Window(), instance, stopSignals);
+    }
+    return Leave(instance, status);
 }
