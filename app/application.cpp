@@ -33,6 +33,7 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
         engine_.Switch().OffExcept();
         QApplication::quit();
     };
+    KeepAwakeForBells();
 }
 
 Application::~Application() {
@@ -50,6 +51,15 @@ void Application::FindDefaultOutput() {
         return;
     }
     defaultOutput_.setFuture(QtConcurrent::run(DefaultOutputSink));
+}
+
+void Application::KeepAwakeForBells() {
+    // The label changes every second the schedule runs, the caption with the next bell.
+    const auto update = [this] {
+        keepAwake_.Update(engine_.Armed(), engine_.NextTime(), engine_.NextEvent());
+    };
+    QObject::connect(&engine_, &ScheduleEngine::LabelChanged, &keepAwake_, update);
+    QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, &keepAwake_, update);
 }
 
 void Application::PruneRecords() {
