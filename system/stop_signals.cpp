@@ -43,14 +43,14 @@ bool Catch(void (*handler)(int), int flags) {
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) {
-        PlayLog(QStringLiteral("error cannot catch SIGTERM: %1").arg(strerror(errno)));
+        PlayLog(QStringLiteral("error cannot catch SIGTERM and SIGINT: %1").arg(strerror(errno)));
         fds_[0] = fds_[1] = -1;
         return;
     }
     writeEnd = fds_[0];
     // SA_RESETHAND: the next signal of the kind takes its default action.
     if (!Catch(OnSignal, SA_RESTART | SA_RESETHAND)) {
-        PlayLog(QStringLiteral("error cannot catch SIGTERM: %1").arg(strerror(errno)));
+        PlayLog(QStringLiteral("error cannot catch SIGTERM and SIGINT: %1").arg(strerror(errno)));
         Catch(SIG_DFL, 0);
         writeEnd = -1;
         return;
@@ -75,8 +75,8 @@ void StopSignals::ReadSignals() {
     ssize_t n = 0;
     while ((n = ::read(fds_[1], numbers, sizeof numbers)) > 0) {
         for (ssize_t i = 0; i < n; ++i) {
-            PlayLog(
-                QStringLiteral("ending on %1").arg(QString::fromLocal8Bit(strsignal(numbers[i]))));
+            PlayLog(numbers[i] == SIGINT ? QStringLiteral("ending on SIGINT")
+                                         : QStringLiteral("ending on SIGTERM"));
             emit Received(numbers[i]);
         }
     }
