@@ -4,6 +4,7 @@
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 
+#include <QApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
@@ -28,6 +29,12 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     });
     outputsTimer_.setSingleShot(true);
     outputsTimer_.start(3000);
+    // At the end every relay goes off, also one switched on ahead of a bell not yet rung.
+    window_.onExit = [this] {
+        engine_.Switch().OffExcept();
+        QApplication::quit();
+    };
+    KeepAwakeForBells();
 }
 
 Application::~Application() {
@@ -45,6 +52,15 @@ void Application::FindDefaultOutput() {
         return;
     }
     defaultOutput_.setFuture(QtConcurrent::run(DefaultOutputSink));
+}
+
+void Application::KeepAwakeForBells() {
+    // The label changes every second the schedule runs, the caption with the next bell.
+    const auto update = [this] {
+        keepAwake_.Update(engine_.Armed(), engine_.NextTime(), engine_.NextEvent());
+    };
+    QObject::connect(&engine_, &ScheduleEngine::LabelChanged, &keepAwake_, update);
+    QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, &keepAwake_, update);
 }
 
 void Application::PruneRecords() {

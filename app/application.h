@@ -8,6 +8,7 @@
 #include "store/conn.h"
 #include "store/record_writer.h"
 #include "system/power_off.h"
+#include "system/sleep_inhibitor.h"
 #include "windows/main/main_form.h"
 #include "windows/main/schedule_windows.h"
 
@@ -42,6 +43,8 @@ private:
     // Finds, off this thread, which device the default output plays to: a zone naming it
     // shares its branch with the zones on the default output.
     void FindDefaultOutput();
+    // Holds the computer awake while today has bells left.
+    void KeepAwakeForBells();
 
     ProgramVars vars_;
     std::unique_ptr<Conn> conn_;
@@ -55,4 +58,6 @@ private:
     std::unique_ptr<CentralFollower> follower_;
     QTimer outputsTimer_;
     QFutureWatcher<QString> defaultOutput_;
+    LogindSleepLock sleepLock_;
+    BellsKeepAwake keepAwake_{sleepLock_};
 };

@@ -12,6 +12,7 @@
 #include "store/config_loader.h"
 #include "store/conn.h"
 #include "system/single_instance.h"
+#include "system/stop_signals.h"
 #include "widgets/skin.h"
 #include "widgets/ui_font.h"
 
@@ -36,9 +37,18 @@ int Fail(const QString& message) {
     return 1;
 }
 
-// What the command line asks for besides running: help, the version, a usage error. The
-// exit status, or -1 to run the program.
-int AnswerCommandLine(const CommandLine& cl) {
+// The command line's words as the locale spells them.
+QStringList Arguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    return args;
+}
+
+// What a command line that needs no window, or that has none to show, comes to: the exit
+// status, or -1 to run.
+int AnswerWithoutWindow(const CommandLine& cl) {
     switch (cl.action) {
     case CommandLine::ShowHelp:
         std::fputs(HelpText().toUtf8().constData(), stdout);
@@ -62,7 +72,8 @@ int AnswerCommandLine(const CommandLine& cl) {
     return -1;
 }
 
-void SetUpApplication(QTranslator& qtText) {
+// The program's name, font and language; qtText carries Qt's own words in Chinese.
+void SetUpLooks(QTranslator& qtText) {
     QApplication::setApplicationName(QStringLiteral("Belvoran"));
     QApplication::setApplicationVersion(kVersionText);
     QApplication::setQuitOnLastWindowClosed(false); // it lives on in the tray
@@ -76,11 +87,11 @@ void SetUpApplication(QTranslator& qtText) {
     }
 }
 
-// One copy per user session: false when another runs (it was asked to show its window).
-bool TakeInstanceLock(SingleInstance& instance) {
+// Whether this copy is to run: not when another runs, which is asked to show its window, as
+// a desktop program started again does.
+bool TakeTheLock(SingleInstance& instance) {
     switch (instance.TryLock()) {
     case SingleInstance::HeldByAnother:
-        // Another copy runs: it shows its window, as a desktop program started again does.
         instance.AskToShow();
         return false;
     case SingleInstance::Unavailable:
@@ -93,37 +104,40 @@ bool TakeInstanceLock(SingleInstance& instance) {
     return true;
 }
 
-// The store at path with its settings read into vars; null after saying why.
-std::unique_ptr<Conn> OpenStore(const QString& path, ProgramVars& vars, int* status) {
-    QString error;
-    std::unique_ptr<Conn> conn = Conn::Open(path, &error);
+// The store at path with the settings read from it; null with *error saying why.
+std::unique_ptr<Conn> OpenStore(const QString& path, ProgramVars& vars, QString* error) {
+    vars.CurWeekName = WeekdayName(TheSystemClock().Now().date());
+    std::unique_ptr<Conn> conn = Conn::Open(path, error);
     if (!conn) {
-        *status = Fail(error);
         return nullptr;
     }
     if (conn->Created()) {
         PlayLog(QStringLiteral("created a new empty database at %1").arg(path));
     }
-    if (!SetReplaceMusicArr(vars, *conn, &error) || !GetConfigValue(vars, *conn, &error)) {
-        *status = Fail(QStringLiteral("无法读取数据库 %1：%2").arg(path, error));
+    if (!SetReplaceMusicArr(vars, *conn, error) || !GetConfigValue(vars, *conn, error)) {
+        *error = QStringLiteral("无法读取数据库 %1：%2").arg(path, *error);
         return nullptr;
     }
     PlayLog(QStringLiteral("Belvoran started with %1 (%2)").arg(path, vars.CurWeekName));
     return conn;
 }
 
-// Runs the program on the open store until it quits; its exit status.
-int RunProgram(QApplication& app, std::unique_ptr<Conn> conn, ProgramVars vars,
-               SingleInstance& instance, const QString& path, bool lockDatabaseAgain,
-               const QString& central, const QString& site) {
-    Application run(std::move(conn), std::move(vars));
-    MainForm& window = run.Window();
-    if (!site.isEmpty()) {
-        run.Follow(central, site);
+// The exit status, once the window has gone.
+int Leave(SingleInstance& instance, int status) {
+    if (CentralFollower::ThreadsLeftRunning() > 0) {
+        // A following thread still connecting to a hung server: the next start must find
+        // the locks free now, and the exit handlers must not run beside that thread.
+        instance.Release();
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
-    if (lockDatabaseAgain) {
-        instance.TryLockDatabase(path); // its folder was made just now
-    }
+    return status;
+}
+
+// Shows the main window and runs until the program ends: from the tray's exit, or on SIGTERM
+// or SIGINT the same way (what plays stops, relays go off, records are written).
+int RunWindow(MainForm& window, SingleInstance& instance, StopSignals& stopSignals) {
+    QObject::connect(&stopSignals, &StopSignals::Received, &window, &MainForm::Exit);
     instance.ListenForShow([&window] {
         PlayLog(QStringLiteral("shown: the program was started again"));
         window.ShowWindow();
@@ -134,23 +148,23 @@ int RunProgram(QApplication& app, std::unique_ptr<Conn> conn, ProgramVars vars,
     }
     window.show();
     window.activateWindow();
-    return app.exec();
+    return QApplication::exec();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QStringList args;
-    for (int i = 0; i < argc; ++i) {
-        args << QString::fromLocal8Bit(argv[i]);
+    const CommandLine cl = ParseCommandLine(Arguments(argc, argv));
+    if (const int status = AnswerWithoutWindow(cl); status >= 0) {
+        return status;
     }
-    const CommandLine cl = ParseCommandLine(args);
-    if (const int answered = AnswerCommandLine(cl); answered >= 0) {
-        return answered;
-    }
+
     QApplication app(argc, argv);
     QTranslator qtText;
-    SetUpApplication(qtText);
+    SetUpLooks(qtText);
+    // From here on SIGTERM and SIGINT end the program its own way; one that comes before the
+    // window is up waits for the event loop.
+    StopSignals stopSignals;
 
     // A central timetable given with a password is refused before the store is touched.
     if (QString options, why;
@@ -159,37 +173,42 @@ int main(int argc, char** argv) {
     }
     if (cl.edit) {
         // An administrator's desk: the central site in the settings window, no bells.
+        QObject::connect(&stopSignals, &StopSignals::Received, &app, [] { QApplication::exit(0); });
         return RunCentralEditor(cl.central, cl.site);
     }
+
     SingleInstance instance;
-    if (!TakeInstanceLock(instance)) {
+    if (!TakeTheLock(instance)) {
         return 0;
     }
+
     ProgramVars vars;
-    vars.CurWeekName = WeekdayName(TheSystemClock().Now().date());
     const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
     // Two copies on one database (started with other runtime folders) would ring it twice.
     const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);
     if (databaseLock == SingleInstance::HeldByAnother) {
         return Fail(QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(path));
     }
-    int status = 0;
-    std::unique_ptr<Conn> conn = OpenStore(path, vars, &status);
+    QString error;
+    std::unique_ptr<Conn> conn = OpenStore(path, vars, &error);
     if (!conn) {
-        return status;
+        return Fail(error);
     }
-    QString central, site, error;
+    QString central, site;
     if (!RememberCentral(cl, *conn, &central, &site, &error)) {
         return Fail(error);
     }
-    status = RunProgram(app, std::move(conn), std::move(vars), instance, path,
-                        databaseLock == SingleInstance::Unavailable, central, site);
-    if (CentralFollower::ThreadsLeftRunning() > 0) {
-        // A following thread still connecting to a hung server: the next start must find
-        // the locks free now, and the exit handlers must not run beside that thread.
-        instance.Release();
-        std::fflush(nullptr);
-        std::_Exit(status);
+
+    int status = 0;
+    {
+        Application run(std::move(conn), std::move(vars));
+        if (!site.isEmpty()) {
+            run.Follow(central, site);
+        }
+        if (databaseLock == SingleInstance::Unavailable) {
+            instance.TryLockDatabase(path); // its folder was made just now
+        }
+        status = RunWindow(run.Window(), instance, stopSignals);
     }
-    return status;
+    return Leave(instance, status);
 }

@@ -1,5 +1,5 @@
 // The real program as a user starts it: a schedule that plays at its seconds, one copy at
-// a time, and a damaged database refused without being touched.
+// a time, a damaged database refused without being touched, and an end on SIGTERM.
 #include "core/time_text.h"
 #include "core/version.h"
 #include "store/conn.h"
@@ -17,6 +17,8 @@ QProcessEnvironment Env(const QString& runtimeDir) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("BELVORAN_AUDIO_SINK", "fakesink sync=true");
     env.insert("XDG_RUNTIME_DIR", runtimeDir);
+    env.insert("XDG_CONFIG_HOME", runtimeDir + "/config");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + runtimeDir + "/no_bus_here");
     return env;
 }
 
@@ -107,6 +109,43 @@ private slots:
             QVERIFY(m.captured(2).toInt() < 200); // … within its first fifth
         }
         QVERIFY2(!log.contains(own), qPrintable(log)); // rain mode played the replacement
+    }
+
+    // SIGTERM in the middle of a bell ends the program as its tray's exit does.
+    void sigtermEndsItAsTheExitDoes() {
+        if (QTime::currentTime() > QTime(23, 59, 30)) {
+            QSKIP("too close to midnight for a same-day schedule");
+        }
+        TempStore s;
+        const QString dir = s.dir.path(), relayLog = dir + "/relay.log";
+        QVERIFY(media::Make(dir + "/bell.wav", 20));
+        QVector<ZoneRow> zones;
+        QVERIFY(s.conn->Zones(&zones));
+        zones[0].command = "/bin/sh -c \"echo $0 $1 >> " + relayLog + "\"";
+        QVERIFY(s.conn->SetZones(zones));
+        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
+        QVERIFY(s.AddEvent({0, WeekdayName(at.date()), "上课", TimeText(at.time()),
+                            dir + "/bell.wav", "", "√", "", "100000"}) > 0);
+        s.conn.reset();
+        QProcess app;
+        app.setProcessEnvironment(Env(runtime.path()));
+        app.start(BELVORAN_BIN, {"--database", s.path});
+        QString log;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                log += QString::fromUtf8(app.readAllStandardError());
+                return log.contains(" fire  ") && FileBytes(relayLog) == "100000 on\n";
+            },
+            30000));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QCOMPARE(FileBytes(relayLog), QByteArray("100000 on\n100000 off\n"));
+        for (const QString& left : {runtime.path() + "/belvoran.lock",
+                                    runtime.path() + "/belvoran.lock.socket", s.path + ".lock"}) {
+            QVERIFY2(!QFile::exists(left), qPrintable(left));
+        }
     }
 
     void secondCopyShowsTheFirstAndLeavesItRunning() {
