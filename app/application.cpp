@@ -57,10 +57,12 @@ void Application::FindDefaultOutput() {
 void Application::KeepAwakeForBells() {
     // The label changes every second the schedule runs, the caption with the next bell.
     const auto update = [this] {
-        keepAwake_.Update(engine_.Armed(), engine_.NextTime(), engine_.NextEvent());
+        keepAwake_.Update(engine_.Armed(), engine_.NextTime(), engine_.NextEvent(),
+                          player_.IsPlaying() || engine_.BreakPlaying());
     };
     QObject::connect(&engine_, &ScheduleEngine::LabelChanged, &keepAwake_, update);
     QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, &keepAwake_, update);
+    QObject::connect(&player_, &Player::PlayStateChange, &keepAwake_, update);
 }
 
 void Application::PruneRecords() {

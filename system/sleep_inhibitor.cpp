@@ -74,8 +74,12 @@ BellsKeepAwake::BellsKeepAwake(SleepLock& lock, QObject* parent) : QObject(paren
     connect(&lock_, &SleepLock::Refused, this, &BellsKeepAwake::OnRefused);
 }
 
-void BellsKeepAwake::Update(bool bellLeft, const QString& nextTime, const QString& nextEvent) {
-    const QString why = bellLeft ? Why(nextTime, nextEvent) : QString();
+void BellsKeepAwake::Update(bool bellLeft, const QString& nextTime, const QString& nextEvent,
+                            bool sounding) {
+    // The day's last sound (a bell, a break's music) is heard to its end too.
+    const QString why = bellLeft   ? Why(nextTime, nextEvent)
+                        : sounding ? QStringLiteral("正在播放")
+                                   : QString();
     if (why == asked_) {
         return;
     }

@@ -47,13 +47,16 @@ private:
 };
 
 // Keeps the computer awake while today still has bells to ring: holds the lock with the
-// next bell as its why, lets go after the day's last bell. A refusal is said once.
+// next bell as its why, lets go once the day's last bell has rung and nothing sounds any
+// more. A refusal is said once.
 class BellsKeepAwake : public QObject {
     Q_OBJECT
 public:
     explicit BellsKeepAwake(SleepLock& lock, QObject* parent = nullptr);
-    // The schedule's state now: whether a bell is still to ring, and which.
-    void Update(bool bellLeft, const QString& nextTime, const QString& nextEvent);
+    // The schedule's state now: whether a bell is still to ring, and which; whether a sound
+    // plays now.
+    void Update(bool bellLeft, const QString& nextTime, const QString& nextEvent,
+                bool sounding = false);
     // "下一个铃声 14:30:00 上课": a long event name is cut short.
     static QString Why(const QString& time, const QString& event);
 

@@ -58,8 +58,12 @@ private slots:
         QTRY_VERIFY(logind.LetGo(0)); // once the next bell's lock was taken
         QVERIFY(lock.Held() && !logind.LetGo(1));
         QVERIFY(logind.asked[1].endsWith(QString(23, QChar(0x94c3)) + QChar(0x2026) + "|block"));
+        // The last bell has rung but its break music plays on: still held, until it ends.
+        awake.Update(false, "00:00:00", "", true);
+        QTRY_VERIFY(logind.LetGo(1));
+        QVERIFY(lock.Held() && logind.asked.last().contains("|正在播放|"));
         awake.Update(false, "00:00:00", "");
-        QVERIFY(!lock.Held() && logind.LetGo(1));
+        QVERIFY(!lock.Held() && logind.LetGo(2));
 
         // Without logind the log says so once, and nothing else happens.
         QVERIFY(QDBusConnection("logind").unregisterService("org.freedesktop.login1"));
