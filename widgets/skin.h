@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPalette>
 #include <QRect>
 
 class MyButton;
@@ -23,7 +24,18 @@ struct Skin {
     void Preamble(QWidget* window);
     // Stretches the background over the client area again (on resize).
     void StretchBackground(QWidget* window);
+    // The "×" joins the Tab order after the window's last control (before first, which the
+    // window opens on).
+    void CloseInTabOrder(QWidget* first);
 };
+
+// The colours every skinned window and its controls are drawn in: light panels, dark text.
+// The pictures behind them are light, so the desktop's theme (a dark one above all) must not
+// reach them.
+QPalette SkinPalette();
+// Gives window the skin's palette, and the pop-up lists of its combo boxes, which are
+// windows of their own and would keep the desktop's.
+void KeepSkinPalette(QWidget* window);
 
 // Places window with its centre on the centre of parent's window, inside that screen.
 void CenterOn(QWidget* window, const QWidget* parent);
