@@ -8,8 +8,6 @@
 #include "widgets/my_button.h"
 #include "widgets/round_form.h"
 
-#include <QAbstractItemView>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QScreen>
 #include <QWidget>
@@ -90,8 +88,12 @@ QPalette SkinPalette() {
 
 void KeepSkinPalette(QWidget* window) {
     window->setPalette(SkinPalette());
-    for (QComboBox* box : window->findChildren<QComboBox*>()) {
-        box->view()->window()->setPalette(SkinPalette());
+    // A palette does not pass through a widget with a style sheet, now or once it has one:
+    // every control holds the skin's own, unless it has colours of its own.
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isWindow() && !w->testAttribute(Qt::WA_SetPalette)) {
+            w->setPalette(SkinPalette());
+        }
     }
 }
 

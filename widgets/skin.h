@@ -33,8 +33,8 @@ struct Skin {
 // The pictures behind them are light, so the desktop's theme (a dark one above all) must not
 // reach them.
 QPalette SkinPalette();
-// Gives window the skin's palette, and the pop-up lists of its combo boxes, which are
-// windows of their own and would keep the desktop's.
+// Gives window and its controls the skin's palette. A combo box's pop-up list is a menu of the
+// desktop's, drawn in its colours as the tray menu is.
 void KeepSkinPalette(QWidget* window);
 
 // Places window with its centre on the centre of parent's window, inside that screen.

@@ -177,9 +177,10 @@ void MainForm::BuildControls() {
 // The big buttons first, then the title bar's hide and close.
 void MainForm::OrderTabs() {
     MyButton_Hide->setFocusPolicy(Qt::TabFocus);
-    QWidget::setTabOrder(settingsButton_, MyBt_Records);
-    QWidget::setTabOrder(MyButton_Hide, skin_.yButton_Close); // hide before close, both last
     skin_.CloseInTabOrder(settingsButton_);
+    // Made first, close and hide stand before the big buttons: the big ones go after close.
+    QWidget::setTabOrder(skin_.yButton_Close, settingsButton_);
+    QWidget::setTabOrder(settingsButton_, MyBt_Records);
     skin_.yButton_Close->setAccessibleName(QStringLiteral("退出程序"));
     Lab_ShowTime->setAccessibleName(QStringLiteral("时钟"));
     ImgIcon->setAccessibleName(QStringLiteral("托盘菜单"));
