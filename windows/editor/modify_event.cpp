@@ -197,7 +197,7 @@ void ModifyEvent::BuildZonesFrame() {
     zoneList_ = new QListWidget(this);
     zoneList_->setObjectName(QStringLiteral("List1"));
     zoneList_->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
-    zoneList_->setAccessibleName(QStringLiteral("播放区域"));
+    zoneList_->setAccessibleName(QStringLiteral("播放区域")); // caption
     zoneList_->installEventFilter(this);
     zoneList_->hide();
     skin_.background->setMouseTracking(true);

@@ -82,7 +82,7 @@ void SpecialDaysPage::BuildDayGrid() {
     };
     Grid_SpecialDays->setHorizontalHeaderLabels(titles);
     Grid_SpecialDays->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Grid_SpecialDays->setAccessibleName(QStringLiteral("特殊日期"));
+    Grid_SpecialDays->setAccessibleName(QStringLiteral("特殊日期")); // caption
     Grid_SpecialDays->setTabKeyNavigation(false); // Tab goes on to the next control
     Grid_SpecialDays->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_SpecialDays->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -115,7 +115,7 @@ void SpecialDaysPage::BuildAddDayFrame() {
         }
     });
     Combo_Kind = Place<QComboBox>(Frm_AddDay, QStringLiteral("Combo_Kind"), {4020, 330, 1680, 330});
-    Combo_Kind->setAccessibleName(QStringLiteral("类型"));
+    Combo_Kind->setAccessibleName(QStringLiteral("类型")); // caption
     Combo_Kind->addItem(KindText(kNoBellsKind), kNoBellsKind);
     const QStringList week = WeekdayNames();
     for (int i = 1; i <= 7; ++i) { // Monday first, as the school week runs
@@ -124,7 +124,7 @@ void SpecialDaysPage::BuildAddDayFrame() {
     Text_Note = Place<QLineEdit>(Frm_AddDay, QStringLiteral("Text_Note"), {5820, 330, 1560, 330});
     Text_Note->setPlaceholderText(QStringLiteral("备注，如 国庆节"));
     Text_Note->setMaxLength(kMaxSpecialDayNote);
-    Text_Note->setAccessibleName(QStringLiteral("备注"));
+    Text_Note->setAccessibleName(QStringLiteral("备注")); // caption
     MyBt_AddDay = MyButton::Create(Frm_AddDay, QStringLiteral("MyBt_AddDay"),
                                    {5980, 735, 1400, 360}, QStringLiteral("添加"));
     MyBt_AddDay->setAccessibleName(QStringLiteral("添加特殊日期"));
