@@ -21,21 +21,25 @@ QString FaceName(int index) {
 
 } // namespace
 
-MyButton::MyButton(QWidget* parent) : QWidget(parent), caption_(new QLabel(this)) {
+MyButton::MyButton(QWidget* parent) : QAbstractButton(parent), caption_(new QLabel(this)) {
     caption_->setObjectName(QStringLiteral("Label1"));
     caption_->setText(QStringLiteral("Label1"));
     caption_->setAttribute(Qt::WA_TransparentForMouseEvents);
     caption_->setAutoFillBackground(false);
-    // Until Enabled is written the caption keeps the initial window-text colour, even on a
-    // button stored as disabled.
+    // Until Enabled is written the caption keeps its initial colour, even on a button stored
+    // as disabled. The colour is the skin's, never the desktop theme's: the faces are light.
     QPalette pal = caption_->palette();
-    pal.setColor(QPalette::Disabled, QPalette::WindowText,
-                 pal.color(QPalette::Active, QPalette::WindowText));
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::WindowText, kCaptionEnabled);
+    }
     caption_->setPalette(pal);
     caption_->adjustSize();
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
+    connect(this, &QAbstractButton::pressed, this, [this] { ShowPressed(true); });
+    connect(this, &QAbstractButton::released, this, [this] { ShowPressed(false); });
+    connect(this, &QAbstractButton::clicked, this, &MyButton::Click);
     hoverTimer_.setObjectName(QStringLiteral("Timer1"));
     hoverTimer_.setInterval(150);
     connect(&hoverTimer_, &QTimer::timeout, this, &MyButton::OnTimer);
@@ -184,12 +188,15 @@ void MyButton::paintEvent(QPaintEvent*) {
     const qreal half = borderWidth_ / 2.0;
     p.drawRoundedRect(all.adjusted(half, half, -half, -half), radius, radius);
     if (hasFocus()) {
-        p.setPen(QPen(kBorderHover, 1, Qt::DotLine));
-        p.drawRoundedRect(all.adjusted(3, 3, -3, -3), radius, radius);
+        // Close inside the border, so it shows on the smallest buttons too.
+        const qreal inset = borderWidth_ + 1.5;
+        p.setPen(QPen(kFocusFrame, 1, Qt::DashLine));
+        p.drawRoundedRect(all.adjusted(inset, inset, -inset, -inset), radius, radius);
     }
 }
 
-void MyButton::mouseMoveEvent(QMouseEvent*) {
+void MyButton::mouseMoveEvent(QMouseEvent* e) {
+    QAbstractButton::mouseMoveEvent(e); // a held button follows the pointer in and out
     if (MouseSeen) {
         return;
     }
@@ -221,66 +228,54 @@ void MyButton::OnTimer() {
     }
 }
 
-void MyButton::mousePressEvent(QMouseEvent*) {
-    face_ = 1;
-    overlayShown_ = false;
+void MyButton::ShowPressed(bool down) {
+    face_ = down ? 1 : 0;
+    overlayShown_ = !down;
     update();
 }
 
-void MyButton::mouseReleaseEvent(QMouseEvent* e) {
-    face_ = 0;
-    overlayShown_ = true;
-    update();
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) {
-        emit Click();
+bool MyButton::IsReturnKey(const QKeyEvent* e) {
+    return (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+           (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+void MyButton::PassAsSpace(QKeyEvent* e) {
+    QKeyEvent space(e->type(), Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "),
+                    e->isAutoRepeat());
+    if (e->type() == QEvent::KeyPress) {
+        QAbstractButton::keyPressEvent(&space);
+    } else {
+        QAbstractButton::keyReleaseEvent(&space);
     }
-}
-
-bool MyButton::PressKey(const QKeyEvent* e) {
-    return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Space;
+    e->setAccepted(space.isAccepted());
 }
 
 void MyButton::keyPressEvent(QKeyEvent* e) {
-    // Enter, Return and the space bar press a focused button, as they do a push button:
-    // the face goes down now and the click comes when the key is let go.
-    if (PressKey(e) && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        if (!e->isAutoRepeat()) {
-            keyHeld_ = e->key();
-            face_ = 1;
-            overlayShown_ = false;
-            update();
-        }
-        e->accept();
+    // Enter and Return press a focused button as the space bar does: the face goes down
+    // now and the click comes when the key is let go.
+    if (IsReturnKey(e)) {
+        returnHeld_ = returnHeld_ || !e->isAutoRepeat();
+        PassAsSpace(e);
+        return;
+    }
+    if (e->key() == Qt::Key_Space || e->key() == Qt::Key_Select) {
+        QAbstractButton::keyPressEvent(e);
         return;
     }
     if (!e->text().isEmpty()) {
         emit KeyPress(e->text().at(0).unicode());
-        e->accept();
+        // Escape still reaches the window, which a dialog closes by.
+        e->setAccepted(e->key() != Qt::Key_Escape);
         return;
     }
-    QWidget::keyPressEvent(e);
+    QAbstractButton::keyPressEvent(e);
 }
 
 void MyButton::keyReleaseEvent(QKeyEvent* e) {
-    if (e->key() != keyHeld_ || e->isAutoRepeat()) {
-        QWidget::keyReleaseEvent(e);
+    if (returnHeld_ && IsReturnKey(e) && !e->isAutoRepeat()) {
+        returnHeld_ = false;
+        PassAsSpace(e);
         return;
     }
-    keyHeld_ = 0;
-    face_ = 0;
-    overlayShown_ = true;
-    update();
-    e->accept();
-    emit Click();
-}
-
-void MyButton::focusOutEvent(QFocusEvent* e) {
-    // A key let go elsewhere presses nothing here.
-    if (keyHeld_ != 0) {
-        keyHeld_ = 0;
-        face_ = 0;
-        overlayShown_ = true;
-        update();
-    }
-    QWidget::focusOutEvent(e);
+    QAbstractButton::keyReleaseEvent(e);
 }

@@ -1,17 +1,19 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QColor>
 #include <QLabel>
 #include <QTimer>
 #include <QVariantMap>
-#include <QWidget>
 
 #include "widgets/button_layout.h"
 
 // The program's one button: a picture face, an optional icon above a centred caption, a
 // hover overlay with a darker border while the mouse is over it, a pressed face while a
-// mouse button is held, and a grey caption when disabled.
-class MyButton : public QWidget {
+// mouse button is held, and a grey caption when disabled. A push button to the keyboard and
+// to assistive tools: it takes the focus by Tab, shows a frame while focused, and Space,
+// Return or Enter press it.
+class MyButton : public QAbstractButton {
     Q_OBJECT
     Q_PROPERTY(QString BtCaption READ BtCaption WRITE SetBtCaption)
     Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
@@ -22,6 +24,7 @@ public:
     static inline const QColor kBorderHover{100, 100, 200};
     static inline const QColor kCaptionEnabled{0, 0, 0};
     static inline const QColor kCaptionDisabled{128, 128, 128};
+    static inline const QColor kFocusFrame{40, 60, 170};
 
     explicit MyButton(QWidget* parent = nullptr);
     // A button on parent named objectName, placed at a rectangle given in twips, as the
@@ -71,16 +74,16 @@ protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
-    void mousePressEvent(QMouseEvent*) override;
-    void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
     void keyReleaseEvent(QKeyEvent*) override;
-    void focusOutEvent(QFocusEvent*) override;
 
 private:
-    static bool PressKey(const QKeyEvent* e);
+    static bool IsReturnKey(const QKeyEvent* e);
+    // Return and Enter act as the space bar, which the base class handles.
+    void PassAsSpace(QKeyEvent* e);
     void DrawButton(int style);
     void ShowEnabled();
+    void ShowPressed(bool down);
     void HoverOn();
     void HoverOff();
     void OnTimer();
@@ -98,5 +101,5 @@ private:
     int borderWidth_ = 1;
     bool locked_ = false;
     bool enabledWhenUnlocked_ = true;
-    int keyHeld_ = 0; // the key that pressed the button and is still down
+    bool returnHeld_ = false; // Return or Enter pressed the button and is still down
 };

@@ -37,11 +37,13 @@ Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLa
     s.yButton_Close = MyButton::Create(window, QStringLiteral("yButton_Close"), closeButton,
                                        QStringLiteral("×"), 1);
     s.yButton_Close->setToolTip(QStringLiteral("退出本程序"));
+    s.yButton_Close->setAccessibleName(QStringLiteral("关闭"));
     s.yButton_Close->setFocusPolicy(Qt::NoFocus);
     return s;
 }
 
 void Skin::Preamble(QWidget* window) {
+    KeepSkinPalette(window);
     MakeRoundForm(window);
     StretchBackground(window);
     Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), Px(500));
@@ -51,9 +53,48 @@ void Skin::Preamble(QWidget* window) {
     WatchClipping(window);
 }
 
+void Skin::CloseInTabOrder(QWidget* first) {
+    // Made before the other controls, the "×" is where Tab goes round from the last control
+    // back to the first; the window opens on first, never on it.
+    yButton_Close->setFocusPolicy(Qt::TabFocus);
+    first->setFocus(Qt::OtherFocusReason);
+}
+
 void Skin::StretchBackground(QWidget* window) {
     background->setGeometry(0, 0, window->width(), window->height());
     background->setPixmap(Art(QStringLiteral("background"), window->size()));
+}
+
+QPalette SkinPalette() {
+    const QColor panel(245, 245, 250), text(0, 0, 0), greyText(120, 120, 120);
+    QPalette pal(text, panel, Qt::white, QColor(160, 160, 176), QColor(200, 200, 212), text,
+                 Qt::white);
+    pal.setColor(QPalette::Button, QColor(236, 236, 242));
+    pal.setColor(QPalette::ButtonText, text);
+    pal.setColor(QPalette::AlternateBase, QColor(240, 240, 248));
+    pal.setColor(QPalette::Highlight, QColor(60, 100, 200));
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    pal.setColor(QPalette::PlaceholderText, greyText);
+    pal.setColor(QPalette::Link, QColor(30, 60, 200));
+    pal.setColor(QPalette::ToolTipBase, QColor(255, 255, 225));
+    pal.setColor(QPalette::ToolTipText, text);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        pal.setColor(QPalette::Disabled, role, greyText);
+    }
+    pal.setColor(QPalette::Disabled, QPalette::Base, panel);
+    pal.setColor(QPalette::Disabled, QPalette::Highlight, QColor(160, 170, 200));
+    return pal;
+}
+
+void KeepSkinPalette(QWidget* window) {
+    window->setPalette(SkinPalette());
+    // A palette does not pass through a widget with a style sheet, now or once it has one:
+    // every control holds the skin's own, unless it has colours of its own.
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isWindow() && !w->testAttribute(Qt::WA_SetPalette)) {
+            w->setPalette(SkinPalette());
+        }
+    }
 }
 
 void CenterOn(QWidget* window, const QWidget* parent) {

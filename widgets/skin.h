@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPalette>
 #include <QRect>
 
 class MyButton;
@@ -23,7 +24,18 @@ struct Skin {
     void Preamble(QWidget* window);
     // Stretches the background over the client area again (on resize).
     void StretchBackground(QWidget* window);
+    // The "×" joins the Tab order after the window's last control (before first, which the
+    // window opens on).
+    void CloseInTabOrder(QWidget* first);
 };
+
+// The colours every skinned window and its controls are drawn in: light panels, dark text.
+// The pictures behind them are light, so the desktop's theme (a dark one above all) must not
+// reach them.
+QPalette SkinPalette();
+// Gives window and its controls the skin's palette. A combo box's pop-up list is a menu of the
+// desktop's, drawn in its colours as the tray menu is.
+void KeepSkinPalette(QWidget* window);
 
 // Places window with its centre on the centre of parent's window, inside that screen.
 void CenterOn(QWidget* window, const QWidget* parent);

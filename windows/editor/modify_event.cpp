@@ -114,6 +114,7 @@ void ModifyEvent::BuildControls() {
 
     ConnectButtons();
     ConnectZoneList();
+    skin_.yButton_Close->setAccessibleName(QStringLiteral("关闭"));
 }
 
 // The event name: free text, or a break-music library chosen from the list.
@@ -125,6 +126,7 @@ void ModifyEvent::BuildNameRow() {
     Combo_EventName->setEditable(true);
     Combo_EventName->setInsertPolicy(QComboBox::NoInsert);
     Combo_EventName->setCompleter(nullptr); // typed text stays what was typed
+    Combo_EventName->setAccessibleName(QStringLiteral("事件名称"));
     // A prompt, not text: typing replaces it.
     Combo_EventName->lineEdit()->setPlaceholderText(kNamePrompt);
     connect(Combo_EventName->lineEdit(), &QLineEdit::textChanged, this,
@@ -141,6 +143,7 @@ void ModifyEvent::BuildStartRow() {
     Text_Time->setObjectName(QStringLiteral("Text_Time"));
     Text_Time->move(Px(1560), Px(1200));
     Text_Time->setText(kZeroLength);
+    Text_Time->setAccessibleName(startCaption);
 
     playCheck_ = new QCheckBox(QStringLiteral("是否播放"), this); // caption
     playCheck_->setObjectName(QStringLiteral("Check1"));
@@ -164,6 +167,7 @@ void ModifyEvent::BuildDetailsFrame() {
     Lab_length->setFrameShape(QFrame::StyledPanel);
     MyBt_AddSound = MyButton::Create(detailsFrame_, QStringLiteral("MyBt_AddSound"),
                                      QRect(4860, 330, 960, 375), QStringLiteral("添加"), 2);
+    MyBt_AddSound->setAccessibleName(QStringLiteral("添加歌曲"));
     MyBt_trylisten = MyButton::Create(detailsFrame_, QStringLiteral("MyBt_trylisten"),
                                       QRect(4860, 750, 960, 375), kListen, 2);
     rainCheck_ = new QCheckBox(QStringLiteral("有雨天音乐"), detailsFrame_);
@@ -173,6 +177,7 @@ void ModifyEvent::BuildDetailsFrame() {
     rainCombo_ = new QComboBox(detailsFrame_);
     rainCombo_->setObjectName(QStringLiteral("Combo1"));
     rainCombo_->setGeometry(Px(QRect(1800, 1200, 3000, 345)));
+    rainCombo_->setAccessibleName(QStringLiteral("雨天音乐"));
 }
 
 // Over the details frame, not in it: a break-music library greys the frame out, and its
@@ -187,10 +192,12 @@ void ModifyEvent::BuildZonesFrame() {
     zonesButton_ = MyButton::Create(zonesFrame_, QStringLiteral("MyButton3"),
                                     QRect(5100, 450, 360, 375), QString(), 2);
     zonesButton_->setToolTip(QStringLiteral("选择播放区域"));
+    zonesButton_->setAccessibleName(QStringLiteral("选择播放区域"));
 
     zoneList_ = new QListWidget(this);
     zoneList_->setObjectName(QStringLiteral("List1"));
     zoneList_->setGeometry(Px(QRect(3720, 2130, 2400, 1710)));
+    zoneList_->setAccessibleName(QStringLiteral("播放区域")); // caption
     zoneList_->installEventFilter(this);
     zoneList_->hide();
     skin_.background->setMouseTracking(true);
@@ -203,15 +210,7 @@ void ModifyEvent::ConnectButtons() {
     connect(zonesButton_, &MyButton::Click, this, &ModifyEvent::ShowZoneList);
     connect(okButton_, &MyButton::Click, this, &ModifyEvent::SaveEvent);
     connect(cancelButton_, &MyButton::Click, this, &ModifyEvent::CancelEdit);
-    // Escape cancels from a focused button too, which would otherwise keep the key.
-    for (MyButton* button :
-         {MyBt_AddSound, MyBt_trylisten, zonesButton_, okButton_, cancelButton_}) {
-        connect(button, &MyButton::KeyPress, this, [this](int key) {
-            if (key == 27) {
-                reject();
-            }
-        });
-    }
+    // Escape on a focused button reaches the dialog, which cancels as from any control.
 }
 
 void ModifyEvent::ConnectZoneList() {
@@ -228,6 +227,7 @@ void ModifyEvent::ConnectZoneList() {
 
 bool ModifyEvent::Load() {
     skin_.Preamble(this);
+    skin_.CloseInTabOrder(Combo_EventName);
     if (!IsAddMode() && !conn_.EventById(id_, &row_, &loadError_)) {
         loadError_ = QStringLiteral("无法修改该播放事件：%1").arg(loadError_);
         return false;

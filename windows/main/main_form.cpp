@@ -21,6 +21,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QDate>
 #include <QGuiApplication>
@@ -36,6 +37,9 @@ const QString kZoneProblemText = QStringLiteral("%1 播放区域故障（见今�
 // While the settings window is open the schedule is stopped: bells due this soon are named.
 constexpr int kDueWarningSeconds = 120;
 
+// How often the desktop is asked whether it has a tray: one short question to the display.
+constexpr int kTrayCheckMs = 5000;
+
 // The client area: 6300 × 3600 twips.
 constexpr int kClientW = 6300, kClientH = 3600;
 
@@ -49,7 +53,8 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     setWindowIcon(ProgramIcon());
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(Px(kClientW), Px(kClientH));
-    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+    TrayProbe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    trayAvailable_ = TrayProbe();
 
     BuildMenu();
     BuildControls();
@@ -61,6 +66,11 @@ MainForm::MainForm(ProgramVars& vars, Conn& conn, Player& player, ScheduleEngine
     skin_.Preamble(this);
     ImgIcon->setPixmap(programIcon_->pixmap());
     tray_ = AddTrayIcon(this, ProgramIcon(), NotifyMenu_);
+    trayTimer_ = new QTimer(this);
+    trayTimer_->setObjectName(QStringLiteral("Timer_Tray"));
+    trayTimer_->setInterval(kTrayCheckMs);
+    connect(trayTimer_, &QTimer::timeout, this, &MainForm::CheckTray);
+    trayTimer_->start();
     connect(&player_, &Player::OutputChanged, this, &MainForm::ShowOutputState);
     ShowOutputState(player_.OutputUsable());
     connect(&engine_, &ScheduleEngine::TodayProblemsChanged, this, &MainForm::ShowBellProblems);
@@ -142,6 +152,7 @@ void MainForm::BuildControls() {
     settingsButton_ =
         MyButton::Create(this, QStringLiteral("MyButton1"), QRect(2475, 2040, 1350, 1140),
                          QStringLiteral("进入设置"), 2, 6);
+    settingsButton_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
     connect(settingsButton_, &MyButton::Click, this, &MainForm::OpenSettings);
 
     BuildVersionLabel();
@@ -150,6 +161,7 @@ void MainForm::BuildControls() {
     MyBt_Records = MyButton::Create(this, QStringLiteral("MyBt_Records"),
                                     QRect(4350, 2420, 1200, 390), QStringLiteral("今日记录"), 1);
     MyBt_Records->setToolTip(QStringLiteral("今天（及最近 60 天）每个铃声的播放结果"));
+    MyBt_Records->setShortcut(QKeySequence(Qt::ALT | Qt::Key_R));
     connect(MyBt_Records, &MyButton::Click, this, &MainForm::ShowRecords);
 
     skin_.ImgTitle->lower();
@@ -158,6 +170,19 @@ void MainForm::BuildControls() {
     ImgIcon->raise();
     MyButton_Hide->raise();
     skin_.yButton_Close->raise();
+    OrderTabs();
+}
+
+// The big buttons first, then the title bar's hide and close.
+void MainForm::OrderTabs() {
+    MyButton_Hide->setFocusPolicy(Qt::TabFocus);
+    skin_.CloseInTabOrder(settingsButton_);
+    // Made first, close and hide stand before the big buttons: the big ones go after close.
+    QWidget::setTabOrder(skin_.yButton_Close, settingsButton_);
+    QWidget::setTabOrder(settingsButton_, MyBt_Records);
+    skin_.yButton_Close->setAccessibleName(QStringLiteral("退出程序"));
+    Lab_ShowTime->setAccessibleName(QStringLiteral("时钟"));
+    ImgIcon->setAccessibleName(QStringLiteral("托盘菜单"));
 }
 
 // The program icon, the tray-menu icon and the hide button beside the skin's close.
@@ -177,7 +202,7 @@ void MainForm::BuildTitleBar() {
     MyButton_Hide = MyButton::Create(this, QStringLiteral("MyButton_Hide"),
                                      QRect(5070, 150, 330, 270), QStringLiteral("↓"), 1);
     MyButton_Hide->setToolTip(QStringLiteral("最小化至托盘图标"));
-    MyButton_Hide->setFocusPolicy(Qt::NoFocus);
+    MyButton_Hide->setAccessibleName(QStringLiteral("隐藏窗口"));
     connect(MyButton_Hide, &MyButton::Click, this, &MainForm::HideWindow);
     connect(skin_.yButton_Close, &MyButton::Click, this, &MainForm::AskExit);
 }
@@ -296,6 +321,25 @@ void MainForm::HideWindow() {
         showMinimized();
     }
     ShowMenuStates(false);
+}
+
+void MainForm::CheckTray() {
+    const bool now = TrayProbe();
+    if (now == trayAvailable_ || exiting_) {
+        return;
+    }
+    trayAvailable_ = now;
+    if (now) {
+        // Shown afresh, the icon docks in the tray that has just come.
+        tray_->hide();
+        tray_->show();
+        PlayLog(QStringLiteral("a system tray is there now: hiding goes to its icon"));
+        return;
+    }
+    PlayLog(QStringLiteral("the system tray has gone: hiding minimises the window"));
+    if (isHidden()) {
+        showMinimized();
+    }
 }
 
 void MainForm::StopPlaying() {
@@ -433,6 +477,16 @@ bool MainForm::eventFilter(QObject* watched, QEvent* e) {
         }
     }
     return QWidget::eventFilter(watched, e);
+}
+
+void MainForm::contextMenuEvent(QContextMenuEvent* e) {
+    // The menu key opens the tray menu, under its icon, as a click on the icon does.
+    if (e->reason() == QContextMenuEvent::Keyboard) {
+        NotifyMenu_->popup(ImgIcon->mapToGlobal(QPoint(0, ImgIcon->height())));
+        e->accept();
+        return;
+    }
+    QWidget::contextMenuEvent(e);
 }
 
 void MainForm::closeEvent(QCloseEvent* e) {

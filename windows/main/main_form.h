@@ -11,6 +11,7 @@
 #include "widgets/skin.h"
 #include "windows/settings/settings_state.h"
 
+class QTimer;
 class SettingForm;
 class Conn;
 class MyButton;
@@ -77,6 +78,13 @@ public:
     // Whether hiding goes to the tray; without a tray the window minimises instead.
     void SetTrayAvailable(bool on) { trayAvailable_ = on; }
     bool TrayAvailable() const { return trayAvailable_; }
+    // Whether the desktop has a tray now; by default asked of the desktop. Tests replace it.
+    std::function<bool()> TrayProbe;
+    // Asks TrayProbe again, as a timer does every few seconds: a tray that comes after the
+    // program (its host started later at login) gets the icon, and hiding goes there; a
+    // tray that goes away takes hiding back to minimising, and a window hidden in it is
+    // shown minimised, so it can still be reached.
+    void CheckTray();
     // What Exit does last; by default it quits the application.
     std::function<void()> onExit;
 
@@ -92,6 +100,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     void BuildControls();
@@ -100,6 +109,7 @@ private:
     void BuildVersionLabel();
     void BuildWarnings();
     void BuildMenu();
+    void OrderTabs();
     void Activated();
     void CheckDeactivated();
     void ShowMenuStates(bool visible);
@@ -143,6 +153,7 @@ private:
     QAction* Menu_Records = nullptr;
     QAction* Menu_Exit = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QTimer* trayTimer_ = nullptr;
     QPointer<RecordForm> records_;
 
     bool trayAvailable_ = false;

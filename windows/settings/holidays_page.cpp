@@ -82,6 +82,8 @@ void SpecialDaysPage::BuildDayGrid() {
     };
     Grid_SpecialDays->setHorizontalHeaderLabels(titles);
     Grid_SpecialDays->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid_SpecialDays->setAccessibleName(QStringLiteral("特殊日期")); // caption
+    Grid_SpecialDays->setTabKeyNavigation(false); // Tab goes on to the next control
     Grid_SpecialDays->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_SpecialDays->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Grid_SpecialDays->verticalHeader()->hide();
@@ -100,6 +102,8 @@ void SpecialDaysPage::BuildAddDayFrame() {
     auto* to = Place<QLabel>(Frm_AddDay, QStringLiteral("Label_To"), {2070, 360, 300, 300});
     to->setText(QStringLiteral("到"));
     Date_To = Place<QDateEdit>(Frm_AddDay, QStringLiteral("Date_To"), {2370, 330, 1500, 330});
+    Date_From->setAccessibleName(QStringLiteral("开始日期"));
+    Date_To->setAccessibleName(QStringLiteral("结束日期"));
     for (QDateEdit* d : {Date_From, Date_To}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
@@ -111,6 +115,7 @@ void SpecialDaysPage::BuildAddDayFrame() {
         }
     });
     Combo_Kind = Place<QComboBox>(Frm_AddDay, QStringLiteral("Combo_Kind"), {4020, 330, 1680, 330});
+    Combo_Kind->setAccessibleName(QStringLiteral("类型")); // caption
     Combo_Kind->addItem(KindText(kNoBellsKind), kNoBellsKind);
     const QStringList week = WeekdayNames();
     for (int i = 1; i <= 7; ++i) { // Monday first, as the school week runs
@@ -119,8 +124,10 @@ void SpecialDaysPage::BuildAddDayFrame() {
     Text_Note = Place<QLineEdit>(Frm_AddDay, QStringLiteral("Text_Note"), {5820, 330, 1560, 330});
     Text_Note->setPlaceholderText(QStringLiteral("备注，如 国庆节"));
     Text_Note->setMaxLength(kMaxSpecialDayNote);
+    Text_Note->setAccessibleName(QStringLiteral("备注")); // caption
     MyBt_AddDay = MyButton::Create(Frm_AddDay, QStringLiteral("MyBt_AddDay"),
                                    {5980, 735, 1400, 360}, QStringLiteral("添加"));
+    MyBt_AddDay->setAccessibleName(QStringLiteral("添加特殊日期"));
 }
 
 // The import and delete buttons under the frame, and the hint beside them.
@@ -129,6 +136,7 @@ void SpecialDaysPage::BuildPageButtons() {
                                       {4780, 4260, 1400, 450}, QStringLiteral("导入日历…"));
     MyBt_DeleteDay = MyButton::Create(this, QStringLiteral("MyBt_DeleteDay"),
                                       {6360, 4260, 1400, 450}, QStringLiteral("删除"));
+    MyBt_DeleteDay->setAccessibleName(QStringLiteral("删除特殊日期"));
     auto* hint = Place<QLabel>(this, QStringLiteral("Label_Hint"), {240, 4290, 4400, 400});
     hint->setText(QStringLiteral("灰色为已过去的日期。更改在返回主窗口后生效。"));
     hint->setStyleSheet(QStringLiteral("color: rgb(110, 120, 160);"));

@@ -33,17 +33,21 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
     libraryNameText_ = new QLineEdit(QStringLiteral("新曲库名"), this);
     libraryNameText_->setObjectName(QStringLiteral("Text1"));
     libraryNameText_->setGeometry(Px(QRect(120, 600, 1575, 270)));
+    libraryNameText_->setAccessibleName(QStringLiteral("新曲库名"));
 
     addLibraryButton_ = MyButton::Create(this, QStringLiteral("MyBt_AddGroup"),
                                          QRect(960, 960, 255, 255), QStringLiteral("＋"));
     deleteLibraryButton_ = MyButton::Create(this, QStringLiteral("MyButton3"),
                                             QRect(1320, 960, 255, 255), QStringLiteral("－"));
+    addLibraryButton_->setAccessibleName(QStringLiteral("添加曲库"));
+    deleteLibraryButton_->setAccessibleName(QStringLiteral("删除曲库"));
     connect(addLibraryButton_, &MyButton::Click, this, &MusicPage::AddLibrary);
     connect(deleteLibraryButton_, &MyButton::Click, this, &MusicPage::DeleteLibrary);
 
     libraryList_ = new QListWidget(this);
     libraryList_->setObjectName(QStringLiteral("List1"));
     libraryList_->setGeometry(Px(QRect(120, 1320, 1575, 1320)));
+    libraryList_->setAccessibleName(QStringLiteral("曲库"));
     // A long library name wraps inside the narrow list rather than running past its edge.
     libraryList_->setWordWrap(true);
     libraryList_->setResizeMode(QListView::Adjust);
@@ -55,6 +59,7 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
     songGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid2"), this);
     songGrid_->setGeometry(Px(QRect(1800, 240, 6135, 3495)));
     songGrid_->SetColumnWidths(kWidths);
+    songGrid_->setAccessibleName(QStringLiteral("曲库中的歌曲"));
     songGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
@@ -65,6 +70,8 @@ MusicPage::MusicPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(paren
                                        QRect(6000, 3840, 615, 615), QStringLiteral("添加"));
     deleteSongsButton_ = MyButton::Create(this, QStringLiteral("Mybt_DelMusic"),
                                           QRect(6720, 3960, 495, 495), QStringLiteral("删除"), 1);
+    addSongsButton_->setAccessibleName(QStringLiteral("添加歌曲"));
+    deleteSongsButton_->setAccessibleName(QStringLiteral("删除歌曲"));
     addSongsButton_->SetEnabled(false);
     deleteSongsButton_->SetEnabled(false);
     connect(addSongsButton_, &MyButton::Click, this, &MusicPage::AddSongs);

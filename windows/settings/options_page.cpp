@@ -95,6 +95,7 @@ void OptionsPage::Build() {
     Text_ShutDownTime = Place<QLineEdit>(Frm_FinishSet, QStringLiteral("Text_ShutDownTime"),
                                          {1900, 1400, 900, 250});
     Text_ShutDownTime->setText(kNoShutdownTime);
+    Text_ShutDownTime->setAccessibleName(QStringLiteral("关机时间")); // caption
     Text_ShutDownTime->setEnabled(false);
     connect(Check_ShutDown, &QCheckBox::toggled, this, &OptionsPage::EnableShutdownTime);
 

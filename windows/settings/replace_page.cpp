@@ -36,6 +36,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : SettingsPage(p
     nameText_ = new QLineEdit(QStringLiteral("输入替代音乐名"), addFrame_);
     nameText_->setObjectName(QStringLiteral("Text_ReplaceName"));
     nameText_->setGeometry(Px(QRect(240, 360, 2100, 330)));
+    nameText_->setAccessibleName(QStringLiteral("替代音乐名"));
     nameText_->installEventFilter(this);
 
     chooseFileButton_ =
@@ -49,12 +50,14 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : SettingsPage(p
     pathLabel_ = new QLabel(addFrame_);
     pathLabel_->setObjectName(QStringLiteral("Lab_ReplacePath"));
     pathLabel_->setGeometry(Px(QRect(240, 840, 7280, 300)));
+    addButton_->setAccessibleName(QStringLiteral("添加替代音乐"));
     connect(chooseFileButton_, &MyButton::Click, this, &ReplacePage::ChooseReplacementFile);
     connect(addButton_, &MyButton::Click, this, &ReplacePage::AddReplacement);
 
     replaceGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid3"), this);
     replaceGrid_->setGeometry(Px(QRect(120, 1680, 7760, 2520)));
     replaceGrid_->SetColumnWidths(kWidths);
+    replaceGrid_->setAccessibleName(QStringLiteral("雨天替代音乐"));
     replaceGrid_->Ask = [this](const QString& title, const QString& text, MsgMode mode) {
         return Ask(title, text, mode);
     };
@@ -63,6 +66,7 @@ ReplacePage::ReplacePage(SettingsContext& ctx, QWidget* parent) : SettingsPage(p
 
     deleteButton_ = MyButton::Create(this, QStringLiteral("MyBt_DelReplaceMusic"),
                                      QRect(6905, 4320, 975, 375), QStringLiteral("删除"), 1);
+    deleteButton_->setAccessibleName(QStringLiteral("删除替代音乐"));
     connect(deleteButton_, &MyButton::Click, this, &ReplacePage::DeleteReplacements);
     connect(replaceGrid_, &FlexGrid::Reloaded, this,
             [this](bool empty) { deleteButton_->SetEnabled(!empty); });

@@ -50,6 +50,7 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     skin_ = Skin::Build(this, QRect(0, 0, kClientW, 495), QPoint(600, 165), kCloseButton);
     skin_.yButton_Close->setObjectName(QStringLiteral("MyButton_Close"));
     skin_.yButton_Close->setToolTip(QStringLiteral("关闭"));
+    skin_.yButton_Close->setAccessibleName(QStringLiteral("关闭"));
     connect(skin_.yButton_Close, &MyButton::Click, this, &QDialog::reject);
 
     BuildMenu();
@@ -74,6 +75,21 @@ SettingForm::SettingForm(ProgramVars& vars, Conn& conn, Player& player, Settings
     LayoutMenu();
     MenuGroup_[0]->SelBackColor(2);
     pages_[0]->Load(); // the week page
+    OrderTabs();
+}
+
+// Each heading, then its entries, then the page shown; the close button last.
+void SettingForm::OrderTabs() {
+    QWidget* previous = Menu_[0];
+    for (int i = 0; i < kPageCount; ++i) {
+        if (i == kGroupCount[0]) {
+            QWidget::setTabOrder(previous, Menu_[1]);
+            previous = Menu_[1];
+        }
+        QWidget::setTabOrder(previous, MenuGroup_[i]);
+        previous = MenuGroup_[i];
+    }
+    skin_.CloseInTabOrder(Menu_[0]);
 }
 
 // One line per page: the page class that fills entry index.

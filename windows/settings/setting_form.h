@@ -74,6 +74,7 @@ private:
     // Editing a central site: a button that shows the site's record of changes.
     void BuildChangeRecordsButton();
     void LayoutMenu();
+    void OrderTabs();
 
     SettingsContext ctx_;
     Skin skin_;

@@ -100,6 +100,7 @@ FlexGrid::FlexGrid(const QString& objectName, QWidget* parent)
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name in sight
     setCornerButtonEnabled(false);
+    setTabKeyNavigation(false); // Tab goes on to the next control; the arrows move in the grid
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(Px(kRowHeaderTwips));
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);

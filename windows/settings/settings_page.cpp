@@ -10,7 +10,11 @@
 
 namespace {
 
+// Not the image buttons: they are locked through SetLocked, which keeps their own state.
 bool IsEditor(const QWidget* w) {
+    if (qobject_cast<const MyButton*>(w)) {
+        return false;
+    }
     return qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
            qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w);
 }

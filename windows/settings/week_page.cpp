@@ -35,11 +35,13 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent)
     weekdayBox_->addItems(WeekdayNames());
     weekdayBox_->setGeometry(Px(QRect(120, 240, 1500, 330)));
     weekdayBox_->setCurrentIndex(-1);
+    weekdayBox_->setAccessibleName(QStringLiteral("星期"));
     connect(weekdayBox_, &QComboBox::currentIndexChanged, this, &WeekPage::ShowChosenWeekday);
 
     weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
     weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
     weekGrid_->SetColumnWidths(kWidths);
+    weekGrid_->setAccessibleName(QStringLiteral("播放事件"));
     // Red: a row that is to ring but cannot; its tip says why.
     weekGrid_->Model()->RowColour = [this](const GridModel& m, int row) {
         if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
@@ -65,6 +67,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent)
                                      QRect(4560, 4080, 975, 375), QStringLiteral("删除"), 1);
     copyButton_ = MyButton::Create(this, QStringLiteral("MyBt_CopyDay"),
                                    QRect(5640, 4080, 975, 375), kCopyIdle, 1);
+    addButton_->setShortcut(QKeySequence(Qt::Key_Insert)); // as Delete deletes
     connect(addButton_, &MyButton::Click, this, &WeekPage::AddEvent);
     connect(deleteButton_, &MyButton::Click, this, &WeekPage::DeleteEvents);
     connect(copyButton_, &MyButton::Click, this, &WeekPage::CopyDay);
@@ -77,6 +80,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent)
     copyTargets_ = new QListWidget(this);
     copyTargets_->setObjectName(QStringLiteral("List_SelCopyDay"));
     copyTargets_->setSelectionMode(QAbstractItemView::MultiSelection);
+    copyTargets_->setAccessibleName(QStringLiteral("复制到的星期"));
     copyTargets_->setGeometry(Px(QRect(5640, 4080 - 1560, 975, 1560)));
     copyTargets_->hide();
     copyTargets_->installEventFilter(this);

@@ -94,10 +94,13 @@ void ZonesPage::AddZoneRow(QGridLayout* grid, int i) {
     auto* name = new QLineEdit(frame);
     name->setObjectName(QStringLiteral("Text_ZoneName") + n);
     name->setMaxLength(20);
+    const QString zone = QStringLiteral("区域%1").arg(n);
+    name->setAccessibleName(zone + QStringLiteral("名称")); // caption
     auto* output = new QComboBox(frame);
     output->setObjectName(QStringLiteral("Combo_ZoneOutput") + n);
     // An expert may type a sink ("alsasink device=hw:1"): stored as typed.
     output->setEditable(true);
+    output->setAccessibleName(zone + QStringLiteral("输出")); // caption
     output->setInsertPolicy(QComboBox::NoInsert);
     // The list opens below the box, whole, rather than over it around the current item.
     output->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
@@ -107,14 +110,17 @@ void ZonesPage::AddZoneRow(QGridLayout* grid, int i) {
     auto* channel = new QComboBox(frame);
     channel->setObjectName(QStringLiteral("Combo_ZoneChannel") + n);
     channel->setToolTip(QStringLiteral("多声道输出中接此区域功放的声道"));
+    channel->setAccessibleName(zone + QStringLiteral("声道")); // caption
     auto* command = new QLineEdit(frame);
     command->setObjectName(QStringLiteral("Text_ZoneCommand") + n);
     command->setPlaceholderText(QStringLiteral("无"));
+    command->setAccessibleName(zone + QStringLiteral("切换命令")); // caption
     command->setToolTip(QStringLiteral("区域切换器的命令，播放前以“区域代码 on”、播放后以"
                                        "“区域代码 off”为参数运行，如 /usr/local/bin/pa-zones"));
     auto* test = MyButton::Create(frame, QStringLiteral("MyBt_TestZone") + n, QRect(0, 0, 900, 345),
                                   QStringLiteral("测试"), 1);
     test->setMinimumSize(Px(900), Px(345));
+    test->setAccessibleName(zone + QStringLiteral("测试"));
     grid->addWidget(name, i + 1, 0);
     grid->addWidget(output, i + 1, 1);
     grid->addWidget(channel, i + 1, 2);

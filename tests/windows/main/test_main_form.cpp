@@ -93,6 +93,30 @@ private slots:
         QCOMPARE(r.form->TrayIcon()->toolTip(), QString("Belvoran"));
     }
 
+    // A tray that comes after the program takes the hidden window; one that goes gives it back.
+    void aTrayIsWatchedForAfterTheStart() {
+        Rig r(false, false);
+        bool tray = false;
+        r.form->TrayProbe = [&tray] { return tray; };
+        QVERIFY(r.form->findChild<QTimer*>("Timer_Tray")->isActive());
+        r.ShowAndActivate();
+        r.form->CheckTray();
+        r.form->HideWindow();
+        QVERIFY(r.form->isVisible() && r.form->isMinimized()); // no tray: minimised
+        r.form->ShowWindow();
+        tray = true; // the desktop's tray host started
+        r.form->CheckTray();
+        QVERIFY(r.form->TrayAvailable());
+        QVERIFY(r.form->TrayIcon()->isVisible());
+        r.form->HideWindow();
+        QVERIFY(!r.form->isVisible());
+        tray = false; // and went away: the hidden window comes back minimised
+        r.form->CheckTray();
+        QVERIFY(!r.form->TrayAvailable());
+        QTRY_VERIFY(r.form->isVisible());
+        QVERIFY(r.form->isMinimized());
+    }
+
     void showHideInvariant() {
         Rig r;
         r.ShowAndActivate();
