@@ -221,10 +221,10 @@ private slots:
         QVERIFY(media::Make(bell, 30));
         const QDateTime at = QDateTime::currentDateTime().addSecs(3);
         const QString t1 = TimeText(at.time()), t2 = TimeText(at.time().addSecs(120));
-        QVERIFY(s.AddEvent({0, WeekdayName(at.date()), "上课", t1, bell, "", "√", "", "100000"}) >
-                0);
-        QVERIFY(s.AddEvent({0, WeekdayName(at.date()), "下课", t2, bell, "", "√", "", "100000"}) >
-                0);
+        for (const auto& [event, time] : {std::pair{"上课", t1}, std::pair{"下课", t2}}) {
+            QVERIFY(
+                s.AddEvent({0, WeekdayName(at.date()), event, time, bell, "", "√", "", "100000"}));
+        }
         s.conn.reset();
         QProcess app;
         app.setProcessEnvironment(Env(runtime.path()));
