@@ -222,8 +222,8 @@ private slots:
         const QDateTime at = QDateTime::currentDateTime().addSecs(3);
         const QString t1 = TimeText(at.time()), t2 = TimeText(at.time().addSecs(120));
         for (const auto& [event, time] : {std::pair{"上课", t1}, std::pair{"下课", t2}}) {
-            QVERIFY(
-                s.AddEvent({0, WeekdayName(at.date()), event, time, bell, "", "√", "", "100000"}));
+            const EventRow row{0, WeekdayName(at.date()), event, time, bell, "", "√", "", "100000"};
+            QVERIFY(s.AddEvent(row) > 0);
         }
         s.conn.reset();
         QProcess app;
