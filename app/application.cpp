@@ -3,6 +3,7 @@
 #include "app/follow_central.h"
 #include "audio/output_devices.h"
 #include "core/play_log.h"
+#include "windows/main/central_line.h"
 
 #include <QApplication>
 #include <QtConcurrent/QtConcurrentRun>
@@ -10,7 +11,9 @@
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
     : vars_(std::move(vars)), conn_(std::move(conn)), prompt_(powerOff_, nullptr),
       engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_),
-      records_(conn_->Path()) {
+      records_(conn_->Path()), remote_(engine_, *conn_, clock_, [this] {
+          return follower_ ? CentralLineText(follower_->State()) : QString();
+      }) {
     player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
     // Events sharing a second on other zones play side by side.
     engine_.SetPlayerFactory([] { return std::make_unique<GstPlayer>(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/remote_control.h"
 #include "audio/gst_player.h"
 #include "central/follower.h"
 #include "core/clock.h"
@@ -37,6 +38,8 @@ public:
 
     MainForm& Window() { return window_; }
     ScheduleEngine& Engine() { return engine_; }
+    // Answers the control socket's status, play and stop.
+    RemoteControl& Remote() { return remote_; }
 
 private:
     void PruneRecords();
@@ -56,6 +59,7 @@ private:
     MainForm window_;
     RecordWriter records_;
     std::unique_ptr<CentralFollower> follower_;
+    RemoteControl remote_;
     QTimer outputsTimer_;
     QFutureWatcher<QString> defaultOutput_;
     LogindSleepLock sleepLock_;

@@ -2,6 +2,8 @@
 
 #include "core/version.h"
 
+#include <algorithm>
+
 namespace {
 
 // An option's value, as "--name VALUE" or "--name=VALUE"; false (with the error set) when
@@ -47,10 +49,42 @@ bool CheckCentral(CommandLine* cl) {
     return true;
 }
 
+// An event name that fits on the request line: no control characters.
+bool IsOneLine(const QString& name) {
+    return !name.isEmpty() && std::none_of(name.begin(), name.end(), [](QChar c) {
+        return c.category() == QChar::Other_Control;
+    });
+}
+
+// "status [--json]", "play NAME", "stop": false when args name none of them.
+bool ParseCommand(const QStringList& args, CommandLine* cl) {
+    const QString word = args.value(1);
+    const QStringList rest = args.mid(2);
+    if (word == QLatin1String("status")) {
+        cl->action = CommandLine::Status;
+        cl->json = rest == QStringList{QStringLiteral("--json")};
+        return cl->json || rest.isEmpty() || Refuse(cl, QStringLiteral("status takes only --json"));
+    }
+    if (word == QLatin1String("stop")) {
+        cl->action = CommandLine::Stop;
+        return rest.isEmpty() || Refuse(cl, QStringLiteral("stop takes no arguments"));
+    }
+    if (word == QLatin1String("play")) {
+        cl->action = CommandLine::Play;
+        cl->eventName = rest.value(0);
+        return (rest.size() == 1 && IsOneLine(cl->eventName)) ||
+               Refuse(cl, QStringLiteral("play needs one event name"));
+    }
+    return false;
+}
+
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine cl;
+    if (ParseCommand(args, &cl) || cl.action == CommandLine::Error) {
+        return cl;
+    }
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -95,6 +129,7 @@ QString HelpText() {
     return QStringLiteral(
         "Usage: belvoran [--database PATH] [--central SERVICE --site NAME [--edit]]\n"
         "       belvoran [--database PATH] --no-central\n"
+        "       belvoran status [--json] | play NAME | stop\n"
         "\n"
         "Plays a school's bells, announcements and break music from a weekly timetable.\n"
         "\n"
@@ -111,6 +146,13 @@ QString HelpText() {
         "  --no-central     stop following; the last copy stays as the own timetable\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"
+        "\n"
+        "Commands, answered by the copy running for this user (exit status 3 when none runs):\n"
+        "  status           the next bell, today's record so far, problems, version, uptime\n"
+        "  status --json    the same as one JSON object\n"
+        "  play NAME        play today's event NAME now, as the tray's 立即播放 does; of\n"
+        "                   several with that name the next due (else the day's last)\n"
+        "  stop             halt what plays, as the tray's 停止播放 does\n"
         "\n"
         "Environment:\n"
         "  BELVORAN_AUDIO_SINK  GStreamer audio sink description (default autoaudiosink)\n"

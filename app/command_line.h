@@ -6,7 +6,8 @@
 // What the command line asks for. Parsed before any window exists, so --help and
 // --version work without a display.
 struct CommandLine {
-    enum Action { Run, ShowHelp, ShowVersion, Error };
+    // Status, Play and Stop ask the copy already running (app/remote_command.h).
+    enum Action { Run, ShowHelp, ShowVersion, Error, Status, Play, Stop };
     Action action = Run;
     QString database;       // --database PATH; empty = the default path
     QString central;        // --central SERVICE|CONNINFO|URL: the central timetable
@@ -14,6 +15,8 @@ struct CommandLine {
     bool edit = false;      // --edit: the settings window on the central site, no bells
     bool noCentral = false; // --no-central: stop following, keep the local copy
     QString error;          // with Error: what was wrong
+    bool json = false;      // status --json: the running copy's answer as it came
+    QString eventName;      // play NAME
 };
 
 CommandLine ParseCommandLine(const QStringList& args);

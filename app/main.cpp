@@ -2,6 +2,7 @@
 #include "app/application.h"
 #include "app/central_editor.h"
 #include "app/command_line.h"
+#include "app/remote_command.h"
 #include "central/central.h"
 #include "central/follower.h"
 #include "core/clock.h"
@@ -59,6 +60,10 @@ int AnswerWithoutWindow(const CommandLine& cl) {
     case CommandLine::Error:
         std::fputs(UsageErrorText(cl.error).toUtf8().constData(), stderr);
         return 2;
+    case CommandLine::Status:
+    case CommandLine::Play:
+    case CommandLine::Stop:
+        return RunRemoteCommand(cl);
     case CommandLine::Run:
         break;
     }
@@ -208,6 +213,8 @@ int main(int argc, char** argv) {
         if (databaseLock == SingleInstance::Unavailable) {
             instance.TryLockDatabase(path); // its folder was made just now
         }
+        instance.AnswerRequests(
+            [&run](const QString& request) { return run.Remote().Answer(request); });
         status = RunWindow(run.Window(), instance, stopSignals);
     }
     return Leave(instance, status);

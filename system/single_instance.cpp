@@ -1,10 +1,10 @@
 #include "system/single_instance.h"
 
+#include "system/control_socket.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
@@ -14,7 +14,8 @@
 
 namespace {
 
-const QByteArray kShow = QByteArrayLiteral("show\n");
+// A later start of the program asks the running copy to show its window.
+const char kShow[] = "show";
 
 // Whether the lock file names a process of this machine that has ended.
 bool LeftByEndedCopy(const QLockFile& lock) {
@@ -75,13 +76,10 @@ bool SingleInstance::AskToShow() {
     // The running copy may hold the lock a moment before it listens.
     const QDeadlineTimer deadline(5000);
     while (!deadline.hasExpired()) {
-        QLocalSocket socket;
-        socket.connectToServer(SocketPath());
-        if (socket.waitForConnected(1000)) {
-            socket.write(kShow);
-            if (socket.waitForBytesWritten(1000) && socket.waitForReadyRead(2000)) {
-                return true;
-            }
+        QByteArray reply;
+        QString error;
+        if (AskControl(SocketPath(), kShow, &reply, &error, 1000) == ControlAsk::Answered) {
+            return true;
         }
         QThread::msleep(100);
     }
@@ -89,26 +87,30 @@ bool SingleInstance::AskToShow() {
 }
 
 bool SingleInstance::ListenForShow(std::function<void()> show) {
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    QLocalServer::removeServer(SocketPath()); // left by a copy that crashed; we hold the lock
-    if (!server_->listen(SocketPath())) {
-        return false;
+    show_ = std::move(show);
+    return Listen();
+}
+
+bool SingleInstance::AnswerRequests(std::function<QByteArray(const QString&)> answer) {
+    answer_ = std::move(answer);
+    return Listen();
+}
+
+bool SingleInstance::Listen() {
+    if (!server_) {
+        server_ = std::make_unique<ControlServer>([this](const QString& r) { return Answer(r); });
     }
-    QObject::connect(
-        server_.get(), &QLocalServer::newConnection, server_.get(), [server = server_.get(), show] {
-            while (QLocalSocket* socket = server->nextPendingConnection()) {
-                QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                                 &QObject::deleteLater);
-                QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show] {
-                    if (socket->readAll().contains("show")) {
-                        socket->write("ok\n");
-                        show();
-                    }
-                });
-            }
-        });
-    return true;
+    return server_->Listen(SocketPath());
+}
+
+QByteArray SingleInstance::Answer(const QString& request) {
+    if (request == QLatin1String(kShow)) {
+        if (show_) {
+            show_();
+        }
+        return QByteArrayLiteral(R"({"ok":true})");
+    }
+    return answer_ ? answer_(request) : ControlErrorReply(QStringLiteral("unknown request"));
 }
 
 QString SingleInstance::DefaultLockPath() {
@@ -117,6 +119,10 @@ QString SingleInstance::DefaultLockPath() {
         dir = QDir::tempPath();
     }
     return dir + QStringLiteral("/belvoran.lock");
+}
+
+QString SingleInstance::DefaultSocketPath() {
+    return DefaultLockPath() + QStringLiteral(".socket");
 }
 
 SingleInstance::Result SingleInstance::TryLock() {

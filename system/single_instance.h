@@ -5,12 +5,13 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
+class ControlServer;
 
 // Holds the per-user lock that keeps a second copy of the program from running, and the
 // lock beside the database, which keeps two copies from ringing one timetable even where
-// they do not share a runtime folder. A later start asks the running copy, through a local
-// socket beside the per-user lock, to show its window.
+// they do not share a runtime folder. A later start asks the running copy, through the
+// control socket beside the per-user lock, to show its window; other requests (status, play,
+// stop) go to whoever answers them.
 class SingleInstance {
 public:
     // lockPath empty: the runtime folder + "/belvoran.lock".
@@ -25,20 +26,28 @@ public:
     Result TryLockDatabase(const QString& path);
     QString ErrorText() const;
     static QString DefaultLockPath();
+    // Where the running copy of this user listens for requests.
+    static QString DefaultSocketPath();
 
     // Asks the copy holding the lock to show its window; false when none answered within
     // a few seconds.
     bool AskToShow();
     // From now on, every later start's request calls show. Needs the lock.
     bool ListenForShow(std::function<void()> show);
+    // From now on, every request but "show" gets answer's reply. Needs the lock.
+    bool AnswerRequests(std::function<QByteArray(const QString& request)> answer);
     // Lets go of both locks and the socket, as the destructor does.
     void Release();
 
 private:
     QString SocketPath() const;
+    bool Listen();
+    QByteArray Answer(const QString& request);
 
     QString lockPath_;
     std::unique_ptr<QLockFile> databaseLock_;
-    std::unique_ptr<QLocalServer> server_;
+    std::function<void()> show_;
+    std::function<QByteArray(const QString&)> answer_;
+    std::unique_ptr<ControlServer> server_;
     std::unique_ptr<QLockFile> lock_;
 };

@@ -6,6 +6,9 @@
 #include "support/media.h"
 #include "support/temp_store.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
@@ -20,6 +23,24 @@ QProcessEnvironment Env(const QString& runtimeDir) {
     env.insert("XDG_CONFIG_HOME", runtimeDir + "/config");
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + runtimeDir + "/no_bus_here");
     return env;
+}
+
+struct Answer {
+    int code = -1;
+    QString out, err;
+};
+
+// Another start of the program with args, without a display, as a user types it.
+Answer Ask(const QString& runtimeDir, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = Env(runtimeDir);
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    p.setProcessEnvironment(env);
+    p.start(BELVORAN_BIN, args);
+    p.waitForFinished(10000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
@@ -188,6 +209,61 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
+    }
+
+    // status, play and stop ask the running copy; with none running, status 3.
+    void commandsAskTheRunningCopy() {
+        if (QTime::currentTime() > QTime(23, 57, 0)) {
+            QSKIP("too close to midnight for a same-day schedule");
+        }
+        TempStore s;
+        const QString bell = s.dir.path() + "/bell.wav";
+        QVERIFY(media::Make(bell, 30));
+        const QDateTime at = QDateTime::currentDateTime().addSecs(3);
+        const QString t1 = TimeText(at.time()), t2 = TimeText(at.time().addSecs(120));
+        for (const auto& [event, time] : {std::pair{"上课", t1}, std::pair{"下课", t2}}) {
+            const EventRow row{0, WeekdayName(at.date()), event, time, bell, "", "√", "", "100000"};
+            QVERIFY(s.AddEvent(row) > 0);
+        }
+        s.conn.reset();
+        QProcess app;
+        app.setProcessEnvironment(Env(runtime.path()));
+        app.start(BELVORAN_BIN, {"--database", s.path});
+        QString log;
+        const auto logged = [&](const QString& text) {
+            return QTest::qWaitFor(
+                [&] {
+                    log += QString::fromUtf8(app.readAllStandardError());
+                    return log.contains(text);
+                },
+                30000);
+        };
+        QVERIFY2(logged(" fire  " + t1), qPrintable(log));
+        QJsonObject status;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QByteArray out = Ask(runtime.path(), {"status", "--json"}).out.toUtf8();
+                status = QJsonDocument::fromJson(out).object();
+                return !status["records"].toArray().isEmpty();
+            },
+            10000));
+        const QJsonObject record = status["records"].toArray()[0].toObject();
+        QCOMPARE(record["time"].toString() + record["event"].toString(), t1 + "上课");
+        QCOMPARE(record["outcome"].toString(), "fired");
+        const QJsonObject next = status["next"].toObject();
+        QCOMPARE(next["time"].toString() + next["event"].toString(), t2 + "下课");
+        QCOMPARE(status["version"].toString(), kProgramVersion);
+        QVERIFY(Ask(runtime.path(), {"status"}).out.contains("下一个铃声 " + t2 + " 下课"));
+        QCOMPARE(Ask(runtime.path(), {"play", "上课"}).code, 0);
+        QVERIFY2(logged("manual event id"), qPrintable(log));
+        QCOMPARE(Ask(runtime.path(), {"stop"}).code, 0);
+        QVERIFY2(logged("stop  playback halted by hand"), qPrintable(log));
+        QCOMPARE(Ask(runtime.path(), {"play", "没有这个"}).code, 1);
+        app.terminate();
+        QVERIFY(app.waitForFinished(5000));
+        const Answer none = Ask(runtime.path(), {"status"});
+        QCOMPARE(none.code, 3);
+        QVERIFY2(none.err.contains("no running copy"), qPrintable(none.err));
     }
 
     void damagedDatabaseIsRefusedUntouched() {

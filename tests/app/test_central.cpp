@@ -2,6 +2,7 @@
 // a change reaches the right one at once, an outage leaves both ringing from their copies,
 // and a copy broken off by a crashed server changes nothing.
 #include "app/follow_central.h"
+#include "app/remote_control.h"
 #include "central/central.h"
 #include "central/follower.h"
 #include "store/transaction.h"
@@ -52,6 +53,8 @@ struct Replica {
     EngineRig rig;
     MainForm window;
     CentralFollower follower;
+    RemoteControl remote{rig.engine, *rig.store.conn, rig.clock,
+                         [this] { return CentralLineText(follower.State()); }};
 };
 
 // The bells' files, shared by the computers.
@@ -201,6 +204,8 @@ private slots:
         QTRY_COMPARE(ra.Outage(), outage(ra));
         QTRY_COMPARE(rb.Outage(), outage(rb));
         QVERIFY(ra.window.TrayIcon()->toolTip().contains(outage(ra)));
+        // status says it too, from the same words
+        QVERIFY(ra.remote.Answer("status").contains(outage(ra).toUtf8()));
         QCOMPARE(ra.Events(), (QStringList{"上课", "加铃"}));
 
         // Both keep ringing their own copies at their seconds while the server is down.
