@@ -12,11 +12,12 @@
 class Conn;
 class QObject;
 
-// The libpq connection options for central: a service name ("belvoran", found in
-// ~/.pg_service.conf or the system's pg_service.conf), a connection string ("host=… dbname=…")
-// or a postgresql:// URL. A password is refused: it belongs in ~/.pgpass (mode 0600) or the
-// service file, never on a command line or in the autostart entry. Timeouts are added so a
-// server that stops answering fails a statement instead of holding it for good.
+// The connect options for Qt's QPSQL driver for central: a service name ("belvoran", found in
+// ~/.pg_service.conf or the system's pg_service.conf), or anything libpq's parser takes as a
+// connection string ("host=h1,h2 port=5432,5433 dbname=…") or postgresql:// URI. A password
+// is refused: it belongs in ~/.pgpass (mode 0600) or the service file, never on a command line
+// or in the autostart entry. Timeouts are added, unless the string sets its own, so a server
+// that stops answering fails a statement instead of holding it for good.
 bool CentralConnectOptions(const QString& central, QString* options, QString* error);
 
 // Why a site cannot be copied when the server answers but does not know it.

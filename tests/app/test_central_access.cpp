@@ -268,6 +268,21 @@ private slots:
                  qPrintable(CentralLineText(follower.State())));
     }
 
+    // Several hosts, the first unreachable; a socket folder percent-encoded in a URI.
+    void anyStringLibpqTakesConnects() {
+        PgServer server;
+        if (const QString why = server.Start(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        const QString folder = QUrl::toPercentEncoding(server.Folder());
+        for (const QString& central :
+             {server.Central().replace("host=", "host=192.0.2.1,") + " connect_timeout=2",
+              "postgresql://127.0.0.1:1," + folder + "/postgres?user=belvoran"}) {
+            QString error;
+            QVERIFY2(CentralStore::Open(central, &error), qPrintable(central + ": " + error));
+        }
+    }
+
     void tlsVerifiesTheServersCertificate() {
         PgServer server;
         if (const QString why = server.Start(true); !why.isEmpty()) {

@@ -109,6 +109,8 @@ public:
             .arg(port_)
             .arg(ca);
     }
+    // The folder of the server's Unix socket.
+    QString Folder() const { return dir_.path(); }
     QString Ca() const { return dir_.path() + "/ca.crt"; }
     // A certificate authority that signed nothing of this server's.
     QString OtherCa() const { return dir_.path() + "/other.crt"; }
