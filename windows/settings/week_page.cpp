@@ -38,26 +38,7 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent)
     weekdayBox_->setAccessibleName(QStringLiteral("星期"));
     connect(weekdayBox_, &QComboBox::currentIndexChanged, this, &WeekPage::ShowChosenWeekday);
 
-    weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
-    weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
-    weekGrid_->SetColumnWidths(kWidths);
-    weekGrid_->setAccessibleName(QStringLiteral("播放事件"));
-    // Red: a row that is to ring but cannot; its tip says why.
-    weekGrid_->Model()->RowColour = [this](const GridModel& m, int row) {
-        if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
-            GridEvent(m.Data(), row).playFlag == kPlayFlag) {
-            return kProblemColour;
-        }
-        return WeekGridRowColour(m, row);
-    };
-    weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
-        return row < rowProblems_.size() ? rowProblems_[row] : QString();
-    };
-    // The zones are read by their names; the stored code stays as it is.
-    weekGrid_->Model()->CellText = [this](const GridModel& m, int row, int column) {
-        const QString text = m.Data().rows[row].value(column).toString();
-        return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
-    };
+    BuildWeekGrid();
     connect(weekGrid_, &FlexGrid::DeleteKeyReleased, this, &WeekPage::DeleteEvents);
     connect(weekGrid_, &FlexGrid::OpenRow, this, &WeekPage::EditCurrentEvent);
 
@@ -87,6 +68,29 @@ WeekPage::WeekPage(SettingsContext& ctx, QWidget* parent) : SettingsPage(parent)
 
     OpenEditor = [this](const QString& weekName, qint64 id) {
         return ModifyEvent::Edit(ctx_.vars, ctx_.conn, ctx_.player, weekName, id, window());
+    };
+}
+
+void WeekPage::BuildWeekGrid() {
+    weekGrid_ = new FlexGrid(QStringLiteral("MSHFlexGrid1"), this);
+    weekGrid_->setGeometry(Px(QRect(120, 660, 7760, 3300)));
+    weekGrid_->SetColumnWidths(kWidths);
+    weekGrid_->setAccessibleName(QStringLiteral("播放事件"));
+    // Red: a row that is to ring but cannot; its tip says why.
+    weekGrid_->Model()->RowColour = [this](const GridModel& m, int row) {
+        if (row < rowProblems_.size() && !rowProblems_[row].isEmpty() &&
+            GridEvent(m.Data(), row).playFlag == kPlayFlag) {
+            return kProblemColour;
+        }
+        return WeekGridRowColour(m, row);
+    };
+    weekGrid_->Model()->RowTip = [this](const GridModel&, int row) {
+        return row < rowProblems_.size() ? rowProblems_[row] : QString();
+    };
+    // The zones are read by their names; the stored code stays as it is.
+    weekGrid_->Model()->CellText = [this](const GridModel& m, int row, int column) {
+        const QString text = m.Data().rows[row].value(column).toString();
+        return column == GridZoneColumn(m.Data()) ? ZoneNamesText(text, zoneNames_) : text;
     };
 }
 

@@ -48,6 +48,8 @@ private:
     void ShowWeek(const QString& weekName);
     // Finds, for every row shown, why it would not ring (see RowProblem).
     void CheckRows();
+    // The week's events, red where a row cannot ring, zones by name.
+    void BuildWeekGrid();
     // Why an event would not ring: a start time that is not "hh:mm:ss", a file the player
     // cannot play, a break-music library without songs; "" when nothing is wrong.
     QString RowProblem(const QString& start, const QString& event, const QString& file,
