@@ -82,9 +82,7 @@ void SetUpLooks(QTranslator& qtText) {
     QApplication::setApplicationName(QStringLiteral("Belvoran"));
     QApplication::setApplicationVersion(kVersionText);
     QApplication::setQuitOnLastWindowClosed(false); // it lives on in the tray
-    QFont font(UiFontFamily());
-    font.setPixelSize(12);
-    QApplication::setFont(font);
+    QApplication::setFont(UiFont());
     // The program speaks Chinese: so do Qt's own dialogs (the file chooser's buttons).
     if (qtText.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

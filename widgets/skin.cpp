@@ -44,6 +44,9 @@ Skin Skin::Build(QWidget* window, const QRect& titleStrip, const QPoint& titleLa
 
 void Skin::Preamble(QWidget* window) {
     KeepSkinPalette(window);
+    // Set on the window itself: a desktop theme that puts its own font on the application
+    // after start (qt6ct, Plasma) would otherwise enlarge the captions past their buttons.
+    window->setFont(UiFont());
     MakeRoundForm(window);
     StretchBackground(window);
     Img_FormTitle->setGeometry(0, 0, ImgTitle->width(), Px(500));
@@ -90,9 +93,12 @@ void KeepSkinPalette(QWidget* window) {
     window->setPalette(SkinPalette());
     // A palette does not pass through a widget with a style sheet, now or once it has one:
     // every control holds the skin's own, unless it has colours of its own.
+    // A control with colours of its own keeps them, and takes the skin's for the rest (the
+    // disabled text and its etching), not the desktop theme's.
     for (QWidget* w : window->findChildren<QWidget*>()) {
-        if (!w->isWindow() && !w->testAttribute(Qt::WA_SetPalette)) {
-            w->setPalette(SkinPalette());
+        if (!w->isWindow()) {
+            w->setPalette(w->testAttribute(Qt::WA_SetPalette) ? w->palette().resolve(SkinPalette())
+                                                              : SkinPalette());
         }
     }
 }

@@ -7,6 +7,7 @@
 #include "support/engine_rig.h"
 #include "widgets/my_button.h"
 #include "widgets/skin.h"
+#include "widgets/ui_font.h"
 #include "windows/editor/modify_event.h"
 #include "windows/main/main_form.h"
 #include "windows/settings/setting_form.h"
@@ -208,12 +209,20 @@ private slots:
             ModifyEvent editor(r.vars, *r.store.conn, r.player, QStringLiteral("星期一"), 0);
             QVERIFY(editor.Load());
             const QPalette skin = SkinPalette();
+            // A theme that puts its own font on the application after start (qt6ct) leaves
+            // the captions their size, and disabled captions are etched in the skin's light.
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 16));
             for (QWidget* window :
                  {static_cast<QWidget*>(r.form.get()), static_cast<QWidget*>(&settings),
                   static_cast<QWidget*>(&editor)}) {
                 for (MyButton* b : window->findChildren<MyButton*>()) {
                     QCOMPARE(b->CaptionColor(), b->isEnabled() ? MyButton::kCaptionEnabled
                                                                : MyButton::kCaptionDisabled);
+                    const QLabel* caption = b->findChild<QLabel*>(QStringLiteral("Label1"));
+                    QCOMPARE(caption->font().pixelSize(), UiFont().pixelSize());
+                    QVERIFY(
+                        caption->palette().color(QPalette::Disabled, QPalette::Light).lightness() >
+                        200);
                 }
                 for (QWidget* w : window->findChildren<QWidget*>()) {
                     if (w->window() != window || w->styleSheet().contains("color")) {
@@ -246,6 +255,7 @@ private slots:
             }
         }
         QApplication::setPalette(desktop);
+        QApplication::setFont(UiFont());
     }
 };
 
