@@ -23,15 +23,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BELVORAN_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The store and the central timetable (Qt's SQL drivers); playback, MP3 (good), MIDI
-# (fluidsynth in bad, with its sound font), the sound card's sink; the window's font; the
-# service's user.
+# (fluidsynth in bad, with its sound font), the sound card's sink; the window's font and Qt's
+# own dialogs in Chinese (qtbase_zh_CN); the service's user.
 set(depends libqt6sql6-sqlite libqt6sql6-psql gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    gstreamer1.0-plugins-bad gstreamer1.0-alsa timgm6mb-soundfont fonts-wqy-microhei adduser)
+    gstreamer1.0-plugins-bad gstreamer1.0-alsa timgm6mb-soundfont fonts-wqy-microhei
+    qt6-translations-l10n adduser)
 list(JOIN depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
-# Qt's own dialogs in Chinese, a desktop's sound server, AAC (m4a), real time for a desktop
-# user.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "qt6-translations-l10n, gstreamer1.0-pulseaudio, gstreamer1.0-libav, rtkit")
+# A desktop's sound server, AAC (m4a), real time for a desktop user.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-pulseaudio, gstreamer1.0-libav, rtkit")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/package/postinst
     ${PROJECT_SOURCE_DIR}/resources/package/prerm

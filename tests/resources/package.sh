@@ -52,7 +52,8 @@ for lib in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     in_depends "$owner" || fail "$lib ($owner) is not in Depends"
 done
 for runtime in libqt6sql6-sqlite libqt6sql6-psql gstreamer1.0-plugins-base \
-    gstreamer1.0-plugins-good gstreamer1.0-plugins-bad timgm6mb-soundfont; do
+    gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-alsa timgm6mb-soundfont \
+    fonts-wqy-microhei qt6-translations-l10n; do
     in_depends "$runtime" || fail "$runtime is not in Depends"
 done
 if grep -q -- '-dev$' <<<"$names"; then
@@ -97,9 +98,13 @@ fi
 
 # Errors fail; warnings and the rest are shown. Lintian's own notes on running as root and
 # the like go to standard error.
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/setup installs it)"
 lintian --allow-root --display-info "$deb" >"$work/lintian.log" 2>"$work/lintian.err"
+status=$?
 cat "$work/lintian.log"
-if grep -q '^E:' "$work/lintian.log"; then
+# 1: it found errors; more: it could not check.
+[ $status -le 1 ] || { cat "$work/lintian.err"; fail "lintian did not run (status $status)"; }
+if [ $status -ne 0 ] || grep -q '^E:' "$work/lintian.log"; then
     fail "lintian reports errors"
 fi
 echo "PASS: package $(basename "$deb") checked"
