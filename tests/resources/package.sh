@@ -66,6 +66,9 @@ fi
 "$program" --version | grep -qF "$version" || fail "the unpacked program does not run"
 echo "the unpacked program runs: $("$program" --version)"
 
+top=$(gzip -dc "$work/root/usr/share/doc/belvoran/changelog.gz" | head -n 1)
+[[ $top == "belvoran ($version) "* ]] || fail "the changelog's last entry is not $version: $top"
+
 for script in postinst prerm postrm; do
     dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$script" >"$work/$script" ||
         fail "no $script"
