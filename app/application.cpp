@@ -1,98 +1,29 @@
 #include "app/application.h"
 
 #include "app/follow_central.h"
-#include "audio/output_devices.h"
 #include "core/play_log.h"
-#include "windows/main/central_line.h"
+#include "windows/main/schedule_windows.h"
 
 #include <QApplication>
-#include <QtConcurrent/QtConcurrentRun>
 
 Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
-    : vars_(std::move(vars)), conn_(std::move(conn)), prompt_(powerOff_, nullptr),
-      engine_(vars_, *conn_, clock_, player_, &prompt_), window_(vars_, *conn_, player_, engine_),
-      records_(conn_->Path()), remote_(engine_, *conn_, clock_, [this] {
-          return follower_ ? CentralLineText(follower_->State()) : QString();
-      }) {
-    player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
-    // Events sharing a second on other zones play side by side.
-    engine_.SetPlayerFactory([] { return std::make_unique<GstPlayer>(); });
-    PruneRecords();
-    // Queued to the writer's thread: the bell that was just rung waits for nothing.
-    QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);
-    QObject::connect(&records_, &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
-    // Looked up soon after the start (today's zones read), then a few times a day: the
-    // sound settings of a PA computer rarely change, and each look costs GStreamer's pulse
-    // provider a little memory it never gives back.
-    QObject::connect(&defaultOutput_, &QFutureWatcherBase::finished, &engine_,
-                     [this] { engine_.SetDefaultOutputSink(defaultOutput_.result()); });
-    QObject::connect(&outputsTimer_, &QTimer::timeout, &engine_, [this] {
-        FindDefaultOutput();
-        outputsTimer_.start(6 * 60 * 60 * 1000);
-    });
-    outputsTimer_.setSingleShot(true);
-    outputsTimer_.start(3000);
+    : core_(std::move(conn), std::move(vars),
+            [](PowerOff& powerOff) {
+                return std::make_unique<MessageBoxShutdownPrompt>(powerOff, nullptr);
+            }),
+      window_(core_.Vars(), core_.Store(), core_.AudioPlayer(), core_.Engine()) {
+    QObject::connect(&core_.Records(), &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
     // At the end every relay goes off, also one switched on ahead of a bell not yet rung.
     window_.onExit = [this] {
-        engine_.Switch().OffExcept();
+        core_.Engine().Switch().OffExcept();
         QApplication::quit();
     };
-    KeepAwakeForBells();
-}
-
-Application::~Application() {
-    defaultOutput_.waitForFinished();
-}
-
-void Application::FindDefaultOutput() {
-    // It matters only when some zone names an output and some play to the default one.
-    const QVector<ZoneRow>& zones = engine_.Zones();
-    const bool named =
-        std::any_of(zones.begin(), zones.end(), [](const ZoneRow& z) { return !z.sink.isEmpty(); });
-    const bool unnamed =
-        std::any_of(zones.begin(), zones.end(), [](const ZoneRow& z) { return z.sink.isEmpty(); });
-    if (defaultOutput_.isRunning() || !named || !unnamed) {
-        return;
-    }
-    defaultOutput_.setFuture(QtConcurrent::run(DefaultOutputSink));
-}
-
-void Application::KeepAwakeForBells() {
-    // The label changes every second the schedule runs, the caption with the next bell.
-    const auto update = [this] {
-        keepAwake_.Update(engine_.Armed(), engine_.NextTime(), engine_.NextEvent(),
-                          player_.IsPlaying() || engine_.BreakPlaying());
-    };
-    QObject::connect(&engine_, &ScheduleEngine::LabelChanged, &keepAwake_, update);
-    QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, &keepAwake_, update);
-    QObject::connect(&player_, &Player::PlayStateChange, &keepAwake_, update);
-}
-
-void Application::PruneRecords() {
-    int removed = 0;
-    QString error;
-    if (!conn_->PrunePlayRecords(clock_.Now().date(), kRecordDays, &removed, &error)) {
-        PlayLog(QStringLiteral("cannot remove the play records older than %1 days: %2")
-                    .arg(kRecordDays)
-                    .arg(error));
-    } else if (removed > 0) {
-        PlayLog(QStringLiteral("removed %1 play records older than %2 days")
-                    .arg(removed)
-                    .arg(kRecordDays));
-    }
 }
 
 void Application::Follow(const QString& central, const QString& site,
                          CentralFollower::Timing timing) {
-    follower_ = std::make_unique<CentralFollower>(central, site, conn_->Path(), timing);
-    follower_->SetOutputLister([] {
-        QHash<QString, QString> outputs;
-        for (const OutputDevice& d : ListOutputDevices()) {
-            outputs.insert(d.name, d.sink);
-        }
-        return outputs;
-    });
-    ShowFollower(*follower_, window_, engine_);
+    CentralFollower& follower = core_.Follow(central, site, timing);
+    ShowFollower(follower, window_, core_.Engine());
     PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
-    follower_->Start();
+    follower.Start();
 }

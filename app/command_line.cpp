@@ -46,6 +46,9 @@ bool CheckCentral(CommandLine* cl) {
     if (cl->edit && cl->central.isEmpty()) {
         return Refuse(cl, QStringLiteral("--edit needs --central and --site"));
     }
+    if (cl->edit && cl->service) {
+        return Refuse(cl, QStringLiteral("--edit and --service exclude each other"));
+    }
     return true;
 }
 
@@ -115,6 +118,8 @@ CommandLine ParseCommandLine(const QStringList& args) {
             cl.edit = true;
         } else if (a == QLatin1String("--no-central")) {
             cl.noCentral = true;
+        } else if (a == QLatin1String("--service")) {
+            cl.service = true;
         } else {
             cl.action = CommandLine::Error;
             cl.error = QStringLiteral("unknown option: %1").arg(a);
@@ -127,8 +132,9 @@ CommandLine ParseCommandLine(const QStringList& args) {
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: belvoran [--database PATH] [--central SERVICE --site NAME [--edit]]\n"
-        "       belvoran [--database PATH] --no-central\n"
+        "Usage: belvoran [--service] [--database PATH] [--central SERVICE --site NAME]\n"
+        "       belvoran [--database PATH] --central SERVICE --site NAME --edit\n"
+        "       belvoran [--service] [--database PATH] --no-central\n"
         "       belvoran status [--json] | play NAME | stop\n"
         "\n"
         "Plays a school's bells, announcements and break music from a weekly timetable.\n"
@@ -144,6 +150,12 @@ QString HelpText() {
         "  --edit           with --central and --site: edit that site in the settings window\n"
         "                   (this copy rings no bells)\n"
         "  --no-central     stop following; the last copy stays as the own timetable\n"
+        "  --service        run without a window, as a system service (needs no display):\n"
+        "                   the bells, break music, zones, records, central following and\n"
+        "                   the daily power-off (at once, no countdown) run as on the\n"
+        "                   desktop; problems go to the log; tells systemd (Type=notify,\n"
+        "                   watchdog) through NOTIFY_SOCKET; SIGTERM ends it; the lock goes\n"
+        "                   in $RUNTIME_DIRECTORY when set\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"
         "\n"
@@ -157,7 +169,8 @@ QString HelpText() {
         "Environment:\n"
         "  BELVORAN_AUDIO_SINK  GStreamer audio sink description (default autoaudiosink)\n"
         "\n"
-        "The play log (one line per fired, skipped or failed event) goes to standard error.\n");
+        "The play log (one line per fired, skipped or failed event) goes to standard error,\n"
+        "with journal priorities when standard error is the systemd journal.\n");
 }
 
 QString VersionText() {

@@ -14,6 +14,7 @@ struct CommandLine {
     QString site;           // --site NAME: the site of it this computer follows (or edits)
     bool edit = false;      // --edit: the settings window on the central site, no bells
     bool noCentral = false; // --no-central: stop following, keep the local copy
+    bool service = false;   // --service: no window, run as a system service
     QString error;          // with Error: what was wrong
     bool json = false;      // status --json: the running copy's answer as it came
     QString eventName;      // play NAME

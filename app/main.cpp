@@ -1,8 +1,9 @@
-// Start-up: command line, single instance, the store, the main window.
+// Start-up: command line, single instance, the store, then the main window or the service.
 #include "app/application.h"
 #include "app/central_editor.h"
 #include "app/command_line.h"
 #include "app/remote_command.h"
+#include "app/service_run.h"
 #include "central/central.h"
 #include "central/follower.h"
 #include "core/clock.h"
@@ -12,6 +13,7 @@
 #include "core/version.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "system/service_notify.h"
 #include "system/single_instance.h"
 #include "system/stop_signals.h"
 #include "widgets/skin.h"
@@ -29,10 +31,11 @@
 namespace {
 
 // A start-up failure: on standard error always, and in a message box where there is a
-// screen to show it on.
+// screen to show it on (never in a service, which has no window).
 int Fail(const QString& message) {
     PlayLog(QStringLiteral("error %1").arg(message));
-    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+        QGuiApplication::platformName() != QLatin1String("offscreen")) {
         QMessageBox::critical(nullptr, QStringLiteral("Belvoran"), message);
     }
     return 1;
@@ -67,7 +70,8 @@ int AnswerWithoutWindow(const CommandLine& cl) {
     case CommandLine::Run:
         break;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+    if (!cl.service && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fputs("belvoran: no desktop session to show its window in (DISPLAY and "
                    "WAYLAND_DISPLAY are not set); start it from the desktop.\n",
@@ -90,21 +94,25 @@ void SetUpLooks(QTranslator& qtText) {
     }
 }
 
-// Whether this copy is to run: not when another runs, which is asked to show its window, as
-// a desktop program started again does.
-bool TakeTheLock(SingleInstance& instance) {
+// The exit status when this copy is not to run, else -1: on the desktop another copy is asked
+// to show its window, as a desktop program started again does; a service says it and fails.
+int TakeTheLock(SingleInstance& instance, bool service) {
     switch (instance.TryLock()) {
     case SingleInstance::HeldByAnother:
+        if (service) {
+            return Fail(QStringLiteral("another copy of Belvoran runs (its lock is %1)")
+                            .arg(instance.LockPath()));
+        }
         instance.AskToShow();
-        return false;
+        return 0;
     case SingleInstance::Unavailable:
         PlayLog(QStringLiteral("error cannot make sure only one copy runs (%1: %2); running anyway")
-                    .arg(SingleInstance::DefaultLockPath(), instance.ErrorText()));
+                    .arg(instance.LockPath(), instance.ErrorText()));
         break;
     case SingleInstance::Acquired:
         break;
     }
-    return true;
+    return -1;
 }
 
 // The store at path with the settings read from it; null with *error saying why.
@@ -125,7 +133,49 @@ std::unique_ptr<Conn> OpenStore(const QString& path, ProgramVars& vars, QString*
     return conn;
 }
 
-// The exit status, once the window has gone.
+// What a run starts from: the store with its settings, and the central site it follows.
+struct Opened {
+    QString path;
+    SingleInstance::Result databaseLock = SingleInstance::Unavailable;
+    std::unique_ptr<Conn> conn;
+    ProgramVars vars;
+    QString central, site;
+};
+
+// A central timetable given with a password is refused before the store is touched: the exit
+// status, or -1 to go on.
+int CheckCentralOption(const CommandLine& cl) {
+    if (QString options, why;
+        !cl.central.isEmpty() && !CentralConnectOptions(cl.central, &options, &why)) {
+        return Fail(why);
+    }
+    return -1;
+}
+
+// Takes the locks and opens the store: the exit status when this copy is not to run, else -1.
+int Open(const CommandLine& cl, SingleInstance& instance, Opened* run) {
+    if (const int status = TakeTheLock(instance, cl.service); status >= 0) {
+        return status;
+    }
+    run->path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
+    // Two copies on one database (started with other runtime folders) would ring it twice.
+    run->databaseLock = instance.TryLockDatabase(run->path);
+    if (run->databaseLock == SingleInstance::HeldByAnother) {
+        return Fail(
+            QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(run->path));
+    }
+    QString error;
+    run->conn = OpenStore(run->path, run->vars, &error);
+    if (!run->conn) {
+        return Fail(error);
+    }
+    if (!RememberCentral(cl, *run->conn, &run->central, &run->site, &error)) {
+        return Fail(error);
+    }
+    return -1;
+}
+
+// The exit status, once the run has ended.
 int Leave(SingleInstance& instance, int status) {
     if (CentralFollower::ThreadsLeftRunning() > 0) {
         // A following thread still connecting to a hung server: the next start must find
@@ -154,6 +204,78 @@ int RunWindow(MainForm& window, SingleInstance& instance, StopSignals& stopSigna
     return QApplication::exec();
 }
 
+int RunDesktop(int argc, char** argv, const CommandLine& cl) {
+    QApplication app(argc, argv);
+    QTranslator qtText;
+    SetUpLooks(qtText);
+    // From here on SIGTERM and SIGINT end the program its own way; one that comes before the
+    // window is up waits for the event loop.
+    StopSignals stopSignals;
+    if (const int status = CheckCentralOption(cl); status >= 0) {
+        return status;
+    }
+    if (cl.edit) {
+        // An administrator's desk: the central site in the settings window, no bells.
+        QObject::connect(&stopSignals, &StopSignals::Received, &app, [] { QApplication::exit(0); });
+        return RunCentralEditor(cl.central, cl.site);
+    }
+    SingleInstance instance;
+    Opened opened;
+    if (const int status = Open(cl, instance, &opened); status >= 0) {
+        return status;
+    }
+    int status = 0;
+    {
+        Application run(std::move(opened.conn), std::move(opened.vars));
+        if (!opened.site.isEmpty()) {
+            run.Follow(opened.central, opened.site);
+        }
+        if (opened.databaseLock == SingleInstance::Unavailable) {
+            instance.TryLockDatabase(opened.path); // its folder was made just now
+        }
+        instance.AnswerRequests(
+            [&run](const QString& request) { return run.Core().Remote().Answer(request); });
+        status = RunWindow(run.Window(), instance, stopSignals);
+    }
+    return Leave(instance, status);
+}
+
+// Without a window: a QCoreApplication, which needs no display, loads no platform plugin and
+// no fonts, and so runs the same on a server with no desktop at all.
+int RunService(int argc, char** argv, const CommandLine& cl) {
+    ServiceNotify notify; // before any thread starts: it takes its variables out of the env
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Belvoran"));
+    QCoreApplication::setApplicationVersion(kVersionText);
+    StopSignals stopSignals;
+    if (const int status = CheckCentralOption(cl); status >= 0) {
+        return status;
+    }
+    SingleInstance instance(SingleInstance::ServiceLockPath());
+    Opened opened;
+    if (const int status = Open(cl, instance, &opened); status >= 0) {
+        return status;
+    }
+    int status = 0;
+    {
+        ServiceRun run(std::move(opened.conn), std::move(opened.vars), notify);
+        if (!opened.site.isEmpty()) {
+            run.Follow(opened.central, opened.site);
+        }
+        if (opened.databaseLock == SingleInstance::Unavailable) {
+            instance.TryLockDatabase(opened.path); // its folder was made just now
+        }
+        QObject::connect(&stopSignals, &StopSignals::Received, &app, [&run] { run.Stop(0); });
+        instance.ListenForShow(
+            [] { PlayLog(QStringLiteral("asked to show the window: a service has none")); });
+        instance.AnswerRequests(
+            [&run](const QString& request) { return run.Core().Remote().Answer(request); });
+        run.Start();
+        status = QCoreApplication::exec();
+    }
+    return Leave(instance, status);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -161,59 +283,5 @@ int main(int argc, char** argv) {
     if (const int status = AnswerWithoutWindow(cl); status >= 0) {
         return status;
     }
-
-    QApplication app(argc, argv);
-    QTranslator qtText;
-    SetUpLooks(qtText);
-    // From here on SIGTERM and SIGINT end the program its own way; one that comes before the
-    // window is up waits for the event loop.
-    StopSignals stopSignals;
-
-    // A central timetable given with a password is refused before the store is touched.
-    if (QString options, why;
-        !cl.central.isEmpty() && !CentralConnectOptions(cl.central, &options, &why)) {
-        return Fail(why);
-    }
-    if (cl.edit) {
-        // An administrator's desk: the central site in the settings window, no bells.
-        QObject::connect(&stopSignals, &StopSignals::Received, &app, [] { QApplication::exit(0); });
-        return RunCentralEditor(cl.central, cl.site);
-    }
-
-    SingleInstance instance;
-    if (!TakeTheLock(instance)) {
-        return 0;
-    }
-
-    ProgramVars vars;
-    const QString path = cl.database.isEmpty() ? Conn::DefaultPath() : cl.database;
-    // Two copies on one database (started with other runtime folders) would ring it twice.
-    const SingleInstance::Result databaseLock = instance.TryLockDatabase(path);
-    if (databaseLock == SingleInstance::HeldByAnother) {
-        return Fail(QStringLiteral("数据库 %1 正由另一个正在运行的 Belvoran 使用。").arg(path));
-    }
-    QString error;
-    std::unique_ptr<Conn> conn = OpenStore(path, vars, &error);
-    if (!conn) {
-        return Fail(error);
-    }
-    QString central, site;
-    if (!RememberCentral(cl, *conn, &central, &site, &error)) {
-        return Fail(error);
-    }
-
-    int status = 0;
-    {
-        Application run(std::move(conn), std::move(vars));
-        if (!site.isEmpty()) {
-            run.Follow(central, site);
-        }
-        if (databaseLock == SingleInstance::Unavailable) {
-            instance.TryLockDatabase(path); // its folder was made just now
-        }
-        instance.AnswerRequests(
-            [&run](const QString& request) { return run.Remote().Answer(request); });
-        status = RunWindow(run.Window(), instance, stopSignals);
-    }
-    return Leave(instance, status);
+    return cl.service ? RunService(argc, argv, cl) : RunDesktop(argc, argv, cl);
 }

@@ -6,6 +6,7 @@
 #include "system/single_instance.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -93,6 +94,9 @@ QString AnswerText(const CommandLine& cl, const QJsonObject& answer) {
     }
 }
 
+// Where the packaged service's socket is (its RuntimeDirectory).
+const QString kServiceSocket = QStringLiteral("/run/belvoran/belvoran.lock.socket");
+
 } // namespace
 
 QString StatusText(const QJsonObject& status) {
@@ -123,7 +127,13 @@ int RunRemoteCommand(const CommandLine& cl) {
     QCoreApplication app(argc, argv); // the socket's waits need one; no display, no lock
     QByteArray reply;
     QString error;
-    switch (AskControl(SingleInstance::DefaultSocketPath(), RequestLine(cl), &reply, &error)) {
+    ControlAsk asked =
+        AskControl(SingleInstance::DefaultSocketPath(), RequestLine(cl), &reply, &error);
+    if (asked == ControlAsk::NoServer && QFileInfo::exists(kServiceSocket)) {
+        // No copy of this user's own: the system service's (root, or its own user, may ask).
+        asked = AskControl(kServiceSocket, RequestLine(cl), &reply, &error);
+    }
+    switch (asked) {
     case ControlAsk::NoServer:
         Print(stderr, QStringLiteral("belvoran: no running copy of Belvoran for this user\n"));
         return kNotRunning;

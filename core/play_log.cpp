@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -32,7 +33,39 @@ QString OneLine(const QString& message) {
     return out;
 }
 
+// Decided once: standard error does not change while the program runs.
+bool StderrIsJournal() {
+    static const bool journal = [] {
+        struct stat st = {};
+        return ::fstat(fileno(stderr), &st) == 0 &&
+               IsJournalStream(qgetenv("JOURNAL_STREAM"), quint64(st.st_dev), quint64(st.st_ino));
+    }();
+    return journal;
+}
+
 } // namespace
+
+int JournalPriority(const QString& message) {
+    const QString word = message.section(QLatin1Char(' '), 0, 0);
+    if (word == u"error") {
+        return 3;
+    }
+    if (word == u"warn" || word == u"warning" || word == u"missed" || word == u"cannot") {
+        return 4;
+    }
+    return 6;
+}
+
+bool IsJournalStream(const QByteArray& journalStream, quint64 device, quint64 inode) {
+    const QList<QByteArray> parts = journalStream.split(':');
+    if (parts.size() != 2) {
+        return false;
+    }
+    bool devOk = false, inoOk = false;
+    const quint64 dev = parts[0].toULongLong(&devOk);
+    const quint64 ino = parts[1].toULongLong(&inoOk);
+    return devOk && inoOk && dev == device && ino == inode;
+}
 
 void PlayLog(const QString& message) {
     PlayLog(QDateTime::currentDateTime(), message);
@@ -40,7 +73,9 @@ void PlayLog(const QString& message) {
 
 void PlayLog(const QDateTime& when, const QString& text) {
     const QString message = OneLine(text);
-    const QByteArray line = (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
+    const QString priority =
+        StderrIsJournal() ? QStringLiteral("<%1>").arg(JournalPriority(message)) : QString();
+    const QByteArray line = (priority + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
                              QLatin1Char(' ') + message + QLatin1Char('\n'))
                                 .toUtf8();
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);

@@ -359,6 +359,7 @@ void ScheduleEngine::Tick() {
     if (running_) {
         ArmTimer();
     }
+    emit Ticked();
 }
 
 qint64 ScheduleEngine::NextWakeMs() const {

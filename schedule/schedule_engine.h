@@ -128,6 +128,8 @@ signals:
     void NotRungChanged();
     // A zone's output or switch command failed (the sound went on where it could).
     void ZoneProblem(const QString& text);
+    // A tick of the running schedule has run to its end: a hung or stopped tick stops these.
+    void Ticked();
 
 private:
     // A new date on the clock (or the zone changed the day's shape): the day's instants.

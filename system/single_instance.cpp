@@ -125,6 +125,12 @@ QString SingleInstance::DefaultSocketPath() {
     return DefaultLockPath() + QStringLiteral(".socket");
 }
 
+QString SingleInstance::ServiceLockPath() {
+    const QString dirs = qEnvironmentVariable("RUNTIME_DIRECTORY");
+    const QString dir = dirs.section(QLatin1Char(':'), 0, 0);
+    return dir.isEmpty() ? DefaultLockPath() : dir + QStringLiteral("/belvoran.lock");
+}
+
 SingleInstance::Result SingleInstance::TryLock() {
     return Take(*lock_, lockPath_);
 }

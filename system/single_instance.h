@@ -25,9 +25,14 @@ public:
     // The same for the database at path: a lock file beside it (path + ".lock").
     Result TryLockDatabase(const QString& path);
     QString ErrorText() const;
+    const QString& LockPath() const { return lockPath_; }
     static QString DefaultLockPath();
     // Where the running copy of this user listens for requests.
     static QString DefaultSocketPath();
+
+    // A service's lock: in the folder systemd made for it ($RUNTIME_DIRECTORY, the first of
+    // several), else the default one.
+    static QString ServiceLockPath();
 
     // Asks the copy holding the lock to show its window; false when none answered within
     // a few seconds.

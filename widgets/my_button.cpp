@@ -161,6 +161,14 @@ void MyButton::resizeEvent(QResizeEvent*) {
     DrawButton(style_);
 }
 
+void MyButton::changeEvent(QEvent* e) {
+    QAbstractButton::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        caption_->adjustSize();
+        DrawButton(style_);
+    }
+}
+
 void MyButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "app/remote_control.h"
+#include "audio/gst_player.h"
+#include "central/follower.h"
+#include "core/clock.h"
+#include "core/program_vars.h"
+#include "schedule/schedule_engine.h"
+#include "store/conn.h"
+#include "store/record_writer.h"
+#include "system/power_off.h"
+#include "system/sleep_inhibitor.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// What rings the bells, with a window or without one: the store, the player, the schedule
+// engine, the record writer, the central follower, the daily power-off and the sleep lock.
+// The desktop and the service build on it, each with its own way of showing problems and
+// its own shutdown prompt. What became of each event goes to the store's record through a
+// writer of its own.
+class ProgramCore {
+public:
+    // The prompt the daily shutdown check opens; it powers off through the given PowerOff.
+    using PromptMaker = std::function<std::unique_ptr<ShutdownPrompt>(PowerOff&)>;
+
+    // Takes the opened store and the settings already loaded from it.
+    ProgramCore(std::unique_ptr<Conn> conn, ProgramVars vars, const PromptMaker& makePrompt);
+    ~ProgramCore();
+    ProgramCore(const ProgramCore&) = delete;
+    ProgramCore& operator=(const ProgramCore&) = delete;
+
+    // Records are kept this many days back from today (and today's).
+    static constexpr int kRecordDays = 60;
+
+    // Keeps the store a copy of site of the central timetable; the caller shows what the
+    // follower does and reloads after each changed copy, then starts it.
+    CentralFollower& Follow(const QString& central, const QString& site,
+                            CentralFollower::Timing timing = CentralFollower::Timing{});
+    CentralFollower* Follower() { return follower_.get(); }
+
+    ScheduleEngine& Engine() { return engine_; }
+    Conn& Store() { return *conn_; }
+    GstPlayer& AudioPlayer() { return player_; }
+    ProgramVars& Vars() { return vars_; }
+    RecordWriter& Records() { return records_; }
+    // Answers the control socket's status, play and stop.
+    RemoteControl& Remote() { return remote_; }
+
+    // The end without a window: the schedule stops, what plays stops, the store closes and
+    // every relay goes off, also one switched on ahead of a bell not yet rung.
+    void End();
+
+private:
+    void PruneRecords();
+    // Finds, off this thread, which device the default output plays to: a zone naming it
+    // shares its branch with the zones on the default output.
+    void FindDefaultOutput();
+    void WatchOutputs();
+    // Holds the computer awake while today has bells left.
+    void KeepAwakeForBells();
+
+    ProgramVars vars_;
+    std::unique_ptr<Conn> conn_;
+    SystemClock clock_;
+    GstPlayer player_;
+    LogindPowerOff powerOff_;
+    std::unique_ptr<ShutdownPrompt> prompt_;
+    ScheduleEngine engine_;
+    RecordWriter records_;
+    std::unique_ptr<CentralFollower> follower_;
+    QTimer outputsTimer_;
+    QFutureWatcher<QString> defaultOutput_;
+    LogindSleepLock sleepLock_;
+    BellsKeepAwake keepAwake_{sleepLock_};
+    RemoteControl remote_;
+};
