@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/follow_central.h"
 
 #include "central/follower.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: command line, single instance, the store, then the main window or the service.
 #include "app/application.h"
 #include "app/central_editor.h"

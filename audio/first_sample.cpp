@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/first_sample.h"
 
 #include "audio/monotonic_clock.h" // GStreamer runs on it: read directly, to the microsecond

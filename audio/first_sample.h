@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // When a play's first sample went out: a probe on every output's sink notes what reaches it,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipeline_bus.h"
 
 #include "audio/monotonic_clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A pipeline's bus, handled on whichever thread posts. Only for audio/'s own sources.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What GstPlayer knows about one playbin, shared by the files that build and watch it. Only

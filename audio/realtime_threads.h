@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Real-time scheduling for the player's streaming threads, so that a busy computer does not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What a pipeline plays into: the default output's sink, or a tee with a branch per output

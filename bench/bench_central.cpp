@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A district on one PostgreSQL server: 50 sites of 40 events on each of the 7 days. Prints
 // the time of one computer's full copy of its site, and of one change that touches every
 // site to reach all 50 following computers (notification, copy, local write).

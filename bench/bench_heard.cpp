@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When each event is heard through a sound server, behind its wall-clock second: the real
 // engine, store and player ring events 2 s apart into a PulseAudio server of the bench's own
 // (its default sink a null sink), whose monitor is recorded. Every bell is 0.5 s of tone.

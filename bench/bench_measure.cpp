@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the time to add 100 songs of 3 to 5 minutes (MP3, WAV, MIDI, OGG) to a library:
 // their lengths measured and the rows stored. Compares the player's one-file-at-a-time
 // measurement with the concurrent length meter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays many short files one after another and prints the resident memory at the start
 // and the end: a player that leaks grows by the size of a pipeline with every play.
 //   build/bench/bench_memory [plays]   (default 300)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the player: time from Play() to the first buffer at the sink, cold and
 // prepared, per format; and the time to measure the lengths of 100 files.
 //   build/bench/bench_player [repeats]

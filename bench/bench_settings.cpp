@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The week page over a week of 1,000 events a day: how long showing a weekday takes (the
 // store read, the grid's model and widths, and one repaint), and how long copying one day
 // onto the six others takes. Runs offscreen unless a display is chosen.

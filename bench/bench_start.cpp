@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How late the first sample of each event reaches the sink, behind its wall-clock second.
 // Runs events 2 s apart through the real engine, store and player. The sink is a udpsink to a
 // local socket; the kernel stamps every datagram as it arrives (SO_TIMESTAMPNS), so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real MainTimer on the system clock with a fake player over events one second
 // apart and prints how late each tick came after its second. (Sound no longer waits for
 // the tick: bench_start measures the first sample itself.)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bench_start as an ordinary user (nobody), with RealtimeKit and without, on a system bus of
 # its own: the bus, a polkit authority that says yes (as a desktop session's does for
 # RealtimeKit's action) and rtkit-daemon with its default limits. Run as root from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The central PostgreSQL timetable: its schema (made from the store's table declarations),
 // connection options, a site's copy, and the settings window's view of one site.
 #include "central/central.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A following computer's copy of its site: replacing the local rows in one transaction.
 #include "central/replica.h"
 

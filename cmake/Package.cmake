@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, belvoran_<version>_amd64.deb: `cpack -G DEB` in the build folder (see
 # scripts/package). The library dependencies come from dpkg-shlibdeps on the installed
 # program; the rest are what it loads at run time.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Precompiled headers: Qt and GStreamer are most of every unit's parse time. Two sets serve
 # the libraries and programs, one more (with QtTest) every test; the targets reuse them, so
 # each is compiled once per build. GCC takes a precompiled header only when the macros it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/delete_question.h"
 
 QString DeleteQuestion(const QStringList& names) {

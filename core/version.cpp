@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/version.h"
 
 // BELVORAN_VERSION comes from the build, so the version is written once, in CMakeLists.txt.

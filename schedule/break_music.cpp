@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "schedule/break_music.h"
 
 #include "audio/playable_file.h"

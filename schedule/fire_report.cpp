@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "schedule/fire_report.h"
 
 #include "audio/player.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "schedule/shared_second.h"
 
 #include "audio/player.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The central timetable's record of changes to a site, and how one reads to a person.
 #include "store/conn.h"
 #include "store/dialect.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on config, the one row of options.
 #include "core/time_text.h"
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/config_loader.h"
 
 #include "core/program_vars.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements of the settings grids: a grid's rows, and the delete of a block of rows.
 #include "store/conn.h"
 

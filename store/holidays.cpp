@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on 特殊日期, the holidays and make-up days.
 #include "store/conn.h"
 #include "store/statement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store's file locks: noticing that this process lost them, and opening the store again.
 #include "store/conn.h"
 #include "store/statement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/record_writer.h"
 
 #include "core/play_log.h"

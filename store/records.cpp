@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on 播放记录, what became of each event of the timetable.
 #include "store/conn.h"
 #include "store/statement.h"

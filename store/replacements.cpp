@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on 替代音乐, the rain-day replacements.
 #include "store/conn.h"
 #include "store/statement.h"

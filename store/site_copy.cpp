@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A following computer's copy of its central site, as the store keeps it: tables brought to
 // the site's rows, and which site it follows.
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on 课间音乐, the break-music library songs.
 #include "store/conn.h"
 #include "store/statement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/split_list.h"
 
 QStringList SplitList(const QString& text) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the store's own statement files share; nothing outside store/ includes it, so QtSql

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/transaction.h"
 
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements on 区域设置, where each play zone sounds.
 #include "store/conn.h"
 #include "store/statement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/control_socket.h"
 
 #include "core/play_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/single_instance.h"
 
 #include "system/control_socket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/file_chooser.h"
 
 #include "audio/formats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/fit_check.h"
 
 #include "core/play_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program as a user starts it: a schedule that plays at its seconds, one copy at
 // a time, a damaged database refused without being touched, and an end on SIGTERM.
 #include "core/time_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two computers following two sites of one central timetable on a real PostgreSQL server:
 // a change reaches the right one at once, an outage leaves both ringing from their copies,
 // and a copy broken off by a crashed server changes nothing.

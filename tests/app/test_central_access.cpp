@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Who may do what on the central timetable, on a real PostgreSQL server: a follower's account
 // that only reads, an editor held to its sites, every change recorded with who made it,
 // nothing from the server run or opened on a following computer, and TLS that verifies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program as a system service, with no display at all: what systemd is told, a bell
 // at its second, journal priorities, the daily power-off, and an end on SIGTERM.
 #include "core/time_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up pieces that need no window: the command line and the single-instance lock.
 #include "app/command_line.h"
 #include "central/central.h"

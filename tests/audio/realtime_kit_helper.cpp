@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two stand-ins for the real-time test, run on the test's own system bus:
 //   realtime_kit_helper authority   answers polkit's CheckAuthorization with "yes", as a
 //                                   desktop session's polkit does for RealtimeKit's action

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The length meter on media made at test time, compared with a full decode of each file.
 #include "audio/formats.h"
 #include "audio/length_meter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real GStreamer player with a fake or capturing sink, on media made at test time.
 #include "audio/gst_init.h"
 #include "audio/gst_player.h"

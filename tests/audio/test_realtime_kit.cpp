@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An ordinary user's streaming threads are raised by RealtimeKit. The test runs its own
 // system bus, a polkit authority that says yes (as a desktop session's does for RealtimeKit's
 // action) and rtkit-daemon, then the player as the user nobody.

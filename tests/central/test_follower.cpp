@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One computer following its site on a real PostgreSQL server that misbehaves: it hangs
 // (stopped, its connections up), it crashes, or it sends a burst of changes.
 #include "central/central.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A following computer's copy of its site, applied to its store.
 #include "central/replica.h"
 #include "store/conn.h"

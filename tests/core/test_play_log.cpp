@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play log's journal priorities: which lines are errors and warnings, and when standard
 // error is the journal's stream.
 #include "core/play_log.h"

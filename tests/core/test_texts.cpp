@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The words the windows show, worked out without a window.
 #include "core/delete_question.h"
 #include "core/phrase_lines.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `cmake --install --strip` into a fresh prefix: the program without its debugging data, a
 # menu entry that validates and whose Exec and Icon resolve inside the prefix.
 #   install_prefix.sh BUILD_DIR

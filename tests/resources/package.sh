@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package made from the built tree: its files, its Depends against what the
 # program links, lintian without errors, the AppStream data, menu entry and service unit
 # valid, and the program running from the unpacked package.

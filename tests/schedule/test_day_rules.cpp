@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Special days in the schedule: the rule of a date, no-bell days, make-up days, ranges over
 // midnight and a week, days added while running; and the tray's stop and play-now.
 #include "core/play_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The schedule engine against a fake clock and player: a whole week in milliseconds.
 #include "audio/gst_init.h"
 #include "audio/gst_player.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a listener hears: the real engine, store and player ring through a PulseAudio server of
 // the test's own, and each null sink's monitor is recorded. Skipped where PulseAudio is missing.
 #include "audio/gst_player.h"

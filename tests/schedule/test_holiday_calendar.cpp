@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Holiday lists in iCalendar form: one-day and multi-day all-day events, folded lines, and
 // every kind of fault reported with its line, with nothing returned from a faulty file.
 #include "schedule/holiday_calendar.h"

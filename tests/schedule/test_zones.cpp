@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Play zones: what a zone code comes to, and an event that sounds on its own zones only.
 #include "audio/gst_init.h"
 #include "audio/gst_player.h"

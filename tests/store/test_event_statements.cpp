@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and rewriting one timetable event by its id: the statements the event editor uses.
 #include "store/conn.h"
 #include "support/temp_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The special-days table: the upgrade that brings it to a first-release store, and its
 // statements (list, add a range in one go, a date made special twice, refusals, delete).
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements of the break-music libraries and the rain replacements: each change is all or
 // nothing, every value is bound, and deleting replacements clears vanished references.
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 播放记录: the statements, and the writer that keeps records off the caller's thread.
 #include "core/play_log.h"
 #include "store/record_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The statements behind the settings window: a grid's rows from a named query, the
 // delete of a block of rows, and copying a weekday, each all-or-nothing.
 #include "store/conn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store: schema of a new file, existing files left alone, bad files refused with a
 // message, Null values, lists and bound parameters.
 #include "core/program_vars.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Checks of desktop entry files with the desktop's own tools: desktop-file-validate, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Test media made at test time with GStreamer encoders (and a MIDI file written by hand).

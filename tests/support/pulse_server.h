@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A PulseAudio server of a test's own, with null sinks, and a recorder of a sink's monitor that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The XDG autostart entry, written into a temporary XDG_CONFIG_HOME (never the real one),
 // checked with desktop-file-validate and launched by GLib's own launcher (gio launch).
 #include "support/desktop_entry.h"

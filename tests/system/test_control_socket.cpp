@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control socket: one line in, one reply out, and only for the program's own user.
 #include "system/control_socket.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sleep lock against a stand-in systemd-logind on a bus of the test's own.
 #include "core/play_log.h"
 #include "system/sleep_inhibitor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The masked time box driven through a real QLineEdit.
 #include "support/settle.h"
 #include "widgets/text_time_box.h"

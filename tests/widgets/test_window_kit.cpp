@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image button, the message box with its shutdown countdown, and the skin helpers.
 #include "support/fakes.h"
 #include "support/settle.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/main/central_line.h"
 
 QString CentralOutageText(const CentralState& state) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/main/play_now_dialog.h"
 
 #include "schedule/break_music.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/main/record_form.h"
 
 #include "core/reason_text.h"

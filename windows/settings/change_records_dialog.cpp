@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/change_records_dialog.h"
 
 #include "store/conn.h"

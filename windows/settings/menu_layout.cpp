@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/menu_layout.h"
 
 MenuLayoutResult LayoutMenuPositions(const MenuLayoutInput& in) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/replace_page.h"
 
 #include "audio/length_meter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/setting_form.h"
 
 #include "core/program_vars.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/settings_grid.h"
 
 #include "core/delete_question.h"

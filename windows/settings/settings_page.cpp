@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/settings/settings_page.h"
 
 #include "widgets/my_button.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the event editor in add mode, in modify mode and with its zone list open, and saves
 // a picture of the screen for each into the folder given as the first argument. Run it under
 // Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" editor_screenshot /tmp/shots

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor opened from the settings window's week page, as the program wires it: the add
 // button and a double-click open it for the page's weekday, and a save reloads the grid with
 // the saved row selected.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play-event editor offscreen, on a real store and the real GStreamer player with a
 // fake sink: add and modify mode, libraries, replacements, zones, choosing music and its
 // length, try-listen, save, cancel and the failures of each.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program by keyboard alone, as a person without a mouse uses it: from the main window
 // into the settings, to the week page, an event added through the editor, and out again. And
 // what an assistive tool reads of the same windows, and how they look under a dark desktop.

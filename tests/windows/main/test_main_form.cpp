@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window offscreen: visibility and its menu, activation and deactivation, the
 // label, the mode menu, exit and the start-hidden option.
 #include "core/program_vars.h"

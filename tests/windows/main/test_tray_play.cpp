@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray menu's "停止播放" and "立即播放…": break music ends and the schedule goes on; the
 // chosen event plays now, through the real player into a fake sink, and the next event
 // still fires at its second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every window and dialog of the program, filled with long realistic texts, in the program's
 // font: nothing is clipped by its control or its window's region; and a clipped text is found.
 #include "core/program_vars.h"

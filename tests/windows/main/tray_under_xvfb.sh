@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Under a real X server with a real tray (trayer): the tray icon is embedded, a left click
 # opens nothing, a right click opens the tray menu.
 #   tray_under_xvfb.sh BELVORAN_BINARY

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the settings page tests share: a real store, the run-wide settings, a host window,

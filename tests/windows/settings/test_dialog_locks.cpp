@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every file dialog of the program, listing the store's folder in both view modes, as the
 // folder it starts in and as one gone back to: none opens the store's files (inotify sees
 // every open, this process's too), and the store keeps its locks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The special-days page over a real store: add one day, a range, refusals, delete with the
 // confirmation, past days greyed, importing a holiday calendar (and a faulty one, which
 // imports nothing and names the line); and its entry in the settings window's accordion.

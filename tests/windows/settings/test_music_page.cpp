@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The break-music libraries page on a real store, measuring files the test makes.
 #include "core/time_text.h"
 #include "page_rig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options page on a real store, with the start-with-the-desktop entry written into a
 // temporary XDG_CONFIG_HOME (never the real autostart folder).
 #include "core/program_vars.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rain replacement music page on a real store, measuring files the test makes; and the
 // running schedule picking up a replacement added a moment ago.
 #include "core/time_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings window and its week page over a real store: opening weekday, the grid's
 // rows, titles and colours, block deletes, the editor hand-off, copy a day, the accordion.
 #include "core/program_vars.h"

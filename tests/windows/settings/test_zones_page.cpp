@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play-zones page over a real store: outputs picked from the machine's list and typed,
 // a channel, a command and a name are stored and shown again; "测试" plays on the zone.
 #include "core/program_vars.h"
