@@ -38,7 +38,7 @@ void ShutdownCheck::Check(const QDate& today, const QString& nowTime) {
                                  : QStringLiteral("missed (the clock reached %1)").arg(nowTime)));
         return;
     }
-    PlayLog(QStringLiteral("shutdown countdown opened (shutdown time %1)").arg(at));
+    PlayLog(QStringLiteral("shutdown time %1 reached").arg(at)); // the prompt says what follows
     boxOpen_ = true;
     std::weak_ptr<bool> alive = alive_;
     prompt_->OpenShutdownCountdown([this, alive, today, at](bool poweringOff) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/main/schedule_windows.h"
 
+#include "core/play_log.h"
+
 #include "system/power_off.h"
 
 namespace {
@@ -18,6 +20,7 @@ void SetKeepsScheduleRunning(QWidget* window) {
 }
 
 void MessageBoxShutdownPrompt::OpenShutdownCountdown(std::function<void(bool)> closed) {
+    PlayLog(QStringLiteral("shutdown countdown opened"));
     msg_ = MsgBlock{QStringLiteral("关机提示"), QString(), MsgMode::Shutdown, false};
     box_ = new MessageBox(
         msg_, [this](QString* reason) { return powerOff_.PowerOffNow(reason); }, parent_);
