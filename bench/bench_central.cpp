@@ -138,7 +138,7 @@ int LargeSite(const PgServer& server, int rounds) {
         QVector<double> read, first, same, one;
         for (int r = 0; r < rounds; ++r) {
             SiteCopy copy;
-            bool changed = false;
+            int changed = 0;
             QElapsedTimer t;
             t.start();
             central->ReadSite(SiteName(0), &copy, &error);
@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
         QElapsedTimer t;
         t.start();
         SiteCopy copy;
-        bool changed = false;
+        int changed = 0;
         if (!central->ReadSite(SiteName(r % kSites), &copy, &error) ||
             !ApplySiteCopy(*local, copy, QDateTime::currentDateTime(), &changed, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));

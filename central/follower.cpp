@@ -126,14 +126,17 @@ private:
         }
         FindZoneOutputs(&copy);
         const QDateTime now = QDateTime::currentDateTime();
-        bool changed = false;
-        if (!ApplySiteCopy(*local_, copy, now, &changed, &error)) {
+        int changes = 0;
+        if (!ApplySiteCopy(*local_, copy, now, &changes, &error)) {
             emit Note(QStringLiteral("error the copy of the central timetable (site %1) cannot be "
                                      "written to the local store: %2")
                           .arg(site_, error));
             return;
         }
-        emit Copied(now, changed);
+        if (changes > 0) {
+            emit Note(QStringLiteral("copied site %1: %2 changes").arg(site_).arg(changes));
+        }
+        emit Copied(now, changes > 0);
     }
     // This computer's sink for each zone's output named by the site. An output found before
     // under the same name keeps its sink: the machine's outputs are listed only for a name

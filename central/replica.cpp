@@ -34,7 +34,7 @@ ZoneRow MergedZone(ZoneRow local, const QVector<QVariant>& central, const QStrin
 // outputs by name, channels) replaces what it said before; a switch command, and a sink
 // typed by hand on this computer, stay. sinks: this computer's sink for each row's output.
 bool MergeZones(Conn& conn, const QVector<QVector<QVariant>>& central,
-                const QVector<QString>& sinks, bool* changed, QString* error) {
+                const QVector<QString>& sinks, int* changes, QString* error) {
     QVector<ZoneRow> zones;
     if (!conn.Zones(&zones, error)) {
         return false;
@@ -46,8 +46,11 @@ bool MergeZones(Conn& conn, const QVector<QVector<QVariant>>& central,
             merged[zone - 1] = MergedZone(zones[zone - 1], central[r], sinks.value(r));
         }
     }
-    *changed = merged != zones;
-    return !*changed || conn.WriteZonesAsGiven(merged, error);
+    *changes = 0;
+    for (int i = 0; i < merged.size(); ++i) {
+        *changes += merged[i] != zones.value(i) ? 1 : 0;
+    }
+    return *changes == 0 || conn.WriteZonesAsGiven(merged, error);
 }
 
 } // namespace
@@ -91,7 +94,7 @@ QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns) {
     return PlainRows(q, columns);
 }
 
-bool ApplySiteCopy(Conn& conn, const SiteCopy& copy, const QDateTime& when, bool* changed,
+bool ApplySiteCopy(Conn& conn, const SiteCopy& copy, const QDateTime& when, int* changes,
                    QString* error) {
     const QVector<ReplicatedTable>& tables = ReplicatedTables();
     if (copy.rows.size() != tables.size()) {
@@ -101,17 +104,17 @@ bool ApplySiteCopy(Conn& conn, const SiteCopy& copy, const QDateTime& when, bool
     if (!tx.Begin(error)) {
         return false;
     }
-    *changed = false;
+    *changes = 0;
     for (int i = 0; i < tables.size(); ++i) {
-        bool tableChanged = false;
+        int tableChanges = 0;
         const bool ok = tables[i].zones
-                            ? MergeZones(conn, copy.rows[i], copy.zoneSinks, &tableChanged, error)
+                            ? MergeZones(conn, copy.rows[i], copy.zoneSinks, &tableChanges, error)
                             : conn.MatchRows(Table(tables[i].table), tables[i].columns,
-                                             copy.rows[i], &tableChanged, error);
+                                             copy.rows[i], &tableChanges, error);
         if (!ok) {
             return false;
         }
-        *changed = *changed || tableChanged;
+        *changes += tableChanges;
     }
     return conn.SetLastCentralCopy(when, error) && tx.Commit(error);
 }

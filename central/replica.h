@@ -48,6 +48,7 @@ QString ReplicaSelectSql(const ReplicatedTable& t, const QString& from, const QS
 QVector<QVector<QVariant>> ReplicaRows(QSqlQuery& q, int columns);
 
 // Makes the replicated tables of conn hold copy, in one transaction: all of it or, on
-// failure, nothing. *changed says whether any row differed. The time of the copy is kept.
-bool ApplySiteCopy(Conn& conn, const SiteCopy& copy, const QDateTime& when, bool* changed,
+// failure, nothing. *changes counts the rows that differed (a row edited counts once). The
+// time of the copy is kept.
+bool ApplySiteCopy(Conn& conn, const SiteCopy& copy, const QDateTime& when, int* changes,
                    QString* error = nullptr);

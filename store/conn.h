@@ -184,9 +184,10 @@ public:
     // --- a following computer's copy of its central site (store/site_copy.cpp)
     // Makes these columns of table hold exactly rows (as SelectRowsSql reads them, the key
     // first), writing only the rows that differ; a one-row table's row takes the values.
-    // *changed says whether any row differed. Inside a Transaction, with the rest of a copy.
+    // *changes counts the rows that differed (by key: an edited row once). Inside a
+    // Transaction, with the rest of a copy.
     bool MatchRows(const TableDecl& table, const QStringList& columns,
-                   const QVector<QVector<QVariant>>& rows, bool* changed, QString* error = nullptr);
+                   const QVector<QVector<QVariant>>& rows, int* changes, QString* error = nullptr);
     // The central timetable and site this computer follows, remembered across runs; both
     // empty when it keeps its own timetable. Empty texts stop following.
     bool FollowedSite(QString* central, QString* site, QString* error = nullptr);

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -101,7 +102,7 @@ bool WriteChanges(QSqlQuery& q, const QString& table, const QStringList& columns
 } // namespace
 
 bool Conn::MatchRows(const TableDecl& t, const QStringList& columns,
-                     const QVector<QVector<QVariant>>& rows, bool* changed, QString* error) {
+                     const QVector<QVector<QVariant>>& rows, int* changes, QString* error) {
     QVector<QVector<QVariant>> local;
     if (!Select(
             SelectRowsSql(t, columns, t.name), {}, &local,
@@ -115,8 +116,8 @@ bool Conn::MatchRows(const TableDecl& t, const QStringList& columns,
             error)) {
         return false;
     }
-    *changed = !SameRows(local, rows);
-    if (!*changed) {
+    *changes = SameRows(local, rows) ? 0 : 1;
+    if (*changes == 0) {
         return true;
     }
     if (t.OneRow()) {
@@ -130,7 +131,16 @@ bool Conn::MatchRows(const TableDecl& t, const QStringList& columns,
     }
     // Each statement prepared once: a one-row change of a large site is two statements.
     QSqlQuery q(Database());
-    return WriteChanges(q, t.name, columns, Changes(local, rows), error);
+    const RowChanges changed = Changes(local, rows);
+    QSet<QString> keys; // an edited row is deleted and inserted: one change
+    for (const QVariant& key : changed.deleted) {
+        keys.insert(key.toString());
+    }
+    for (const QVector<QVariant>* row : changed.inserted) {
+        keys.insert(row->value(0).toString());
+    }
+    *changes = int(keys.size());
+    return WriteChanges(q, t.name, columns, changed, error);
 }
 
 bool Conn::LastCentralCopy(QDateTime* when, QString* error) {

@@ -123,6 +123,7 @@ private slots:
         QVERIFY(rig.site->AddSpecialDays({{0, "2026-12-25", kNoBellsKind, "圣诞"}}));
         QTRY_COMPARE(rig.Events(*rig.local.conn).size(), 2);
         QSignalSpy pulled(rig.follower.get(), &CentralFollower::Pulled);
+        LogCapture log;
 
         // An editor's save: rows deleted, changed and added, a special day given again
         // under a new id (its date is unique), each change its own notification.
@@ -143,6 +144,13 @@ private slots:
         QCOMPARE(copied, days);
         QTest::qWait(500); // a copy still to come would show here
         QVERIFY2(pulled.count() <= 5, qPrintable(QString::number(pulled.count())));
+        // Each copy says how many rows it changed: one deleted, one moved, the special day's
+        // old and new ids, forty added.
+        int said = 0;
+        for (const QString& line : log.Lines({"copied site 一号楼: "})) {
+            said += line.section(": ", -1).section(' ', 0, 0).toInt();
+        }
+        QCOMPARE(said, 44);
     }
 };
 

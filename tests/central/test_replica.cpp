@@ -60,7 +60,7 @@ private slots:
         QCOMPARE(ReplicatedTables()[3].table, QString("特殊日期"));
         days = {{1, "2026-10-01", kNoBellsKind, "国庆节"}, {2, "2026-10-01", kNoBellsKind, ""}};
         const QStringList before = Contents(*local.conn);
-        bool changed = false;
+        int changed = 0;
         QString error;
         QVERIFY(!ApplySiteCopy(*local.conn, copy, QDateTime::currentDateTime(), &changed, &error));
         QVERIFY2(error.contains("UNIQUE"), qPrintable(error));
@@ -69,7 +69,9 @@ private slots:
         days.removeLast();
         QVERIFY2(ApplySiteCopy(*local.conn, copy, QDateTime::currentDateTime(), &changed, &error),
                  qPrintable(error));
-        QVERIFY(changed);
+        QCOMPARE(changed, 3); // an event and a song edited, a special day added
+        QVERIFY(ApplySiteCopy(*local.conn, copy, QDateTime::currentDateTime(), &changed, &error));
+        QCOMPARE(changed, 0);
         QCOMPARE(local.TodayEvents("星期一", "00:00:00").value(0).event, QString("新铃"));
         QCOMPARE(local.LibrarySongs("曲库_旧").size(), 0);
     }
