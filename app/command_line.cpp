@@ -73,6 +73,13 @@ bool ParseCommand(const QStringList& args, CommandLine* cl) {
         cl->action = CommandLine::Stop;
         return rest.isEmpty() || Refuse(cl, QStringLiteral("stop takes no arguments"));
     }
+    if (word == QLatin1String("central-schema")) {
+        cl->action = CommandLine::MakeCentralSchema;
+        cl->central = rest.value(0);
+        return (rest.size() == 1 && !cl->central.isEmpty()) ||
+               Refuse(cl, QStringLiteral("central-schema needs the central timetable's "
+                                         "connection (its owner's account)"));
+    }
     if (word == QLatin1String("play")) {
         cl->action = CommandLine::Play;
         cl->eventName = rest.value(0);
@@ -137,6 +144,7 @@ QString HelpText() {
         "       belvoran [--database PATH] --central SERVICE --site NAME --edit\n"
         "       belvoran [--service] [--database PATH] --no-central\n"
         "       belvoran status [--json] | play NAME | stop\n"
+        "       belvoran central-schema SERVICE\n"
         "\n"
         "Plays a school's bells, announcements and break music from a weekly timetable.\n"
         "\n"
@@ -166,6 +174,9 @@ QString HelpText() {
         "  play NAME        play today's event NAME now, as the tray's 立即播放 does; of\n"
         "                   several with that name the next due (else the day's last)\n"
         "  stop             halt what plays, as the tray's 停止播放 does\n"
+        "\n"
+        "  central-schema SERVICE  make (or bring up to date) the central timetable's tables,\n"
+        "                   as its owner account, then exit; needs no display\n"
         "\n"
         "Environment:\n"
         "  BELVORAN_AUDIO_SINK  GStreamer audio sink description (default autoaudiosink)\n"

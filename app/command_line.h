@@ -8,7 +8,8 @@
 // --version work without a display.
 struct CommandLine {
     // Status, Play and Stop ask the copy already running (app/remote_command.h).
-    enum Action { Run, ShowHelp, ShowVersion, Error, Status, Play, Stop };
+    // MakeCentralSchema makes or upgrades the central timetable's tables (given in central).
+    enum Action { Run, ShowHelp, ShowVersion, Error, Status, Play, Stop, MakeCentralSchema };
     Action action = Run;
     QString database;       // --database PATH; empty = the default path
     QString central;        // --central SERVICE|CONNINFO|URL: the central timetable

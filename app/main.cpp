@@ -25,6 +25,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSqlDatabase>
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,28 @@ QStringList Arguments(int argc, char** argv) {
     return args;
 }
 
+// Makes or upgrades the central timetable's tables, as a district's server is set up: on a
+// machine with no display, before any site exists.
+int MakeCentralSchema(const QString& central) {
+    int argc = 1;
+    char name[] = "belvoran";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const QString connection = QStringLiteral("central-schema");
+    int version = 0;
+    QString error;
+    const bool ok = OpenCentralDatabase(central, connection, &version, &error);
+    QSqlDatabase::removeDatabase(connection);
+    if (!ok) {
+        std::fprintf(stderr, "belvoran: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    std::printf(
+        "%s\n",
+        QStringLiteral("中心时间表的表已就绪（第 %1 版）").arg(version).toUtf8().constData());
+    return 0;
+}
+
 // What a command line that needs no window, or that has none to show, comes to: the exit
 // status, or -1 to run.
 int AnswerWithoutWindow(const CommandLine& cl) {
@@ -68,6 +91,8 @@ int AnswerWithoutWindow(const CommandLine& cl) {
     case CommandLine::Play:
     case CommandLine::Stop:
         return RunRemoteCommand(cl);
+    case CommandLine::MakeCentralSchema:
+        return MakeCentralSchema(cl.central);
     case CommandLine::Run:
         break;
     }

@@ -269,6 +269,26 @@ private slots:
                  qPrintable(CentralLineText(follower.State())));
     }
 
+    // A district's server is made ready from a terminal with no display, before any site:
+    // then the README's first INSERT finds its table.
+    void theCentralSchemaIsMadeWithoutAWindow() {
+        PgServer server;
+        if (const QString why = server.Start(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QProcess make;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        make.setProcessEnvironment(env);
+        make.start(BELVORAN_BIN, {"central-schema", server.Central()});
+        QVERIFY(make.waitForFinished(60000));
+        QCOMPARE(make.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(make.readAllStandardOutput()).contains("中心时间表的表已就绪"));
+        QCOMPARE(RunAs(server, "belvoran", "INSERT INTO config (站点) VALUES ('一号楼')"),
+                 QString());
+    }
+
     // Several hosts, the first unreachable; a socket folder percent-encoded in a URI.
     void anyStringLibpqTakesConnects() {
         PgServer server;
