@@ -3,12 +3,12 @@
 
 #include "app/command_line.h"
 #include "core/time_text.h"
+#include "store/outcome_names.h"
 #include "system/control_socket.h"
 #include "system/single_instance.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -23,11 +23,8 @@ void Print(FILE* to, const QString& text) {
 }
 
 QString OutcomeWord(const QString& key) {
-    static const QHash<QString, QString> words = {{"fired", QStringLiteral("播放")},
-                                                  {"skipped", QStringLiteral("跳过")},
-                                                  {"missed", QStringLiteral("错过")},
-                                                  {"failed", QStringLiteral("失败")}};
-    return words.value(key, key);
+    PlayOutcome outcome;
+    return OutcomeFromKey(key, &outcome) ? OutcomeText(outcome) : key;
 }
 
 // "  08:00:00 上课 播放 12 ms" with the reason after a failure.

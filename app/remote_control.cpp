@@ -6,6 +6,7 @@
 #include "core/version.h"
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
+#include "store/outcome_names.h"
 #include "system/control_socket.h"
 
 #include <QJsonArray>
@@ -15,20 +16,6 @@ namespace {
 
 // The most zone failures kept for one day; the record has them all.
 constexpr int kZoneProblemsKept = 20;
-
-QString OutcomeKey(PlayOutcome outcome) {
-    switch (outcome) {
-    case PlayOutcome::Fired:
-        return QStringLiteral("fired");
-    case PlayOutcome::Skipped:
-        return QStringLiteral("skipped");
-    case PlayOutcome::Missed:
-        return QStringLiteral("missed");
-    case PlayOutcome::Failed:
-        return QStringLiteral("failed");
-    }
-    return {};
-}
 
 QJsonObject RecordJson(const PlayRecordRow& r) {
     return {{"time", r.time},

@@ -3,6 +3,7 @@
 
 #include "core/reason_text.h"
 
+#include "store/outcome_names.h"
 #include "widgets/art.h"
 #include "widgets/my_button.h"
 #include "widgets/ui_font.h"
@@ -22,20 +23,6 @@ const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 const QColor kFailureColour(200, 30, 30);
 
 enum Column { kTime, kEvent, kOutcome, kLate, kReason, kFile, kColumnCount };
-
-QString OutcomeText(PlayOutcome outcome) {
-    switch (outcome) {
-    case PlayOutcome::Fired:
-        return QStringLiteral("播放");
-    case PlayOutcome::Skipped:
-        return QStringLiteral("跳过");
-    case PlayOutcome::Missed:
-        return QStringLiteral("错过");
-    case PlayOutcome::Failed:
-        return QStringLiteral("失败");
-    }
-    return {};
-}
 
 bool IsFailure(PlayOutcome outcome) {
     return outcome == PlayOutcome::Failed || outcome == PlayOutcome::Missed;
