@@ -69,10 +69,26 @@ bool PulseServerThere() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/pulse/native"));
 }
 
-// The device providers to ask, without those another one stands for (a sound server hides
-// the sound cards it plays to), as a device monitor would choose them.
-QVector<GstDeviceProvider*> OutputProviders() {
-    QVector<GstDeviceProvider*> providers;
+// A device provider as asked: started, for a pulse provider only probed (not started) leaves
+// its server connection behind at every look, does not say which sink is the default, and
+// does not say which providers it stands for.
+struct AskedProvider {
+    GstDeviceProvider* provider = nullptr;
+    bool started = false;
+};
+
+void Release(const AskedProvider& p) {
+    if (p.started) {
+        gst_device_provider_stop(p.provider);
+    }
+    gst_object_unref(p.provider);
+}
+
+// The device providers to ask, started, without those another one stands for (a sound
+// server hides the sound cards it plays to), as a device monitor would choose them. Free
+// each with Release.
+QVector<AskedProvider> OutputProviders() {
+    QVector<AskedProvider> providers;
     QSet<QString> hidden;
     GList* factories = gst_device_provider_factory_list_get_device_providers(GST_RANK_MARGINAL);
     for (GList* f = factories; f; f = f->next) {
@@ -83,35 +99,25 @@ QVector<GstDeviceProvider*> OutputProviders() {
             continue;
         }
         if (GstDeviceProvider* p = gst_device_provider_factory_get(factory)) {
+            const bool started = gst_device_provider_start(p);
             gchar** hides = gst_device_provider_get_hidden_providers(p);
             for (gchar** h = hides; h && *h; ++h) {
                 hidden << QString::fromUtf8(*h);
             }
             g_strfreev(hides);
-            providers << p;
+            providers.push_back({p, started});
         }
     }
     gst_plugin_feature_list_free(factories);
-    providers.removeIf([&](GstDeviceProvider* p) {
-        GstDeviceProviderFactory* f = gst_device_provider_get_factory(p);
+    providers.removeIf([&](const AskedProvider& p) {
+        GstDeviceProviderFactory* f = gst_device_provider_get_factory(p.provider);
         const bool drop = hidden.contains(QString::fromUtf8(GST_OBJECT_NAME(f)));
         if (drop) {
-            gst_object_unref(p);
+            Release(p);
         }
         return drop;
     });
     return providers;
-}
-// The provider's devices, asked as a started provider: a pulse provider only probed (not
-// started) leaves its server connection behind at every look, and does not say which sink
-// is the default. Free with g_list_free_full(list, gst_object_unref).
-GList* DevicesOf(GstDeviceProvider* provider) {
-    const bool started = gst_device_provider_start(provider);
-    GList* devices = gst_device_provider_get_devices(provider);
-    if (started) {
-        gst_device_provider_stop(provider);
-    }
-    return devices;
 }
 
 } // namespace
@@ -119,8 +125,8 @@ GList* DevicesOf(GstDeviceProvider* provider) {
 QVector<OutputDevice> ListOutputDevices() {
     EnsureGstInit();
     QVector<OutputDevice> found;
-    for (GstDeviceProvider* provider : OutputProviders()) {
-        GList* devices = DevicesOf(provider);
+    for (const AskedProvider& provider : OutputProviders()) {
+        GList* devices = gst_device_provider_get_devices(provider.provider);
         for (GList* d = devices; d; d = d->next) {
             auto* device = GST_DEVICE(d->data);
             if (!gst_device_has_classes(device, "Audio/Sink")) {
@@ -134,21 +140,32 @@ QVector<OutputDevice> ListOutputDevices() {
             g_free(name);
         }
         g_list_free_full(devices, gst_object_unref);
-        gst_object_unref(provider);
+        Release(provider);
     }
     return found;
 }
 
+QStringList OutputProviderNames() {
+    EnsureGstInit();
+    QStringList names;
+    for (const AskedProvider& p : OutputProviders()) {
+        names << QString::fromUtf8(GST_OBJECT_NAME(gst_device_provider_get_factory(p.provider)));
+        Release(p);
+    }
+    return names;
+}
+
 QString DefaultOutputSink() {
     EnsureGstInit();
-    GstDeviceProvider* provider =
-        PulseServerThere() ? gst_device_provider_factory_get_by_name("pulsedeviceprovider")
-                           : nullptr;
-    if (!provider) {
+    GstDeviceProvider* pulse = PulseServerThere()
+                                   ? gst_device_provider_factory_get_by_name("pulsedeviceprovider")
+                                   : nullptr;
+    if (!pulse) {
         return {};
     }
+    const AskedProvider provider{pulse, bool(gst_device_provider_start(pulse))};
     QString sink;
-    GList* devices = DevicesOf(provider);
+    GList* devices = gst_device_provider_get_devices(pulse);
     for (GList* d = devices; d && sink.isEmpty(); d = d->next) {
         auto* device = GST_DEVICE(d->data);
         gboolean isDefault = FALSE;
@@ -161,7 +178,7 @@ QString DefaultOutputSink() {
         }
     }
     g_list_free_full(devices, gst_object_unref);
-    gst_object_unref(provider);
+    Release(provider);
     return sink;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // One sound output of this machine, as GStreamer's device monitor lists it.
@@ -13,6 +14,10 @@ struct OutputDevice {
 
 // The machine's audio outputs (sound cards, PipeWire/PulseAudio sinks, USB interfaces) now.
 QVector<OutputDevice> ListOutputDevices();
+// The device providers ListOutputDevices asks now, by factory name: a running sound server's
+// ("pulsedeviceprovider"), which stands for the sound cards, or without one the cards'
+// ("alsadeviceprovider"), as a service with no desktop session finds them.
+QStringList OutputProviderNames();
 // The sink of the sound server's default output, as ListOutputDevices names it: the device
 // "默认输出" plays to now. Empty when there is no sound server to ask.
 QString DefaultOutputSink();

@@ -96,6 +96,30 @@ private slots:
         QCOMPARE(PlanZones("110111", zones).route.size(), 3); // not knowing the default
     }
 
+    // A service with no desktop session has no sound server to ask: the sound cards are
+    // listed through ALSA. With a server, its sinks are listed (and stand for the cards it
+    // plays to; this one plays to none).
+    void outputsAreListedFromTheServerOrElseFromAlsa() {
+        if (!why_.isEmpty()) {
+            QSKIP(qPrintable(why_));
+        }
+        QVERIFY2(OutputProviderNames().contains("pulsedeviceprovider"),
+                 qPrintable(OutputProviderNames().join(' ')));
+        const QByteArray server = qgetenv("PULSE_SERVER"), runtime = qgetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir noServer;
+        qunsetenv("PULSE_SERVER");
+        qputenv("XDG_RUNTIME_DIR", noServer.path().toUtf8());
+        const QStringList alone = OutputProviderNames();
+        qputenv("PULSE_SERVER", server);
+        if (runtime.isNull()) {
+            qunsetenv("XDG_RUNTIME_DIR");
+        } else {
+            qputenv("XDG_RUNTIME_DIR", runtime);
+        }
+        QVERIFY2(alone.contains("alsadeviceprovider") && !alone.contains("pulsedeviceprovider"),
+                 qPrintable(alone.join(' ')));
+    }
+
     // The default output is the server's default sink (hall), as on a desktop: through
     // PulseAudio's own sink, or through ALSA's, whose ring buffer works otherwise, by way of
     // ALSA's PulseAudio plugin.
