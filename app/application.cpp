@@ -24,7 +24,6 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
 void Application::Follow(const QString& central, const QString& site,
                          CentralFollower::Timing timing) {
     CentralFollower& follower = core_.Follow(central, site, timing);
-    ShowFollower(follower, window_, core_.Engine());
-    PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
+    ShowFollower(follower, window_);
     follower.Start();
 }

@@ -3,28 +3,32 @@
 
 #include "central/follower.h"
 #include "schedule/schedule_engine.h"
+#include "store/config_loader.h"
 #include "windows/main/central_line.h"
 #include "windows/main/main_form.h"
 
-namespace {
-
-void CopyArrived(bool changed, MainForm& window, ScheduleEngine& engine) {
-    if (!changed) {
-        return;
-    }
-    // The lists the engine looks up, then today's events.
-    window.ReloadLists();
-    if (engine.Running()) {
-        engine.LoadTodayEvents();
-    }
+void ReadEachCopy(CentralFollower& follower, ProgramVars& vars, Conn& store,
+                  ScheduleEngine& engine) {
+    QObject::connect(&follower, &CentralFollower::Pulled, &engine,
+                     [&vars, &store, &engine](bool changed) {
+                         if (!changed || !store.IsOpen()) {
+                             return;
+                         }
+                         SetReplaceMusicArr(vars, store);
+                         SetClassMusicArr(vars, store);
+                         if (engine.Running()) {
+                             engine.LoadTodayEvents();
+                         }
+                     });
 }
 
-} // namespace
-
-void ShowFollower(CentralFollower& follower, MainForm& window, ScheduleEngine& engine) {
+void ShowFollower(CentralFollower& follower, MainForm& window) {
     window.FollowCentral(follower.Site());
-    QObject::connect(&follower, &CentralFollower::Pulled, &window,
-                     [&window, &engine](bool changed) { CopyArrived(changed, window, engine); });
+    QObject::connect(&follower, &CentralFollower::Pulled, &window, [&window](bool changed) {
+        if (changed) {
+            window.ShowNewCopy();
+        }
+    });
     QObject::connect(&follower, &CentralFollower::StateChanged, &window, [&window, &follower] {
         window.ShowCentralState(CentralLineText(follower.State()));
     });

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/program_core.h"
 
+#include "app/follow_central.h"
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 #include "windows/main/central_line.h"
@@ -97,5 +98,7 @@ CentralFollower& ProgramCore::Follow(const QString& central, const QString& site
         }
         return outputs;
     });
+    ReadEachCopy(*follower_, vars_, *conn_, engine_);
+    PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
     return *follower_;
 }

@@ -37,8 +37,9 @@ public:
     // Records are kept this many days back from today (and today's).
     static constexpr int kRecordDays = 60;
 
-    // Keeps the store a copy of site of the central timetable; the caller shows what the
-    // follower does and reloads after each changed copy, then starts it.
+    // Keeps the store a copy of site of the central timetable: after each changed copy the
+    // lists the engine looks up and today's events are read again. The caller shows what
+    // the follower does, then starts it.
     CentralFollower& Follow(const QString& central, const QString& site,
                             CentralFollower::Timing timing = CentralFollower::Timing{});
     CentralFollower* Follower() { return follower_.get(); }

@@ -92,20 +92,7 @@ void ServiceRun::ShowStatus() {
 
 void ServiceRun::Follow(const QString& central, const QString& site,
                         CentralFollower::Timing timing) {
-    CentralFollower& follower = core_.Follow(central, site, timing);
-    QObject::connect(&follower, &CentralFollower::Pulled, &context_, [this](bool changed) {
-        if (!changed || stopping_) {
-            return; // unchanged, or the store is closed
-        }
-        // The lists the engine looks up, then today's events.
-        SetReplaceMusicArr(core_.Vars(), core_.Store());
-        SetClassMusicArr(core_.Vars(), core_.Store());
-        if (core_.Engine().Running()) {
-            core_.Engine().LoadTodayEvents();
-        }
-    });
-    PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
-    follower.Start();
+    core_.Follow(central, site, timing).Start();
 }
 
 void ServiceRun::Start() {

@@ -31,7 +31,8 @@ struct Replica {
     Replica(const QString& central, const QString& site)
         : window(rig.vars, *rig.store.conn, rig.player, rig.engine),
           follower(central, site, rig.store.path, {60000, 200}) {
-        ShowFollower(follower, window, rig.engine);
+        ReadEachCopy(follower, rig.vars, *rig.store.conn, rig.engine);
+        ShowFollower(follower, window);
         rig.store.AddEvent(
             {0, "星期一", "本地铃", "07:30:00", "/x.wav", "00:00:05", "√", "", "111111"});
         follower.Start();

@@ -555,12 +555,10 @@ void MainForm::FollowCentral(const QString& site) {
     settings_.managedSite = site;
 }
 
-void MainForm::ReloadLists() {
+void MainForm::ShowNewCopy() {
     if (exiting_) {
         return; // the store is closed
     }
-    SetReplaceMusicArr();
-    SetClassMusicArr();
     if (openSettings_) {
         openSettings_->ReloadPage(); // the page on screen shows the new copy
     }

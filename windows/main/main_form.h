@@ -59,9 +59,9 @@ public:
     void ShowBellProblems();
     // This computer follows a central site: its timetable pages are read-only.
     void FollowCentral(const QString& site);
-    // A changed copy of the site arrived: the lists the engine looks up are read again, and
-    // the settings page on screen shows the new copy.
-    void ReloadLists();
+    // A changed copy of the site arrived (the program has read it again): the settings page
+    // on screen shows it.
+    void ShowNewCopy();
     // The central timetable's state while following: "中心时间表不可达，使用 HH:MM 的本地副本"
     // here and in the tray tip, or nothing when text is empty.
     void ShowCentralState(const QString& text);
