@@ -2,7 +2,6 @@
 #include "app/service_run.h"
 
 #include "core/play_log.h"
-#include "store/config_loader.h"
 #include "system/service_notify.h"
 
 #include <QCoreApplication>
