@@ -4,6 +4,7 @@
 #include "audio/monotonic_clock.h"
 #include "audio/play_pipeline.h"
 #include "audio/realtime_threads.h"
+#include "audio/streaming_pool.h"
 
 namespace {
 
@@ -34,11 +35,17 @@ void OnStateChangedSync(const BusContext& c, GstMessage* msg) {
     }
 }
 
-// Posted from a new streaming thread itself as it starts.
+// A task being made gets its thread from the pool kept across plays; the thread, entering
+// the task, is raised (only the first time: a pooled thread stays raised).
 void OnStreamStatusSync(GstMessage* msg) {
     GstStreamStatusType type;
     gst_message_parse_stream_status(msg, &type, nullptr);
-    if (type == GST_STREAM_STATUS_TYPE_ENTER) {
+    if (type == GST_STREAM_STATUS_TYPE_CREATE) {
+        const GValue* object = gst_message_get_stream_status_object(msg);
+        if (object && G_VALUE_HOLDS(object, GST_TYPE_TASK)) {
+            gst_task_set_pool(GST_TASK(g_value_get_object(object)), streaming_pool::Get());
+        }
+    } else if (type == GST_STREAM_STATUS_TYPE_ENTER) {
         realtime::RaiseThisThread();
     }
 }

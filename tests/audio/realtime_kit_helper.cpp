@@ -5,8 +5,11 @@
 //   realtime_kit_helper play        plays a sound with the program's player and prints each of
 //                                   its threads' scheduling policy while it plays, after a
 //                                   raised thread that runs on without blocking
+//   realtime_kit_helper bells N     rings N short bells a second apart on three zones and
+//                                   prints how many streaming threads were made
 #include "audio/gst_player.h"
 #include "audio/realtime_threads.h"
+#include "audio/streaming_pool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +27,7 @@
 #include <sched.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -70,8 +74,8 @@ int RunAuthority() {
 }
 
 // A mono 16-bit WAV file of silence.
-bool MakeWav(const QString& path, int seconds) {
-    const quint32 data = 44100u * 2u * quint32(seconds);
+bool MakeWav(const QString& path, int ms) {
+    const quint32 data = 441u * 2u * quint32(ms / 10);
     QByteArray b("RIFF");
     auto u32 = [&](quint32 v) { b.append(reinterpret_cast<const char*>(&v), 4); };
     auto u16 = [&](quint16 v) { b.append(reinterpret_cast<const char*>(&v), 2); };
@@ -97,7 +101,7 @@ int RunPlay(int argc, char** argv) {
     const QString file = dir.path() + "/bell.wav";
     // Longer than the helper runs: its threads are listed while the sound still plays, however
     // slowly a busy or sanitized build gets there.
-    if (!MakeWav(file, 10)) {
+    if (!MakeWav(file, 10000)) {
         return 1;
     }
     GstPlayer player;
@@ -131,11 +135,46 @@ int RunPlay(int argc, char** argv) {
     return app.exec();
 }
 
+// Short bells a second apart, each on three zones: between two of them the streaming
+// threads wait idle longer than GLib's shared pool keeps a thread for its pool.
+int RunBells(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/bell.wav";
+    if (!MakeWav(file, 300)) {
+        return 1;
+    }
+    const AudioRoute zones = {{"一", "fakesink sync=true", 0, {}},
+                              {"二", "fakesink sync=true", 0, {}},
+                              {"三", "fakesink sync=true", 0, {}}};
+    GstPlayer player;
+    player.CheckOutput();
+    const int bells = std::atoi(argv[2]);
+    int rung = 0;
+    QTimer next;
+    QObject::connect(&next, &QTimer::timeout, &app, [&] {
+        if (rung == bells) {
+            std::printf("threads made %d\n", streaming_pool::ThreadsMade());
+            std::fflush(stdout);
+            QCoreApplication::quit();
+            return;
+        }
+        ++rung;
+        player.SetFileName(file, zones);
+        player.Play();
+    });
+    next.start(1000);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "authority") == 0) {
         return RunAuthority();
+    }
+    if (argc > 2 && std::strcmp(argv[1], "bells") == 0) {
+        return RunBells(argc, argv);
     }
     return RunPlay(argc, argv);
 }

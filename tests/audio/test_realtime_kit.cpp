@@ -88,6 +88,27 @@ private slots:
         static const QRegularExpression realTime("policy 107374182[56]\\b");
         QVERIFY2(got.contains(realTime), qPrintable(got));
         QVERIFY2(got.contains("runaway raised 2 then 0"), qPrintable(got));
+
+        // Twenty short bells on three zones, a second apart: RealtimeKit allows a user 25
+        // requests in 20 s, so each streaming thread may be asked for once, not at each bell.
+        QTest::qWait(300); // what RealtimeKit said for the play above is read and left out
+        kit_.readAll();
+        player.start("runuser",
+                     {"-u", "nobody", "--", "env", "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + socket,
+                      "BELVORAN_AUDIO_SINK=fakesink sync=true", "HOME=/tmp", helper, "bells",
+                      "40"});
+        QVERIFY(player.waitForFinished(120000));
+        const QString bells = QString::fromUtf8(player.readAll());
+        QCOMPARE(player.exitCode(), 0);
+        QTest::qWait(200);
+        const QString said = QString::fromUtf8(kit_.readAll());
+        static const QRegularExpression made("threads made (\\d+)");
+        const int threads = made.match(bells).captured(1).toInt();
+        // The asking thread asks once for itself, to learn what RealtimeKit answers.
+        const qsizetype asked = said.count("Successfully made thread");
+        qInfo("%d streaming threads made, RealtimeKit asked %lld times", threads, qint64(asked));
+        QVERIFY2(!said.contains("burst limit"), qPrintable(said));
+        QVERIFY2(threads > 0 && asked <= threads + 1, qPrintable(bells + said));
     }
 
     // Whatever this machine allows, the log's word on the audio threads is the truth: when it
