@@ -85,7 +85,7 @@ bool Conn::KeepLocks(QString* error) {
     // The log this connection writes to was deleted by another program that found the store
     // unlocked; what it holds is older than the file, and must not be folded into it.
     const bool stale = logInode_ != 0 && InodeOf(path_ + QStringLiteral("-wal")) != logInode_;
-    PlayLog(QStringLiteral("error the database %1 lost its locks (a program of this computer "
+    PlayLog(QStringLiteral("error the database %1 lost its locks (a part of this program "
                            "opened and closed its files)%2; opening it again")
                 .arg(path_,
                      stale ? QStringLiteral(" and another program deleted its log") : QString()));
