@@ -9,8 +9,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -21,24 +23,43 @@ quint64 InodeOf(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-// Whether /proc/locks lists a POSIX lock of this process on the inode. Its lines read
-// "1: POSIX  ADVISORY  READ 1234 fe:00:5678 128 128". True when the list cannot be read:
-// then nothing is known, and reopening on a guess would only cost.
-bool ListedAsLocked(quint64 inode) {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (inode == 0 || !locks.open(QIODevice::ReadOnly)) {
+// Whether fd is open on file, by the device and inode the kernel holds for it: a network or
+// FUSE file system is not asked (one that hangs would hang every change).
+bool OpenOn(int fd, const struct stat& file) {
+    struct statx st {};
+    return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &st) == 0 &&
+           st.stx_ino == file.st_ino && makedev(st.stx_dev_major, st.stx_dev_minor) == file.st_dev;
+}
+
+// Whether a descriptor of this process on the file at path holds a POSIX lock: each
+// descriptor's fdinfo lists the locks taken through it. (/proc/locks, the machine's whole
+// list, is read a page at a time, so a line is skipped when other locks come and go
+// meanwhile, and every read stalls each lock taken on the machine.) True when nothing can be
+// known: reopening on a guess would only cost.
+bool LockedThroughOwnDescriptor(const QString& path) {
+    struct stat file {};
+    if (::stat(QFile::encodeName(path).constData(), &file) != 0) {
         return true;
     }
-    const QByteArray pid = QByteArray::number(::getpid());
-    const QByteArray suffix = ':' + QByteArray::number(inode);
-    const QList<QByteArray> lines = locks.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() >= 6 && f[1] == "POSIX" && f[4] == pid && f[5].endsWith(suffix)) {
-            return true;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds) {
+        return true;
+    }
+    bool locked = false;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = ::atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || !OpenOn(fd, file)) {
+            continue;
+        }
+        // A lock's line reads "lock: 1: POSIX  ADVISORY  READ 1234 fe:00:5678 128 128".
+        QFile info(QStringLiteral("/proc/self/fdinfo/%1").arg(fd));
+        if (info.open(QIODevice::ReadOnly) && info.readAll().contains(" POSIX ")) {
+            locked = true;
+            break;
         }
     }
-    return false;
+    ::closedir(fds);
+    return locked;
 }
 
 // SQLite's lock bytes on the database file (os_unix.c): an exclusive lock, which closing
@@ -50,7 +71,7 @@ constexpr off_t kSharedSize = 510;
 } // namespace
 
 bool Conn::HoldsLocks() const {
-    return ListedAsLocked(InodeOf(path_));
+    return LockedThroughOwnDescriptor(path_);
 }
 
 void Conn::NoteLog() {
@@ -64,7 +85,7 @@ bool Conn::KeepLocks(QString* error) {
     // The log this connection writes to was deleted by another program that found the store
     // unlocked; what it holds is older than the file, and must not be folded into it.
     const bool stale = logInode_ != 0 && InodeOf(path_ + QStringLiteral("-wal")) != logInode_;
-    PlayLog(QStringLiteral("error the database %1 lost its locks (a program of this computer "
+    PlayLog(QStringLiteral("error the database %1 lost its locks (a part of this program "
                            "opened and closed its files)%2; opening it again")
                 .arg(path_,
                      stale ? QStringLiteral(" and another program deleted its log") : QString()));
