@@ -121,7 +121,11 @@ private:
         SiteCopy copy;
         QString error;
         if (!server_->ReadSite(site_, &copy, &error)) {
-            Drop(error);
+            if (error == UnknownSiteText(site_)) {
+                emit Lost(error); // still listening: the site's creation is copied at once
+            } else {
+                Drop(error);
+            }
             return;
         }
         FindZoneOutputs(&copy);
@@ -284,7 +288,9 @@ void CentralFollower::OnMayWrite(bool may) {
 
 void CentralFollower::OnCopied(const QDateTime& when, bool changed) {
     state_.lastCopy = when;
-    if (state_.outage) {
+    if (state_.outage && state_.refusal == UnknownSiteText(site_)) {
+        PlayLog(QStringLiteral("site %1 now exists on the central timetable; copied").arg(site_));
+    } else if (state_.outage) {
         PlayLog(
             QStringLiteral("the central timetable is reachable again; site %1 copied").arg(site_));
     }

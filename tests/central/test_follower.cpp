@@ -112,6 +112,28 @@ private slots:
         QVERIFY2(!lines[0].contains("()"), qPrintable(lines[0]));
     }
 
+    // A computer set up before its site: the site's creation is copied at once, not at the
+    // next check, and the log says the site arrived (the server was there all along).
+    void aSiteMadeAfterItsComputerIsCopiedOnItsCreation() {
+        PgServer server;
+        if (const QString why = server.Start(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        QString error;
+        auto owner = CentralStore::Open(server.Central(), &error);
+        QVERIFY2(owner, qPrintable(error));
+        TempStore local;
+        LogCapture log;
+        CentralFollower follower(server.Central(), "三号楼", local.path, {600000, 600000});
+        follower.Start();
+        QTRY_VERIFY(!CentralOutageText(follower.State()).isEmpty());
+        QVERIFY(!follower.LastCopy().isValid());
+        QVERIFY2(owner->AddSite("三号楼", &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(follower.LastCopy().isValid(), 5000);
+        QCOMPARE(log.Lines({"site 三号楼 now exists on the central timetable"}).size(), 1);
+        QVERIFY2(log.Lines({"reachable again"}).isEmpty(), qPrintable(log.Text()));
+    }
+
     void aBurstOfChangesIsOneCopyOfJustThoseRows() {
         Rig rig;
         if (const QString why = rig.Start({}); !why.isEmpty()) {
