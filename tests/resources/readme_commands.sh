@@ -121,6 +121,7 @@ grep -qx 'exec scripts/test' .ci/run || fail ".ci/run does not run scripts/test"
     fail "the README does not begin with scripts/run and scripts/test"
 scripts/run >"$tmp/run.log" 2>&1 &
 pid=$!
+pids+=("$pid")
 await_copy "$XDG_RUNTIME_DIR" "scripts/run"
 [ -f "$HOME/.local/share/Belvoran/Music.db" ] || fail "scripts/run made no default store"
 end_copy "$pid"
@@ -129,6 +130,7 @@ done_with first-lines
 # --- a store of its own
 eval "exec $(block try-store)" >"$tmp/try.log" 2>&1 &
 pid=$!
+pids+=("$pid")
 await_copy "$XDG_RUNTIME_DIR" "scripts/run --database"
 [ -f "$HOME/belvoran-try.db" ] || fail "scripts/run --database made no store there"
 end_copy "$pid"
@@ -151,6 +153,7 @@ done_with usage
 # --- asking the running copy: each line as written, [--json] both ways, NAME the bell above
 scripts/run >"$tmp/remote-copy.log" 2>&1 &
 pid=$!
+pids+=("$pid")
 await_copy "$XDG_RUNTIME_DIR" "scripts/run"
 while read -r line; do
     variants=("$line")
@@ -215,6 +218,7 @@ block pgpass | sed "s|server.school.example:5432|localhost:$TEST_PGPORT|" >"$HOM
 chmod 600 "$HOME/.pgpass"
 belvoran --central belvoran --site 一号楼 >"$tmp/follow.log" 2>&1 &
 pid=$!
+pids+=("$pid")
 await_copy "$XDG_RUNTIME_DIR" "belvoran --central belvoran --site 一号楼"
 copied() {
     sqlite3 "$HOME/.local/share/Belvoran/Music.db" "SELECT count(*) FROM 记忆 WHERE 名称='中心副本时间'"
