@@ -14,6 +14,8 @@ Application::Application(std::unique_ptr<Conn> conn, ProgramVars vars)
             }),
       window_(core_.Vars(), core_.Store(), core_.AudioPlayer(), core_.Engine()) {
     QObject::connect(&core_.Records(), &RecordWriter::Written, &window_, &MainForm::RecordsChanged);
+    window_.ShowClockState(core_.ClockProblem());
+    core_.onClockSync = [this](const QString& text) { window_.ShowClockState(text); };
     // At the end every relay goes off, also one switched on ahead of a bell not yet rung.
     window_.onExit = [this] {
         core_.Engine().Switch().OffExcept();

@@ -14,6 +14,7 @@ ProgramCore::ProgramCore(std::unique_ptr<Conn> conn, ProgramVars vars,
       engine_(vars_, *conn_, clock_, player_, prompt_.get()), records_(conn_->Path()),
       remote_(engine_, *conn_, clock_,
               [this] { return follower_ ? CentralLineText(follower_->State()) : QString(); }) {
+    remote_.clockText = [this] { return ClockSyncText(clockSync_); };
     player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
     // Events sharing a second on other zones play side by side.
     engine_.SetPlayerFactory([] { return std::make_unique<GstPlayer>(); });
@@ -22,6 +23,30 @@ ProgramCore::ProgramCore(std::unique_ptr<Conn> conn, ProgramVars vars,
     QObject::connect(&engine_, &ScheduleEngine::Recorded, &records_, &RecordWriter::Add);
     WatchOutputs();
     KeepAwakeForBells();
+    WatchClockSync();
+}
+
+void ProgramCore::WatchClockSync() {
+    const auto check = [this] {
+        const ClockSync now = ReadClockSync();
+        const QString was = ClockSyncText(clockSync_), text = ClockSyncText(now);
+        clockSync_ = now;
+        if (text == was) {
+            return; // said once
+        }
+        PlayLog(!text.isEmpty()
+                    ? QStringLiteral("warning this computer's clock is not synchronised (the "
+                                     "kernel's clock discipline says so; error up to %1 s): the "
+                                     "bells ring on its seconds, right or wrong")
+                          .arg(now.maxErrorUs / 1e6, 0, 'f', 1)
+                    : QStringLiteral("this computer's clock is synchronised again"));
+        if (onClockSync) {
+            onClockSync(text);
+        }
+    };
+    check();
+    QObject::connect(&clockTimer_, &QTimer::timeout, &engine_, check);
+    clockTimer_.start(10 * 60 * 1000); // a clock's synchronisation changes rarely
 }
 
 ProgramCore::~ProgramCore() {

@@ -9,6 +9,7 @@
 #include "schedule/schedule_engine.h"
 #include "store/conn.h"
 #include "store/record_writer.h"
+#include "system/clock_sync.h"
 #include "system/power_off.h"
 #include "system/sleep_inhibitor.h"
 
@@ -52,6 +53,11 @@ public:
     // Answers the control socket's status, play and stop.
     RemoteControl& Remote() { return remote_; }
 
+    // This computer's clock's synchronisation in words ("" when synchronised); onClockSync
+    // hears each change.
+    QString ClockProblem() const { return ClockSyncText(clockSync_); }
+    std::function<void(const QString&)> onClockSync;
+
     // The end without a window: the schedule stops, what plays stops, the store closes and
     // every relay goes off, also one switched on ahead of a bell not yet rung.
     void End();
@@ -64,6 +70,8 @@ private:
     void WatchOutputs();
     // Holds the computer awake while today has bells left.
     void KeepAwakeForBells();
+    // Reads the clock's synchronisation now and every few minutes; logs each change once.
+    void WatchClockSync();
 
     ProgramVars vars_;
     std::unique_ptr<Conn> conn_;
@@ -79,4 +87,6 @@ private:
     LogindSleepLock sleepLock_;
     BellsKeepAwake keepAwake_{sleepLock_};
     RemoteControl remote_;
+    ClockSync clockSync_;
+    QTimer clockTimer_;
 };

@@ -56,8 +56,10 @@ QString ProblemLines(const QJsonObject& problems) {
         text += QStringLiteral("  %1 播放区域故障：%2\n")
                     .arg(z["time"].toString(), z["text"].toString());
     }
-    if (const QString central = problems["central"].toString(); !central.isEmpty()) {
-        text += QStringLiteral("  ") + central + QLatin1Char('\n');
+    for (const char* line : {"central", "clock"}) {
+        if (const QString said = problems[line].toString(); !said.isEmpty()) {
+            text += QStringLiteral("  ") + said + QLatin1Char('\n');
+        }
     }
     return text;
 }

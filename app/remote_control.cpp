@@ -124,7 +124,8 @@ QJsonObject RemoteControl::Problems(const QDate& today) {
     return {{"files", FileProblemsJson(engine_.TodayProblems())},
             {"not_rung", RecordsJson(engine_.NotRungToday())},
             {"zones", zones},
-            {"central", centralText_ ? centralText_() : QString()}};
+            {"central", centralText_ ? centralText_() : QString()},
+            {"clock", clockText ? clockText() : QString()}};
 }
 
 void RemoteControl::NoteZoneProblem(const QString& text) {

@@ -29,6 +29,9 @@ public:
 
     QByteArray Answer(const QString& request);
 
+    // What is wrong with this computer's clock, in words ("" when nothing is).
+    std::function<QString()> clockText;
+
 private:
     QJsonObject Status();
     QJsonObject Play(const QString& name);

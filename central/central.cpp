@@ -667,6 +667,32 @@ bool CentralStore::Ping(QString* error) {
     return q.exec(QStringLiteral("SELECT 1")) || Failed(error, Why(q, name_));
 }
 
+bool CentralStore::ClockOffset(qint64* offsetMs, QString* error) {
+    Call call(socket_);
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.prepare(
+            QStringLiteral("SELECT (extract(epoch FROM clock_timestamp()) * 1000000)::bigint"))) {
+        return Failed(error, Why(q, name_));
+    }
+    qint64 bestTrip = -1;
+    for (int i = 0; i < 4; ++i) {
+        using namespace std::chrono;
+        const qint64 sent =
+            duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+        const auto start = steady_clock::now();
+        if (!q.exec() || !q.next()) {
+            return Failed(error, Why(q, name_));
+        }
+        const qint64 tripUs = duration_cast<microseconds>(steady_clock::now() - start).count();
+        const qint64 serverUs = q.value(0).toLongLong();
+        if (bestTrip < 0 || tripUs < bestTrip) {
+            bestTrip = tripUs;
+            *offsetMs = (sent + tripUs / 2 - serverUs) / 1000;
+        }
+    }
+    return true;
+}
+
 bool CentralStore::Listen(QObject* receiver, std::function<void(const QString&)> onChange,
                           QString* error) {
     Call call(socket_);

@@ -98,6 +98,9 @@ public:
     // Makes a site with the default options and no events; an existing one is kept.
     bool AddSite(const QString& site, QString* error = nullptr);
     // A trivial statement: whether the server still answers.
+    // This computer's clock less the server's (clock_timestamp()), in milliseconds: of a
+    // few round trips, the shortest's, against its midpoint.
+    bool ClockOffset(qint64* offsetMs, QString* error = nullptr);
     bool Ping(QString* error = nullptr);
     // Whether the session's role could write any site table (a follower's should not).
     bool MayWrite(bool* may, QString* error = nullptr);

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 // The following thread's side: its own connections to the central timetable and to the
@@ -38,7 +39,10 @@ public:
         connect(check_, &QTimer::timeout, this, &FollowWorker::Check);
         check_->start(timing_.checkMs);
         poll_ = new QTimer(this);
-        connect(poll_, &QTimer::timeout, this, &FollowWorker::Pull);
+        connect(poll_, &QTimer::timeout, this, [this] {
+            Pull();
+            MeasureClock();
+        });
         poll_->start(timing_.pollMs);
         quiet_ = new QTimer(this);
         quiet_->setSingleShot(true);
@@ -59,6 +63,7 @@ signals:
     void Copied(const QDateTime& when, bool changed);
     void Lost(const QString& reason);
     void LastCopy(const QDateTime& when);
+    void ClockOffset(qint64 ms);
     // Whether this connection's account could write the site tables.
     void MayWrite(bool may);
     // A line for the play log, written on the program's thread.
@@ -92,6 +97,13 @@ private:
             emit MayWrite(may);
         }
         Pull();
+        MeasureClock();
+    }
+    // Measured on each connection and with each full copy: a clock drifts slowly.
+    void MeasureClock() {
+        if (qint64 ms = 0; server_ && server_->ClockOffset(&ms)) {
+            emit ClockOffset(ms);
+        }
     }
     // A burst of changes (an editor saving a day, a district-wide update) is one copy,
     // quietMs after its last change; a steady stream still copies every burstMs.
@@ -223,6 +235,7 @@ CentralFollower::CentralFollower(QString central, QString site, QString storePat
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
     connect(worker_, &FollowWorker::MayWrite, this, &CentralFollower::OnMayWrite);
+    connect(worker_, &FollowWorker::ClockOffset, this, &CentralFollower::OnClockOffset);
     connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
     // Checked here, not on the following thread, which is the one stuck.
     watchdog_.setInterval(std::clamp(timing.answerMs / 4, 50, 1000));
@@ -329,6 +342,27 @@ void CentralFollower::OnLost(const QString& reason) {
                 .arg(what, state_.lastCopy.isValid()
                                ? state_.lastCopy.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                                : QStringLiteral("(none)")));
+    emit StateChanged();
+}
+
+void CentralFollower::OnClockOffset(qint64 ms) {
+    const auto over = [](std::optional<qint64> v) {
+        return v && std::llabs(*v) > kClockOffsetLimitMs;
+    };
+    const std::optional<qint64> before = state_.clockOffsetMs;
+    state_.clockOffsetMs = ms;
+    if (over(before) == over(ms) && (!over(ms) || *before / 100 == ms / 100)) {
+        return; // nothing new to show
+    }
+    if (over(ms) && !over(before)) {
+        PlayLog(QStringLiteral("warning this computer's clock differs from the central "
+                               "server's by %1 s: the bells ring on this computer's clock")
+                    .arg(ms / 1000.0, 0, 'f', 1));
+    } else if (!over(ms)) {
+        PlayLog(QStringLiteral("this computer's clock agrees with the central server's again "
+                               "(%1 ms)")
+                    .arg(ms));
+    }
     emit StateChanged();
 }
 

@@ -76,6 +76,7 @@ private:
     void OnCopied(const QDateTime& when, bool changed);
     void OnLost(const QString& reason);
     void OnLastCopy(const QDateTime& when);
+    void OnClockOffset(qint64 ms);
     void OnMayWrite(bool may);
     void LeaveThreadRunning();
 

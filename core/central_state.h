@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 // What a computer following a site of the central timetable knows of it: the follower
 // reports it, the main window's line says it in words (windows/main/central_line.h).
 struct CentralState {
@@ -14,4 +16,10 @@ struct CentralState {
     QString refusal;
     QDateTime lastCopy;    // when the local copy was last made
     bool mayWrite = false; // this computer's central account could change the timetable
+    // This computer's clock less the server's, in milliseconds, as last measured; unknown
+    // before a measurement. Bells ring on this computer's clock.
+    std::optional<qint64> clockOffsetMs;
 };
+
+// Beyond this, a clock differing from the server's is shown and logged.
+constexpr qint64 kClockOffsetLimitMs = 500;

@@ -214,6 +214,13 @@ private slots:
         QCOMPARE(zones[1].sink, QString("fakesink name=typed")); // typed here: stays
         QCOMPARE(zones[1].command, QString());
         QCOMPARE(CentralLineText(follower.State()), QString()); // a read-only account: no warning
+        // The clock against the server's, as the account may ask it: one machine, one clock.
+        QTRY_VERIFY(follower.State().clockOffsetMs.has_value());
+        QVERIFY2(std::llabs(*follower.State().clockOffsetMs) < 100,
+                 qPrintable(QString::number(*follower.State().clockOffsetMs)));
+        CentralState drifted = follower.State();
+        drifted.clockOffsetMs = -1260;
+        QCOMPARE(CentralLineText(drifted), QString("本机时钟与中心服务器相差 1.3 秒"));
 
         QSignalSpy problems(&rig.engine, &ScheduleEngine::ZoneProblem);
         rig.engine.LoadTodayEvents();

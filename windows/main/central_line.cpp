@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/main/central_line.h"
 
+#include <QStringList>
+
+#include <cstdlib>
+
 QString CentralOutageText(const CentralState& state) {
     if (!state.outage) {
         return {};
@@ -11,7 +15,21 @@ QString CentralOutageText(const CentralState& state) {
                                       : QStringLiteral("--:--"));
 }
 
+QString CentralClockText(const CentralState& state) {
+    const std::optional<qint64> ms = state.clockOffsetMs;
+    if (!ms || std::llabs(*ms) <= kClockOffsetLimitMs) {
+        return {};
+    }
+    return QStringLiteral("本机时钟与中心服务器相差 %1 秒")
+        .arg(std::llabs(*ms) / 1000.0, 0, 'f', 1);
+}
+
 QString CentralLineText(const CentralState& state) {
     const QString outage = CentralOutageText(state);
-    return !outage.isEmpty() ? outage : state.mayWrite ? kWritableAccountText : QString();
+    QStringList parts = {!outage.isEmpty() ? outage
+                         : state.mayWrite  ? kWritableAccountText
+                                           : QString(),
+                         CentralClockText(state)};
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral("；"));
 }

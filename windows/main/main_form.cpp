@@ -269,6 +269,7 @@ void MainForm::BuildWarnings() {
     Lab_Problems = warningLine("Lab_Problems");
     Lab_Central = warningLine("Lab_Central");
     Lab_ZoneProblem = warningLine("Lab_ZoneProblem");
+    Lab_Clock = warningLine("Lab_Clock");
 }
 
 bool MainForm::GetConfigValue() {
@@ -573,6 +574,14 @@ void MainForm::ShowCaption(const QString& text) {
     ShowTrayTip();
 }
 
+void MainForm::ShowClockState(const QString& text) {
+    SetWarningText(Lab_Clock, text);
+    Lab_Clock->adjustSize();
+    Lab_Clock->setVisible(!text.isEmpty());
+    LayoutWarnings();
+    ShowTrayTip();
+}
+
 void MainForm::ShowCentralState(const QString& text) {
     SetWarningText(Lab_Central, text);
     Lab_Central->adjustSize();
@@ -599,7 +608,7 @@ void MainForm::LayoutWarnings() {
     const int base = Px(kClientH - 150);
     int bottom = base;
     bool versionClear = true;
-    for (QLabel* line : {Lab_ZoneProblem, Lab_Problems, Lab_Warning, Lab_Central}) {
+    for (QLabel* line : {Lab_ZoneProblem, Lab_Problems, Lab_Warning, Lab_Central, Lab_Clock}) {
         if (line->isHidden()) {
             continue;
         }
@@ -633,7 +642,7 @@ void MainForm::ShowTrayTip() {
         tip += QLatin1Char('\n') + kNoOutputText;
     }
     // The lines' whole texts: the window may have cut them short.
-    for (const QLabel* line : {Lab_Problems, Lab_Central}) {
+    for (const QLabel* line : {Lab_Problems, Lab_Central, Lab_Clock}) {
         if (const QString text = line->property(kFullText).toString();
             !line->isHidden() && !text.isEmpty()) {
             tip += QLatin1Char('\n') + text;

@@ -65,6 +65,8 @@ public:
     // The central timetable's state while following: "中心时间表不可达，使用 HH:MM 的本地副本"
     // here and in the tray tip, or nothing when text is empty.
     void ShowCentralState(const QString& text);
+    // This computer's clock is not synchronised ("" when it is).
+    void ShowClockState(const QString& text);
     // "退出程序" and "×": asks first (the bells stop for good), then Exit.
     void AskExit();
     // Whether to end the program; by default a question whose focus is on 取消, behind
@@ -139,6 +141,7 @@ private:
     QLabel* Lab_Warning = nullptr;     // "无法输出声音" while no sound device can be opened
     QLabel* Lab_Problems = nullptr;    // "今日有 N 个铃声无法播放"
     QLabel* Lab_Central = nullptr;     // the central timetable cannot be reached
+    QLabel* Lab_Clock = nullptr;       // this computer's clock is not synchronised
     QLabel* Lab_ZoneProblem = nullptr; // "hh:mm 播放区域故障（见今日记录）"
     SettingForm* openSettings_ = nullptr; // while the settings window is open
     MyButton* MyBt_Records = nullptr;

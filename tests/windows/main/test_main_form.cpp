@@ -6,6 +6,7 @@
 #include "store/conn.h"
 #include "support/engine_rig.h"
 #include "support/settle.h"
+#include "system/clock_sync.h"
 #include "widgets/message_box.h"
 #include "widgets/my_button.h"
 #include "windows/main/main_form.h"
@@ -282,6 +283,15 @@ private slots:
         QVERIFY(r.form->rect().contains(problems->geometry()));
         QCOMPARE(r.form->TrayIcon()->toolTip(),
                  QString("Belvoran\n无法输出声音\n今日有 2 个铃声无法播放"));
+        // A clock never synchronised: a line of its own, apart from the others, in the tip.
+        r.form->ShowClockState(ClockSyncText({true, false, 16000000}));
+        auto* clock = r.form->findChild<QLabel*>("Lab_Clock");
+        QVERIFY(clock->isVisible() && r.form->rect().contains(clock->geometry()));
+        QVERIFY(!clock->geometry().intersects(problems->geometry()));
+        QVERIFY(r.form->TrayIcon()->toolTip().endsWith("\n本机时钟未同步"));
+        r.form->ShowClockState(ClockSyncText(ReadClockSync())); // this machine's, either way
+        r.form->ShowClockState(QString());
+        QVERIFY(!clock->isVisible());
         // At its second the first fails: no longer ahead, but not rung, at once.
         r.RunUntil(QTime(8, 0, 6));
         QCOMPARE(problems->text(),
