@@ -574,20 +574,20 @@ void MainForm::ShowCaption(const QString& text) {
     ShowTrayTip();
 }
 
-void MainForm::ShowClockState(const QString& text) {
-    SetWarningText(Lab_Clock, text);
-    Lab_Clock->adjustSize();
-    Lab_Clock->setVisible(!text.isEmpty());
+void MainForm::ShowWarningLine(QLabel* line, const QString& text) {
+    SetWarningText(line, text);
+    line->adjustSize();
+    line->setVisible(!text.isEmpty());
     LayoutWarnings();
     ShowTrayTip();
 }
 
+void MainForm::ShowClockState(const QString& text) {
+    ShowWarningLine(Lab_Clock, text);
+}
+
 void MainForm::ShowCentralState(const QString& text) {
-    SetWarningText(Lab_Central, text);
-    Lab_Central->adjustSize();
-    Lab_Central->setVisible(!text.isEmpty());
-    LayoutWarnings();
-    ShowTrayTip();
+    ShowWarningLine(Lab_Central, text);
 }
 
 void MainForm::ShowZoneProblem(const QString& text) {

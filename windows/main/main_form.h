@@ -121,6 +121,8 @@ private:
     // The warning lines from the bottom up, the longer one on the bottom line, where it
     // passes under the settings button.
     void LayoutWarnings();
+    // Shows line with text, or hides it when text is empty, and restacks the lines.
+    void ShowWarningLine(QLabel* line, const QString& text);
     void ShowTrayTip();
     // A zone's output or switch failed: a line that says when, its tip says what.
     void ShowZoneProblem(const QString& text);
