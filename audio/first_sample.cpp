@@ -59,6 +59,18 @@ bool PastCut(PlayPipeline* pipe, GstPad* pad, GstPadProbeInfo* info) {
 
 enum class SinkData { Pass, Drop, FirstRendered };
 
+// The pad feeding the sink idle again after the first buffer, on the same streaming thread:
+// a sink on the clock has waited for the buffer's time and rendered it (a network sink has
+// sent it), so this is when the first sample left.
+GstPadProbeReturn OnFirstChainDone(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto* branch = static_cast<SinkBranch*>(data);
+    qint64 expected = -1;
+    if (branch->renderedNs.compare_exchange_strong(expected, MonotonicNs())) {
+        branch->pipe->firstRendered(branch->pipe->owner, branch->pipe->serial);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
 // The sink with a ring buffer inside element (itself, or in a bin); null when it has none.
 GstAudioBaseSink* FindAudioSink(GstElement* element) {
     if (GST_IS_AUDIO_BASE_SINK(element)) {
@@ -156,7 +168,14 @@ SinkData WatchSinkData(SinkBranch* branch, GstPad* pad, GstPadProbeInfo* info) {
     qint64 expected = -1;
     if (!event && branch->bufferNs.compare_exchange_strong(expected, now)) {
         WatchRingBuffer(branch, pad, info, true);
-        return SinkData::Pass; // the first buffer: it is rendered when the next data comes
+        // Rendered once the push that brought this buffer returns: the upstream pad goes idle
+        // (the sink's own pad counts as idle while its probes run).
+        GstPad* peer = branch->audioSink ? nullptr : gst_pad_get_peer(pad);
+        if (peer) {
+            gst_pad_add_probe(peer, GST_PAD_PROBE_TYPE_IDLE, OnFirstChainDone, branch, nullptr);
+            gst_object_unref(peer);
+        }
+        return SinkData::Pass;
     }
     if (branch->bufferNs.load() < 0) {
         return SinkData::Pass;
@@ -221,8 +240,10 @@ qint64 FirstRendered(const PlayPipeline& p) {
     if (rendered < 0 || playing < 0) {
         return -1;
     }
+    // Not before the clock's wait for it ended: a sink in a bin may hand the buffer on to a
+    // queue of its own before that.
     if (const qint64 woke = p.clock ? FirstWakeNs(p.clock) : -1; woke >= 0) {
-        rendered = std::min(rendered, woke); // sharper: the next data may come later
+        rendered = std::max(rendered, woke);
     }
     // Not before the pipeline runs, nor before an armed start's target.
     return std::max({rendered, playing, p.startNs});

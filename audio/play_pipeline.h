@@ -27,9 +27,10 @@ struct SinkBranch {
     GstElement* bin = nullptr;        // its elements behind the tee (a reference); null: no tee
     GstPad* teePad = nullptr;         // the tee's pad feeding it (a reference)
     std::atomic<qint64> bufferNs{-1}; // the first buffer reached the sink
-    // The sink was done with the first buffer: the next buffer, or the end, reached it. A sink
-    // on the clock renders a buffer after waiting for its time, so this is when the first
-    // sample really went out, late wake-ups included.
+    // The sink was done with the first buffer: its pad went idle after it (or, failing that,
+    // the next buffer or the end reached it). A sink on the clock renders a buffer after
+    // waiting for its time, so this is when the first sample really went out, late wake-ups
+    // and a slow send included.
     std::atomic<qint64> renderedNs{-1};
     std::atomic<bool> failed{false}; // its sink failed: the tee feeds it nothing more
     bool removed = false;            // taken out of the pipeline (player's thread)
