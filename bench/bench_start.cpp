@@ -4,7 +4,8 @@
 // local socket; the kernel stamps every datagram as it arrives (SO_TIMESTAMPNS), so the
 // figures do not depend on this process's own wake-ups. Each sound file holds one constant
 // sample value, so every datagram says which file it came from.
-//   build/bench/bench_start [idle|busy|both] [events per kind, default 30]
+//   build/bench/bench_start [idle|busy|both] [events per kind, default 30] [zones gap, s]
+// With a gap, only the zones run: that many events, that many seconds apart.
 // Each load also runs a zones row: events on three zones at once, each zone a udpsink of its
 // own, with every output's first sample and the spread between the three.
 // "busy" runs `stress-ng --cpu 2` alongside. The play log goes to standard error. The
@@ -280,9 +281,10 @@ void RunOnce(const char* label, int perKind, Receiver& receiver) {
     std::fflush(stdout);
 }
 
-// One run of count events 2 s apart, each on three zones at once, every zone a udpsink of its
-// own: how late each output's first sample is, and how far apart the three are.
-void RunZones(const char* label, int count, Receiver* outputs[3]) {
+// One run of count events gap seconds apart, each on three zones at once, every zone a
+// udpsink of its own: how late each output's first sample is, how far apart the three are,
+// and how far the first sample's reported time is from the earliest output's kernel stamp.
+void RunZones(const char* label, int count, int gap, Receiver* outputs[3]) {
     QTemporaryDir dir;
     std::unique_ptr<Conn> conn = OpenStore(dir);
     if (!conn) {
@@ -304,7 +306,7 @@ void RunZones(const char* label, int count, Receiver* outputs[3]) {
             .addSecs(6);
     std::vector<qint64> targets;
     for (int i = 0; i < count; ++i) {
-        const QDateTime at = start.addSecs(2 * i);
+        const QDateTime at = start.addSecs(gap * i);
         EventRow r{0,
                    WeekdayName(at.date()),
                    QStringLiteral("z%1").arg(i),
@@ -320,12 +322,16 @@ void RunZones(const char* label, int count, Receiver* outputs[3]) {
     }
     ProgramVars vars;
     GstPlayer player;
+    std::vector<qint64> reportedMs;
+    QObject::connect(&player, &Player::FirstSample, [&](const QString&, const QDateTime& when) {
+        reportedMs.push_back(when.toMSecsSinceEpoch());
+    });
     ScheduleEngine engine(vars, *conn, clock, player, nullptr);
     engine.LoadTodayEvents();
     for (Receiver* r : std::initializer_list<Receiver*>{outputs[0], outputs[1], outputs[2]}) {
         r->Take();
     }
-    QTimer::singleShot(6000 + 2000 * count + 1500, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(6000 + 1000 * gap * count + 1500, qApp, &QCoreApplication::quit);
     qApp->exec();
     engine.StopSchedule();
     player.Halt();
@@ -333,13 +339,14 @@ void RunZones(const char* label, int count, Receiver* outputs[3]) {
     for (int z = 0; z < 3; ++z) {
         got[z] = outputs[z]->Take();
     }
-    std::vector<double> late, spread;
+    std::vector<double> late, spread, misreport;
     int lost = 0;
+    const qint64 window = std::min<qint64>(900, 500 * gap) * 1000000;
     for (qint64 target : targets) {
         std::vector<qint64> firsts;
         for (int z = 0; z < 3; ++z) {
             auto it = std::find_if(got[z].begin(), got[z].end(), [&](const Datagram& d) {
-                return d.ns >= target - 900000000 && d.ns < target + 1500000000 &&
+                return d.ns >= target - window && d.ns < target + 2 * window &&
                        std::abs(d.sample - 1000) <= 2;
             });
             if (it == got[z].end()) {
@@ -352,10 +359,17 @@ void RunZones(const char* label, int count, Receiver* outputs[3]) {
         if (firsts.size() == 3) {
             const auto [lo, hi] = std::minmax_element(firsts.begin(), firsts.end());
             spread.push_back((*hi - *lo) / 1e6);
+            const auto reported =
+                std::find_if(reportedMs.begin(), reportedMs.end(),
+                             [&](qint64 ms) { return std::abs(ms * 1000000 - target) < window; });
+            if (reported != reportedMs.end()) {
+                misreport.push_back(std::abs(*reported * 1000000 - *lo) / 1e6);
+            }
         }
     }
-    std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5d\n", label, "zones: each output",
-                Pick(late, 0.5), Pick(late, 0.99), Pick(late, 1.0), Pick(late, 0.0), lost);
+    std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5d %7s %9.1f\n", label, "zones: each output",
+                Pick(late, 0.5), Pick(late, 0.99), Pick(late, 1.0), Pick(late, 0.0), lost, "",
+                Pick(misreport, 1.0));
     std::printf("%-5s %-24s %8.1f %8.1f %8.1f %6.1f %5s\n", label, "zones: spread of three",
                 Pick(spread, 0.5), Pick(spread, 0.99), Pick(spread, 1.0), Pick(spread, 0.0), "");
     std::fflush(stdout);
@@ -367,6 +381,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("both");
     const int perKind = argc > 2 ? std::max(2, atoi(argv[2])) : 30;
+    // A third argument: only the zones run, its events that many seconds apart.
+    const int zonesGap = argc > 3 ? std::max(1, atoi(argv[3])) : 0;
     Receiver receiver;
     qputenv(
         "BELVORAN_AUDIO_SINK",
@@ -376,9 +392,9 @@ int main(int argc, char** argv) {
     rlimit rt{};
     const bool realTime =
         geteuid() == 0 || (getrlimit(RLIMIT_RTPRIO, &rt) == 0 && rt.rlim_cur >= rlim_t(10));
-    std::printf("first sample at the sink behind the event's second, ms (%d events 2 s apart; "
+    std::printf("first sample at the sink behind the event's second, ms (%d events %d s apart; "
                 "streaming threads %s)\n",
-                3 * perKind,
+                zonesGap ? perKind : 3 * perKind, zonesGap ? zonesGap : 2,
                 realTime ? "real-time by the process's own limit"
                          : "real-time only through RealtimeKit, as the log says");
     // "log error": the largest difference between the time the log gives a first sample
@@ -388,8 +404,10 @@ int main(int argc, char** argv) {
     Receiver zone1, zone2, zone3;
     Receiver* zoneOutputs[3] = {&zone1, &zone2, &zone3};
     const bool ran = RunUnderLoads(mode, [&](const char* load) {
-        RunOnce(load, perKind, receiver);
-        RunZones(load, perKind, zoneOutputs);
+        if (!zonesGap) {
+            RunOnce(load, perKind, receiver);
+        }
+        RunZones(load, perKind, zonesGap ? zonesGap : 2, zoneOutputs);
     });
     return ran ? 0 : 1;
 }
