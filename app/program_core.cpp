@@ -12,9 +12,10 @@ ProgramCore::ProgramCore(std::unique_ptr<Conn> conn, ProgramVars vars,
                          const PromptMaker& makePrompt)
     : vars_(std::move(vars)), conn_(std::move(conn)), prompt_(makePrompt(powerOff_)),
       engine_(vars_, *conn_, clock_, player_, prompt_.get()), records_(conn_->Path()),
-      remote_(engine_, *conn_, clock_,
-              [this] { return follower_ ? CentralLineText(follower_->State()) : QString(); }) {
-    remote_.clockText = [this] { return ClockSyncText(clockSync_); };
+      remote_(
+          engine_, *conn_, clock_,
+          [this] { return follower_ ? CentralLineText(follower_->State()) : QString(); },
+          [this] { return ClockSyncText(clockSync_); }) {
     player_.CheckOutput(); // in the log at start-up, not at the first bell hours later
     // Events sharing a second on other zones play side by side.
     engine_.SetPlayerFactory([] { return std::make_unique<GstPlayer>(); });

@@ -68,9 +68,10 @@ const EventRow* PickByName(const QVector<EventRow>& rows, const QString& name, c
 } // namespace
 
 RemoteControl::RemoteControl(ScheduleEngine& engine, Conn& conn, const Clock& clock,
-                             std::function<QString()> centralText)
+                             std::function<QString()> centralText,
+                             std::function<QString()> clockText)
     : engine_(engine), conn_(conn), clock_(clock), centralText_(std::move(centralText)),
-      started_(clock.Now()) {
+      clockText_(std::move(clockText)), started_(clock.Now()) {
     uptime_.start();
     connect(&engine_, &ScheduleEngine::ZoneProblem, this,
             [this](const QString& text) { NoteZoneProblem(text); });
@@ -125,7 +126,7 @@ QJsonObject RemoteControl::Problems(const QDate& today) {
             {"not_rung", RecordsJson(engine_.NotRungToday())},
             {"zones", zones},
             {"central", centralText_ ? centralText_() : QString()},
-            {"clock", clockText ? clockText() : QString()}};
+            {"clock", clockText_ ? clockText_() : QString()}};
 }
 
 void RemoteControl::NoteZoneProblem(const QString& text) {

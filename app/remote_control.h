@@ -23,14 +23,12 @@ class ScheduleEngine;
 // Each reply is one JSON object; README lists its keys.
 class RemoteControl : public QObject {
 public:
-    // centralText: what the window's central line says now ("" when all is well).
+    // centralText: what the window's central line says now ("" when all is well); clockText:
+    // what is wrong with this computer's clock ("" when nothing is).
     RemoteControl(ScheduleEngine& engine, Conn& conn, const Clock& clock,
-                  std::function<QString()> centralText);
+                  std::function<QString()> centralText, std::function<QString()> clockText = {});
 
     QByteArray Answer(const QString& request);
-
-    // What is wrong with this computer's clock, in words ("" when nothing is).
-    std::function<QString()> clockText;
 
 private:
     QJsonObject Status();
@@ -50,6 +48,7 @@ private:
     Conn& conn_;
     const Clock& clock_;
     std::function<QString()> centralText_;
+    std::function<QString()> clockText_;
     QDateTime started_;
     QElapsedTimer uptime_;
     QVector<ZoneProblemSeen> zoneProblems_;

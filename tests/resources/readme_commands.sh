@@ -107,6 +107,14 @@ await_copy() {
     done
     fail "$2: no copy answered belvoran status"
 }
+# Starts the command line $2 in the background (its output in $tmp/$1.log) and waits until
+# the copy it starts answers; its process id in $pid.
+start_copy() {
+    eval "exec $2" >"$tmp/$1.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    await_copy "$XDG_RUNTIME_DIR" "$2"
+}
 # Ends the copy with process id $1 as logout would (SIGTERM): it must exit cleanly.
 end_copy() {
     kill -TERM "$1"
@@ -119,19 +127,13 @@ cd "$src" || exit 1
 grep -qx 'exec scripts/test' .ci/run || fail ".ci/run does not run scripts/test"
 [ "$(block first-lines | sed -n '1s/ .*//p;2s/ .*//p' | tr '\n' ' ')" = "scripts/run scripts/test " ] ||
     fail "the README does not begin with scripts/run and scripts/test"
-scripts/run >"$tmp/run.log" 2>&1 &
-pid=$!
-pids+=("$pid")
-await_copy "$XDG_RUNTIME_DIR" "scripts/run"
+start_copy run scripts/run
 [ -f "$HOME/.local/share/Belvoran/Music.db" ] || fail "scripts/run made no default store"
 end_copy "$pid"
 done_with first-lines
 
 # --- a store of its own
-eval "exec $(block try-store)" >"$tmp/try.log" 2>&1 &
-pid=$!
-pids+=("$pid")
-await_copy "$XDG_RUNTIME_DIR" "scripts/run --database"
+start_copy try "$(block try-store)"
 [ -f "$HOME/belvoran-try.db" ] || fail "scripts/run --database made no store there"
 end_copy "$pid"
 done_with try-store
@@ -151,10 +153,7 @@ done_with sqlite-insert
 done_with usage
 
 # --- asking the running copy: each line as written, [--json] both ways, NAME the bell above
-scripts/run >"$tmp/remote-copy.log" 2>&1 &
-pid=$!
-pids+=("$pid")
-await_copy "$XDG_RUNTIME_DIR" "scripts/run"
+start_copy remote-copy scripts/run
 while read -r line; do
     variants=("$line")
     [[ $line == *"[--json]"* ]] && variants=("${line/ \[--json\]/}" "${line/\[--json\]/--json}")
@@ -216,10 +215,7 @@ block pg-service | sed -e "s|server.school.example|localhost\nport=$TEST_PGPORT|
     -e "s|/etc/belvoran/district-ca.crt|$tmp/pg/ca.crt|" >"$HOME/.pg_service.conf"
 block pgpass | sed "s|server.school.example:5432|localhost:$TEST_PGPORT|" >"$HOME/.pgpass"
 chmod 600 "$HOME/.pgpass"
-belvoran --central belvoran --site 一号楼 >"$tmp/follow.log" 2>&1 &
-pid=$!
-pids+=("$pid")
-await_copy "$XDG_RUNTIME_DIR" "belvoran --central belvoran --site 一号楼"
+start_copy follow "belvoran --central belvoran --site 一号楼"
 copied() {
     sqlite3 "$HOME/.local/share/Belvoran/Music.db" "SELECT count(*) FROM 记忆 WHERE 名称='中心副本时间'"
 }
