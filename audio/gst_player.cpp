@@ -413,7 +413,7 @@ void GstPlayer::ReportFirstSample() {
         return;
     }
     current_->reported = true;
-    emit FirstSample(current_->file, MonotonicToWall(first.ns), first.lostMs);
+    emit FirstSample(current_->file, MonotonicToWallUs(first.ns), first.lostMs);
 }
 void GstPlayer::OnFirstBuffer(quint64 serial) {
     if (current_ && current_->serial == serial) {

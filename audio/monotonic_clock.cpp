@@ -38,7 +38,6 @@ qint64 WallToMonotonicNs(const QDateTime& t) {
     return t.toMSecsSinceEpoch() * 1000000 + MonotonicMinusWallNs();
 }
 
-QDateTime MonotonicToWall(qint64 ns) {
-    const qint64 wall = ns - MonotonicMinusWallNs();
-    return QDateTime::fromMSecsSinceEpoch((wall + 500000) / 1000000);
+qint64 MonotonicToWallUs(qint64 ns) {
+    return (ns - MonotonicMinusWallNs() + 500) / 1000;
 }

@@ -19,5 +19,5 @@ qint64 MonotonicMinusWallNs();
 // the wall clock moves the answer.
 qint64 WallToMonotonicNs(const QDateTime& t);
 
-// A monotonic time as wall-clock time, to the millisecond, by the offset now.
-QDateTime MonotonicToWall(qint64 ns);
+// A monotonic time as wall-clock time, in microseconds since the epoch, by the offset now.
+qint64 MonotonicToWallUs(qint64 ns);

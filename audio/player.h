@@ -90,11 +90,11 @@ signals:
     void Halted();
     // Whether sound can be heard has changed (see OutputUsable).
     void OutputChanged(bool usable);
-    // The first sample of file was played, at wall-clock time when (to the millisecond): for
-    // a sound card or server as its own clock tells, for other sinks when it was rendered; for
-    // every start, by Play or by PlayAt. lostMs: how much of the file's start never sounded
-    // because it reached the output after its time (0 when all of it did).
-    void FirstSample(const QString& file, const QDateTime& when, int lostMs);
+    // The first sample of file was played, at wall-clock time wallUs (microseconds since the
+    // epoch): for a sound card or server as its own clock tells, for other sinks when it was
+    // rendered; for every start, by Play or by PlayAt. lostMs: how much of the file's start
+    // never sounded because it reached the output after its time (0 when all of it did).
+    void FirstSample(const QString& file, qint64 wallUs, int lostMs);
     // One output of a play with several could not be opened or failed while playing; the
     // others play on. When the last one fails the play ends with Error as usual.
     void OutputFailed(const QString& output, const QString& reason);

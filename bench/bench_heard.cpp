@@ -61,10 +61,9 @@ void RunOnce(const char* label, int count) {
     std::vector<qint64> reported;
     ProgramVars vars;
     GstPlayer player;
-    QObject::connect(&player, &Player::FirstSample,
-                     [&](const QString&, const QDateTime& when, int) {
-                         reported.push_back(WallToMonotonicNs(when));
-                     });
+    QObject::connect(&player, &Player::FirstSample, [&](const QString&, qint64 wallUs, int) {
+        reported.push_back(wallUs * 1000 + MonotonicMinusWallNs());
+    });
     ScheduleEngine engine(vars, *conn, clock, player, nullptr);
     engine.LoadTodayEvents();
     QTimer::singleShot(5000 + 2000 * count + 1500, qApp, &QCoreApplication::quit);

@@ -45,6 +45,14 @@ namespace {
 
 constexpr int kRate = 44100;
 
+// Where the fire line puts a first sample reported at wallUs for its second at targetNs (both
+// wall-clock): the second, and the figure behind it to a tenth of a millisecond.
+qint64 LoggedNs(qint64 wallUs, qint64 targetNs) {
+    const qint64 behindUs = wallUs - targetNs / 1000;
+    const qint64 tenths = behindUs >= 0 ? (behindUs + 50) / 100 : -((-behindUs + 50) / 100);
+    return targetNs + tenths * 100000;
+}
+
 // A mono 16-bit WAV file whose every sample is value.
 bool MakeMarkedWav(const QString& path, double seconds, qint16 value) {
     const quint32 samples = static_cast<quint32>(seconds * kRate);
@@ -221,10 +229,9 @@ void RunOnce(const char* label, int perKind, Receiver& receiver) {
     vars.PlayOrder = PlayOrder::Sequential;
     GstPlayer player;
     // What the player reports as each first sample's time, which the log's fire line prints.
-    std::vector<qint64> reportedMs;
-    QObject::connect(&player, &Player::FirstSample, [&](const QString&, const QDateTime& when) {
-        reportedMs.push_back(when.toMSecsSinceEpoch());
-    });
+    std::vector<qint64> reportedUs;
+    QObject::connect(&player, &Player::FirstSample,
+                     [&](const QString&, qint64 wallUs) { reportedUs.push_back(wallUs); });
     ScheduleEngine engine(vars, *conn, clock, player, nullptr);
     engine.LoadTodayEvents();
     receiver.Take();
@@ -254,12 +261,13 @@ void RunOnce(const char* label, int perKind, Receiver& receiver) {
         } else {
             late[p.kind].push_back((it->ns - p.targetNs) / 1e6);
             const auto reported =
-                std::find_if(reportedMs.begin(), reportedMs.end(), [&](qint64 ms) {
-                    return ms * 1000000 >= p.targetNs - 900000000 &&
-                           ms * 1000000 < p.targetNs + 1500000000;
+                std::find_if(reportedUs.begin(), reportedUs.end(), [&](qint64 us) {
+                    return us * 1000 >= p.targetNs - 900000000 &&
+                           us * 1000 < p.targetNs + 1500000000;
                 });
-            if (reported != reportedMs.end()) {
-                misreport[p.kind].push_back(std::abs(*reported * 1000000 - it->ns) / 1e6);
+            if (reported != reportedUs.end()) {
+                misreport[p.kind].push_back(std::abs(LoggedNs(*reported, p.targetNs) - it->ns) /
+                                            1e6);
             }
         }
     }
@@ -322,10 +330,9 @@ void RunZones(const char* label, int count, int gap, Receiver* outputs[3]) {
     }
     ProgramVars vars;
     GstPlayer player;
-    std::vector<qint64> reportedMs;
-    QObject::connect(&player, &Player::FirstSample, [&](const QString&, const QDateTime& when) {
-        reportedMs.push_back(when.toMSecsSinceEpoch());
-    });
+    std::vector<qint64> reportedUs;
+    QObject::connect(&player, &Player::FirstSample,
+                     [&](const QString&, qint64 wallUs) { reportedUs.push_back(wallUs); });
     ScheduleEngine engine(vars, *conn, clock, player, nullptr);
     engine.LoadTodayEvents();
     for (Receiver* r : std::initializer_list<Receiver*>{outputs[0], outputs[1], outputs[2]}) {
@@ -360,10 +367,10 @@ void RunZones(const char* label, int count, int gap, Receiver* outputs[3]) {
             const auto [lo, hi] = std::minmax_element(firsts.begin(), firsts.end());
             spread.push_back((*hi - *lo) / 1e6);
             const auto reported =
-                std::find_if(reportedMs.begin(), reportedMs.end(),
-                             [&](qint64 ms) { return std::abs(ms * 1000000 - target) < window; });
-            if (reported != reportedMs.end()) {
-                misreport.push_back(std::abs(*reported * 1000000 - *lo) / 1e6);
+                std::find_if(reportedUs.begin(), reportedUs.end(),
+                             [&](qint64 us) { return std::abs(us * 1000 - target) < window; });
+            if (reported != reportedUs.end()) {
+                misreport.push_back(std::abs(LoggedNs(*reported, target) - *lo) / 1e6);
             }
         }
     }
@@ -398,7 +405,8 @@ int main(int argc, char** argv) {
                 realTime ? "real-time by the process's own limit"
                          : "real-time only through RealtimeKit, as the log says");
     // "log error": the largest difference between the time the log gives a first sample
-    // (to the millisecond) and the kernel's stamp of it.
+    // (its second and the fire line's figure, to a tenth of a millisecond) and the kernel's
+    // stamp of it.
     std::printf("%-5s %-24s %8s %8s %8s %6s %5s %7s %9s\n", "load", "events", "p50", "p99", "max",
                 "min", "lost", "overlap", "log error");
     Receiver zone1, zone2, zone3;

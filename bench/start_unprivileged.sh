@@ -31,6 +31,8 @@ sleep 0.5
 echo "rtkit-daemon: $(grep -c 'Successfully made thread' "$dir/rtkit.log") threads raised," \
     "$(grep -c 'burst limit' "$dir/rtkit.log") requests refused"
 grep -m 3 'burst limit' "$dir/rtkit.log" || true
+# rtkit-daemon's own last words on the run, quoted as it said them.
+grep -E 'Successfully made thread|Supervising' "$dir/rtkit.log" | tail -n 2 | sed 's/^/  rtkit: /'
 echo "== an ordinary user without (no RealtimeKit on the bus)"
 runuser -u nobody -- env DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/none HOME=/tmp \
     "$build/bench/bench_start" "$@" 2> >(grep -E 'audio threads' >&2)

@@ -6,6 +6,15 @@
 
 #include <algorithm>
 
+namespace {
+
+// a / b rounded to the nearest, halves away from zero (b > 0).
+qint64 RoundedDiv(qint64 a, qint64 b) {
+    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
+
+} // namespace
+
 QString OutcomeLine(PlayOutcome outcome, const QString& time, const QString& event,
                     const QString& file, const QString& reason) {
     switch (outcome) {
@@ -45,9 +54,9 @@ void FireReport::SayNow(const QString& line, const QString& file, const QDateTim
     recorder_(record_);
 }
 
-void FireReport::OnFirstSample(const QString& file, const QDateTime& when, int lostMs) {
+void FireReport::OnFirstSample(const QString& file, qint64 wallUs, int lostMs) {
     sampleFile_ = file;
-    sampleWhen_ = when;
+    sampleUs_ = wallUs;
     sampleLostMs_ = lostMs;
     Log(false);
 }
@@ -68,9 +77,13 @@ void FireReport::Log(bool force) {
         return;
     }
     // A bell that rang early because the clock was set back has its sample that much early.
-    if (sampleFile_ == file_ && sampleWhen_.isValid() &&
-        sampleWhen_ >= target_.addMSecs(std::min<qint64>(earlyMs_, 0) - 500)) {
-        const qint64 late = earlyMs_ < 0 ? earlyMs_ : target_.msecsTo(sampleWhen_);
+    const qint64 targetUs = target_.toMSecsSinceEpoch() * 1000;
+    if (sampleFile_ == file_ && sampleUs_ >= 0 &&
+        sampleUs_ >= targetUs + (std::min<qint64>(earlyMs_, 0) - 500) * 1000) {
+        // To a tenth of a millisecond: how far a bell is behind its second is read in tenths.
+        const qint64 lateTenths =
+            earlyMs_ < 0 ? earlyMs_ * 10 : RoundedDiv(sampleUs_ - targetUs, 100);
+        const qint64 late = RoundedDiv(lateTenths, 10);
         // Without a sound device the sink's clock says nothing about what was heard.
         // A start that reached the output after its time loses its opening: said, with how much.
         const QString lost = sampleLostMs_ > 0
@@ -80,15 +93,15 @@ void FireReport::Log(bool force) {
             !player_.OutputUsable()
                 ? QStringLiteral(" (no sound output)")
                 : QStringLiteral(" (first sample at the sink %1%2 ms%3)")
-                      .arg(late >= 0 ? QStringLiteral("+") : QString())
-                      .arg(late)
+                      .arg(lateTenths >= 0 ? QStringLiteral("+") : QString())
+                      .arg(lateTenths / 10.0, 0, 'f', 1)
                       .arg(lost.isEmpty() ? QString() : QStringLiteral("; ") + lost);
         const QString early =
             earlyMs_ < 0
                 ? QStringLiteral("it rang %1 s early: the clock was set back as it started")
                       .arg(-earlyMs_ / 1000.0, 0, 'f', 1)
                 : QString();
-        PlayLog(sampleWhen_.toLocalTime(),
+        PlayLog(QDateTime::fromMSecsSinceEpoch(sampleUs_ / 1000).toLocalTime(),
                 line_ + how + (early.isEmpty() ? QString() : QStringLiteral("; ") + early));
         // Without a sound device the tick's own lateness is all that is known.
         record_.lateMs = player_.OutputUsable() || earlyMs_ < 0 ? int(late)

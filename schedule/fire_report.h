@@ -34,7 +34,7 @@ public:
     void SayNow(const QString& line, const QString& file, const QDateTime& at);
     // Writes the waiting line once its sample is known; with force, as a failure without it.
     void Log(bool force);
-    void OnFirstSample(const QString& file, const QDateTime& when, int lostMs);
+    void OnFirstSample(const QString& file, qint64 wallUs, int lostMs);
     // A play error: true when it ended the waiting fire before its first sample (the caller
     // says so, with the message); the player then logs its own errors again. Break music
     // that goes on with its next song says so itself.
@@ -57,8 +57,8 @@ private:
     qint64 tickLateMs_ = 0; // how late the tick fired it
     qint64 earlyMs_ = 0;    // < 0: it sounded that early, the clock set back meanwhile
     QString sampleFile_;    // the last first sample the player reported
-    QDateTime sampleWhen_;
-    int sampleLostMs_ = 0; // how much of its start never sounded
-    QString lastError_;    // the player's last error, and the file it concerned
+    qint64 sampleUs_ = -1;  // its wall-clock time, microseconds since the epoch
+    int sampleLostMs_ = 0;  // how much of its start never sounded
+    QString lastError_;     // the player's last error, and the file it concerned
     QString lastErrorFile_;
 };

@@ -51,8 +51,8 @@ ScheduleEngine::ScheduleEngine(ProgramVars& vars, Conn& conn, Clock& clock, Play
     mainTimer_.setTimerType(Qt::PreciseTimer);
     connect(&mainTimer_, &QTimer::timeout, this, &ScheduleEngine::Tick);
     connect(&player_, &Player::FirstSample, this,
-            [this](const QString& file, const QDateTime& when, int lostMs) {
-                fire_.OnFirstSample(file, when, lostMs);
+            [this](const QString& file, qint64 wallUs, int lostMs) {
+                fire_.OnFirstSample(file, wallUs, lostMs);
             });
     connect(&player_, &Player::Error, this, &ScheduleEngine::OnPlayError);
     connect(&files_, &TodayFiles::Changed, this, &ScheduleEngine::TodayProblemsChanged);

@@ -976,7 +976,7 @@ private slots:
         r.RunUntil(QDateTime(kMonday, QTime(8, 0, 2)));
         const QStringList fire = log.Matching("fire  08:00:00 \"上课\"");
         QCOMPARE(fire.size(), 1);
-        QVERIFY2(fire[0].endsWith("(first sample at the sink +0 ms)"), qPrintable(fire[0]));
+        QVERIFY2(fire[0].endsWith("(first sample at the sink +0.0 ms)"), qPrintable(fire[0]));
     }
 
     void rainSwitchAfterArmingPlaysTheReplacement() {
@@ -1114,9 +1114,9 @@ private slots:
         engine.LoadTodayEvents();
         QTRY_COMPARE_WITH_TIMEOUT(first.count(), 2, 15000);
         QCOMPARE(first.at(0).at(0).toString(), bell);
-        QVERIFY(first.at(0).at(1).toDateTime() >= t1);
+        QVERIFY(first.at(0).at(1).toLongLong() >= t1.toMSecsSinceEpoch() * 1000);
         QCOMPARE(first.at(1).at(0).toString(), bell);
-        QVERIFY(first.at(1).at(1).toDateTime() >= t2);
+        QVERIFY(first.at(1).at(1).toLongLong() >= t2.toMSecsSinceEpoch() * 1000);
         // The second bell played to its end, and nothing started after it.
         QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && states.last().at(1).toInt() == 0, 5000);
         QCOMPARE(first.count(), 2);

@@ -39,11 +39,11 @@ class TestHeard : public QObject {
     QString why_;
 
     // The fire line of the event at t says its first sample came ms after the second.
-    static bool LoggedLateMs(LogCapture& log, const QDateTime& t, qint64* ms) {
-        static const QRegularExpression figure(R"(first sample at the sink ([+-]\d+) ms)");
+    static bool LoggedLateMs(LogCapture& log, const QDateTime& t, double* ms) {
+        static const QRegularExpression figure(R"(first sample at the sink ([+-]\d+\.\d) ms)");
         for (const QString& line : log.Lines({TimeText(t.time()), "first sample at the sink"})) {
             if (const auto m = figure.match(line); m.hasMatch()) {
-                *ms = m.captured(1).toLongLong();
+                *ms = m.captured(1).toDouble();
                 return true;
             }
         }
@@ -63,10 +63,10 @@ class TestHeard : public QObject {
             heard.seconds >= seconds - kLengthSlack &&
                 (!exact || heard.seconds <= seconds + kLengthSlack),
             qPrintable(QStringLiteral("heard for %1 s of %2 s").arg(heard.seconds).arg(seconds)));
-        qint64 logged = 0;
+        double logged = 0;
         QVERIFY2(LoggedLateMs(log, t, &logged), qPrintable(log.Text()));
         QVERIFY2(
-            std::llabs(logged - onset / 1000000) <= kLogSlackMs,
+            std::abs(logged - onset / 1e6) <= kLogSlackMs,
             qPrintable(QStringLiteral("logged %1 ms, heard %2 ms").arg(logged).arg(onset / 1e6)));
     }
 

@@ -292,7 +292,7 @@ private slots:
         QTRY_COMPARE(QString(FileText(dir + "/relay.log")).count('\n'), 2);
         QCOMPARE(log.Matching("fails:").size(), 1); // one line for the dead output
         const QStringList lines = QString(FileText(dir + "/relay.log")).split('\n');
-        const qint64 firstMs = first[0][1].toDateTime().toMSecsSinceEpoch();
+        const qint64 firstMs = first[0][1].toLongLong() / 1000;
         QVERIFY2(lines[0].startsWith("101000 on ") &&
                      lines[0].section(' ', 2).toLongLong() < firstMs,
                  qPrintable(lines[0]));

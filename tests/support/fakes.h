@@ -179,7 +179,10 @@ private:
         if (playing_) {
             plays << file_;
             emit PlayStateChange(Stopped, Playing);
-            emit FirstSample(file_, clock_ ? clock_->Now() : QDateTime::currentDateTime(), 0);
+            emit FirstSample(
+                file_,
+                (clock_ ? clock_->Now() : QDateTime::currentDateTime()).toMSecsSinceEpoch() * 1000,
+                0);
         }
     }
     void StartIfDue() {
