@@ -3,6 +3,7 @@
 // connection options, a site's copy, and the settings window's view of one site.
 #include "central/central.h"
 
+#include "central/report_schema.h"
 #include "store/conn.h"
 #include "store/dialect.h"
 #include "store/tables.h"
@@ -214,6 +215,9 @@ QStringList AccessControl() {
     return sql;
 }
 
+// The step that adds what each following computer sends.
+constexpr int kReportsVersion = 4;
+
 // The statements of central schema version `version`.
 QStringList CentralStep(int version) {
     QStringList sql;
@@ -229,13 +233,15 @@ QStringList CentralStep(int version) {
     sql << CentralVersion(version);
     if (version == 3) {
         sql << AccessControl();
+    } else if (version == kReportsVersion) {
+        sql << ReportTables();
     }
     return sql;
 }
 
-// The latest central version: access control's, or a later table's or column's.
+// The latest central version: the reports', or a later table's or column's.
 int LatestCentralVersion() {
-    int latest = 3;
+    int latest = kReportsVersion;
     for (const TableDecl& t : Tables()) {
         latest = std::max(latest, t.since.central);
         for (const ColumnDecl& c : t.columns) {
