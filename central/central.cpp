@@ -3,6 +3,7 @@
 // connection options, a site's copy, and the settings window's view of one site.
 #include "central/central.h"
 
+#include "central/call.h"
 #include "central/report_schema.h"
 #include "store/conn.h"
 #include "store/dialect.h"
@@ -334,17 +335,6 @@ bool ParsedOptions(const PQconninfoOption* parsed, bool uri, QString* options, Q
     return true;
 }
 
-// Why a statement on the central store failed: a lost connection leaves the statement's
-// own error empty.
-QString Why(const QSqlQuery& q, const QString& connection) {
-    const QString text = q.lastError().text().trimmed();
-    if (!text.isEmpty()) {
-        return text;
-    }
-    const QString lost = QSqlDatabase::database(connection, false).lastError().text().trimmed();
-    return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
-}
-
 // Whether the session's role may change the rows of site: it owns the tables, passes
 // row-level security, is the district's administrator, or is given the site to change.
 const QString kMayChangeSql = QStringLiteral(
@@ -380,27 +370,16 @@ int SocketOf(const QSqlDatabase& db) {
     return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
 }
 
-// One call on the connection, timed for whoever watches the socket.
-class Call {
-public:
-    explicit Call(CentralSocket* socket) : socket_(socket) {
-        if (socket_) {
-            socket_->BeginCall();
-        }
-    }
-    ~Call() {
-        if (socket_) {
-            socket_->EndCall();
-        }
-    }
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-
-private:
-    CentralSocket* socket_;
-};
-
 } // namespace
+
+QString Why(const QSqlQuery& q, const QString& connection) {
+    const QString text = q.lastError().text().trimmed();
+    if (!text.isEmpty()) {
+        return text;
+    }
+    const QString lost = QSqlDatabase::database(connection, false).lastError().text().trimmed();
+    return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
+}
 
 CentralSocket::~CentralSocket() {
     if (fd_ >= 0) {
