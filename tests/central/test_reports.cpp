@@ -2,7 +2,12 @@
 // Two PA computers of a district send their play records and heartbeats to a real
 // PostgreSQL server; each writes its own rows of its own site, and reads no one else's.
 #include "central/central.h"
+#include "central/follower.h"
+#include "core/version.h"
+#include "store/record_writer.h"
+#include "support/log_capture.h"
 #include "support/pg_server.h"
+#include "support/temp_store.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -66,6 +71,42 @@ QString Report(const QString& account, const QString& site, const QString& event
         .arg(account, site, event);
 }
 
+PlayRecordRow Bell(const QString& time, const QString& event) {
+    return {0, "2026-12-07", time, event, "/bells/" + event + ".wav", PlayOutcome::Fired, 12, ""};
+}
+
+// A PA computer: its store, the writer of its records and its follower, wired as the
+// program wires them.
+struct Computer {
+    Computer(const PgServer& server, const QString& account, const QString& site,
+             const QString& name)
+        : follower(server.Central(account), site, store.path, Timing()) {
+        Heartbeat beat = BareHeartbeat();
+        beat.computer = name;
+        beat.nextBell = "10:00:00 上课";
+        beat.clockSynchronised = true;
+        follower.SetHeartbeat(beat);
+        writer.SendTo(site);
+        QObject::connect(&writer, &RecordWriter::Written, &follower,
+                         [this] { follower.SendRecords(); });
+        follower.Start();
+    }
+    static CentralFollower::Timing Timing() {
+        CentralFollower::Timing t{60000, 200, 1000};
+        t.heartbeatMs = 300;
+        return t;
+    }
+    int Queued(bool refused = false) {
+        QVector<QueuedRecordRow> rows;
+        store.conn->QueuedRecords(100, refused, &rows);
+        return rows.size();
+    }
+
+    TempStore store;
+    RecordWriter writer{store.path};
+    CentralFollower follower;
+};
+
 } // namespace
 
 class TestReports : public QObject {
@@ -101,6 +142,69 @@ private slots:
                  QString("1 pa_a"));
         QCOMPARE(RunAs(server, "it_admin", "SELECT count(*) FROM 播放报告"), QString("2"));
         QCOMPARE(RunAs(server, "it_admin", "DELETE FROM 播放报告 RETURNING 1"), QString("1"));
+    }
+
+    // Computer B is cut off (its connection ended, its account unable to log in) over three
+    // bells; back, it sends them, and each lands once. A record the server refuses stays.
+    void recordsOfAnOutageArriveOnceWhenTheComputerIsBack() {
+        PgServer server;
+        if (const QString why = MakeDistrict(server); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        Computer a(server, "pa_a", kA, "pc-a"), b(server, "pa_b", kB, "pc-b");
+        QSignalSpy written(&b.writer, &RecordWriter::Written);
+        a.writer.Add(Bell("08:00:00", "上课"));
+        b.writer.Add(Bell("08:00:00", "上课"));
+        const QString count = "SELECT count(*) FROM 播放报告 WHERE 账户 = '%1'";
+        QTRY_COMPARE(RunAs(server, "belvoran", count.arg("pa_a")), QString("1"));
+        QTRY_COMPARE(RunAs(server, "belvoran", count.arg("pa_b")), QString("1"));
+
+        LogCapture log;
+        QCOMPARE(RunAs(server, "belvoran", "ALTER ROLE pa_b NOLOGIN"), QString());
+        RunAs(server, "belvoran",
+              "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'pa_b'");
+        for (const QString time : {"09:00:00", "09:10:00", "10:00:00"}) {
+            b.writer.Add(Bell(time, "铃" + time.left(2)));
+        }
+        a.writer.Add(Bell("09:00:00", "下课"));
+        QTRY_COMPARE(written.count(), 4);
+        QTRY_VERIFY(!b.follower.Reachable());
+        QTest::qWait(1500); // heartbeats and checks that fail
+        QCOMPARE(b.Queued(), 3);
+        QCOMPARE(RunAs(server, "belvoran", count.arg("pa_b")), QString("1"));
+        QTRY_COMPARE(RunAs(server, "belvoran", count.arg("pa_a")), QString("2"));
+        QCOMPARE(log.Lines({"error", "二号楼"}).size(), 1); // once for the outage
+
+        QCOMPARE(RunAs(server, "belvoran", "ALTER ROLE pa_b LOGIN"), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(b.Queued(), 0, 10000);
+        // Sent again (its removal from the queue lost): still once on the server.
+        b.store.Raw("INSERT INTO 待发送记录 (站点, 日期, 时间, 事件, 结果, 拒绝) VALUES "
+                    "('二号楼', '2026-12-07', '09:00:00', '铃09', 0, '')");
+        b.follower.SendRecords();
+        QTRY_COMPARE(b.Queued(), 0);
+        QCOMPARE(RunAs(server, "belvoran",
+                       "SELECT string_agg(concat_ws(' ', 时间, 事件, 结果, 迟到毫秒, 计算机), ', ' "
+                       "ORDER BY 时间) FROM 播放报告 WHERE 账户 = 'pa_b'"),
+                 QString("08:00:00 上课 fired 12 pc-b, 09:00:00 铃09 fired 12 pc-b, 09:10:00 铃09 "
+                         "fired 12 pc-b, 10:00:00 铃10 fired 12 pc-b"));
+        // Each heartbeat names its computer and version; the clock was measured against the
+        // server's.
+        QTRY_COMPARE(RunAs(server, "belvoran",
+                           "SELECT string_agg(concat_ws(' ', 账户, 站点, 计算机, 版本, 下一铃, "
+                           "时钟同步, abs(时钟偏差毫秒) < 1000), "
+                           "', ' ORDER BY 账户) FROM 计算机状态"),
+                     QString("pa_a 一号楼 pc-a %1 10:00:00 上课 t t, pa_b 二号楼 pc-b %1 "
+                             "10:00:00 上课 t t")
+                         .arg(kProgramVersion));
+
+        // A record for a site this account is not given is refused, said once and kept.
+        a.writer.SendTo(kB);
+        a.writer.Add(Bell("11:00:00", "越站"));
+        QTRY_COMPARE(a.Queued(true), 1);
+        QCOMPARE(
+            log.Lines({"refuses the play record of 2026-12-07 11:00:00 越站", "row-level security"})
+                .size(),
+            1);
     }
 };
 
