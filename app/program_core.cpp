@@ -139,9 +139,14 @@ void ProgramCore::ReportToFollower() {
             follower->SendRecords();
         }
     });
+    // Handed at each change the engine or the follower signals, and every few seconds for
+    // the rest; the follower sends a changed state at once, and each minute in any case.
     const auto hand = [this, follower] { follower->SetHeartbeat(HeartbeatNow()); };
     QObject::connect(follower, &CentralFollower::StateChanged, follower, hand);
-    // The follower sends each minute what it was handed last: a state a few seconds old.
+    QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::TodayProblemsChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::NotRungChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::ZoneProblem, follower, hand);
     QObject::connect(&heartbeatTimer_, &QTimer::timeout, follower, hand);
     heartbeatTimer_.start(15 * 1000);
     hand();

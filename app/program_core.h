@@ -75,8 +75,8 @@ private:
     void WatchClockSync();
     // What this computer's row of 计算机状态 says now (central/reports.h).
     Heartbeat HeartbeatNow() const;
-    // Hands the follower this computer's state now and every few seconds, and the records
-    // to send as they are written.
+    // Hands the follower this computer's state now, at each change and every few seconds,
+    // and the records to send as they are written.
     void ReportToFollower();
 
     ProgramVars vars_;

@@ -64,10 +64,10 @@ public:
         delete beat_;
         check_ = poll_ = quiet_ = beat_ = nullptr;
     }
-    // A new state is sent at once when its outage changed: a computer's row must not say it
-    // is cut off for a minute after it is back.
+    // A changed state is sent at once: a computer's row must not say it is cut off for a
+    // minute after it is back, or name a bell that has rung.
     void SetHeartbeat(const Heartbeat& beat) {
-        const bool news = beat.outage != sender_.LastHeartbeat().outage;
+        const bool news = !(beat == sender_.LastHeartbeat());
         sender_.SetHeartbeat(beat);
         if (QString error; news && server_ && !sender_.Beat(*server_, &error)) {
             Drop(error);

@@ -61,8 +61,8 @@ public:
     void Start();
 
     // What this computer's row of 计算机状态 says from now on: handed to the following
-    // thread, which sends it every heartbeatMs, after each connection, and at once when its
-    // outage changed. Before the first, the host name and version alone.
+    // thread, which sends it every heartbeatMs, after each connection, and at once when it
+    // changed. Before the first, the host name and version alone.
     void SetHeartbeat(const Heartbeat& beat);
     // The play records queued in the store (RecordWriter::SendTo) are sent now, if the server
     // can be reached; else they wait for it, as they do without this call.

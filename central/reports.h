@@ -18,6 +18,8 @@ struct Heartbeat {
     QString outage;                        // the central line's outage text; empty when fine
     QStringList problems;                  // what the main window shows as wrong
     std::optional<bool> clockSynchronised; // unknown when the kernel did not answer
+
+    bool operator==(const Heartbeat&) const = default;
 };
 
 // A heartbeat with the computer's host name and the program's version, the rest unknown.
