@@ -8,6 +8,12 @@ namespace {
 
 constexpr qint64 kRetryRefusedMs = 60 * 60 * 1000;
 
+// The server's words alone: the rest of the driver's text names a prepared statement anew
+// each time, and a reason said once must read the same the next time.
+QString ServerReason(const QString& error) {
+    return error.section(QLatin1Char('\n'), 0, 0).simplified();
+}
+
 QString RecordName(const QueuedRecordRow& row) {
     return QStringLiteral("%1 %2 %3").arg(row.record.date, row.record.time, row.record.event);
 }
@@ -53,11 +59,12 @@ bool ReportSender::SendEach(CentralStore& server, Conn& local, const QVector<Que
         if (!server.Ping(error)) {
             return false;
         }
+        why = ServerReason(why);
         if (why != refusedSaid_) {
             note_(QStringLiteral("error the central timetable refuses the play record of %1 "
-                                 "(site %2): %3; it is kept and tried again on the next "
-                                 "connection (more refused for this reason are not logged)")
-                      .arg(RecordName(row), row.site, why.simplified()));
+                                 "(site %2): %3; it is kept and tried again later (more "
+                                 "refused for this reason are not logged)")
+                      .arg(RecordName(row), row.site, why));
             refusedSaid_ = why;
         }
         if (QString e; !local.RefuseQueuedRecord(row.id, why, &e)) {
@@ -113,16 +120,20 @@ void ReportSender::LocalFailure(const QString& what, const QString& error) {
 bool ReportSender::Beat(CentralStore& server, QString* error) {
     QString why;
     if (server.SendHeartbeat(site_, beat_, clockOffsetMs_, &why)) {
-        beatRefusedSaid_.clear();
+        if (!beatRefusedSaid_.isEmpty()) {
+            RetryRefusedSoon(); // what refused the state (an old schema, say) is mended
+            beatRefusedSaid_.clear();
+        }
         return true;
     }
     if (!server.Ping(error)) {
         return false;
     }
+    why = ServerReason(why);
     if (why != beatRefusedSaid_) {
         note_(QStringLiteral("error the central timetable refuses this computer's state (site "
                              "%1): %2")
-                  .arg(site_, why.simplified()));
+                  .arg(site_, why));
         beatRefusedSaid_ = why;
     }
     return true;

@@ -18,7 +18,8 @@ struct QueuedRecordRow;
 // store (sent a batch at a time, each batch removed from the queue once the server has
 // committed it) and the heartbeat. A failure of the connection is the caller's to handle
 // (the records stay queued); a record the server refuses for another reason is kept in the
-// queue with the reason, said once, and tried again only on a new connection or hourly.
+// queue with the reason, said once, and tried again only on a new connection, hourly, or
+// once the server takes a heartbeat it refused (what refused both is mended).
 class ReportSender {
 public:
     using Note = std::function<void(const QString& line)>;
