@@ -5,6 +5,7 @@
 
 #include "central/call.h"
 #include "central/report_schema.h"
+#include "core/play_log.h"
 #include "store/conn.h"
 #include "store/dialect.h"
 #include "store/tables.h"
@@ -240,9 +241,10 @@ QStringList CentralStep(int version) {
     return sql;
 }
 
-// The latest central version: the reports', or a later table's or column's.
-int LatestCentralVersion() {
-    int latest = kReportsVersion;
+// The latest version that changed what a copy reads or an editor writes: access control's,
+// or a later site table's or column's.
+int SiteTablesVersion() {
+    int latest = 3;
     for (const TableDecl& t : Tables()) {
         latest = std::max(latest, t.since.central);
         for (const ColumnDecl& c : t.columns) {
@@ -250,6 +252,29 @@ int LatestCentralVersion() {
         }
     }
     return latest;
+}
+
+int LatestCentralVersion() {
+    return std::max(SiteTablesVersion(), kReportsVersion);
+}
+
+// A schema older than this program's, whose site tables are current, is used as it is by
+// an account that may not make tables (a computer's or an editor's): what it lacks (the
+// reports) is refused by the server and kept here, until the owner brings it up to date.
+bool KeepOlderSchema(const QSqlDatabase& db, int version) {
+    QSqlQuery q(db);
+    if (version < SiteTablesVersion() ||
+        !q.exec(QStringLiteral("SELECT has_schema_privilege('public', 'CREATE')")) || !q.next() ||
+        q.value(0).toBool()) {
+        return false;
+    }
+    PlayLog(QStringLiteral("warning the central timetable is at schema version %1 and this "
+                           "account may not bring it to %2: the timetable is used as it is; "
+                           "what this computer sends waits until the owner runs belvoran "
+                           "central-schema")
+                .arg(version)
+                .arg(LatestCentralVersion()));
+    return true;
 }
 
 // A value for a libpq connection string, quoted.
@@ -535,7 +560,7 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
                 ok = Failed(error, QStringLiteral("%1（第 %2 版），请升级本机的 Belvoran")
                                        .arg(kNewerCentralText)
                                        .arg(*version));
-            } else if (ok && *version < latest) {
+            } else if (ok && *version < latest && !KeepOlderSchema(db, *version)) {
                 ok = UpgradeSchema(db, *version, CentralMigrations(), error);
                 *version = latest;
             }
