@@ -68,7 +68,7 @@ bool ReportSender::SendEach(CentralStore& server, Conn& local, const QVector<Que
             refusedSaid_ = why;
         }
         if (QString e; !local.RefuseQueuedRecord(row.id, why, &e)) {
-            LocalFailure(QStringLiteral("mark"), e);
+            LocalFailure(QStringLiteral("mark a refused record in"), e);
         }
     }
     return true;
