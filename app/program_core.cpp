@@ -5,6 +5,7 @@
 #include "audio/output_devices.h"
 #include "core/play_log.h"
 #include "windows/main/central_line.h"
+#include "windows/main/problem_lines.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -125,6 +126,54 @@ CentralFollower& ProgramCore::Follow(const QString& central, const QString& site
         return outputs;
     });
     ReadEachCopy(*follower_, vars_, *conn_, engine_);
+    ReportToFollower();
+    records_.SendTo(site);
     PlayLog(QStringLiteral("following site %1 of the central timetable").arg(site));
     return *follower_;
+}
+
+void ProgramCore::ReportToFollower() {
+    CentralFollower* follower = follower_.get();
+    QObject::connect(&records_, &RecordWriter::Written, follower, [follower](bool kept) {
+        if (kept) {
+            follower->SendRecords();
+        }
+    });
+    // Handed at each change the engine or the follower signals, and every few seconds for
+    // the rest; the follower sends a changed state at once, and each minute in any case.
+    const auto hand = [this, follower] { follower->SetHeartbeat(HeartbeatNow()); };
+    QObject::connect(follower, &CentralFollower::StateChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::CaptionChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::TodayProblemsChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::NotRungChanged, follower, hand);
+    QObject::connect(&engine_, &ScheduleEngine::ZoneProblem, follower, hand);
+    QObject::connect(&heartbeatTimer_, &QTimer::timeout, follower, hand);
+    heartbeatTimer_.start(15 * 1000);
+    hand();
+}
+
+Heartbeat ProgramCore::HeartbeatNow() const {
+    Heartbeat beat = BareHeartbeat();
+    if (engine_.Armed()) {
+        beat.nextBell = engine_.NextTime() + QLatin1Char(' ') + engine_.NextEvent();
+    }
+    engine_.TodayBellHours(&beat.firstBell, &beat.lastBell);
+    const CentralState& central = follower_->State();
+    beat.outage = CentralOutageText(central);
+    if (!player_.OutputUsable()) {
+        beat.problems << kNoOutputText;
+    }
+    beat.problems << BellProblemLines(engine_) << remote_.ZoneProblemLines();
+    if (central.mayWrite) {
+        beat.problems << kWritableAccountText;
+    }
+    for (const QString& text : {CentralClockText(central), ClockSyncText(clockSync_)}) {
+        if (!text.isEmpty()) {
+            beat.problems << text;
+        }
+    }
+    if (clockSync_.known) {
+        beat.clockSynchronised = clockSync_.synchronised;
+    }
+    return beat;
 }

@@ -39,8 +39,9 @@ public:
     static constexpr int kRecordDays = 60;
 
     // Keeps the store a copy of site of the central timetable: after each changed copy the
-    // lists the engine looks up and today's events are read again. The caller shows what
-    // the follower does, then starts it.
+    // lists the engine looks up and today's events are read again. Each play record from
+    // then on is also queued for the server, and this computer's state handed to the
+    // follower to send. The caller shows what the follower does, then starts it.
     CentralFollower& Follow(const QString& central, const QString& site,
                             CentralFollower::Timing timing = CentralFollower::Timing{});
     CentralFollower* Follower() { return follower_.get(); }
@@ -72,6 +73,11 @@ private:
     void KeepAwakeForBells();
     // Reads the clock's synchronisation now and every few minutes; logs each change once.
     void WatchClockSync();
+    // What this computer's row of 计算机状态 says now (central/reports.h).
+    Heartbeat HeartbeatNow() const;
+    // Hands the follower this computer's state now, at each change and every few seconds,
+    // and the records to send as they are written.
+    void ReportToFollower();
 
     ProgramVars vars_;
     std::unique_ptr<Conn> conn_;
@@ -89,4 +95,5 @@ private:
     RemoteControl remote_;
     ClockSync clockSync_;
     QTimer clockTimer_;
+    QTimer heartbeatTimer_;
 };

@@ -129,6 +129,17 @@ QJsonObject RemoteControl::Problems(const QDate& today) {
             {"clock", clockText_ ? clockText_() : QString()}};
 }
 
+QStringList RemoteControl::ZoneProblemLines() const {
+    const QDate today = clock_.Now().date();
+    QStringList lines;
+    for (const ZoneProblemSeen& z : zoneProblems_) {
+        if (z.date == today) {
+            lines << z.time + QLatin1Char(' ') + z.text;
+        }
+    }
+    return lines;
+}
+
 void RemoteControl::NoteZoneProblem(const QString& text) {
     const QDateTime now = clock_.Now();
     zoneProblems_.removeIf([&](const ZoneProblemSeen& z) { return z.date != now.date(); });

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -29,6 +30,8 @@ public:
                   std::function<QString()> centralText, std::function<QString()> clockText = {});
 
     QByteArray Answer(const QString& request);
+    // Today's zone failures as the engine reported them, "hh:mm:ss text" each.
+    QStringList ZoneProblemLines() const;
 
 private:
     QJsonObject Status();

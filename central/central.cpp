@@ -3,6 +3,9 @@
 // connection options, a site's copy, and the settings window's view of one site.
 #include "central/central.h"
 
+#include "central/call.h"
+#include "central/report_schema.h"
+#include "core/play_log.h"
 #include "store/conn.h"
 #include "store/dialect.h"
 #include "store/tables.h"
@@ -214,6 +217,9 @@ QStringList AccessControl() {
     return sql;
 }
 
+// The step that adds what each following computer sends.
+constexpr int kReportsVersion = 4;
+
 // The statements of central schema version `version`.
 QStringList CentralStep(int version) {
     QStringList sql;
@@ -229,12 +235,15 @@ QStringList CentralStep(int version) {
     sql << CentralVersion(version);
     if (version == 3) {
         sql << AccessControl();
+    } else if (version == kReportsVersion) {
+        sql << ReportTables();
     }
     return sql;
 }
 
-// The latest central version: access control's, or a later table's or column's.
-int LatestCentralVersion() {
+// The latest version that changed what a copy reads or an editor writes: access control's,
+// or a later site table's or column's.
+int SiteTablesVersion() {
     int latest = 3;
     for (const TableDecl& t : Tables()) {
         latest = std::max(latest, t.since.central);
@@ -243,6 +252,29 @@ int LatestCentralVersion() {
         }
     }
     return latest;
+}
+
+int LatestCentralVersion() {
+    return std::max(SiteTablesVersion(), kReportsVersion);
+}
+
+// A schema older than this program's, whose site tables are current, is used as it is by
+// an account that may not make tables (a computer's or an editor's): what it lacks (the
+// reports) is refused by the server and kept here, until the owner brings it up to date.
+bool KeepOlderSchema(const QSqlDatabase& db, int version) {
+    QSqlQuery q(db);
+    if (version < SiteTablesVersion() ||
+        !q.exec(QStringLiteral("SELECT has_schema_privilege('public', 'CREATE')")) || !q.next() ||
+        q.value(0).toBool()) {
+        return false;
+    }
+    PlayLog(QStringLiteral("warning the central timetable is at schema version %1 and this "
+                           "account may not bring it to %2: the timetable is used as it is; "
+                           "what this computer sends waits until the owner runs belvoran "
+                           "central-schema")
+                .arg(version)
+                .arg(LatestCentralVersion()));
+    return true;
 }
 
 // A value for a libpq connection string, quoted.
@@ -328,17 +360,6 @@ bool ParsedOptions(const PQconninfoOption* parsed, bool uri, QString* options, Q
     return true;
 }
 
-// Why a statement on the central store failed: a lost connection leaves the statement's
-// own error empty.
-QString Why(const QSqlQuery& q, const QString& connection) {
-    const QString text = q.lastError().text().trimmed();
-    if (!text.isEmpty()) {
-        return text;
-    }
-    const QString lost = QSqlDatabase::database(connection, false).lastError().text().trimmed();
-    return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
-}
-
 // Whether the session's role may change the rows of site: it owns the tables, passes
 // row-level security, is the district's administrator, or is given the site to change.
 const QString kMayChangeSql = QStringLiteral(
@@ -374,27 +395,16 @@ int SocketOf(const QSqlDatabase& db) {
     return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
 }
 
-// One call on the connection, timed for whoever watches the socket.
-class Call {
-public:
-    explicit Call(CentralSocket* socket) : socket_(socket) {
-        if (socket_) {
-            socket_->BeginCall();
-        }
-    }
-    ~Call() {
-        if (socket_) {
-            socket_->EndCall();
-        }
-    }
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-
-private:
-    CentralSocket* socket_;
-};
-
 } // namespace
+
+QString Why(const QSqlQuery& q, const QString& connection) {
+    const QString text = q.lastError().text().trimmed();
+    if (!text.isEmpty()) {
+        return text;
+    }
+    const QString lost = QSqlDatabase::database(connection, false).lastError().text().trimmed();
+    return lost.isEmpty() ? QStringLiteral("与服务器的连接已断开") : lost;
+}
 
 CentralSocket::~CentralSocket() {
     if (fd_ >= 0) {
@@ -550,7 +560,7 @@ bool OpenCentralDatabase(const QString& central, const QString& name, int* versi
                 ok = Failed(error, QStringLiteral("%1（第 %2 版），请升级本机的 Belvoran")
                                        .arg(kNewerCentralText)
                                        .arg(*version));
-            } else if (ok && *version < latest) {
+            } else if (ok && *version < latest && !KeepOlderSchema(db, *version)) {
                 ok = UpgradeSchema(db, *version, CentralMigrations(), error);
                 *version = latest;
             }

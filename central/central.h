@@ -2,6 +2,7 @@
 #pragma once
 
 #include "central/replica.h"
+#include "central/reports.h"
 #include "store/rows.h"
 
 #include <QString>
@@ -104,6 +105,14 @@ public:
     bool Ping(QString* error = nullptr);
     // Whether the session's role could write any site table (a follower's should not).
     bool MayWrite(bool* may, QString* error = nullptr);
+    // Sends queued play records as this account's rows of site's 播放报告, in one
+    // transaction: all or none. One the server holds already (sent before, its removal
+    // from the queue lost) is not sent twice. (central/reports.cpp)
+    bool SendRecords(const QVector<QueuedRecordRow>& rows, const QString& computer,
+                     QString* error = nullptr);
+    // Puts this account's row of 计算机状态 in the server's time.
+    bool SendHeartbeat(const QString& site, const Heartbeat& beat,
+                       std::optional<qint64> clockOffsetMs, QString* error = nullptr);
     // Calls onChange with the site of every committed change, on this thread, in receiver's
     // context, until this store is destroyed.
     bool Listen(QObject* receiver, std::function<void(const QString& site)> onChange,

@@ -3,6 +3,7 @@
 
 #include "central/central.h"
 #include "central/replica.h"
+#include "central/report_sender.h"
 #include "core/play_log.h"
 #include "store/conn.h"
 
@@ -22,7 +23,8 @@ public:
     FollowWorker(QString central, QString site, QString path, CentralFollower::Timing timing,
                  std::shared_ptr<CentralSocket> socket)
         : central_(std::move(central)), site_(std::move(site)), path_(std::move(path)),
-          timing_(timing), socket_(std::move(socket)) {}
+          timing_(timing), socket_(std::move(socket)),
+          sender_(site_, [this](const QString& line) { emit Note(line); }) {}
 
     void Start() {
         QString error;
@@ -47,6 +49,9 @@ public:
         quiet_ = new QTimer(this);
         quiet_->setSingleShot(true);
         connect(quiet_, &QTimer::timeout, this, &FollowWorker::QuietPull);
+        beat_ = new QTimer(this);
+        connect(beat_, &QTimer::timeout, this, &FollowWorker::Report);
+        beat_->start(timing_.heartbeatMs);
         Connect();
     }
     void SetOutputLister(CentralFollower::OutputLister list) { listOutputs_ = std::move(list); }
@@ -56,7 +61,23 @@ public:
         delete check_;
         delete poll_;
         delete quiet_;
-        check_ = poll_ = quiet_ = nullptr;
+        delete beat_;
+        check_ = poll_ = quiet_ = beat_ = nullptr;
+    }
+    // A changed state is sent at once: a computer's row must not say it is cut off for a
+    // minute after it is back, or name a bell that has rung.
+    void SetHeartbeat(const Heartbeat& beat) {
+        const bool news = !(beat == sender_.LastHeartbeat());
+        sender_.SetHeartbeat(beat);
+        if (QString error; news && server_ && !sender_.Beat(*server_, &error)) {
+            Drop(error);
+        }
+    }
+    // Sends the play records queued; those the connection fails to send stay queued.
+    void SendRecords() {
+        if (QString error; server_ && local_ && !sender_.SendQueued(*server_, *local_, &error)) {
+            Drop(error);
+        }
     }
 
 signals:
@@ -98,10 +119,20 @@ private:
         }
         Pull();
         MeasureClock();
+        sender_.RetryRefusedSoon();
+        Report();
+    }
+    // The heartbeat, then what the queue holds.
+    void Report() {
+        if (QString error; server_ && !sender_.Beat(*server_, &error)) {
+            Drop(error);
+        }
+        SendRecords();
     }
     // Measured on each connection and with each full copy: a clock drifts slowly.
     void MeasureClock() {
         if (qint64 ms = 0; server_ && server_->ClockOffset(&ms)) {
+            sender_.SetClockOffset(ms);
             emit ClockOffset(ms);
         }
     }
@@ -208,6 +239,8 @@ private:
     QTimer* check_ = nullptr;
     QTimer* poll_ = nullptr;
     QTimer* quiet_ = nullptr;
+    QTimer* beat_ = nullptr;
+    ReportSender sender_;
     QElapsedTimer burst_; // since the first change not copied yet
     CentralFollower::OutputLister listOutputs_;
 };
@@ -278,6 +311,15 @@ int CentralFollower::ThreadsLeftRunning() {
 
 void CentralFollower::SetOutputLister(OutputLister list) {
     worker_->SetOutputLister(std::move(list)); // before the thread runs it
+}
+
+void CentralFollower::SetHeartbeat(const Heartbeat& beat) {
+    QMetaObject::invokeMethod(
+        worker_, [worker = worker_, beat] { worker->SetHeartbeat(beat); }, Qt::QueuedConnection);
+}
+
+void CentralFollower::SendRecords() {
+    QMetaObject::invokeMethod(worker_, &FollowWorker::SendRecords, Qt::QueuedConnection);
 }
 
 void CentralFollower::Start() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "central/reports.h"
 #include "core/central_state.h"
 
 #include <QDateTime>
@@ -22,15 +23,17 @@ class QThread;
 // announces for the site, and every few minutes; each copy replaces the site's rows in one
 // local transaction, so a copy broken off half-way leaves the store as it was. A server
 // that stops answering is an outage within checkMs + answerMs, and never holds up the end.
+// The same thread and connection send this computer's play records and its heartbeat.
 class CentralFollower : public QObject {
     Q_OBJECT
 public:
     struct Timing {
-        int pollMs = 3 * 60 * 1000; // a full copy even without a notification
-        int checkMs = 15 * 1000;    // whether the server still answers; a new try when not
-        int answerMs = 15 * 1000;   // a call on the server unanswered this long is given up
-        int quietMs = 200;          // a burst of changes is one copy, this long after the last
-        int burstMs = 2000;         // yet a steady stream of changes is copied this often
+        int pollMs = 3 * 60 * 1000;  // a full copy even without a notification
+        int checkMs = 15 * 1000;     // whether the server still answers; a new try when not
+        int answerMs = 15 * 1000;    // a call on the server unanswered this long is given up
+        int quietMs = 200;           // a burst of changes is one copy, this long after the last
+        int burstMs = 2000;          // yet a steady stream of changes is copied this often
+        int heartbeatMs = 60 * 1000; // this computer's state and queued records sent
     };
 
     // central: as CentralConnectOptions takes it; storePath: this computer's store.
@@ -56,6 +59,14 @@ public:
     void SetOutputLister(OutputLister list);
 
     void Start();
+
+    // What this computer's row of 计算机状态 says from now on: handed to the following
+    // thread, which sends it every heartbeatMs, after each connection, and at once when it
+    // changed. Before the first, the host name and version alone.
+    void SetHeartbeat(const Heartbeat& beat);
+    // The play records queued in the store (RecordWriter::SendTo) are sent now, if the server
+    // can be reached; else they wait for it, as they do without this call.
+    void SendRecords();
 
     const QString& Site() const { return site_; }
     // Whether the last attempt reached the server (false also before the first answer).

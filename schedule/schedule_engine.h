@@ -76,6 +76,9 @@ public:
     // The events the play-now list offers: today's timetable, whole day, in start-time order
     // (on a no-bell day, the date's own weekday's).
     bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
+    // The first and last start time ("hh:mm:ss") of today's events that play, as the day
+    // was read; both null when none does.
+    void TodayBellHours(QString* first, QString* last) const;
     // The rule of the day the schedule runs on, as read at the last activation or midnight.
     const DayRule& TodayRule() const { return events_.Rule(); }
     bool NoBellsToday() const { return !events_.Rule().bells; }

@@ -209,6 +209,18 @@ public:
 
     // --- 播放记录: what became of each event, kept for the records window (store/records.cpp)
     bool AddPlayRecord(const PlayRecordRow& row, qint64* id = nullptr, QString* error = nullptr);
+    // The record, and in the same transaction its copy queued in 待发送记录 for site of the
+    // central timetable: a record is never kept without its copy to send, or the other way.
+    bool AddPlayRecordToSend(const PlayRecordRow& row, const QString& site,
+                             QString* error = nullptr);
+    // Up to limit queued records, oldest first: those the server has not refused, or only
+    // those it has.
+    bool QueuedRecords(int limit, bool refused, QVector<QueuedRecordRow>* rows,
+                       QString* error = nullptr);
+    // Removes sent records from the queue, in one transaction.
+    bool DropQueuedRecords(const QVector<qint64>& ids, QString* error = nullptr);
+    // Keeps a queued record with the server's reason for refusing it.
+    bool RefuseQueuedRecord(qint64 id, const QString& reason, QString* error = nullptr);
     // The records of one date "yyyy-MM-dd", in time order.
     bool PlayRecordsOn(const QString& date, QVector<PlayRecordRow>* rows, QString* error = nullptr);
     // The dates that have records, oldest first.

@@ -18,12 +18,15 @@ public:
         if (!conn_ && !Open(&error)) {
             return error;
         }
-        if (!conn_->AddPlayRecord(record, nullptr, &error)) {
+        const bool ok = site_.isEmpty() ? conn_->AddPlayRecord(record, nullptr, &error)
+                                        : conn_->AddPlayRecordToSend(record, site_, &error);
+        if (!ok) {
             conn_.reset();
             return error.isEmpty() ? QStringLiteral("unknown error") : error;
         }
         return {};
     }
+    void SendTo(const QString& site) { site_ = site; }
     // The connection belongs to this thread: it is closed here too.
     void Close() { conn_.reset(); }
 
@@ -39,6 +42,7 @@ private:
     }
 
     QString path_;
+    QString site_; // the central site records are queued for; empty: none
     std::unique_ptr<Conn> conn_;
 };
 
@@ -71,6 +75,12 @@ void RecordWriter::Add(const PlayRecordRow& record) {
                 this, [this, record, error] { Done(record, error); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+void RecordWriter::SendTo(const QString& site) {
+    // In order with the records: those added before are not queued.
+    QMetaObject::invokeMethod(
+        store_, [this, site] { store_->SendTo(site); }, Qt::QueuedConnection);
 }
 
 void RecordWriter::Done(const PlayRecordRow& record, const QString& error) {

@@ -11,7 +11,8 @@ class RecordStore;
 // Keeps the timetable's outcomes in 播放记录 without holding up the thread that rings the
 // bells: records are queued to a thread of their own, which writes them through its own
 // connection to the store file (WAL lets it write beside the program's connection). A record
-// that cannot be written is lost alone, with one log line for a run of such failures.
+// that cannot be written is lost alone, with one log line for a run of such failures. While
+// the computer follows a site, each record is also queued for the central timetable.
 class RecordWriter : public QObject {
     Q_OBJECT
 public:
@@ -22,6 +23,9 @@ public:
 
     // Queues record to be written; returns at once.
     void Add(const PlayRecordRow& record);
+    // From the records added after this on, each is also queued in the store, in its own
+    // transaction, to be sent to site of the central timetable; an empty site stops that.
+    void SendTo(const QString& site);
 
 signals:
     // One per record added, in order: it was written, or it is lost.

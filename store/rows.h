@@ -25,6 +25,14 @@ struct PlayRecordRow {
     QString reason;  // 原因: why it was skipped, missed or failed
 };
 
+// A play record waiting in 待发送记录 to be sent to a site of the central timetable.
+struct QueuedRecordRow {
+    qint64 id = 0; // the queue's row, not the record's
+    QString site;
+    PlayRecordRow record;
+    QString refusal; // why the server refused it, when it did; else empty
+};
+
 // One play event of the weekly timetable (table 作息表). Text fields keep SQL Null as a
 // null QString so the schedule can tell a missing value from an empty one.
 struct EventRow {

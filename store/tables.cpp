@@ -89,6 +89,20 @@ QVector<TableDecl> OtherTables() {
           {"声道数", "INTEGER"},
           {"声道", "INTEGER"},
           {"切换命令", "TEXT", kOwn}}},
+        // The play records a following computer has still to send to the central timetable,
+        // each written with its record; a row the server refused keeps the server's reason.
+        {QStringLiteral("待发送记录"),
+         kIdKey,
+         {7, 0},
+         {{"站点", "TEXT", kNotNull},
+          {"日期", "TEXT", kNotNull},
+          {"时间", "TEXT", kNotNull},
+          {"事件", "TEXT"},
+          {"音乐文件", "TEXT"},
+          {"结果", "INTEGER", kNotNull},
+          {"延迟毫秒", "INTEGER"},
+          {"原因", "TEXT"},
+          {"拒绝", "TEXT"}}},
     };
 }
 

@@ -15,6 +15,7 @@
 #include "widgets/tray_icon.h"
 #include "widgets/ui_font.h"
 #include "windows/main/play_now_dialog.h"
+#include "windows/main/problem_lines.h"
 #include "windows/main/record_form.h"
 #include "windows/main/schedule_windows.h"
 #include "windows/settings/setting_form.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-const QString kNoOutputText = QStringLiteral("无法输出声音");
 const QString kProblemsText = QStringLiteral("今日有 %1 个铃声无法播放");
 const QString kNotRungText = QStringLiteral("今日有 %1 个铃声未响（见今日记录）");
 const QString kZoneProblemText = QStringLiteral("%1 播放区域故障（见今日记录）");
@@ -526,18 +526,8 @@ void MainForm::ShowBellProblems() {
     const QVector<ScheduleEngine::FileProblem>& ahead = engine_.TodayProblems();
     const QVector<PlayRecordRow>& lost = engine_.NotRungToday();
     problemCount_ = ahead.size() + lost.size();
-    QStringList lines, parts;
-    for (const ScheduleEngine::FileProblem& p : ahead) {
-        lines << QStringLiteral("%1 %2：%3 %4")
-                     .arg(p.time, p.event, p.file, ReasonForPeople(p.reason));
-    }
-    for (const PlayRecordRow& r : lost) {
-        lines << QStringLiteral("%1 %2：%3（%4）")
-                     .arg(r.time, r.event,
-                          r.outcome == PlayOutcome::Missed ? QStringLiteral("未响")
-                                                           : QStringLiteral("播放失败"),
-                          ReasonForPeople(r.reason));
-    }
+    const QStringList lines = BellProblemLines(engine_);
+    QStringList parts;
     if (!ahead.isEmpty()) {
         parts << kProblemsText.arg(ahead.size());
     }
