@@ -4,8 +4,8 @@
 #include "app/follow_central.h"
 #include "audio/output_devices.h"
 #include "core/play_log.h"
+#include "schedule/bell_problems.h"
 #include "windows/main/central_line.h"
-#include "windows/main/problem_lines.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "windows/main/problem_lines.h"
+#include "schedule/bell_problems.h"
 
 #include "core/reason_text.h"
 #include "schedule/schedule_engine.h"

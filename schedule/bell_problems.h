@@ -5,7 +5,8 @@
 
 class ScheduleEngine;
 
-// The main window's line while no sound device can be opened.
+// What the main window and a following computer's heartbeat say while no sound device can
+// be opened.
 inline const QString kNoOutputText = QStringLiteral("无法输出声音");
 
 // Today's bells that cannot be played, then those that did not sound, one line each
