@@ -48,6 +48,11 @@ public:
     qint64 TickLateMs() const { return tickLateMs_; }
 
 private:
+    // The line and record of a fire whose first sample came (targetUs: its second), or of
+    // one that failed without it.
+    void LogSounded(qint64 targetUs);
+    void LogFailed();
+
     Player& player_;
     Recorder recorder_;
     QString line_; // waiting for its sample; empty when nothing waits

@@ -581,22 +581,6 @@ bool ScheduleEngine::TodayTimetable(QVector<EventRow>* rows, QString* error) {
     return events_.Timetable(clock_.Now().date(), rows, error);
 }
 
-void ScheduleEngine::TodayBellHours(QString* first, QString* last) const {
-    *first = *last = QString();
-    for (int i = 0; i < events_.Size(); ++i) {
-        const EventRow& r = events_.Row(i);
-        if (r.playFlag != kPlayFlag) {
-            continue;
-        }
-        if (first->isNull() || r.startTime < *first) {
-            *first = r.startTime;
-        }
-        if (last->isNull() || r.startTime > *last) {
-            *last = r.startTime;
-        }
-    }
-}
-
 bool ScheduleEngine::DueWithin(int seconds, QVector<EventRow>* rows, QString* error) {
     return events_.DueWithin(clock_.Now(), seconds, rows, error);
 }

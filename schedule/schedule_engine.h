@@ -78,7 +78,7 @@ public:
     bool TodayTimetable(QVector<EventRow>* rows, QString* error = nullptr);
     // The first and last start time ("hh:mm:ss") of today's events that play, as the day
     // was read; both null when none does.
-    void TodayBellHours(QString* first, QString* last) const;
+    void TodayBellHours(QString* first, QString* last) const { events_.BellHours(first, last); }
     // The rule of the day the schedule runs on, as read at the last activation or midnight.
     const DayRule& TodayRule() const { return events_.Rule(); }
     bool NoBellsToday() const { return !events_.Rule().bells; }

@@ -248,3 +248,18 @@ QVector<FileToCheck> TodayEvents::FilesToCheck(qint64 nowMs, qint64 dayEndMs) co
     }
     return items;
 }
+
+void TodayEvents::BellHours(QString* first, QString* last) const {
+    *first = *last = QString();
+    for (const EventRow& r : rows_) {
+        if (r.playFlag != kPlayFlag) {
+            continue;
+        }
+        if (first->isNull() || r.startTime < *first) {
+            *first = r.startTime;
+        }
+        if (last->isNull() || r.startTime > *last) {
+            *last = r.startTime;
+        }
+    }
+}

@@ -44,6 +44,8 @@ public:
     int Size() const { return rows_.size(); }
     bool IsEmpty() const { return rows_.isEmpty(); }
     const EventRow& Row(int i) const { return rows_[i]; }
+    // The first and last start time of the rows that play; both null when none does.
+    void BellHours(QString* first, QString* last) const;
     qint64 Target(int i) const { return targets_[i]; }
 
     // The whole of today's timetable, for the play-now list (on a no-bell day, the date's
