@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
@@ -30,9 +31,9 @@ enum ComputerColumn {
     kFailed,
     kSkipped,
     kClock,
+    kVersion,
     kOutage,
     kProblems,
-    kVersion,
     kComputerColumns
 };
 enum FailureColumn {
@@ -48,6 +49,8 @@ enum FailureColumn {
 };
 
 const QColor kRedRow(255, 200, 200);
+// The widest a column of long texts grows before they wrap, in pixels.
+constexpr int kWrapWidth = 230;
 const QColor kWarning(170, 20, 20);
 
 QTableWidget* Grid(QWidget* parent, const QString& name, const QString& accessible,
@@ -124,7 +127,9 @@ DistrictStatusDialog::DistrictStatusDialog(DistrictReader& reader, const QDate& 
     setObjectName(QStringLiteral("DistrictStatusDialog"));
     setWindowTitle(QStringLiteral("各校状态"));
     setFont(UiFont());
-    resize(1180, 640);
+    // As large as a small screen allows: the columns need the width.
+    const QRect area = screen()->availableGeometry();
+    resize(std::min(1360, area.width() - 40), std::min(720, area.height() - 60));
     BuildTop(today);
     BuildComputers();
     BuildFailures();
@@ -199,7 +204,9 @@ void DistrictStatusDialog::BuildComputers() {
                           QStringLiteral("账户"), QStringLiteral("最后心跳"),
                           QStringLiteral("下一铃"), QStringLiteral("播放"), QStringLiteral("错过"),
                           QStringLiteral("失败"), QStringLiteral("跳过"), QStringLiteral("时钟"),
-                          QStringLiteral("中断"), QStringLiteral("问题"), QStringLiteral("版本")});
+                          QStringLiteral("版本"), QStringLiteral("中断"), QStringLiteral("问题")});
+    // Long texts wrap inside their columns rather than run off the window's edge.
+    computerGrid_->setWordWrap(true);
     connect(computerGrid_, &QTableWidget::itemSelectionChanged, this, [this] {
         if (!SelectedAccount().isEmpty()) {
             allFailures_->setChecked(false);
@@ -266,9 +273,8 @@ void DistrictStatusDialog::FillComputers() {
         SetRow(computerGrid_, r,
                {c.site, c.computer, c.account, HeartbeatText(c, shown_.serverNow.date()),
                 c.nextBell, QString::number(c.fired), QString::number(c.missed),
-                QString::number(c.failed), QString::number(c.skipped), ClockText(c), c.outage,
-                c.problems.join(QStringLiteral("；")), c.version});
-        computerGrid_->item(r, kProblems)->setToolTip(c.problems.join(QLatin1Char('\n')));
+                QString::number(c.failed), QString::number(c.skipped), ClockText(c), c.version,
+                c.outage, c.problems.join(QLatin1Char('\n'))});
         for (const int col : {kMissed, kFailed}) {
             if (computerGrid_->item(r, col)->text() != QLatin1String("0")) {
                 computerGrid_->item(r, col)->setForeground(kWarning);
@@ -288,6 +294,10 @@ void DistrictStatusDialog::FillComputers() {
         }
     }
     computerGrid_->resizeColumnsToContents();
+    for (const int col : {kClock, kOutage}) {
+        computerGrid_->setColumnWidth(col, std::min(computerGrid_->columnWidth(col), kWrapWidth));
+    }
+    computerGrid_->resizeRowsToContents();
 }
 
 void DistrictStatusDialog::FillFailures() {
