@@ -237,7 +237,9 @@ void DistrictStatusDialog::BuildFailures() {
 }
 
 void DistrictStatusDialog::Refresh() {
-    summary_->setText(QStringLiteral("正在读取…"));
+    if (shown_.day != dayEdit_->date()) {
+        summary_->setText(QStringLiteral("正在读取…")); // what is shown is another day's
+    }
     reader_.Read(dayEdit_->date());
 }
 
