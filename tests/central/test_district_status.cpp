@@ -60,7 +60,7 @@ private slots:
         QCOMPARE(all.computers[1].problems, QStringList({"音频输出不可用", "区域 3 没有输出"}));
         QVERIFY(all.computers[1].heartbeatAgeSec >= 240);
         QCOMPARE(all.computers[0].account, QString("pa_a1"));
-        QCOMPARE(all.computers[0].nextBell, QString("14:00:00"));
+        QCOMPARE(all.computers[0].nextBell, QString("14:00:00 上课"));
         QCOMPARE(all.failures.size(), 3);
         QCOMPARE(all.failures[0].computer + " " + all.failures[0].reason, QString("b-201 x"));
         QCOMPARE(all.failures[1].outcome + " " + all.failures[1].event, QString("missed 下课"));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "central/central.h"
+#include "store/outcome_names.h"
 #include "support/pg_server.h"
 
 #include <QDate>
@@ -16,45 +17,49 @@
 namespace district {
 
 // Runs sql on the server as user; the error, or empty.
-inline QString Run(const PgServer& server, const QString& user, const QString& sql,
-                   const QVariantList& values = {}) {
+inline QString Run(const PgServer& server, const QString& user, const QString& sql) {
     QString error;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "district-" + user);
         db.setConnectOptions(server.Central(user));
+        QSqlQuery q(db);
         if (!db.open()) {
             error = db.lastError().text();
-        } else {
-            QSqlQuery q(db);
-            q.prepare(sql); // not for a utility statement such as CREATE ROLE
-            for (const QVariant& v : values) {
-                q.addBindValue(v);
-            }
-            if (!(values.isEmpty() ? q.exec(sql) : q.exec())) {
-                error = q.lastError().text() + " ";
-            }
+        } else if (!q.exec(sql)) {
+            error = q.lastError().text() + " ";
         }
     }
     QSqlDatabase::removeDatabase("district-" + user);
     return error;
 }
 
-// What each computer sends: its heartbeat, then its reports (time, event, outcome, reason,
-// lateness) of day.
-inline QString Heartbeat(const PgServer& s, const QString& pc, const QString& site,
-                         const QString& host, const QString& problems, bool synced, int offset) {
-    return Run(s, pc,
-               "INSERT INTO 计算机状态 (站点, 计算机, 版本, 下一铃, 首铃, 末铃, 问题, 时钟同步, "
-               "时钟偏差毫秒) VALUES (?, ?, '1.4', '14:00:00', '00:00:00', '23:59:59', ?, ?, ?)",
-               {site, host, problems, synced, offset});
+// What a computer sends, as its own account through the statements a follower uses: its
+// heartbeat, and its records of day ("hh:mm:ss|event|outcome key|reason|late ms").
+inline QString Beat(const PgServer& s, const QString& account, const QString& site,
+                    const QString& host, const QStringList& problems, bool synced, int offsetMs) {
+    QString error;
+    auto store = CentralStore::Open(s.Central(account), &error);
+    const Heartbeat beat{host,       "1.4", "14:00:00 上课", "00:00:00",
+                         "23:59:59", "",    problems,        synced};
+    return store && store->SendHeartbeat(site, beat, offsetMs, &error) ? QString() : error;
 }
-inline QString Report(const PgServer& s, const QString& pc, const QString& site,
-                      const QString& host, const QDate& day, const QStringList& r) {
-    return Run(s, pc,
-               "INSERT INTO 播放报告 (站点, 计算机, 日期, 时间, 事件, 结果, 原因, 迟到毫秒) "
-               "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING",
-               {site, host, day, r[0], r[1], r[2], r.size() > 3 ? r[3] : QStringLiteral(""),
-                r.size() > 4 ? QVariant(r[4].toInt()) : QVariant(QMetaType(QMetaType::Int))});
+inline QString Records(const PgServer& s, const QString& account, const QString& site,
+                       const QString& host, const QDate& day, const QStringList& lines) {
+    QVector<QueuedRecordRow> rows;
+    for (const QString& line : lines) {
+        const QStringList f = line.split('|');
+        PlayOutcome outcome{};
+        OutcomeFromKey(f[2], &outcome);
+        rows << QueuedRecordRow{0,
+                                site,
+                                PlayRecordRow{0, day.toString(Qt::ISODate), f[0], f[1],
+                                              "/bells/" + f[1] + ".wav", outcome,
+                                              f.size() > 4 ? f[4].toInt() : -1, f.value(3)},
+                                {}};
+    }
+    QString error;
+    auto store = CentralStore::Open(s.Central(account), &error);
+    return store && store->SendRecords(rows, host, &error) ? QString() : error;
 }
 
 // Fills the district's day on a started server; the date in UTC into *today. What failed,
@@ -79,24 +84,20 @@ inline QString Fill(PgServer& server, QDate* today) {
     }
     *today = QDateTime::currentDateTimeUtc().date();
     const QString a = "一号楼", b = "二号楼";
-    errors << Heartbeat(server, "pa_a1", a, "a-101", "", true, 10)
-           << Heartbeat(server, "pa_a2", a, "a-102", "音频输出不可用\n区域 3 没有输出", true, 70)
-           << Heartbeat(server, "pa_b", b, "b-201", "", false, 0)
+    errors << Beat(server, "pa_a1", a, "a-101", {}, true, 10)
+           << Beat(server, "pa_a2", a, "a-102", {"音频输出不可用", "区域 3 没有输出"}, true, 70)
+           << Beat(server, "pa_b", b, "b-201", {}, false, 0)
            << Run(server, "belvoran",
                   "UPDATE 计算机状态 SET 心跳 = now() - interval '4 minutes' WHERE 账户 = 'pa_a2'")
-           << Report(server, "pa_a1", a, "a-101", *today, {"08:00:00", "上课", "fired"})
-           << Report(server, "pa_a1", a, "a-101", *today, {"08:45:00", "下课", "fired"})
-           << Report(server, "pa_a1", a, "a-101", *today,
-                     {"09:00:00", "上课", "failed", "does not exist"})
-           << Report(server, "pa_a1", a, "a-101", *today, {"10:00:00", "眼保健操", "skipped"})
-           // sent again after a lost answer: counted once
-           << Report(server, "pa_a1", a, "a-101", *today, {"10:00:00", "眼保健操", "skipped"})
-           << Report(server, "pa_a2", a, "a-102", *today, {"08:00:00", "上课", "fired"})
-           << Report(server, "pa_a2", a, "a-102", *today,
-                     {"08:45:00", "下课", "missed", "", "95000"})
-           << Report(server, "pa_b", b, "b-201", *today, {"08:00:00", "上课", "failed", "x"})
-           << Report(server, "pa_a1", a, "a-101", today->addDays(-1),
-                     {"08:00:00", "上课", "fired"});
+           << Records(server, "pa_a1", a, "a-101", *today,
+                      {"08:00:00|上课|fired", "08:45:00|下课|fired",
+                       "09:00:00|上课|failed|does not exist", "10:00:00|眼保健操|skipped"})
+           // sent again, its answer lost: counted once
+           << Records(server, "pa_a1", a, "a-101", *today, {"10:00:00|眼保健操|skipped"})
+           << Records(server, "pa_a2", a, "a-102", *today,
+                      {"08:00:00|上课|fired", "08:45:00|下课|missed||95000"})
+           << Records(server, "pa_b", b, "b-201", *today, {"08:00:00|上课|failed|x"})
+           << Records(server, "pa_a1", a, "a-101", today->addDays(-1), {"08:00:00|上课|fired"});
     errors.removeAll(QString());
     return errors.join('\n');
 }
