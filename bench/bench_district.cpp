@@ -2,8 +2,8 @@
 // A district's day of reports on one PostgreSQL server: 500 computers (10 a site) each send
 // 40 play records and a heartbeat every minute of a 10-hour school day (compressed: sent one
 // after another), each computer as its own follower account through the statements a
-// following computer uses. Earlier days are loaded by the owner. Prints what the server
-// took per second, and the time of the district view's read of the day ("各校状态").
+// following computer uses; earlier days are loaded by the owner (dates in UTC). Prints what
+// the server took per second, and the time of the district view's read of one day.
 //   build/bench/bench_district [computers] [runs] [minutes] [days]   (500 15 600 60)
 #include "central/central.h"
 #include "central/district_status.h"
@@ -75,10 +75,12 @@ bool MakeDistrict(const PgServer& server, int computers, int days, QString* erro
             "CREATE ROLE desk LOGIN IN ROLE belvoran_editor; CREATE ROLE it_admin LOGIN IN ROLE "
             "belvoran_admin; INSERT INTO 站点权限 VALUES ('desk', '学校000', true); "
             "INSERT INTO 播放报告 (账户, 站点, 计算机, 日期, 时间, 事件, 结果) SELECT 'pa_' || "
-            "lpad(c::text, 4, '0'), '学校' || lpad((c / %3)::text, 3, '0'), 'pc', current_date - "
-            "d, "
-            "to_char(time '07:50' + b * interval '14 minutes', 'HH24:MI:SS'), '铃', 'fired' FROM "
-            "generate_series(0, %1) c, generate_series(1, %4) d, generate_series(0, %5) b; END $$")
+            "lpad(c::text, 4, '0'), '学校' || lpad((c / %3)::text, 3, '0'), 'pc', (now() AT TIME "
+            "ZONE 'UTC')::date - d, to_char(time '07:50' + b * interval '14 minutes', "
+            "'HH24:MI:SS'), '铃', 'fired' FROM generate_series(0, %1) c, generate_series(1, %4) d, "
+            "generate_series(0, %5) b "
+            // as they came: a day's rows together, in the order of its bells
+            "ORDER BY d DESC, b, c; END $$")
             .arg(computers - 1)
             .arg("%s")
             .arg(kPerSite)
@@ -105,7 +107,7 @@ struct Load {
 
 // One computer's day of records, each sent after its bell as the computer does.
 void SendReports(CentralStore& store, int c, Load* load) {
-    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    const QString today = QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate);
     QString error;
     for (int b = 0; b < kBells; ++b) {
         PlayRecordRow r{0,
