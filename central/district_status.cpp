@@ -11,6 +11,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -71,9 +72,21 @@ ComputerStatus ComputerAt(const QSqlQuery& q) {
     return c;
 }
 
+// Why a statement failed; a server at the step before the reports, in words that say what
+// to do.
+QString Failure(const QSqlQuery& q, const QString& connection) {
+    if (q.lastError().nativeErrorCode() == QLatin1String("42P01")) {
+        return QStringLiteral("中心时间表还没有各计算机的报告：请由它的所有者运行 belvoran "
+                              "central-schema 升级");
+    }
+    return CentralFailure(q, connection);
+}
+
 bool ReadComputers(QSqlQuery& q, const QString& connection, const QString& zone, DistrictDay* out,
                    QString* error) {
-    q.prepare(kComputersSql);
+    if (!q.prepare(kComputersSql)) {
+        return Failed(error, Failure(q, connection));
+    }
     for (const QVariant& v :
          {QVariant(zone), QVariant(OutcomeKey(PlayOutcome::Fired)),
           QVariant(OutcomeKey(PlayOutcome::Skipped)), QVariant(OutcomeKey(PlayOutcome::Missed)),
@@ -81,7 +94,7 @@ bool ReadComputers(QSqlQuery& q, const QString& connection, const QString& zone,
         q.addBindValue(v);
     }
     if (!q.exec()) {
-        return Failed(error, CentralFailure(q, connection));
+        return Failed(error, Failure(q, connection));
     }
     while (q.next()) {
         out->serverNow = QDateTime::fromString(Text(q, 0), kStampFormat);
@@ -94,13 +107,15 @@ bool ReadComputers(QSqlQuery& q, const QString& connection, const QString& zone,
 }
 
 bool ReadFailures(QSqlQuery& q, const QString& connection, DistrictDay* out, QString* error) {
-    q.prepare(kFailuresSql);
+    if (!q.prepare(kFailuresSql)) {
+        return Failed(error, Failure(q, connection));
+    }
     q.addBindValue(out->day);
     q.addBindValue(OutcomeKey(PlayOutcome::Failed));
     q.addBindValue(OutcomeKey(PlayOutcome::Missed));
     q.addBindValue(kFailuresShown + 1);
     if (!q.exec()) {
-        return Failed(error, CentralFailure(q, connection));
+        return Failed(error, Failure(q, connection));
     }
     while (q.next()) {
         if (out->failures.size() == kFailuresShown) {
