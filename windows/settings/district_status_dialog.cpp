@@ -164,6 +164,7 @@ DistrictStatusDialog::DistrictStatusDialog(DistrictReader& reader, const QDate& 
 void DistrictStatusDialog::BuildTop(const QDate& today) {
     auto* dayCaption = new QLabel(QStringLiteral("日期："), this);
     dayCaption->setObjectName(QStringLiteral("Lab_DistrictDate"));
+    dayCaption->setAccessibleName(QStringLiteral("日期"));
     dayEdit_ = new QDateEdit(today, this);
     dayEdit_->setObjectName(QStringLiteral("Date_District"));
     dayEdit_->setAccessibleName(QStringLiteral("日期"));
@@ -218,6 +219,7 @@ void DistrictStatusDialog::BuildComputers() {
 void DistrictStatusDialog::BuildFailures() {
     failuresCaption_ = new QLabel(this);
     failuresCaption_->setObjectName(QStringLiteral("Lab_Failures"));
+    failuresCaption_->setAccessibleName(QStringLiteral("失败与错过的铃声"));
     allFailures_ = new QCheckBox(QStringLiteral("全部计算机"), this);
     allFailures_->setObjectName(QStringLiteral("Check_AllFailures"));
     allFailures_->setAccessibleName(QStringLiteral("显示全部计算机的失败"));
