@@ -4,16 +4,22 @@
 #include "app/command_line.h"
 #include "audio/gst_player.h"
 #include "central/central.h"
+#include "central/district_reader.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
 #include "store/config_loader.h"
 #include "store/conn.h"
+#include "windows/settings/district_status_dialog.h"
 #include "windows/settings/setting_form.h"
 #include "windows/settings/settings_state.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTimeZone>
+
+#include <cstdio>
+#include <cstdlib>
 
 int RunCentralEditor(const QString& central, const QString& site) {
     QString error;
@@ -49,7 +55,19 @@ int RunCentralEditor(const QString& central, const QString& site) {
         title->setText(settings.windowTitle());
         title->adjustSize();
     }
+    settings.SetDistrictView([&central, &settings] {
+        // Dates and bell times are the computers' local ones: this desk's zone is theirs.
+        DistrictReader reader(central, QString::fromUtf8(QTimeZone::systemTimeZoneId()));
+        DistrictStatusDialog view(reader, QDate::currentDate(), &settings);
+        view.exec();
+    });
     settings.exec();
+    if (DistrictReader::ThreadsLeftRunning() > 0) {
+        // Still connecting to a server that does not answer: the exit handlers must not
+        // run beside that thread.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     return 0;
 }
 

@@ -476,6 +476,10 @@ void CentralSocket::CutLocked() {
     }
 }
 
+QString CentralFailure(const QSqlQuery& q, const QString& connection) {
+    return Why(q, connection);
+}
+
 QString UnknownSiteText(const QString& site) {
     // Row-level security hides a site the role is not given as if it did not exist.
     return QStringLiteral("中心时间表中没有站点“%1”，或本机的中心账号无权查看它").arg(site);

@@ -13,6 +13,7 @@
 
 class Conn;
 class QObject;
+class QSqlQuery;
 
 // The connect options for Qt's QPSQL driver for central: a service name ("belvoran", found in
 // ~/.pg_service.conf or the system's pg_service.conf), or anything libpq's parser takes as a
@@ -21,6 +22,10 @@ class QObject;
 // or in the autostart entry. Timeouts are added, unless the string sets its own, so a server
 // that stops answering fails a statement instead of holding it for good.
 bool CentralConnectOptions(const QString& central, QString* options, QString* error);
+
+// Why a statement on the central connection `connection` failed, never empty: a lost
+// connection leaves the statement's own error empty.
+QString CentralFailure(const QSqlQuery& q, const QString& connection);
 
 // Why a site cannot be copied when the server answers but does not know it.
 QString UnknownSiteText(const QString& site);

@@ -148,6 +148,16 @@ void SettingForm::BuildChangeRecordsButton() {
     });
 }
 
+void SettingForm::SetDistrictView(std::function<void()> open) {
+    // In the title strip, left of "修改记录".
+    const int left = kCloseButton.left() - 2 * 1300;
+    auto* district = MyButton::Create(this, QStringLiteral("MyBt_DistrictStatus"),
+                                      QRect(left, kCloseButton.top(), 1150, kCloseButton.height()),
+                                      QStringLiteral("各校状态"), 1); // caption
+    district->setToolTip(QStringLiteral("各校计算机的心跳、铃声和时钟：哪些需要查看"));
+    connect(district, &MyButton::Click, this, std::move(open));
+}
+
 void SettingForm::ShowReadOnlyLabel(const QString& text, const QString& tip) {
     Lab_Managed = new QLabel(text, this);
     Lab_Managed->setObjectName(QStringLiteral("Lab_Managed"));
