@@ -42,7 +42,7 @@ QVector<TableDecl> TimetableTables() {
     };
 }
 
-// The options, what was played, what the windows remember, and the play zones.
+// The options, what the windows remember, and the play zones.
 QVector<TableDecl> OtherTables() {
     return {
         // The one row of options: of the computer, or of the site. A following computer
@@ -58,18 +58,6 @@ QVector<TableDecl> OtherTables() {
           {"最小化", "BOOLEAN", kOwn, "0", "INTEGER"},
           {"倒计时", "BOOLEAN", kOwn, "1", "INTEGER"},
           {"开机启动", "BOOLEAN", kOwn, "0", "INTEGER"}}},
-        // What became of every event, read by date in the records window.
-        {QStringLiteral("播放记录"),
-         kIdKey,
-         {4, 0},
-         {{"日期", "TEXT", kNotNull},
-          {"时间", "TEXT", kNotNull},
-          {"事件", "TEXT"},
-          {"音乐文件", "TEXT"},
-          {"结果", "INTEGER", kNotNull},
-          {"延迟毫秒", "INTEGER"},
-          {"原因", "TEXT"}},
-         {{"播放记录_日期", "日期, 时间", 4}}},
         // Small things the windows remember by name, such as the folder the file dialogs
         // open in.
         {QStringLiteral("记忆"),
@@ -89,6 +77,24 @@ QVector<TableDecl> OtherTables() {
           {"声道数", "INTEGER"},
           {"声道", "INTEGER"},
           {"切换命令", "TEXT", kOwn}}},
+    };
+}
+
+// What was played, and what of it a following computer has still to send.
+QVector<TableDecl> RecordTables() {
+    return {
+        // What became of every event, read by date in the records window.
+        {QStringLiteral("播放记录"),
+         kIdKey,
+         {4, 0},
+         {{"日期", "TEXT", kNotNull},
+          {"时间", "TEXT", kNotNull},
+          {"事件", "TEXT"},
+          {"音乐文件", "TEXT"},
+          {"结果", "INTEGER", kNotNull},
+          {"延迟毫秒", "INTEGER"},
+          {"原因", "TEXT"}},
+         {{"播放记录_日期", "日期, 时间", 4}}},
         // The play records a following computer has still to send to the central timetable,
         // each written with its record; a row the server refused keeps the server's reason.
         {QStringLiteral("待发送记录"),
@@ -109,7 +115,7 @@ QVector<TableDecl> OtherTables() {
 } // namespace
 
 const QVector<TableDecl>& Tables() {
-    static const QVector<TableDecl> tables = TimetableTables() + OtherTables();
+    static const QVector<TableDecl> tables = TimetableTables() + OtherTables() + RecordTables();
     return tables;
 }
 
