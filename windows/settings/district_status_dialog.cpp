@@ -164,10 +164,10 @@ DistrictStatusDialog::DistrictStatusDialog(DistrictReader& reader, const QDate& 
 void DistrictStatusDialog::BuildTop(const QDate& today) {
     auto* dayCaption = new QLabel(QStringLiteral("日期："), this);
     dayCaption->setObjectName(QStringLiteral("Lab_DistrictDate"));
-    dayCaption->setAccessibleName(QStringLiteral("日期"));
+    dayCaption->setAccessibleName(QStringLiteral("日期")); // caption
     dayEdit_ = new QDateEdit(today, this);
     dayEdit_->setObjectName(QStringLiteral("Date_District"));
-    dayEdit_->setAccessibleName(QStringLiteral("日期"));
+    dayEdit_->setAccessibleName(QStringLiteral("日期")); // caption
     dayEdit_->setCalendarPopup(true);
     dayEdit_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     dayEdit_->setMaximumDate(today.addDays(1)); // the server's today may be ahead of ours
@@ -200,12 +200,24 @@ void DistrictStatusDialog::BuildTop(const QDate& today) {
 }
 
 void DistrictStatusDialog::BuildComputers() {
-    computerGrid_ = Grid(this, QStringLiteral("Grid_Computers"), QStringLiteral("计算机"),
-                         {QStringLiteral("站点"), QStringLiteral("计算机"), // caption
-                          QStringLiteral("账户"), QStringLiteral("最后心跳"),
-                          QStringLiteral("下一铃"), QStringLiteral("播放"), QStringLiteral("错过"),
-                          QStringLiteral("失败"), QStringLiteral("跳过"), QStringLiteral("时钟"),
-                          QStringLiteral("版本"), QStringLiteral("中断"), QStringLiteral("问题")});
+    const QStringList columns = {
+        QStringLiteral("站点"),     // caption
+        QStringLiteral("计算机"),   // caption
+        QStringLiteral("账户"),     // caption
+        QStringLiteral("最后心跳"), // caption
+        QStringLiteral("下一铃"),   // caption
+        QStringLiteral("播放"),     // caption
+        QStringLiteral("错过"),     // caption
+        QStringLiteral("失败"),     // caption
+        QStringLiteral("跳过"),     // caption
+        QStringLiteral("时钟"),     // caption
+        QStringLiteral("版本"),     // caption
+        QStringLiteral("中断"),     // caption
+        QStringLiteral("问题"),     // caption
+    };
+    computerGrid_ = Grid(this, QStringLiteral("Grid_Computers"),
+                         QStringLiteral("计算机"), // caption
+                         columns);
     // Long texts wrap inside their columns rather than run off the window's edge.
     computerGrid_->setWordWrap(true);
     connect(computerGrid_, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -230,11 +242,18 @@ void DistrictStatusDialog::BuildFailures() {
         }
         FillFailures();
     });
+    const QStringList columns = {
+        QStringLiteral("时间"),     // caption
+        QStringLiteral("站点"),     // caption
+        QStringLiteral("计算机"),   // caption
+        QStringLiteral("事件"),     // caption
+        QStringLiteral("结果"),     // caption
+        QStringLiteral("迟到"),     // caption
+        QStringLiteral("原因"),     // caption
+        QStringLiteral("音乐文件"), // caption
+    };
     failureGrid_ =
-        Grid(this, QStringLiteral("Grid_Failures"), QStringLiteral("失败与错过的铃声"),
-             {QStringLiteral("时间"), QStringLiteral("站点"), // caption
-              QStringLiteral("计算机"), QStringLiteral("事件"), QStringLiteral("结果"),
-              QStringLiteral("迟到"), QStringLiteral("原因"), QStringLiteral("音乐文件")});
+        Grid(this, QStringLiteral("Grid_Failures"), QStringLiteral("失败与错过的铃声"), columns);
     failureGrid_->setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name
 }
 

@@ -149,7 +149,7 @@ void SettingForm::BuildChangeRecordsButton() {
 }
 
 void SettingForm::SetDistrictView(std::function<void()> open) {
-    // In the title strip, left of "修改记录".
+    // In the title strip, left of the change-records button.
     const int left = kCloseButton.left() - 2 * 1300;
     auto* district = MyButton::Create(this, QStringLiteral("MyBt_DistrictStatus"),
                                       QRect(left, kCloseButton.top(), 1150, kCloseButton.height()),

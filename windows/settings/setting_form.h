@@ -58,8 +58,8 @@ public:
     // due so soon they will not ring, and the title strip names them, asked again every
     // second ("10:00:00 上课 将不会播放，请先关闭设置"); nothing while none is due.
     void SetDueSoon(std::function<QVector<EventRow>()> dueSoon);
-    // Editing a central site: a button beside "修改记录" that calls open, which shows the
-    // district's computers ("各校状态").
+    // Editing a central site: a button beside the change-records button that calls open, which
+    // shows the district's computers ("各校状态").
     void SetDistrictView(std::function<void()> open);
     // Asks dueSoon and shows the answer in the title strip (the timer's tick).
     void ShowDueSoon();
