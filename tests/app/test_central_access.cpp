@@ -23,25 +23,6 @@ namespace {
 const QString kA = QStringLiteral("一号楼");
 const QString kB = QStringLiteral("二号楼");
 
-// Runs sql on the server as user; the error text, empty when it ran.
-QString RunAs(const PgServer& server, const QString& user, const QString& sql) {
-    QString error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw-" + user);
-        db.setConnectOptions(server.Central(user));
-        if (!db.open()) {
-            error = db.lastError().text();
-        } else if (QSqlQuery q(db); !q.exec(sql)) {
-            error = q.lastError().text();
-            if (error.isEmpty()) {
-                error = "failed";
-            }
-        }
-    }
-    QSqlDatabase::removeDatabase("raw-" + user);
-    return error;
-}
-
 // The owner makes the sites, a PA computer's account that reads site A, and a desk's account
 // that changes A and may look at B.
 QString MakeDistrict(PgServer& server) {
@@ -58,7 +39,7 @@ QString MakeDistrict(PgServer& server) {
           QStringLiteral("CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor"),
           QStringLiteral("INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('desk_a', "
                          "'一号楼', true), ('desk_a', '二号楼', false)")}) {
-        if (const QString e = RunAs(server, "belvoran", sql); !e.isEmpty()) {
+        if (const QString e = server.RunAs("belvoran", sql); !e.isEmpty()) {
             return e;
         }
     }
@@ -108,7 +89,7 @@ private slots:
                 ChangeSummary(records[0]).contains("事件 上课") &&
                 !ChangeSummary(records[0]).contains("站点")); // the key and site go unsaid
         // Nobody but the district's administrator may touch the records.
-        QVERIFY(RunAs(server, "desk_a", "DELETE FROM 修改记录").contains("permission denied"));
+        QVERIFY(server.RunAs("desk_a", "DELETE FROM 修改记录").contains("permission denied"));
 
         // Site B the desk may only look at: read-only, saying why, and a write is refused.
         auto b = OpenCentralSite(server.Central("desk_a"), kB, &error);
@@ -161,9 +142,9 @@ private slots:
         QVERIFY(!follower->ReadSite(kB, &copy, &error));
         bool may = true;
         QVERIFY(follower->MayWrite(&may) && !may);
-        QVERIFY(RunAs(server, "pa_a", "INSERT INTO 作息表 (站点, 事件) VALUES ('一号楼', 'x')")
+        QVERIFY(server.RunAs("pa_a", "INSERT INTO 作息表 (站点, 事件) VALUES ('一号楼', 'x')")
                     .contains("permission denied"));
-        QVERIFY(RunAs(server, "pa_a", "DROP TABLE 作息表").contains("must be owner"));
+        QVERIFY(server.RunAs("pa_a", "DROP TABLE 作息表").contains("must be owner"));
         // A follower given the desk's account is told it could write.
         auto writable = CentralStore::Open(server.Central("desk_a"), &error);
         QVERIFY(writable && writable->MayWrite(&may) && may);
@@ -186,15 +167,15 @@ private slots:
                                  "00:00:05", "√", "", "111000"},
                                 &id));
         QFile(dir.path() + "/bell.wav").open(QIODevice::WriteOnly);
-        QCOMPARE(
-            RunAs(server, "belvoran",
-                  QStringLiteral("INSERT INTO 区域设置 (站点, 序号, 名称, 输出, 输出名称, 声道数, "
-                                 "声道, 切换命令) VALUES ('一号楼', 1, '礼堂', 'filesink "
-                                 "location=%1', '礼堂功放', 0, 0, 'touch %2'), ('一号楼', 2, "
-                                 "'操场', 'filesink location=%1', '操场功放', 0, 0, 'touch "
-                                 "%2'), ('一号楼', 3, '走廊', '', '', 100000, 3, '')")
-                      .arg(leak, ran)),
-            QString());
+        QCOMPARE(server.RunAs("belvoran",
+                              QStringLiteral(
+                                  "INSERT INTO 区域设置 (站点, 序号, 名称, 输出, 输出名称, 声道数, "
+                                  "声道, 切换命令) VALUES ('一号楼', 1, '礼堂', 'filesink "
+                                  "location=%1', '礼堂功放', 0, 0, 'touch %2'), ('一号楼', 2, "
+                                  "'操场', 'filesink location=%1', '操场功放', 0, 0, 'touch "
+                                  "%2'), ('一号楼', 3, '走廊', '', '', 100000, 3, '')")
+                                  .arg(leak, ran)),
+                 QString());
 
         EngineRig rig;
         // This computer's own: a switch command on zone 1 and a sink typed for zone 2.
@@ -266,7 +247,7 @@ private slots:
         if (const QString why = MakeDistrict(server); !why.isEmpty()) {
             QSKIP(qPrintable(why));
         }
-        QCOMPARE(RunAs(server, "belvoran", "UPDATE belvoran_schema SET version = 99"), QString());
+        QCOMPARE(server.RunAs("belvoran", "UPDATE belvoran_schema SET version = 99"), QString());
         EngineRig rig;
         CentralFollower follower(server.Central("pa_a"), kA, rig.store.path, {60000, 200});
         follower.Start();
@@ -292,7 +273,7 @@ private slots:
         QVERIFY(make.waitForFinished(60000));
         QCOMPARE(make.exitCode(), 0);
         QVERIFY(QString::fromUtf8(make.readAllStandardOutput()).contains("中心时间表的表已就绪"));
-        QCOMPARE(RunAs(server, "belvoran", "INSERT INTO config (站点) VALUES ('一号楼')"),
+        QCOMPARE(server.RunAs("belvoran", "INSERT INTO config (站点) VALUES ('一号楼')"),
                  QString());
     }
 

@@ -20,25 +20,9 @@ const QString kB = QStringLiteral("二号楼");
 
 // Runs sql on the server as user: the first row's values joined by spaces, or "error: …".
 QString RunAs(const PgServer& server, const QString& user, const QString& sql) {
-    QString result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw-" + user);
-        db.setConnectOptions(server.Central(user));
-        QSqlQuery q(db);
-        if (!db.open()) {
-            result = "error: " + db.lastError().text();
-        } else if (!q.exec(sql)) {
-            result = "error: " + q.lastError().text();
-        } else if (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i) {
-                values << q.value(i).toString();
-            }
-            result = values.join(' ');
-        }
-    }
-    QSqlDatabase::removeDatabase("raw-" + user);
-    return result;
+    QString row;
+    const QString error = server.RunAs(user, sql, &row);
+    return error.isEmpty() ? row : "error: " + error;
 }
 
 // Sites A and B; computer pa_a follows A, pa_b follows B; desk_a edits A.

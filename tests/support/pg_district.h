@@ -18,19 +18,7 @@ namespace district {
 
 // Runs sql on the server as user; the error, or empty.
 inline QString Run(const PgServer& server, const QString& user, const QString& sql) {
-    QString error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "district-" + user);
-        db.setConnectOptions(server.Central(user));
-        QSqlQuery q(db);
-        if (!db.open()) {
-            error = db.lastError().text();
-        } else if (!q.exec(sql)) {
-            error = q.lastError().text() + " ";
-        }
-    }
-    QSqlDatabase::removeDatabase("district-" + user);
-    return error;
+    return server.RunAs(user, sql);
 }
 
 // What a computer sends, as its own account through the statements a follower uses: its

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -109,6 +112,29 @@ public:
                               "sslmode=verify-full sslrootcert=%2")
             .arg(port_)
             .arg(ca);
+    }
+    // Runs sql as user on a connection of its own: the error, empty when it ran. With row,
+    // the first row's values joined by spaces.
+    QString RunAs(const QString& user, const QString& sql, QString* row = nullptr) const {
+        QString error;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw-" + user);
+            db.setConnectOptions(Central(user));
+            QSqlQuery q(db);
+            if (!db.open()) {
+                error = db.lastError().text();
+            } else if (!q.exec(sql)) {
+                error = q.lastError().text().isEmpty() ? "failed" : q.lastError().text();
+            } else if (row && q.next()) {
+                QStringList values;
+                for (int i = 0; i < q.record().count(); ++i) {
+                    values << q.value(i).toString();
+                }
+                *row = values.join(' ');
+            }
+        }
+        QSqlDatabase::removeDatabase("raw-" + user);
+        return error;
     }
     // The folder of the server's Unix socket.
     QString Folder() const { return dir_.path(); }
