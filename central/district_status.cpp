@@ -129,21 +129,30 @@ bool ReadFailures(QSqlQuery& q, const QString& connection, DistrictDay* out, QSt
     return true;
 }
 
-// Today: a computer is red when its last heartbeat is late while its site's bells still ring
-// today, from before the first bell (it will miss them) to the last. Its own heartbeat of
-// today says when they ring; one not heard today goes by the rest of its site.
+// Today: a computer is red when its last heartbeat is late during its site's bell hours,
+// from the first bell to the last (a computer switched off for the night is not). Its own
+// heartbeat of today says when they are; one not heard today goes by the rest of its site,
+// and a site not heard today by the hours each computer sent last.
 void MarkRedToday(DistrictDay* d) {
-    QHash<QString, QString> siteLast;
+    QHash<QString, QString> siteFirst, siteLast;
     for (const ComputerStatus& c : d->computers) {
-        if (c.heartbeat.date() == d->day && c.lastBell > siteLast.value(c.site)) {
+        if (c.heartbeat.date() != d->day || c.firstBell.isEmpty()) {
+            continue;
+        }
+        if (!siteFirst.contains(c.site) || c.firstBell < siteFirst.value(c.site)) {
+            siteFirst.insert(c.site, c.firstBell);
+        }
+        if (c.lastBell > siteLast.value(c.site)) {
             siteLast.insert(c.site, c.lastBell);
         }
     }
     const QString now = d->serverNow.time().toString(QStringLiteral("HH:mm:ss"));
     for (ComputerStatus& c : d->computers) {
         const bool late = !c.heartbeat.isValid() || c.heartbeatAgeSec > kHeartbeatLateSeconds;
-        const QString last = c.heartbeat.date() == d->day ? c.lastBell : siteLast.value(c.site);
-        c.red = late && !last.isEmpty() && now <= last;
+        const bool heardToday = c.heartbeat.date() == d->day;
+        const QString first = heardToday ? c.firstBell : siteFirst.value(c.site, c.firstBell);
+        const QString last = heardToday ? c.lastBell : siteLast.value(c.site, c.lastBell);
+        c.red = late && !first.isEmpty() && first <= now && now <= last;
     }
 }
 

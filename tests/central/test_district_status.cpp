@@ -109,6 +109,15 @@ private slots:
         day.serverNow = QDateTime(day.day, QTime(17, 45)); // the day's bells have all rung
         JudgeDistrictDay(&day);
         QVERIFY(!day.computers[0].red && !day.computers[1].red);
+        day.serverNow = QDateTime(day.day, QTime(6, 30)); // switched off for the night
+        JudgeDistrictDay(&day);
+        QVERIFY(!day.computers[0].red && !day.computers[1].red);
+
+        // A whole site not heard today goes by the hours each computer sent last.
+        day.serverNow = QDateTime(day.day, QTime(10, 0));
+        day.computers = {silentSinceYesterday};
+        JudgeDistrictDay(&day);
+        QVERIFY(day.computers[0].red);
     }
 };
 
