@@ -102,7 +102,7 @@ QString ClockText(const ComputerStatus& c) {
 }
 
 QString RedReason(const DistrictDay& day) {
-    return day.today ? QStringLiteral("超过 3 分钟没有心跳，本站点今天还有铃声")
+    return day.today ? QStringLiteral("超过 3 分钟没有心跳，正值本站点的打铃时段")
                      : QStringLiteral("本站点当天响过铃，这台计算机没有报告");
 }
 
