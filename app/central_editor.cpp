@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "audio/gst_player.h"
 #include "central/central.h"
+#include "central/central_thread.h"
 #include "central/district_reader.h"
 #include "core/play_log.h"
 #include "core/program_vars.h"
@@ -62,7 +63,7 @@ int RunCentralEditor(const QString& central, const QString& site) {
         view.exec();
     });
     settings.exec();
-    if (DistrictReader::ThreadsLeftRunning() > 0) {
+    if (CentralThread::LeftRunning() > 0) {
         // Still connecting to a server that does not answer: the exit handlers must not
         // run beside that thread.
         std::fflush(nullptr);

@@ -6,6 +6,7 @@
 #include "app/remote_command.h"
 #include "app/service_run.h"
 #include "central/central.h"
+#include "central/central_thread.h"
 #include "central/follower.h"
 #include "core/clock.h"
 #include "core/play_log.h"
@@ -203,7 +204,7 @@ int Open(const CommandLine& cl, SingleInstance& instance, Opened* run) {
 
 // The exit status, once the run has ended.
 int Leave(SingleInstance& instance, int status) {
-    if (CentralFollower::ThreadsLeftRunning() > 0) {
+    if (CentralThread::LeftRunning() > 0) {
         // A following thread still connecting to a hung server: the next start must find
         // the locks free now, and the exit handlers must not run beside that thread.
         instance.Release();

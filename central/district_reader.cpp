@@ -6,11 +6,8 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QThread>
 #include <QUuid>
 
-#include <algorithm>
-#include <vector>
 
 // The reading thread's side: its connection, opened at the first read and again after a
 // failure.
@@ -93,54 +90,19 @@ private:
     bool open_ = false;
 };
 
-namespace {
-
-// Threads left running at their readers' end: kept reachable, never destroyed (a QThread
-// destroyed while it runs aborts the program).
-struct LeftBehind {
-    QThread* thread;
-    DistrictWorker* worker;
-};
-std::vector<LeftBehind>* const leftBehind = new std::vector<LeftBehind>;
-
-} // namespace
-
 DistrictReader::DistrictReader(QString central, QString zone, int answerMs, QObject* parent)
-    : QObject(parent), socket_(std::make_shared<CentralSocket>()), thread_(new QThread),
-      worker_(new DistrictWorker(std::move(central), std::move(zone), answerMs, socket_)),
-      answerMs_(answerMs) {
-    thread_->setObjectName(QStringLiteral("DistrictReader"));
-    worker_->moveToThread(thread_);
+    : QObject(parent), thread_(QStringLiteral("DistrictReader"), answerMs),
+      worker_(new DistrictWorker(std::move(central), std::move(zone), answerMs, thread_.Socket())) {
+    thread_.Adopt(worker_);
     connect(worker_, &DistrictWorker::Done, this, &DistrictReader::OnDone);
     connect(worker_, &DistrictWorker::Failed, this, &DistrictReader::OnFailed);
-    // Checked here, not on the reading thread, which is the one stuck.
-    watchdog_.setInterval(std::clamp(answerMs / 4, 50, 1000));
-    connect(&watchdog_, &QTimer::timeout, this, [this] { socket_->CutWhenStuck(answerMs_); });
-    thread_->start();
+    thread_.Start();
 }
 
 DistrictReader::~DistrictReader() {
-    QMetaObject::invokeMethod(
-        worker_,
-        [worker = worker_, thread = thread_] {
-            worker->Close();
-            thread->quit();
-        },
-        Qt::QueuedConnection);
-    socket_->CutForGood(); // a read on a hung server fails at once
-    if (!thread_->wait(kEndMs)) {
-        PlayLog(QStringLiteral("warning the district view's thread is still connecting to the "
+    thread_.End([worker = worker_] { worker->Close(); },
+                QStringLiteral("warning the district view's thread is still connecting to the "
                                "central timetable; it is left to end by itself"));
-        leftBehind->push_back({thread_, worker_});
-        return;
-    }
-    delete worker_;
-    delete thread_;
-}
-
-int DistrictReader::ThreadsLeftRunning() {
-    return int(std::count_if(leftBehind->begin(), leftBehind->end(),
-                             [](const LeftBehind& left) { return left.thread->isRunning(); }));
 }
 
 void DistrictReader::Read(const QDate& day) {
@@ -149,7 +111,7 @@ void DistrictReader::Read(const QDate& day) {
         return;
     }
     busy_ = true;
-    watchdog_.start();
+    thread_.Watch(true);
     QMetaObject::invokeMethod(
         worker_, [worker = worker_, day] { worker->Read(day); }, Qt::QueuedConnection);
 }
@@ -166,7 +128,7 @@ void DistrictReader::OnFailed(const QString& reason) {
 
 void DistrictReader::Next() {
     busy_ = false;
-    watchdog_.stop();
+    thread_.Watch(false);
     if (waiting_) {
         Read(*std::exchange(waiting_, std::nullopt));
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "central/central_thread.h"
 #include "central/district_status.h"
 
 #include <QDate>
@@ -25,11 +26,9 @@ public:
     // name; the server's own when the server does not know it).
     DistrictReader(QString central, QString zone, int answerMs = 15 * 1000,
                    QObject* parent = nullptr);
-    // Waits at most kEndMs for the thread: one still connecting is left to end by itself.
+    // Waits at most CentralThread::kEndMs for the thread: one still connecting is left to end
+    // by itself (CentralThread::LeftRunning).
     ~DistrictReader() override;
-    static constexpr int kEndMs = 2000;
-    // Readers' threads left running at their end that have not ended since.
-    static int ThreadsLeftRunning();
 
     // Reads day; asked while a read runs, it is read next (only the latest day asked).
     void Read(const QDate& day);
@@ -44,11 +43,8 @@ private:
     void OnFailed(const QString& reason);
     void Next();
 
-    std::shared_ptr<CentralSocket> socket_; // shared with the worker, which may outlive this
-    QThread* thread_;
-    DistrictWorker* worker_;
-    QTimer watchdog_;
-    int answerMs_;
+    CentralThread thread_;
+    DistrictWorker* worker_; // the thread's
     bool busy_ = false;
     std::optional<QDate> waiting_;
 };

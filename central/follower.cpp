@@ -8,12 +8,10 @@
 #include "store/conn.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 // The following thread's side: its own connections to the central timetable and to the
 // store file (WAL lets it write beside the program's connection).
@@ -245,68 +243,26 @@ private:
     CentralFollower::OutputLister listOutputs_;
 };
 
-namespace {
-
-// Following threads left running at their followers' end: kept reachable with their
-// workers, never destroyed (a QThread destroyed while it runs aborts the program).
-struct LeftBehind {
-    QThread* thread;
-    FollowWorker* worker;
-};
-std::vector<LeftBehind>* const leftBehind = new std::vector<LeftBehind>;
-
-} // namespace
-
 CentralFollower::CentralFollower(QString central, QString site, QString storePath, Timing timing,
                                  QObject* parent)
-    : QObject(parent), site_(site), timing_(timing), socket_(std::make_shared<CentralSocket>()),
-      thread_(new QThread), worker_(new FollowWorker(std::move(central), std::move(site),
-                                                     std::move(storePath), timing, socket_)) {
-    thread_->setObjectName(QStringLiteral("CentralFollower"));
-    worker_->moveToThread(thread_);
+    : QObject(parent), site_(site), timing_(timing),
+      thread_(QStringLiteral("CentralFollower"), timing.answerMs),
+      worker_(new FollowWorker(std::move(central), std::move(site), std::move(storePath), timing,
+                               thread_.Socket())) {
+    thread_.Adopt(worker_);
     connect(worker_, &FollowWorker::Copied, this, &CentralFollower::OnCopied);
     connect(worker_, &FollowWorker::Lost, this, &CentralFollower::OnLost);
     connect(worker_, &FollowWorker::LastCopy, this, &CentralFollower::OnLastCopy);
     connect(worker_, &FollowWorker::MayWrite, this, &CentralFollower::OnMayWrite);
     connect(worker_, &FollowWorker::ClockOffset, this, &CentralFollower::OnClockOffset);
     connect(worker_, &FollowWorker::Note, this, [](const QString& line) { PlayLog(line); });
-    // Checked here, not on the following thread, which is the one stuck.
-    watchdog_.setInterval(std::clamp(timing.answerMs / 4, 50, 1000));
-    connect(&watchdog_, &QTimer::timeout, this,
-            [this] { socket_->CutWhenStuck(timing_.answerMs); });
 }
 
 CentralFollower::~CentralFollower() {
-    if (thread_->isRunning()) {
-        QMetaObject::invokeMethod(
-            worker_,
-            [worker = worker_, thread = thread_] {
-                worker->Stop();
-                thread->quit();
-            },
-            Qt::QueuedConnection);
-        socket_->CutForGood(); // a call on a hung server fails at once
-        if (!thread_->wait(kEndMs)) {
-            LeaveThreadRunning();
-            return;
-        }
-    }
-    delete worker_;
-    delete thread_;
-}
-
-// The thread is inside libpq's connect, which nothing here can cut (connect_timeout ends it):
-// left to finish by itself rather than waited for.
-void CentralFollower::LeaveThreadRunning() {
-    PlayLog(QStringLiteral("warning the thread following site %1 is still connecting to the "
-                           "central timetable; it is left to end by itself")
-                .arg(site_));
-    leftBehind->push_back({thread_, worker_});
-}
-
-int CentralFollower::ThreadsLeftRunning() {
-    return int(std::count_if(leftBehind->begin(), leftBehind->end(),
-                             [](const LeftBehind& left) { return left.thread->isRunning(); }));
+    thread_.End([worker = worker_] { worker->Stop(); },
+                QStringLiteral("warning the thread following site %1 is still connecting to the "
+                               "central timetable; it is left to end by itself")
+                    .arg(site_));
 }
 
 void CentralFollower::SetOutputLister(OutputLister list) {
@@ -323,8 +279,8 @@ void CentralFollower::SendRecords() {
 }
 
 void CentralFollower::Start() {
-    watchdog_.start();
-    thread_->start();
+    thread_.Watch(true);
+    thread_.Start();
     QMetaObject::invokeMethod(worker_, &FollowWorker::Start, Qt::QueuedConnection);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "central/central_thread.h"
 #include "central/reports.h"
 #include "core/central_state.h"
 
@@ -42,14 +43,9 @@ public:
     CentralFollower(QString central, QString site, QString storePath, QObject* parent = nullptr)
         : CentralFollower(std::move(central), std::move(site), std::move(storePath), Timing{},
                           parent) {}
-    // Waits at most kEndMs for the following thread: one still connecting to a server that
-    // does not answer is left to end by itself (see ThreadsLeftRunning).
+    // Waits at most CentralThread::kEndMs for the following thread: one still connecting to
+    // a server that does not answer is left to end by itself (CentralThread::LeftRunning).
     ~CentralFollower() override;
-    static constexpr int kEndMs = 2000;
-    // How many following threads were left running by their followers' end and have not
-    // ended since: the process should then end without its exit handlers, which they
-    // could race with.
-    static int ThreadsLeftRunning();
 
     // This computer's outputs, name → sink: a site names a zone's output by its device's
     // name, and the copy plays it on the output of that name here. Called on the following
@@ -89,13 +85,10 @@ private:
     void OnLastCopy(const QDateTime& when);
     void OnClockOffset(qint64 ms);
     void OnMayWrite(bool may);
-    void LeaveThreadRunning();
 
     QString site_;
     Timing timing_;
-    std::shared_ptr<CentralSocket> socket_; // shared with the worker, which may outlive this
-    QThread* thread_;
-    FollowWorker* worker_;
-    QTimer watchdog_;    // cuts a call on the server that runs longer than answerMs
-    CentralState state_; // an outage in it was logged once
+    CentralThread thread_;
+    FollowWorker* worker_; // the thread's
+    CentralState state_;   // an outage in it was logged once
 };

@@ -91,11 +91,11 @@ private slots:
         rig.follower.reset();
         const qint64 ms = took.elapsed();
         qInfo("the follower ended in %lld ms, %d thread(s) left running", ms,
-              CentralFollower::ThreadsLeftRunning());
+              CentralThread::LeftRunning());
         QVERIFY(rig.server.Freeze(false));
         QVERIFY2(ms < 10000, qPrintable(QString::number(ms)));
         // A thread left inside libpq's connect ends by itself once the server answers.
-        QTRY_COMPARE_WITH_TIMEOUT(CentralFollower::ThreadsLeftRunning(), 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(CentralThread::LeftRunning(), 0, 30000);
     }
 
     void aConnectionBrokenBetweenCallsIsReportedWithAReason() {
