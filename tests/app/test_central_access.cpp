@@ -5,6 +5,7 @@
 #include "central/central.h"
 #include "central/follower.h"
 #include "support/engine_rig.h"
+#include "support/pg_district.h"
 #include "support/pg_server.h"
 #include "widgets/my_button.h"
 #include "windows/main/central_line.h"
@@ -29,21 +30,12 @@ QString MakeDistrict(PgServer& server) {
     if (const QString why = server.Start(); !why.isEmpty()) {
         return why;
     }
-    QString error;
-    auto owner = CentralStore::Open(server.Central(), &error);
-    if (!owner || !owner->AddSite(kA) || !owner->AddSite(kB)) {
-        return "the owner cannot make the sites: " + error;
-    }
-    for (const QString& sql :
-         {QStringLiteral("CREATE ROLE pa_a LOGIN IN ROLE belvoran_follower"),
-          QStringLiteral("CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor"),
-          QStringLiteral("INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('desk_a', "
-                         "'一号楼', true), ('desk_a', '二号楼', false)")}) {
-        if (const QString e = server.RunAs("belvoran", sql); !e.isEmpty()) {
-            return e;
-        }
-    }
-    return {};
+    return district::MakeSites(
+        server, {kA, kB},
+        {"CREATE ROLE pa_a LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor",
+         "INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('desk_a', '一号楼', true), "
+         "('desk_a', '二号楼', false)"});
 }
 
 EventRow Bell(const QString& name, const QString& time) {

@@ -6,6 +6,7 @@
 #include "core/version.h"
 #include "store/record_writer.h"
 #include "support/log_capture.h"
+#include "support/pg_district.h"
 #include "support/pg_server.h"
 #include "support/temp_store.h"
 
@@ -30,23 +31,14 @@ QString MakeDistrict(PgServer& server) {
     if (const QString why = server.Start(); !why.isEmpty()) {
         return why;
     }
-    QString error;
-    auto owner = CentralStore::Open(server.Central(), &error);
-    if (!owner || !owner->AddSite(kA) || !owner->AddSite(kB)) {
-        return "the owner cannot make the sites: " + error;
-    }
-    for (const QString& sql :
-         {QStringLiteral("CREATE ROLE pa_a LOGIN IN ROLE belvoran_follower"),
-          QStringLiteral("CREATE ROLE pa_b LOGIN IN ROLE belvoran_follower"),
-          QStringLiteral("CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor"),
-          QStringLiteral("CREATE ROLE it_admin LOGIN IN ROLE belvoran_admin"),
-          QStringLiteral("INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('pa_b', "
-                         "'二号楼', false), ('desk_a', '一号楼', true)")}) {
-        if (const QString e = RunAs(server, "belvoran", sql); e.startsWith("error")) {
-            return e;
-        }
-    }
-    return {};
+    return district::MakeSites(
+        server, {kA, kB},
+        {"CREATE ROLE pa_a LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE pa_b LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor",
+         "CREATE ROLE it_admin LOGIN IN ROLE belvoran_admin",
+         "INSERT INTO 站点权限 VALUES ('pa_a', '一号楼', false), ('pa_b', '二号楼', false), "
+         "('desk_a', '一号楼', true)"});
 }
 
 PlayRecordRow Bell(const QString& time, const QString& event) {

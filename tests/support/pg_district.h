@@ -50,26 +50,39 @@ inline QString Records(const PgServer& s, const QString& account, const QString&
     return store && store->SendRecords(rows, host, &error) ? QString() : error;
 }
 
+// On a started server the owner makes the central tables and sites, then the superuser
+// runs each statement (the accounts, what 站点权限 gives them). What failed, or empty.
+inline QString MakeSites(PgServer& server, const QStringList& sites,
+                         const QStringList& statements) {
+    QString error;
+    auto owner = CentralStore::Open(server.Central(), &error);
+    for (const QString& site : sites) {
+        if (!owner || !owner->AddSite(site, &error)) {
+            return "the owner cannot make the sites: " + error;
+        }
+    }
+    owner.reset();
+    for (const QString& sql : statements) {
+        if (const QString e = Run(server, "belvoran", sql); !e.isEmpty()) {
+            return e;
+        }
+    }
+    return {};
+}
+
 // Fills the district's day on a started server; the date in UTC into *today. What failed,
 // or empty.
 inline QString Fill(PgServer& server, QDate* today) {
-    QString error;
-    auto owner = CentralStore::Open(server.Central(), &error);
-    if (!owner || !owner->AddSite("一号楼") || !owner->AddSite("二号楼")) {
-        return "the owner cannot make the sites: " + error;
-    }
-    owner.reset();
     QStringList errors;
-    for (const char* sql :
-         {"CREATE ROLE pa_a1 LOGIN IN ROLE belvoran_follower",
-          "CREATE ROLE pa_a2 LOGIN IN ROLE belvoran_follower",
-          "CREATE ROLE pa_b LOGIN IN ROLE belvoran_follower",
-          "CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor",
-          "CREATE ROLE it_admin LOGIN IN ROLE belvoran_admin",
-          "INSERT INTO 站点权限 VALUES ('pa_a1', '一号楼', false), ('pa_a2', '一号楼', false), "
-          "('pa_b', '二号楼', false), ('desk_a', '一号楼', true)"}) {
-        errors << Run(server, "belvoran", sql);
-    }
+    errors << MakeSites(
+        server, {"一号楼", "二号楼"},
+        {"CREATE ROLE pa_a1 LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE pa_a2 LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE pa_b LOGIN IN ROLE belvoran_follower",
+         "CREATE ROLE desk_a LOGIN IN ROLE belvoran_editor",
+         "CREATE ROLE it_admin LOGIN IN ROLE belvoran_admin",
+         "INSERT INTO 站点权限 VALUES ('pa_a1', '一号楼', false), ('pa_a2', '一号楼', false), "
+         "('pa_b', '二号楼', false), ('desk_a', '一号楼', true)"});
     *today = QDateTime::currentDateTimeUtc().date();
     const QString a = "一号楼", b = "二号楼";
     errors << Beat(server, "pa_a1", a, "a-101", {}, true, 10)
