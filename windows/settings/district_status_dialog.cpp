@@ -298,8 +298,8 @@ void DistrictStatusDialog::FillComputers() {
                 c.nextBell, QString::number(c.fired), QString::number(c.missed),
                 QString::number(c.failed), QString::number(c.skipped), ClockText(c), c.version,
                 c.outage, c.problems.join(QLatin1Char('\n'))});
-        for (const int col : {kMissed, kFailed}) {
-            if (computerGrid_->item(r, col)->text() != QLatin1String("0")) {
+        for (const auto& [col, count] : {std::pair{kMissed, c.missed}, {kFailed, c.failed}}) {
+            if (count > 0) {
                 computerGrid_->item(r, col)->setForeground(kWarning);
             }
         }
