@@ -45,7 +45,15 @@ bool Transaction::Begin(QString* error) {
         connection_ = conn_->ConnectionName(); // reopened under another name, perhaps
     }
     QSqlDatabase db = Database(connection_);
-    if (!db.transaction()) {
+    if (db.driverName() == QLatin1String("QSQLITE")) {
+        // The store's writers on other threads (the records, a central copy) wait for each
+        // other through the busy timeout. A deferred transaction that read before it wrote
+        // would instead fail at once ("database is locked") when another wrote meanwhile.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            return Failed(error, q.lastError().text());
+        }
+    } else if (!db.transaction()) {
         return Failed(error, Why(db));
     }
     active_ = true;

@@ -16,8 +16,10 @@
 
 #include <QProcess>
 #include <QScopeGuard>
+#include <atomic>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {} // namespace
 
@@ -525,6 +527,48 @@ private slots:
             QVERIFY(tx.Commit());
         }
         QCOMPARE(s.LibrarySongs("曲库_A").size(), 1);
+    }
+
+    // A transaction that reads before it writes (a central copy) while another thread of the
+    // program writes records: each waits for the other, none fails with "database is locked".
+    void transactionsWaitForAWriterOnAnotherThread() {
+        TempStore s;
+        std::atomic<bool> done{false};
+        std::atomic<int> writerFailures{0}, written{0};
+        std::thread writer([&] {
+            QString why;
+            auto own = Conn::Open(s.path, &why);
+            const PlayRecordRow r{0,        "2026-12-07",       "08:00:00", "上课",
+                                  "/b.wav", PlayOutcome::Fired, 1,          ""};
+            while (own && !done) {
+                writerFailures += own->AddPlayRecordToSend(r, "一号楼") ? 0 : 1;
+                ++written;
+                // A bell's pace, only much faster.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        const auto stop = [&] {
+            done = true;
+            if (writer.joinable()) {
+                writer.join();
+            }
+        };
+        const auto stopOnFailure = qScopeGuard(stop);
+        QTRY_VERIFY(written > 0);
+        for (int i = 0; i < 100; ++i) {
+            Transaction tx(*s.conn);
+            QString error;
+            QVERIFY2(tx.Begin(&error), qPrintable(error));
+            QSqlQuery read(Db(*s.conn));
+            QVERIFY(read.exec("SELECT count(*) FROM 播放记录") && read.next());
+            QVERIFY2(s.conn->AddPlayRecord(
+                         {0, "2026-12-07", "09:00:00", "下课", "/b.wav", PlayOutcome::Fired, 1, ""},
+                         nullptr, &error),
+                     qPrintable(error));
+            QVERIFY2(tx.Commit(&error), qPrintable(error));
+        }
+        stop();
+        QCOMPARE(writerFailures.load(), 0);
     }
 
     // A descriptor of the store's files closed elsewhere in the process (a file dialog)
